@@ -1,0 +1,15 @@
+#pragma once
+
+#include "pipeline/LanguageOption.h"
+#include "pipeline/RewritePreset.h"
+
+#include <QFuture>
+#include <QString>
+
+// Rewrites a text in a style. Never fails: blank input gives the empty text,
+// any problem gives (at worst) the trimmed input.
+class RewriteService {
+public:
+    virtual ~RewriteService() = default;
+    virtual QFuture<QString> rewrite(const QString &text, RewritePreset preset, LanguageOption language) = 0;
+};

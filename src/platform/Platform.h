@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+
+class Paths;
+class Settings;
+
+// Holds the platform services the application reaches. main() installs the
+// Linux one; tests install a FakePlatform.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual Paths &paths() = 0;
+    virtual Settings &settings() = 0;
+
+    // The installed platform; aborts when none is installed.
+    static Platform &instance();
+    static bool isInstalled();
+    // Replaces the installed platform (and destroys the previous one).
+    static void install(std::unique_ptr<Platform> platform);
+};

@@ -1,0 +1,29 @@
+#include "FakePaths.h"
+
+#include <QDir>
+
+FakePaths::FakePaths() = default;
+
+std::optional<QString> FakePaths::appGroupContainer()
+{
+    if (!m_containerAvailable)
+        return std::nullopt;
+    return ensured(QStringLiteral("data/tavrune"));
+}
+
+QString FakePaths::applicationSupportDirectory()
+{
+    return ensured(QStringLiteral("data"));
+}
+
+QString FakePaths::documentsDirectory()
+{
+    return ensured(QStringLiteral("Documents"));
+}
+
+QString FakePaths::ensured(const QString &relative) const
+{
+    const QString path = m_root.filePath(relative);
+    QDir().mkpath(path);
+    return path;
+}

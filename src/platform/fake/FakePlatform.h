@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/fake/FakePaths.h"
+#include "platform/fake/FakeSettings.h"
+
+// Test doubles for every platform service, reachable by their fake types so a
+// test can drive them.
+class FakePlatform : public Platform {
+public:
+    Paths &paths() override { return m_paths; }
+    Settings &settings() override { return m_settings; }
+
+    FakePaths &fakePaths() { return m_paths; }
+    FakeSettings &fakeSettings() { return m_settings; }
+
+    // Installs a fresh FakePlatform and returns it.
+    static FakePlatform &installNew();
+
+private:
+    FakePaths m_paths;
+    FakeSettings m_settings;
+};

@@ -1,0 +1,47 @@
+#include "IniSettings.h"
+
+#include <QDir>
+
+QString IniSettings::defaultFilePath()
+{
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty() || !QDir::isAbsolutePath(configHome))
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    return configHome + QStringLiteral("/tavrune/tavrune.conf");
+}
+
+IniSettings::IniSettings()
+    : IniSettings(defaultFilePath())
+{
+}
+
+IniSettings::IniSettings(const QString &filePath)
+    : m_settings(filePath, QSettings::IniFormat)
+{
+}
+
+QVariant IniSettings::value(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_settings.value(key);
+}
+
+void IniSettings::setValue(const QString &key, const QVariant &value)
+{
+    QMutexLocker lock(&m_mutex);
+    m_settings.setValue(key, value);
+    m_settings.sync(); // a crash must not lose what the user changed
+}
+
+void IniSettings::remove(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    m_settings.remove(key);
+    m_settings.sync();
+}
+
+bool IniSettings::contains(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_settings.contains(key);
+}

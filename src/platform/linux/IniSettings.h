@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/Settings.h"
+
+#include <QMutex>
+#include <QSettings>
+
+// $XDG_CONFIG_HOME/tavrune/tavrune.conf, keys as they are named.
+class IniSettings : public Settings {
+public:
+    IniSettings();
+    explicit IniSettings(const QString &filePath);
+
+    QVariant value(const QString &key) const override;
+    void setValue(const QString &key, const QVariant &value) override;
+    void remove(const QString &key) override;
+    bool contains(const QString &key) const override;
+
+    static QString defaultFilePath();
+
+private:
+    mutable QMutex m_mutex;
+    mutable QSettings m_settings;
+};

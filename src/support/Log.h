@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// One line per event: "[Tag] message".
+void logLine(const char *tag, const QString &message);
+
+inline void logLine(const char *tag, const char *message)
+{
+    logLine(tag, QString::fromUtf8(message));
+}

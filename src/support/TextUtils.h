@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace TextUtils {
+
+// Number of user-perceived characters (grapheme clusters).
+qsizetype graphemeCount(const QString &text);
+
+// The last `count` grapheme clusters of text (all of it when shorter).
+QString lastGraphemes(const QString &text, qsizetype count);
+
+// Canonical composition, so that equal words compare equal.
+QString nfc(const QString &text);
+
+// Whitespace and line breaks removed at both ends.
+QString trimmed(const QString &text);
+
+// Unicode punctuation (general category P*) removed at both ends.
+QString trimmedPunctuation(const QString &text);
+
+// Pieces between runs of whitespace or line breaks; no empty pieces.
+QStringList splitOnWhitespace(const QString &text);
+
+} // namespace TextUtils

@@ -1,0 +1,53 @@
+#include "platform/linux/IniSettings.h"
+#include "platform/linux/XdgPaths.h"
+
+#include <QtTest>
+
+class tst_LinuxPathsAndSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void containerFollowsXdgDataHome();
+    void settingsPersistAndReadTypedDefaults();
+
+private:
+    QTemporaryDir m_home;
+};
+
+void tst_LinuxPathsAndSettings::containerFollowsXdgDataHome()
+{
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("share")).toUtf8());
+    XdgPaths paths;
+    const auto container = paths.appGroupContainer();
+    QVERIFY(container.has_value());
+    QCOMPARE(*container, m_home.filePath(QStringLiteral("share/tavrune")));
+    QVERIFY(QFileInfo(*container).isDir());
+    QCOMPARE(paths.applicationSupportDirectory(), m_home.filePath(QStringLiteral("share")));
+
+    // a relative XDG_DATA_HOME is invalid and ignored
+    qputenv("XDG_DATA_HOME", "relative/dir");
+    QVERIFY(XdgPaths().applicationSupportDirectory().endsWith(QStringLiteral("/.local/share")));
+}
+
+void tst_LinuxPathsAndSettings::settingsPersistAndReadTypedDefaults()
+{
+    const QString file = m_home.filePath(QStringLiteral("config/tavrune/tavrune.conf"));
+    {
+        IniSettings settings(file);
+        QVERIFY(!settings.string(QStringLiteral("brv_auth_token")).has_value());
+        QCOMPARE(settings.integer(QStringLiteral("missing")), 0);
+        QCOMPARE(settings.boolean(QStringLiteral("missing")), false);
+        settings.setValue(QStringLiteral("cloud_usage_minutes_used"), 12.5);
+        settings.setValue(QStringLiteral("insights_enabled"), true);
+        settings.setValue(QStringLiteral("brv.tts.selectedVoice"), QStringLiteral("af_heart"));
+    }
+    IniSettings reopened(file);
+    QCOMPARE(reopened.doubleValue(QStringLiteral("cloud_usage_minutes_used")), 12.5);
+    QCOMPARE(reopened.boolean(QStringLiteral("insights_enabled")), true);
+    // dotted keys keep their name
+    QCOMPARE(reopened.string(QStringLiteral("brv.tts.selectedVoice")).value(), QStringLiteral("af_heart"));
+    reopened.remove(QStringLiteral("insights_enabled"));
+    QVERIFY(!IniSettings(file).contains(QStringLiteral("insights_enabled")));
+}
+
+QTEST_GUILESS_MAIN(tst_LinuxPathsAndSettings)
+#include "tst_LinuxPathsAndSettings.moc"

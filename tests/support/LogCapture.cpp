@@ -1,0 +1,62 @@
+#include "LogCapture.h"
+
+#include <QtGlobal>
+
+namespace {
+LogCapture *g_active = nullptr;
+}
+
+void logCaptureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (LogCapture *capture = g_active) {
+        {
+            QMutexLocker lock(&capture->m_mutex);
+            capture->m_lines.append(message);
+        }
+        if (capture->m_previous)
+            capture->m_previous(type, context, message);
+    }
+}
+
+LogCapture::LogCapture()
+{
+    g_active = this;
+    m_previous = qInstallMessageHandler(logCaptureHandler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    g_active = nullptr;
+}
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
+}
+
+QStringList LogCapture::linesStartingWith(const QString &prefix) const
+{
+    QStringList matching;
+    for (const QString &line : lines()) {
+        if (line.startsWith(prefix))
+            matching.append(line);
+    }
+    return matching;
+}
+
+bool LogCapture::contains(const QString &fragment) const
+{
+    for (const QString &line : lines()) {
+        if (line.contains(fragment))
+            return true;
+    }
+    return false;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_lines.clear();
+}

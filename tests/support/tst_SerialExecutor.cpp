@@ -1,0 +1,104 @@
+#include "support/DescribedError.h"
+#include "support/SerialExecutor.h"
+
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+class SampleError : public DescribedErrorOf<SampleError> {
+public:
+    SampleError()
+        : DescribedErrorOf(QStringLiteral("Sample failure."))
+    {
+    }
+};
+} // namespace
+
+class tst_SerialExecutor : public QObject {
+    Q_OBJECT
+private slots:
+    void runsJobsInPostingOrderFromManyThreads();
+    void syncSeesEveryEarlierPost();
+    void syncFromInsideAJobRunsInline();
+    void destructionDrainsPostedJobs();
+    void runDeliversResultsAndTypedErrors();
+};
+
+void tst_SerialExecutor::runsJobsInPostingOrderFromManyThreads()
+{
+    SerialExecutor executor(QStringLiteral("order"));
+    QList<int> seen;
+    static constexpr int perThread = 2000;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < 4; ++t) {
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i)
+                executor.post([&seen, t, i] { seen.append(t * perThread + i); });
+        });
+    }
+    for (auto &p : posters)
+        p.join();
+    executor.sync([] {});
+    QCOMPARE(seen.size(), 4 * perThread);
+    // each poster's own jobs stay in its order
+    QList<int> last(4, -1);
+    for (int value : seen) {
+        const int t = value / perThread;
+        QVERIFY(value > last[t]);
+        last[t] = value;
+    }
+}
+
+void tst_SerialExecutor::syncSeesEveryEarlierPost()
+{
+    SerialExecutor executor;
+    int counter = 0;
+    for (int i = 0; i < 10000; ++i)
+        executor.post([&counter] { ++counter; });
+    int observed = -1;
+    executor.sync([&] { observed = counter; });
+    QCOMPARE(observed, 10000);
+}
+
+void tst_SerialExecutor::syncFromInsideAJobRunsInline()
+{
+    SerialExecutor executor;
+    bool innerRan = false;
+    executor.sync([&] { executor.sync([&] { innerRan = true; }); });
+    QVERIFY(innerRan);
+}
+
+void tst_SerialExecutor::destructionDrainsPostedJobs()
+{
+    std::atomic<int> done{0};
+    {
+        SerialExecutor executor;
+        for (int i = 0; i < 50; ++i) {
+            executor.post([&done] {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                ++done;
+            });
+        }
+    }
+    QCOMPARE(done.load(), 50);
+}
+
+void tst_SerialExecutor::runDeliversResultsAndTypedErrors()
+{
+    SerialExecutor executor;
+    QFuture<int> value = executor.run([] { return 42; });
+    QCOMPARE(value.result(), 42);
+
+    QFuture<int> failing = executor.run([]() -> int { throw SampleError(); });
+    bool caughtTyped = false;
+    try {
+        failing.waitForFinished();
+    } catch (const SampleError &e) {
+        caughtTyped = e.description() == QStringLiteral("Sample failure.");
+    }
+    QVERIFY(caughtTyped);
+}
+
+QTEST_GUILESS_MAIN(tst_SerialExecutor)
+#include "tst_SerialExecutor.moc"

@@ -1,0 +1,69 @@
+#include "support/TextUtils.h"
+
+#include <QtTest>
+
+class tst_TextUtils : public QObject {
+    Q_OBJECT
+private slots:
+    void graphemeCount_data();
+    void graphemeCount();
+    void lastGraphemesKeepsClustersWhole();
+    void trimmedPunctuation_data();
+    void trimmedPunctuation();
+    void nfcMakesCanonicalFormsEqual();
+};
+
+void tst_TextUtils::graphemeCount_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("ascii") << QStringLiteral("hello") << 5;
+    QTest::newRow("combining accent") << QStringLiteral("e\u0301te\u0301") << 3;
+    QTest::newRow("astral emoji") << QStringLiteral("a\U0001F600b") << 3;
+    QTest::newRow("family emoji") << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467") << 1;
+    QTest::newRow("flag") << QStringLiteral("\U0001F1E9\U0001F1EA") << 1;
+}
+
+void tst_TextUtils::graphemeCount()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    QCOMPARE(TextUtils::graphemeCount(text), expected);
+}
+
+void tst_TextUtils::lastGraphemesKeepsClustersWhole()
+{
+    QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc\U0001F1E9\U0001F1EA"), 1),
+             QStringLiteral("\U0001F1E9\U0001F1EA"));
+    QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc"), 10), QStringLiteral("abc"));
+    QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc"), 0), QString());
+}
+
+void tst_TextUtils::trimmedPunctuation_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << QStringLiteral("word") << QStringLiteral("word");
+    QTest::newRow("both ends") << QStringLiteral("\"word!\"") << QStringLiteral("word");
+    QTest::newRow("inner kept") << QStringLiteral("don't.") << QStringLiteral("don't");
+    QTest::newRow("unicode marks") << QStringLiteral("«¿qué?»") << QStringLiteral("qué");
+    QTest::newRow("cjk full stop") << QStringLiteral("你好。") << QStringLiteral("你好");
+    QTest::newRow("only marks") << QStringLiteral("...") << QString();
+    QTest::newRow("symbols are not punctuation") << QStringLiteral("$5+") << QStringLiteral("$5+");
+}
+
+void tst_TextUtils::trimmedPunctuation()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(TextUtils::trimmedPunctuation(text), expected);
+}
+
+void tst_TextUtils::nfcMakesCanonicalFormsEqual()
+{
+    QCOMPARE(TextUtils::nfc(QStringLiteral("cafe\u0301")), QStringLiteral("caf\u00e9"));
+}
+
+QTEST_GUILESS_MAIN(tst_TextUtils)
+#include "tst_TextUtils.moc"
