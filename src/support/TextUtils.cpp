@@ -82,4 +82,9 @@ QStringList splitOnWhitespace(const QString &text)
     return text.split(separators, Qt::SkipEmptyParts);
 }
 
+QString normalizedWord(const QString &piece)
+{
+    return nfc(trimmedPunctuation(piece.toLower()));
+}
+
 } // namespace TextUtils

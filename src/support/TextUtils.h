@@ -23,4 +23,8 @@ QString trimmedPunctuation(const QString &text);
 // Pieces between runs of whitespace or line breaks; no empty pieces.
 QStringList splitOnWhitespace(const QString &text);
 
+// The comparable form of one word: lower-cased, trimmed of punctuation at
+// both ends, canonically composed. "Um," and "UM" both give "um".
+QString normalizedWord(const QString &piece);
+
 } // namespace TextUtils
