@@ -1,0 +1,229 @@
+#include "ChildProcess.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+using namespace std::chrono;
+
+namespace {
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+qint64 msSince(steady_clock::time_point start)
+{
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+}
+} // namespace
+
+ChildProcess::~ChildProcess()
+{
+    stop();
+}
+
+bool ChildProcess::start(const QString &program, const QStringList &arguments, const Options &options)
+{
+    if (m_pid > 0)
+        return false;
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, extraPipe[2] = {-1, -1};
+    if (options.pipes && (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0))
+        return false;
+    if (options.extraWriteFd >= 0 && ::pipe2(extraPipe, O_CLOEXEC) != 0)
+        return false;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray log = options.logFile.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(options.logFile);
+    if (options.pipes) {
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (options.extraWriteFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, extraPipe[1], options.extraWriteFd);
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+
+    const QByteArray programBytes = QFile::encodeName(program);
+    std::vector<QByteArray> argStorage;
+    argStorage.push_back(programBytes);
+    for (const QString &argument : arguments)
+        argStorage.push_back(argument.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : argStorage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, programBytes.constData(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+
+    closeFd(inPipe[0]);
+    closeFd(outPipe[1]);
+    closeFd(extraPipe[1]);
+    if (rc != 0) {
+        closeFd(inPipe[1]);
+        closeFd(outPipe[0]);
+        closeFd(extraPipe[0]);
+        return false;
+    }
+    m_pid = pid;
+    m_exitCode = -1;
+    m_stdin = inPipe[1];
+    m_stdout = outPipe[0];
+    m_extra = extraPipe[0];
+    return true;
+}
+
+void ChildProcess::reap(bool block)
+{
+    if (m_pid <= 0)
+        return;
+    int status = 0;
+    const pid_t r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
+    if (r == m_pid || (r < 0 && errno == ECHILD)) {
+        m_exitCode = (r == m_pid && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+        m_pid = -1;
+    }
+}
+
+bool ChildProcess::isRunning()
+{
+    reap(false);
+    return m_pid > 0;
+}
+
+bool ChildProcess::waitForFinished(milliseconds timeout)
+{
+    const auto start = steady_clock::now();
+    while (isRunning()) {
+        if (msSince(start) >= timeout.count())
+            return false;
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+void ChildProcess::stop(milliseconds grace)
+{
+    closeFd(m_stdin);
+    if (m_pid > 0) {
+        const pid_t group = m_pid;
+        ::kill(-group, SIGTERM);
+        if (!waitForFinished(grace)) {
+            ::kill(-group, SIGKILL);
+            reap(true);
+        }
+        // helpers the child spawned into its group
+        ::kill(-group, SIGKILL);
+    }
+    closeFd(m_stdout);
+    closeFd(m_extra);
+}
+
+bool ChildProcess::writeLine(const QByteArray &line)
+{
+    if (m_stdin < 0)
+        return false;
+    QByteArray data = line + '\n';
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(m_stdin, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool ChildProcess::readLineFrom(int fd, QByteArray &buffer, QByteArray *line, milliseconds timeout)
+{
+    const auto start = steady_clock::now();
+    for (;;) {
+        const qsizetype newline = buffer.indexOf('\n');
+        if (newline >= 0) {
+            *line = buffer.left(newline);
+            buffer.remove(0, newline + 1);
+            return true;
+        }
+        if (fd < 0)
+            return false;
+        const qint64 left = timeout.count() - msSince(start);
+        if (left <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(left));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        char chunk[4096];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            return false;
+        buffer.append(chunk, n);
+    }
+}
+
+bool ChildProcess::readLine(QByteArray *line, milliseconds timeout)
+{
+    return readLineFrom(m_stdout, m_stdoutBuffer, line, timeout);
+}
+
+bool ChildProcess::readExtraLine(QByteArray *line, milliseconds timeout)
+{
+    return readLineFrom(m_extra, m_extraBuffer, line, timeout);
+}
+
+int runProgram(const QString &program, const QStringList &arguments, milliseconds timeout, QByteArray *output)
+{
+    ChildProcess child;
+    ChildProcess::Options options;
+    options.pipes = output != nullptr;
+    if (!child.start(program, arguments, options))
+        return -1;
+    const auto start = steady_clock::now();
+    if (output) {
+        output->clear();
+        QByteArray line;
+        while (child.readLine(&line, milliseconds(std::max<qint64>(1, timeout.count() - msSince(start)))))
+            output->append(line).append('\n');
+        output->append(child.m_stdoutBuffer);
+    }
+    if (!child.waitForFinished(milliseconds(std::max<qint64>(0, timeout.count() - msSince(start))))) {
+        child.stop(milliseconds(200));
+        return -1;
+    }
+    return child.exitCode();
+}

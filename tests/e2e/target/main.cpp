@@ -1,0 +1,165 @@
+// The end-to-end tests' target application: a line edit and a text area whose
+// contents are written to <dir>/line.txt and <dir>/area.txt on every change.
+// Commands arrive one per line on stdin and are answered with "ok" or an
+// error line on stdout (see tests/e2e/support/TargetApp.h).
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void writeFile(const QString &path, const QString &text)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(text.toUtf8());
+        file.commit();
+    }
+}
+
+void answer(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString decoded(const QByteArray &token)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(token));
+}
+
+class TargetWindow : public QWidget {
+public:
+    explicit TargetWindow(const QString &directory)
+    {
+        setWindowTitle(QStringLiteral("Tavrune test target"));
+        auto *layout = new QVBoxLayout(this);
+        m_line = new QLineEdit(this);
+        m_line->setAccessibleName(QStringLiteral("line"));
+        m_area = new QPlainTextEdit(this);
+        m_area->setAccessibleName(QStringLiteral("area"));
+        layout->addWidget(m_line);
+        layout->addWidget(m_area);
+        resize(480, 320);
+        const QString lineFile = directory + QStringLiteral("/line.txt");
+        const QString areaFile = directory + QStringLiteral("/area.txt");
+        connect(m_line, &QLineEdit::textChanged, this, [lineFile](const QString &text) { writeFile(lineFile, text); });
+        connect(m_area, &QPlainTextEdit::textChanged, this,
+                [this, areaFile] { writeFile(areaFile, m_area->toPlainText()); });
+        writeFile(lineFile, QString());
+        writeFile(areaFile, QString());
+    }
+
+    QByteArray handle(const QList<QByteArray> &words)
+    {
+        const QByteArray verb = words.value(0);
+        const bool line = words.value(1) == "line";
+        if (verb == "focus") {
+            activateWindow();
+            raise();
+            line ? m_line->setFocus() : m_area->setFocus();
+        } else if (verb == "set") {
+            const QString text = decoded(words.value(2));
+            line ? m_line->setText(text) : m_area->setPlainText(text);
+            if (!line)
+                m_area->moveCursor(QTextCursor::End);
+        } else if (verb == "select") {
+            const int start = words.value(2).toInt(), end = words.value(3).toInt();
+            if (line) {
+                m_line->setSelection(start, end - start);
+            } else {
+                QTextCursor cursor = m_area->textCursor();
+                cursor.setPosition(start);
+                cursor.setPosition(end, QTextCursor::KeepAnchor);
+                m_area->setTextCursor(cursor);
+            }
+        } else if (verb == "copy") {
+            auto *data = new QMimeData;
+            data->setText(decoded(words.value(1)));
+            data->setHtml(decoded(words.value(2)));
+            QApplication::clipboard()->setMimeData(data);
+        } else if (verb == "quit") {
+            QApplication::quit();
+        } else {
+            return "error unknown command " + verb;
+        }
+        return "ok";
+    }
+
+private:
+    QLineEdit *m_line;
+    QPlainTextEdit *m_area;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QString directory;
+    bool accessible = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg = argv[i];
+        if (arg == "--dir" && i + 1 < argc)
+            directory = QFile::decodeName(argv[++i]);
+        else if (arg == "--accessible")
+            accessible = true;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (accessible)
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    else
+        qputenv("NO_AT_BRIDGE", "1");
+    QApplication app(argc, argv);
+    TargetWindow window(directory);
+    window.show();
+    window.activateWindow();
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, &window, [&] {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            QApplication::quit();
+            return;
+        }
+        pending.append(chunk, n);
+        qsizetype newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(newline);
+            pending.remove(0, newline + 1);
+            const QByteArray reply = window.handle(line.split(' '));
+            // let the change reach the screen and the accessibility bus first
+            QApplication::processEvents();
+            answer(reply);
+        }
+    });
+
+    // ready once the window is active, so focus commands work; without a
+    // window manager it may never be, so give up waiting after a while
+    bool announced = false;
+    auto announce = [&](bool force) {
+        if (announced || (!force && !window.isActiveWindow()))
+            return;
+        announced = true;
+        answer("ready " + QByteArray::number(quint64(window.winId())));
+    };
+    QObject::connect(&app, &QApplication::focusChanged, &window, [&] { announce(false); });
+    QMetaObject::invokeMethod(&window, [&] { announce(false); }, Qt::QueuedConnection);
+    QTimer::singleShot(3000, &window, [&] { announce(true); });
+    return app.exec();
+}
