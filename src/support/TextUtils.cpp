@@ -49,6 +49,18 @@ QString lastGraphemes(const QString &text, qsizetype count)
     return text.mid(finder.position());
 }
 
+QString firstGraphemes(const QString &text, qsizetype count)
+{
+    if (count <= 0)
+        return {};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (finder.toNextBoundary() == -1)
+            return text;
+    }
+    return text.left(finder.position());
+}
+
 QString nfc(const QString &text)
 {
     return text.normalized(QString::NormalizationForm_C);

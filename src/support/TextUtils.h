@@ -11,6 +11,9 @@ qsizetype graphemeCount(const QString &text);
 // The last `count` grapheme clusters of text (all of it when shorter).
 QString lastGraphemes(const QString &text, qsizetype count);
 
+// The first `count` grapheme clusters of text (all of it when shorter).
+QString firstGraphemes(const QString &text, qsizetype count);
+
 // Canonical composition, so that equal words compare equal.
 QString nfc(const QString &text);
 

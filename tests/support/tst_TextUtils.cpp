@@ -7,7 +7,7 @@ class tst_TextUtils : public QObject {
 private slots:
     void graphemeCount_data();
     void graphemeCount();
-    void lastGraphemesKeepsClustersWhole();
+    void graphemeSlicesKeepClustersWhole();
     void trimmedPunctuation_data();
     void trimmedPunctuation();
     void nfcMakesCanonicalFormsEqual();
@@ -32,12 +32,16 @@ void tst_TextUtils::graphemeCount()
     QCOMPARE(TextUtils::graphemeCount(text), expected);
 }
 
-void tst_TextUtils::lastGraphemesKeepsClustersWhole()
+void tst_TextUtils::graphemeSlicesKeepClustersWhole()
 {
     QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc\U0001F1E9\U0001F1EA"), 1),
              QStringLiteral("\U0001F1E9\U0001F1EA"));
     QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc"), 10), QStringLiteral("abc"));
     QCOMPARE(TextUtils::lastGraphemes(QStringLiteral("abc"), 0), QString());
+    QCOMPARE(TextUtils::firstGraphemes(QStringLiteral("\U0001F1E9\U0001F1EAabc"), 1),
+             QStringLiteral("\U0001F1E9\U0001F1EA"));
+    QCOMPARE(TextUtils::firstGraphemes(QStringLiteral("abc"), 10), QStringLiteral("abc"));
+    QCOMPARE(TextUtils::firstGraphemes(QStringLiteral("abc"), 0), QString());
 }
 
 void tst_TextUtils::trimmedPunctuation_data()

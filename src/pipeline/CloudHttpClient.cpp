@@ -1,0 +1,89 @@
+#include "CloudHttpClient.h"
+
+#include "pipeline/CloudApiSettings.h"
+#include "support/TextUtils.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPromise>
+#include <QStringDecoder>
+
+#include <memory>
+
+namespace {
+// Errors that Qt derives from an HTTP status are not failures of the transfer:
+// their status and body are the reply.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    return (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+           || error == QNetworkReply::ProtocolFailure;
+}
+} // namespace
+
+CloudHttpClient::CloudHttpClient(QNetworkAccessManager &network)
+    : m_network(network)
+{
+}
+
+QFuture<CloudHttpReply> CloudHttpClient::post(const QUrl &url, const QString &token, const QByteArray &contentType,
+                                              const QByteArray &body, std::chrono::milliseconds timeout)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    request.setTransferTimeout(int(timeout.count()));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+
+    auto promise = std::make_shared<QPromise<CloudHttpReply>>();
+    promise->start();
+    QFuture<CloudHttpReply> future = promise->future();
+
+    QNetworkReply *reply = m_network.post(request, body);
+    auto outcome = std::make_shared<CloudHttpReply::Outcome>(CloudHttpReply::Outcome::received);
+
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, outcome, url](const QUrl &target) {
+        if (CloudApiSettings::isSameOrigin(url, target)) {
+            emit reply->redirectAllowed();
+            return;
+        }
+        *outcome = CloudHttpReply::Outcome::redirectRefused;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, outcome](qint64 received, qint64 total) {
+        if (received > maxReplyBytes || total > maxReplyBytes) {
+            *outcome = CloudHttpReply::Outcome::tooLarge;
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, promise, outcome] {
+        reply->deleteLater();
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        CloudHttpReply result;
+        result.outcome = *outcome;
+        result.statusCode = status.isValid() ? status.toInt() : 0;
+        if (result.outcome == CloudHttpReply::Outcome::received) {
+            if (isTransportFailure(reply->error())) {
+                promise->setException(CloudNetworkError(reply->errorString()));
+                promise->finish();
+                return;
+            }
+            if (status.isValid())
+                result.body = reply->readAll();
+            else
+                result.outcome = CloudHttpReply::Outcome::notHttp;
+        }
+        promise->addResult(result);
+        promise->finish();
+    });
+    return future;
+}
+
+QString CloudHttpClient::errorMessage(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QStringLiteral("Unknown error");
+    return TextUtils::firstGraphemes(text, maxMessageCharacters);
+}

@@ -1,0 +1,125 @@
+#include "pipeline/CloudApiSettings.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <QtTest>
+
+using Problem = CloudApiSettings::Endpoint::Problem;
+Q_DECLARE_METATYPE(Problem)
+
+class tst_CloudApiSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void endpointRules_data();
+    void endpointRules();
+    void defaultBaseEndsInV1();
+    void tokenMustBeOneNonEmptyLine_data();
+    void tokenMustBeOneNonEmptyLine();
+    void redirectsStayWithinTheOrigin_data();
+    void redirectsStayWithinTheOrigin();
+
+private:
+    FakeSettings *m_settings = nullptr;
+};
+
+void tst_CloudApiSettings::initTestCase()
+{
+    m_settings = &FakePlatform::installNew().fakeSettings();
+}
+
+void tst_CloudApiSettings::init()
+{
+    m_settings->clear();
+}
+
+void tst_CloudApiSettings::endpointRules_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<Problem>("problem");
+    QTest::newRow("https with path") << "https://api.example.com/v1" << "https://api.example.com/v1/transcribe"
+                                     << Problem::none;
+    QTest::newRow("trailing slash") << "https://api.example.com/v1/" << "https://api.example.com/v1/transcribe"
+                                    << Problem::none;
+    QTest::newRow("no path") << "https://api.example.com" << "https://api.example.com/transcribe" << Problem::none;
+    QTest::newRow("port and query kept") << "https://api.example.com:8443/v2?region=eu"
+                                         << "https://api.example.com:8443/v2/transcribe?region=eu" << Problem::none;
+    QTest::newRow("http to loopback") << "http://127.0.0.1:8080/v1" << "http://127.0.0.1:8080/v1/transcribe"
+                                      << Problem::none;
+    QTest::newRow("http to localhost") << "http://localhost/v1" << "http://localhost/v1/transcribe" << Problem::none;
+    QTest::newRow("http to ipv6 loopback") << "http://[::1]:9000" << "http://[::1]:9000/transcribe" << Problem::none;
+    QTest::newRow("http elsewhere") << "http://api.example.com/v1" << "" << Problem::insecureBaseUrl;
+    QTest::newRow("http to a lookalike") << "http://127.0.0.1.example.com/v1" << "" << Problem::insecureBaseUrl;
+    QTest::newRow("other scheme") << "ftp://api.example.com/v1" << "" << Problem::insecureBaseUrl;
+    QTest::newRow("empty") << "" << "" << Problem::invalidBaseUrl;
+    QTest::newRow("relative") << "api.example.com/v1" << "" << Problem::invalidBaseUrl;
+    QTest::newRow("garbage") << "https://exa mple.com/" << "" << Problem::invalidBaseUrl;
+    QTest::newRow("no host") << "https:///v1" << "" << Problem::invalidBaseUrl;
+}
+
+void tst_CloudApiSettings::endpointRules()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, expected);
+    QFETCH(Problem, problem);
+    m_settings->setValue(CloudApiSettings::baseUrlKey, base);
+    const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("transcribe"));
+    QCOMPARE(endpoint.problem, problem);
+    QCOMPARE(endpoint.url.toString(), expected);
+    QCOMPARE(endpoint.problemDescription().isEmpty(), problem == Problem::none);
+}
+
+void tst_CloudApiSettings::defaultBaseEndsInV1()
+{
+    const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("rewrite"));
+    QCOMPARE(endpoint.problem, Problem::none);
+    QCOMPARE(endpoint.url.scheme(), QStringLiteral("https"));
+    QCOMPARE(endpoint.url.path(), QStringLiteral("/v1/rewrite"));
+}
+
+void tst_CloudApiSettings::tokenMustBeOneNonEmptyLine_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("absent") << QVariant() << false;
+    QTest::newRow("empty") << QVariant(QString()) << false;
+    QTest::newRow("plain") << QVariant(QStringLiteral("abc.DEF-123")) << true;
+    QTest::newRow("line feed") << QVariant(QStringLiteral("abc\nX-Injected: 1")) << false;
+    QTest::newRow("carriage return") << QVariant(QStringLiteral("abc\r")) << false;
+}
+
+void tst_CloudApiSettings::tokenMustBeOneNonEmptyLine()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(bool, usable);
+    if (stored.isValid())
+        m_settings->setValue(CloudApiSettings::tokenKey, stored);
+    const std::optional<QString> token = CloudApiSettings::bearerToken();
+    QCOMPARE(token.has_value(), usable);
+    if (usable)
+        QCOMPARE(*token, stored.toString());
+}
+
+void tst_CloudApiSettings::redirectsStayWithinTheOrigin_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("other path") << "https://api.example.com/v2/transcribe" << true;
+    QTest::newRow("explicit default port") << "https://API.example.com:443/x" << true;
+    QTest::newRow("other host") << "https://evil.example.net/v1/transcribe" << false;
+    QTest::newRow("other port") << "https://api.example.com:8443/v1/transcribe" << false;
+    QTest::newRow("downgrade") << "http://api.example.com/v1/transcribe" << false;
+}
+
+void tst_CloudApiSettings::redirectsStayWithinTheOrigin()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, allowed);
+    QCOMPARE(CloudApiSettings::isSameOrigin(QUrl(QStringLiteral("https://api.example.com/v1/transcribe")),
+                                            QUrl(target)),
+             allowed);
+}
+
+QTEST_GUILESS_MAIN(tst_CloudApiSettings)
+#include "tst_CloudApiSettings.moc"

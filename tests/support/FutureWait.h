@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFuture>
+#include <QtTest>
+
+#include <optional>
+
+// Runs the event loop until the future has finished; false on timeout.
+template <typename T>
+bool waitForFuture(const QFuture<T> &future, int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!future.isFinished() && !deadline.hasExpired())
+        QTest::qWait(5);
+    return future.isFinished();
+}
+
+// The exception a finished future ended with, when it is an E.
+template <typename E, typename T>
+std::optional<E> failureOf(QFuture<T> future)
+{
+    try {
+        future.waitForFinished();
+    } catch (const E &error) {
+        return error;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
