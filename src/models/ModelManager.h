@@ -1,0 +1,68 @@
+#pragma once
+
+#include "models/ModelDescriptor.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <optional>
+
+// Owns the models directory, decides which catalogue models are installed and
+// carries the observable state of the running download. Lives on the main
+// thread.
+class ModelManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QSet<QString> installedModelIDs READ installedModelIDs NOTIFY installedModelIDsChanged)
+    Q_PROPERTY(bool isDownloading READ isDownloading WRITE setIsDownloading NOTIFY isDownloadingChanged)
+    Q_PROPERTY(double downloadProgress READ downloadProgress WRITE setDownloadProgress NOTIFY downloadProgressChanged)
+    Q_PROPERTY(std::optional<QString> downloadingModelID READ downloadingModelID WRITE setDownloadingModelID
+                   NOTIFY downloadingModelIDChanged)
+    Q_PROPERTY(std::optional<QString> downloadStatusText READ downloadStatusText WRITE setDownloadStatusText
+                   NOTIFY downloadStatusTextChanged)
+
+public:
+    // The directory under the base directory that holds every model file.
+    static inline const QString defaultModelsDirectoryName = QStringLiteral("OfflineModels");
+    // Files below this size are truncated downloads or error pages.
+    static constexpr qint64 minimumModelBytes = 1'000'000;
+
+    explicit ModelManager(QObject *parent = nullptr);
+
+    // The application container, else the per-user data directory, plus the
+    // models directory name. Read afresh each time; not created here.
+    QString modelsDirectory() const;
+    QString modelsDirectoryName() const { return m_modelsDirectoryName; }
+
+    // Present and at least minimumModelBytes; a smaller file is deleted.
+    bool isInstalled(const ModelDescriptor &model);
+    void refreshInstalledModels();
+
+    QSet<QString> installedModelIDs() const { return m_installedModelIDs; }
+    bool isDownloading() const { return m_isDownloading; }
+    double downloadProgress() const { return m_downloadProgress; }
+    std::optional<QString> downloadingModelID() const { return m_downloadingModelID; }
+    std::optional<QString> downloadStatusText() const { return m_downloadStatusText; }
+
+    void setIsDownloading(bool value);
+    void setDownloadProgress(double value);
+    void setDownloadingModelID(const std::optional<QString> &value);
+    void setDownloadStatusText(const std::optional<QString> &value);
+    // isDownloading false, progress 0, no model, no status.
+    void resetDownloadState();
+
+signals:
+    void installedModelIDsChanged();
+    void isDownloadingChanged();
+    void downloadProgressChanged();
+    void downloadingModelIDChanged();
+    void downloadStatusTextChanged();
+
+private:
+    QSet<QString> m_installedModelIDs;
+    bool m_isDownloading = false;
+    double m_downloadProgress = 0;
+    std::optional<QString> m_downloadingModelID;
+    std::optional<QString> m_downloadStatusText;
+    QString m_modelsDirectoryName = defaultModelsDirectoryName;
+};

@@ -1,0 +1,122 @@
+#include "models/ModelManager.h"
+
+#include "platform/fake/FakePlatform.h"
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+class tst_ModelManager : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void directoryPrefersTheContainer();
+    void refreshAppliesTheSizeRule();
+    void unreadableFilesAreMissingButKept();
+    void downloadStateResetsToIdle();
+
+private:
+    static void writeFile(const QString &path, qint64 size);
+    FakePlatform *m_platform = nullptr;
+};
+
+void tst_ModelManager::init()
+{
+    m_platform = &FakePlatform::installNew();
+}
+
+void tst_ModelManager::writeFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(size));
+}
+
+void tst_ModelManager::directoryPrefersTheContainer()
+{
+    ModelManager manager;
+    QCOMPARE(manager.modelsDirectory(), *m_platform->paths().appGroupContainer() + QStringLiteral("/OfflineModels"));
+    // reading the directory does not create it
+    QVERIFY(!QFileInfo::exists(manager.modelsDirectory()));
+
+    m_platform->fakePaths().setContainerAvailable(false);
+    QCOMPARE(manager.modelsDirectory(),
+             m_platform->paths().applicationSupportDirectory() + QStringLiteral("/OfflineModels"));
+}
+
+void tst_ModelManager::refreshAppliesTheSizeRule()
+{
+    ModelManager manager;
+    const QDir dir(manager.modelsDirectory());
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    writeFile(dir.filePath(QStringLiteral("ggml-base.bin")), 999'999);
+    writeFile(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), 1'000'000);
+    writeFile(dir.filePath(QStringLiteral("kokoro-v1_0.safetensors")), 5'000'000);
+    // partial downloads are never judged, whatever their size
+    writeFile(dir.filePath(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")), 10);
+
+    // nothing is read from disk before the first refresh
+    QVERIFY(manager.installedModelIDs().isEmpty());
+
+    LogCapture log;
+    QSignalSpy changed(&manager, &ModelManager::installedModelIDsChanged);
+    manager.refreshInstalledModels();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(manager.installedModelIDs(),
+             (QSet<QString>{QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("kokoro-v1_0.safetensors")}));
+    QVERIFY(!dir.exists(QStringLiteral("ggml-base.bin")));
+    QVERIFY(dir.exists(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")));
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[ModelManager] ")),
+             QStringList{QStringLiteral(
+                 "[ModelManager] Rejecting ggml-base.bin — file too small (999999 bytes), deleting corrupt file")});
+
+    // an unchanged set is not announced again
+    manager.refreshInstalledModels();
+    QCOMPARE(changed.size(), 1);
+}
+
+void tst_ModelManager::unreadableFilesAreMissingButKept()
+{
+    ModelManager manager;
+    const QDir dir(manager.modelsDirectory());
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    // a model kept on a disk that is not mounted right now
+    const QString link = dir.filePath(QStringLiteral("ggml-base.bin"));
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent-disk/ggml-base.bin"), link));
+    // a directory under a model's name is not a model either
+    QVERIFY(dir.mkpath(QStringLiteral("ggml-large-v3-q5_0.bin")));
+
+    LogCapture log;
+    QVERIFY(!manager.isInstalled(ModelDescriptor::whisperBase()));
+    QVERIFY(!manager.isInstalled(ModelDescriptor::whisperLargeV3()));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QVERIFY(dir.exists(QStringLiteral("ggml-large-v3-q5_0.bin")));
+    QVERIFY(log.linesStartingWith(QStringLiteral("[ModelManager] ")).isEmpty());
+
+    // a link to a real model counts
+    const QString target = m_platform->fakePaths().root() + QStringLiteral("/elsewhere.bin");
+    writeFile(target, 2'000'000);
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(target, link));
+    QVERIFY(manager.isInstalled(ModelDescriptor::whisperBase()));
+}
+
+void tst_ModelManager::downloadStateResetsToIdle()
+{
+    ModelManager manager;
+    QSignalSpy status(&manager, &ModelManager::downloadStatusTextChanged);
+    manager.setIsDownloading(true);
+    manager.setDownloadProgress(0.5);
+    manager.setDownloadingModelID(QStringLiteral("ggml-base.bin"));
+    manager.setDownloadStatusText(QStringLiteral("Starting..."));
+    manager.setDownloadStatusText(QStringLiteral("Starting..."));
+    QCOMPARE(status.size(), 1);
+
+    manager.resetDownloadState();
+    QCOMPARE(manager.isDownloading(), false);
+    QCOMPARE(manager.downloadProgress(), 0.0);
+    QCOMPARE(manager.downloadingModelID(), std::nullopt);
+    QCOMPARE(manager.downloadStatusText(), std::nullopt);
+}
+
+QTEST_GUILESS_MAIN(tst_ModelManager)
+#include "tst_ModelManager.moc"

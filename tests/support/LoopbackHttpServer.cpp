@@ -1,0 +1,497 @@
+#include "LoopbackHttpServer.h"
+
+#include <QtGlobal>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kSendChunk = 64 * 1024;
+constexpr int kPollSliceMs = 20;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 413: return "Payload Too Large";
+    case 416: return "Range Not Satisfiable";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+quint64 splitmix64(quint64 x)
+{
+    x += 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+bool sendAll(int fd, const char *data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t sent = ::send(fd, data, size_t(length), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += sent;
+        length -= sent;
+    }
+    return true;
+}
+
+// Waits up to `ms` (forever when negative) unless the peer hangs up or the
+// server stops; returns false in those two cases.
+bool waitWhileConnected(int fd, int ms, const std::atomic<bool> &stopping)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping) {
+        if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
+            return true;
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        const int ready = ::poll(&p, 1, kPollSliceMs);
+        if (ready > 0) {
+            if (p.revents & (POLLHUP | POLLERR | POLLRDHUP | POLLNVAL))
+                return false;
+            char probe;
+            if (::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+                return false;
+        }
+    }
+    return false;
+}
+
+// Reads until `buffer` holds `wanted` bytes; false on a closed connection.
+bool readAtLeast(int fd, QByteArray &buffer, qsizetype wanted, const std::atomic<bool> &stopping)
+{
+    char chunk[16384];
+    while (buffer.size() < wanted) {
+        if (stopping)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kPollSliceMs) <= 0)
+            continue;
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            return false;
+        buffer.append(chunk, got);
+    }
+    return true;
+}
+
+bool readUntil(int fd, QByteArray &buffer, const QByteArray &marker, const std::atomic<bool> &stopping)
+{
+    while (!buffer.contains(marker)) {
+        if (!readAtLeast(fd, buffer, buffer.size() + 1, stopping))
+            return false;
+    }
+    return true;
+}
+
+// Decodes a chunked request body that starts at buffer[0]; reads more as needed.
+bool readChunkedBody(int fd, QByteArray &buffer, QByteArray &body, const std::atomic<bool> &stopping)
+{
+    for (;;) {
+        if (!readUntil(fd, buffer, "\r\n", stopping))
+            return false;
+        const qsizetype lineEnd = buffer.indexOf("\r\n");
+        bool ok = false;
+        const qint64 size = buffer.left(lineEnd).split(';').first().trimmed().toLongLong(&ok, 16);
+        if (!ok || size < 0)
+            return false;
+        buffer.remove(0, lineEnd + 2);
+        if (size == 0) {
+            // trailers end with an empty line
+            if (!readUntil(fd, buffer, "\r\n", stopping))
+                return false;
+            return true;
+        }
+        if (!readAtLeast(fd, buffer, size + 2, stopping))
+            return false;
+        body.append(buffer.left(size));
+        buffer.remove(0, size + 2);
+    }
+}
+
+struct ByteRange {
+    qint64 first = 0;
+    qint64 last = -1; // -1: to the end
+};
+
+std::optional<ByteRange> parseRange(const QByteArray &value)
+{
+    if (!value.startsWith("bytes="))
+        return std::nullopt;
+    const QList<QByteArray> parts = value.mid(6).trimmed().split('-');
+    if (parts.size() != 2 || parts[0].isEmpty())
+        return std::nullopt;
+    ByteRange range;
+    bool ok = false;
+    range.first = parts[0].toLongLong(&ok);
+    if (!ok || range.first < 0)
+        return std::nullopt;
+    if (!parts[1].isEmpty()) {
+        range.last = parts[1].toLongLong(&ok);
+        if (!ok || range.last < range.first)
+            return std::nullopt;
+    }
+    return range;
+}
+
+void setHeader(LoopbackHttpServer::Headers &headers, const QByteArray &name, const QByteArray &value)
+{
+    for (auto &header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
+            header.second = value;
+            return;
+        }
+    }
+    headers.append({name, value});
+}
+
+} // namespace
+
+QString LoopbackHttpServer::Request::path() const
+{
+    const qsizetype query = target.indexOf('?');
+    return QString::fromUtf8(query < 0 ? target : target.left(query));
+}
+
+QByteArray LoopbackHttpServer::Request::header(const QByteArray &name) const
+{
+    for (const auto &header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return header.second;
+    }
+    return {};
+}
+
+bool LoopbackHttpServer::Request::hasHeader(const QByteArray &name) const
+{
+    for (const auto &header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::Response::withBody(QByteArray body, int status,
+                                                                    QByteArray contentType)
+{
+    Response response;
+    response.status = status;
+    response.body = std::move(body);
+    response.headers.append({"Content-Type", std::move(contentType)});
+    return response;
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::Response::generated(qint64 size, quint64 seed)
+{
+    Response response;
+    response.generatedSize = size;
+    response.seed = seed;
+    return response;
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::Response::redirect(const QByteArray &location, int status)
+{
+    Response response;
+    response.status = status;
+    response.headers.append({"Location", location});
+    return response;
+}
+
+LoopbackHttpServer::LoopbackHttpServer()
+{
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(m_listenFd, 64) != 0)
+        qFatal("LoopbackHttpServer: cannot listen on 127.0.0.1: %s", strerror(errno));
+    socklen_t length = sizeof address;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_acceptor = std::thread([this] { acceptLoop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+    m_stopping = true;
+    m_acceptor.join();
+    ::close(m_listenFd);
+    std::vector<std::thread> connections;
+    {
+        QMutexLocker lock(&m_mutex);
+        // wakes connections blocked in send() to a client that stopped reading
+        for (int fd : std::as_const(m_openFds))
+            ::shutdown(fd, SHUT_RDWR);
+        connections.swap(m_connections);
+    }
+    for (auto &thread : connections)
+        thread.join();
+}
+
+QUrl LoopbackHttpServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+}
+
+void LoopbackHttpServer::setResponse(const QString &path, Response response)
+{
+    QMutexLocker lock(&m_mutex);
+    m_fixed.insert(path, std::move(response));
+}
+
+void LoopbackHttpServer::enqueue(const QString &path, Response response)
+{
+    QMutexLocker lock(&m_mutex);
+    m_queuedByPath[path].push_back(std::move(response));
+}
+
+void LoopbackHttpServer::enqueue(Response response)
+{
+    QMutexLocker lock(&m_mutex);
+    m_queued.push_back(std::move(response));
+}
+
+void LoopbackHttpServer::setHandler(Handler handler)
+{
+    QMutexLocker lock(&m_mutex);
+    m_handler = std::move(handler);
+}
+
+QList<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
+int LoopbackHttpServer::requestCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return int(m_requests.size());
+}
+
+void LoopbackHttpServer::clearRequests()
+{
+    QMutexLocker lock(&m_mutex);
+    m_requests.clear();
+}
+
+QByteArray LoopbackHttpServer::seededBytes(quint64 seed, qint64 offset, qint64 length)
+{
+    QByteArray bytes(length, Qt::Uninitialized);
+    char *out = bytes.data();
+    qint64 position = offset;
+    const qint64 end = offset + length;
+    while (position < end) {
+        const quint64 word = splitmix64(seed * 0xD1B54A32D192ED03ULL + quint64(position / 8));
+        const int first = int(position % 8);
+        const int count = int(qMin<qint64>(8 - first, end - position));
+        for (int i = 0; i < count; ++i)
+            *out++ = char((word >> (8 * (first + i))) & 0xFF);
+        position += count;
+    }
+    return bytes;
+}
+
+QUrl LoopbackHttpServer::refusingUrl(const QString &path)
+{
+    // A port that was just free and is bound by nobody.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(ntohs(address.sin_port)).arg(path));
+}
+
+void LoopbackHttpServer::acceptLoop()
+{
+    while (!m_stopping) {
+        pollfd p{m_listenFd, POLLIN, 0};
+        if (::poll(&p, 1, kPollSliceMs) <= 0)
+            continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        QMutexLocker lock(&m_mutex);
+        m_openFds.append(fd);
+        m_connections.emplace_back([this, fd] {
+            serve(fd);
+            {
+                QMutexLocker lock(&m_mutex);
+                m_openFds.removeOne(fd);
+            }
+            ::close(fd);
+        });
+    }
+}
+
+LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &request)
+{
+    Handler handler;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_requests.append(request);
+        auto queued = m_queuedByPath.find(request.path());
+        if (queued != m_queuedByPath.end() && !queued->empty()) {
+            Response response = std::move(queued->front());
+            queued->pop_front();
+            return response;
+        }
+        if (!m_queued.empty()) {
+            Response response = std::move(m_queued.front());
+            m_queued.pop_front();
+            return response;
+        }
+        if (m_fixed.contains(request.path()))
+            return m_fixed.value(request.path());
+        handler = m_handler;
+    }
+    if (handler)
+        return handler(request);
+    return Response::withBody("not found", 404, "text/plain");
+}
+
+void LoopbackHttpServer::serve(int fd)
+{
+    QByteArray buffer;
+    if (!readUntil(fd, buffer, "\r\n\r\n", m_stopping))
+        return;
+    const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+    buffer.remove(0, headEnd + 4);
+
+    Request request;
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    if (requestLine.size() < 2)
+        return;
+    request.method = requestLine[0];
+    request.target = requestLine[1];
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    if (request.header("Transfer-Encoding").toLower().contains("chunked")) {
+        if (!readChunkedBody(fd, buffer, request.body, m_stopping))
+            return;
+    } else {
+        const qint64 length = request.header("Content-Length").toLongLong();
+        if (length > 0) {
+            if (!readAtLeast(fd, buffer, length, m_stopping))
+                return;
+            request.body = buffer.left(length);
+        }
+    }
+
+    const Response response = responseFor(request);
+    if (response.headerDelayMs > 0 && !waitWhileConnected(fd, response.headerDelayMs, m_stopping))
+        return;
+    if (response.closeWithoutResponse) {
+        ::shutdown(fd, SHUT_WR);
+        return;
+    }
+
+    const qint64 fullSize = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
+    int status = response.status;
+    qint64 first = 0;
+    qint64 last = fullSize - 1;
+    Headers headers;
+    if (response.honourRange && status == 200 && request.hasHeader("Range")) {
+        if (const auto range = parseRange(request.header("Range"))) {
+            if (range->first >= fullSize) {
+                status = 416;
+                first = 0;
+                last = -1;
+                headers.append({"Content-Range", "bytes */" + QByteArray::number(fullSize)});
+            } else {
+                status = 206;
+                first = range->first;
+                if (range->last >= 0)
+                    last = qMin(range->last, fullSize - 1);
+                headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-'
+                                                     + QByteArray::number(last) + '/'
+                                                     + QByteArray::number(fullSize)});
+            }
+        }
+    }
+    const qint64 bodyLength = qMax<qint64>(0, last - first + 1);
+    if (!response.closeDelimited)
+        headers.append({QByteArray("Content-Length"), QByteArray::number(bodyLength)});
+    headers.append({QByteArray("Connection"), QByteArray("close")});
+    for (const auto &header : response.headers)
+        setHeader(headers, header.first, header.second);
+
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    for (const auto &header : headers)
+        head += header.first + ": " + header.second + "\r\n";
+    head += "\r\n";
+    if (!sendAll(fd, head.constData(), head.size()))
+        return;
+
+    qint64 sent = 0;
+    qint64 toSend = bodyLength;
+    if (response.dropAfterBytes >= 0)
+        toSend = qMin(toSend, response.dropAfterBytes);
+    bool stalled = response.stallAfterBytes < 0;
+    while (sent < toSend || !stalled) {
+        if (m_stopping)
+            return;
+        if (!stalled && sent >= response.stallAfterBytes) {
+            stalled = true;
+            if (!waitWhileConnected(fd, response.stallMs, m_stopping))
+                return;
+            continue;
+        }
+        qint64 length = qMin(kSendChunk, toSend - sent);
+        if (!stalled)
+            length = qMin(length, response.stallAfterBytes - sent);
+        if (length <= 0)
+            break;
+        const qint64 offset = first + sent;
+        const QByteArray chunk = response.generatedSize >= 0
+                                     ? seededBytes(response.seed, offset, length)
+                                     : response.body.mid(offset, length);
+        if (!sendAll(fd, chunk.constData(), chunk.size()))
+            return;
+        sent += length;
+    }
+    // a clean end of stream, also for a drop: the client must notice the
+    // missing bytes itself
+    ::shutdown(fd, SHUT_WR);
+}
