@@ -30,4 +30,23 @@ QStringList splitOnWhitespace(const QString &text);
 // both ends, canonically composed. "Um," and "UM" both give "um".
 QString normalizedWord(const QString &piece);
 
+// Every occurrence of `from`, found left to right without overlap, replaced by
+// `to` as it stands. One pass, so long texts stay linear.
+QString replacedAll(const QString &text, const QString &from, const QString &to,
+                    Qt::CaseSensitivity cs = Qt::CaseSensitive);
+
+// As replacedAll, but only where the match stands as a whole word: no letter,
+// digit or combining mark directly before or after it ("ok" is not replaced
+// inside "book").
+QString replacedWholeWords(const QString &text, const QString &from, const QString &to,
+                           Qt::CaseSensitivity cs = Qt::CaseSensitive);
+
+// The first character (grapheme) in upper case, the rest unchanged.
+QString capitalizedFirst(const QString &text);
+
+// Upper-cases the first letter of the text and the first letter after any of
+// the single characters in `sentenceEnds`. Blanks, digits and other
+// non-letters in between do not use the capital up; nothing is lower-cased.
+QString capitalizedSentences(const QString &text, QStringView sentenceEnds);
+
 } // namespace TextUtils

@@ -1,0 +1,79 @@
+#include "pipeline/OfflineRewriteService.h"
+
+#include <QtTest>
+
+class tst_OfflineRewriteService : public QObject {
+    Q_OBJECT
+private slots:
+    void rewrite_data();
+    void rewrite();
+    void languageDoesNotMatter();
+
+private:
+    OfflineRewriteService m_service;
+};
+
+void tst_OfflineRewriteService::rewrite_data()
+{
+    QTest::addColumn<RewritePreset>("preset");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+
+    for (RewritePreset preset : Enums::allCases<RewritePreset>()) {
+        const QByteArray name = Enums::toString(preset).toUtf8();
+        QTest::newRow(name + " empty") << preset << "" << "";
+        QTest::newRow(name + " blank") << preset << " \n\t " << "";
+    }
+
+    const auto grammar = RewritePreset::grammarCorrect;
+    QTest::newRow("grammar closes") << grammar << "hello world" << "Hello world.";
+    QTest::newRow("grammar keeps question") << grammar << "  is it done?\n" << "Is it done?";
+    QTest::newRow("grammar keeps comma end") << grammar << "well," << "Well,.";
+    QTest::newRow("grammar sharp s grows") << grammar << "ßo" << "SSo.";
+    QTest::newRow("grammar non-latin") << grammar << "привет" << "Привет.";
+
+    const auto pro = RewritePreset::professional;
+    QTest::newRow("pro contractions and slang")
+        << pro << "we can't go, yeah" << "We cannot go, yes.";
+    QTest::newRow("pro capital lost to replacement") << pro << "can't stop" << "cannot stop.";
+    QTest::newRow("pro any case") << pro << "We DON'T Wanna" << "We do not want to.";
+    QTest::newRow("pro okay whole before ok") << pro << "okay then, OK" << "understood then, understood.";
+    QTest::newRow("pro inside words untouched")
+        << pro << "the book token for Hannah" << "The book token for Hannah.";
+    QTest::newRow("pro prefix of a longer word untouched") << pro << "okra and nahuatl" << "Okra and nahuatl.";
+    QTest::newRow("pro after punctuation") << pro << "(gonna) \"ok\"" << "(going to) \"understood\".";
+    QTest::newRow("pro typographic apostrophe untouched") << pro << "I can’t" << "I can’t.";
+
+    const auto casual = RewritePreset::casualSpoken;
+    QTest::newRow("casual drops final period") << casual << "Hello There." << "hello there";
+    QTest::newRow("casual keeps other marks") << casual << "Really?!" << "really?!";
+    QTest::newRow("casual drops one period only") << casual << "Wait..." << "wait..";
+
+    const auto concise = RewritePreset::concise;
+    QTest::newRow("concise first sentence") << concise << "First point. Second point!" << "First point.";
+    QTest::newRow("concise question closes with period") << concise << "is it ready? yes" << "Is it ready.";
+    QTest::newRow("concise marks only") << concise << "?!" << "?!";
+    QTest::newRow("concise skips empty leading pieces") << concise << ". . ok then. more" << "Ok then.";
+    QTest::newRow("concise no mark") << concise << "just one line" << "Just one line.";
+}
+
+void tst_OfflineRewriteService::rewrite()
+{
+    QFETCH(RewritePreset, preset);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(m_service.rewrite(text, preset, LanguageOption::english).result(), expected);
+}
+
+void tst_OfflineRewriteService::languageDoesNotMatter()
+{
+    const QString text = QStringLiteral("we can't go. yeah");
+    for (RewritePreset preset : Enums::allCases<RewritePreset>()) {
+        const QString english = m_service.rewrite(text, preset, LanguageOption::english).result();
+        for (LanguageOption language : Enums::allCases<LanguageOption>())
+            QCOMPARE(m_service.rewrite(text, preset, language).result(), english);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_OfflineRewriteService)
+#include "tst_OfflineRewriteService.moc"
