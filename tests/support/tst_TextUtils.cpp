@@ -11,6 +11,8 @@ private slots:
     void trimmedPunctuation_data();
     void trimmedPunctuation();
     void nfcMakesCanonicalFormsEqual();
+    void replacedWholeWords_data();
+    void replacedWholeWords();
 };
 
 void tst_TextUtils::graphemeCount_data()
@@ -67,6 +69,33 @@ void tst_TextUtils::trimmedPunctuation()
 void tst_TextUtils::nfcMakesCanonicalFormsEqual()
 {
     QCOMPARE(TextUtils::nfc(QStringLiteral("cafe\u0301")), QStringLiteral("caf\u00e9"));
+}
+
+void tst_TextUtils::replacedWholeWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("inside a word") << QStringLiteral("book ok") << QStringLiteral("ok") << QStringLiteral("book X");
+    QTest::newRow("at both ends and any case") << QStringLiteral("OK, ok") << QStringLiteral("ok")
+                                               << QStringLiteral("X, X");
+    QTest::newRow("digit joins the word") << QStringLiteral("ok2 ok") << QStringLiteral("ok") << QStringLiteral("ok2 X");
+    QTest::newRow("combining mark joins the word") << QStringLiteral("ok\u0301 ok") << QStringLiteral("ok")
+                                                   << QStringLiteral("ok\u0301 X");
+    QTest::newRow("astral letter joins the word") << QStringLiteral("\U00010428ok ok") << QStringLiteral("ok")
+                                                  << QStringLiteral("\U00010428ok X");
+    QTest::newRow("rejected match does not hide a later one") << QStringLiteral("nana na") << QStringLiteral("na")
+                                                              << QStringLiteral("nana X");
+    QTest::newRow("apostrophe inside the phrase") << QStringLiteral("I can't.") << QStringLiteral("can't")
+                                                  << QStringLiteral("I X.");
+}
+
+void tst_TextUtils::replacedWholeWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, from);
+    QFETCH(QString, expected);
+    QCOMPARE(TextUtils::replacedWholeWords(text, from, QStringLiteral("X"), Qt::CaseInsensitive), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_TextUtils)

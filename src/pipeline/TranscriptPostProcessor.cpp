@@ -1,0 +1,203 @@
+#include "TranscriptPostProcessor.h"
+
+#include "support/Log.h"
+#include "support/TextUtils.h"
+
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+const char *const tag = "PostProcessor";
+
+// Phrases Whisper invents over silence or music.
+const QStringList &hallucinationPhrases()
+{
+    static const QStringList phrases = {
+        "[blank_audio]", "[music]", "[applause]", "[laughter]", "thank you for watching",
+        "please subscribe", "thanks for watching", "see you next time", "subtitles by", "translated by",
+    };
+    return phrases;
+}
+
+const QStringList &cleanupMarkers()
+{
+    static const QStringList markers = {"[BLANK_AUDIO]", "[blank_audio]", "[Music]", "[music]"};
+    return markers;
+}
+
+// Lower-cased words between blanks; punctuation stays part of a word.
+QStringList blankSeparatedWords(const QString &text)
+{
+    QStringList words = text.toLower().split(u' ', Qt::SkipEmptyParts);
+    for (QString &word : words)
+        word = TextUtils::nfc(word);
+    return words;
+}
+
+QSet<QString> wordSet(const QString &text)
+{
+    const QStringList words = blankSeparatedWords(text);
+    return QSet<QString>(words.begin(), words.end());
+}
+
+QString comparable(const QString &word)
+{
+    return TextUtils::nfc(word.toLower());
+}
+
+QString polished(const QString &trimmed, const QString &rewritten)
+{
+    if (!rewritten.isEmpty() && rewritten != trimmed) {
+        logLine(tag, QString::asprintf("AI polished: %d → %d chars", int(TextUtils::graphemeCount(trimmed)),
+                                       int(TextUtils::graphemeCount(rewritten))));
+        return rewritten;
+    }
+    logLine(tag, "Using rule-based cleanup");
+    return TranscriptPostProcessor::ruleBasedCleanup(trimmed);
+}
+
+} // namespace
+
+double TranscriptPostProcessor::weight(const QString &source)
+{
+    static const QHash<QString, double> weights = {
+        {"apple", 0.3},
+        {"whisperBase", 0.5},
+        {"whisperLarge", 0.8},
+    };
+    return weights.value(source, 0.0);
+}
+
+TranscriptPostProcessor::TranscriptPostProcessor(ModelManager *modelManager,
+                                                 std::unique_ptr<RewriteService> rewriteService,
+                                                 QObject *parent)
+    : QObject(parent)
+    , m_modelManager(modelManager)
+    , m_rewriteService(std::move(rewriteService))
+{
+}
+
+TranscriptPostProcessor::~TranscriptPostProcessor() = default;
+
+QFuture<QString> TranscriptPostProcessor::process(const QString &apple, const std::optional<QString> &whisperBase,
+                                                  const std::optional<QString> &whisperLarge)
+{
+    QList<Candidate> candidates;
+    const auto add = [&candidates](const std::optional<QString> &text, const QString &source) {
+        if (!text)
+            return;
+        const QString trimmed = TextUtils::trimmed(*text);
+        if (!trimmed.isEmpty())
+            candidates.append({trimmed, weight(source)});
+    };
+    add(apple, QStringLiteral("apple"));
+    add(whisperBase, QStringLiteral("whisperBase"));
+    add(whisperLarge, QStringLiteral("whisperLarge"));
+
+    if (candidates.isEmpty())
+        return QtFuture::makeReadyFuture(QString());
+    if (candidates.size() == 1)
+        return polish(candidates.first().text);
+    return polish(mergeCandidates(candidates));
+}
+
+QFuture<QString> TranscriptPostProcessor::polish(const QString &text)
+{
+    const QString trimmed = TextUtils::trimmed(text);
+    if (trimmed.isEmpty())
+        return QtFuture::makeReadyFuture(QString());
+    // The rewrite never fails by contract; should it anyway, the cleanup stands in.
+    return m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english)
+        .then(this, [trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
+        .onFailed(this, [trimmed] { return polished(trimmed, QString()); })
+        .onCanceled(this, [trimmed] { return polished(trimmed, QString()); });
+}
+
+QString TranscriptPostProcessor::mergeCandidates(QList<Candidate> candidates)
+{
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate &a, const Candidate &b) { return a.weight > b.weight; });
+
+    const double similarity = jaccardSimilarity(candidates.at(0).text, candidates.at(1).text);
+    if (similarity > 0.7) {
+        logLine(tag, QString::asprintf("Models agree (%.0f%% overlap), using highest-weight", similarity * 100));
+        return candidates.at(0).text;
+    }
+
+    const Candidate *best = &candidates.at(0);
+    qsizetype bestLength = TextUtils::graphemeCount(best->text);
+    double bestScore = best->weight * bestLength;
+    for (qsizetype i = 1; i < candidates.size(); ++i) {
+        const Candidate &challenger = candidates.at(i);
+        const qsizetype length = TextUtils::graphemeCount(challenger.text);
+        const double score = challenger.weight * length;
+        if (score > 0.8 * bestScore && length > bestLength && !isHallucination(challenger.text)) {
+            best = &challenger;
+            bestLength = length;
+            bestScore = score;
+            logLine(tag, QString::asprintf("Preferred longer transcript from weight=%.1f (%d chars)",
+                                           challenger.weight, int(length)));
+        }
+    }
+    return best->text;
+}
+
+double TranscriptPostProcessor::jaccardSimilarity(const QString &a, const QString &b)
+{
+    const QSet<QString> first = wordSet(a);
+    const QSet<QString> second = wordSet(b);
+    if (first.isEmpty() && second.isEmpty())
+        return 1.0;
+    const qsizetype shared = QSet<QString>(first).intersect(second).size();
+    const qsizetype all = QSet<QString>(first).unite(second).size();
+    return double(shared) / double(all);
+}
+
+bool TranscriptPostProcessor::isHallucination(const QString &text)
+{
+    const QString lower = text.toLower();
+    for (const QString &phrase : hallucinationPhrases()) {
+        if (lower.contains(phrase))
+            return true;
+    }
+    const QStringList words = blankSeparatedWords(text);
+    if (words.size() < 6)
+        return false;
+    const qsizetype distinct = QSet<QString>(words.begin(), words.end()).size();
+    return double(distinct) / double(words.size()) < 0.3;
+}
+
+QString TranscriptPostProcessor::ruleBasedCleanup(const QString &text)
+{
+    QString result = removeDuplicateWords(capitalizeSentences(text));
+    for (const QString &marker : cleanupMarkers())
+        result = TextUtils::replacedAll(result, marker, QString());
+    result = TextUtils::trimmed(result);
+    if (!result.isEmpty() && !result.endsWith(u'.') && !result.endsWith(u'!') && !result.endsWith(u'?')
+        && !result.endsWith(u','))
+        result += u'.';
+    return result;
+}
+
+QString TranscriptPostProcessor::capitalizeSentences(const QString &text)
+{
+    // Unlike dictated punctuation, a line feed does not start a sentence here.
+    return TextUtils::capitalizedSentences(text, u".!?");
+}
+
+QString TranscriptPostProcessor::removeDuplicateWords(const QString &text)
+{
+    const QStringList words = text.split(u' ', Qt::SkipEmptyParts);
+    if (words.size() < 2)
+        return text;
+    QStringList kept = {words.first()};
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        if (comparable(words.at(i)) != comparable(words.at(i - 1)))
+            kept.append(words.at(i));
+    }
+    return kept.join(u' ');
+}
