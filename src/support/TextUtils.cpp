@@ -189,4 +189,18 @@ QString capitalizedSentences(const QString &text, QStringView sentenceEnds)
     return result;
 }
 
+QStringList trimmedSentences(const QString &text)
+{
+    QStringList sentences;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Sentence, text);
+    qsizetype start = 0;
+    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
+        const QString sentence = trimmed(text.mid(start, end - start));
+        if (!sentence.isEmpty())
+            sentences.append(sentence);
+        start = end;
+    }
+    return sentences;
+}
+
 } // namespace TextUtils

@@ -49,4 +49,8 @@ QString capitalizedFirst(const QString &text);
 // non-letters in between do not use the capital up; nothing is lower-cased.
 QString capitalizedSentences(const QString &text, QStringView sentenceEnds);
 
+// The sentences of text, each trimmed of whitespace and line breaks; empty
+// ones are dropped.
+QStringList trimmedSentences(const QString &text);
+
 } // namespace TextUtils

@@ -13,6 +13,8 @@ private slots:
     void nfcMakesCanonicalFormsEqual();
     void replacedWholeWords_data();
     void replacedWholeWords();
+    void trimmedSentences_data();
+    void trimmedSentences();
 };
 
 void tst_TextUtils::graphemeCount_data()
@@ -96,6 +98,25 @@ void tst_TextUtils::replacedWholeWords()
     QFETCH(QString, from);
     QFETCH(QString, expected);
     QCOMPARE(TextUtils::replacedWholeWords(text, from, QStringLiteral("X"), Qt::CaseInsensitive), expected);
+}
+
+void tst_TextUtils::trimmedSentences_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("two") << QStringLiteral("Hello world. How are you?")
+                         << QStringList{QStringLiteral("Hello world."), QStringLiteral("How are you?")};
+    QTest::newRow("blank") << QStringLiteral(" \n ") << QStringList{};
+    QTest::newRow("line breaks trimmed") << QStringLiteral("One.\n\nTwo")
+                                         << QStringList{QStringLiteral("One."), QStringLiteral("Two")};
+    QTest::newRow("no terminator") << QStringLiteral("just words") << QStringList{QStringLiteral("just words")};
+}
+
+void tst_TextUtils::trimmedSentences()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, expected);
+    QCOMPARE(TextUtils::trimmedSentences(text), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_TextUtils)

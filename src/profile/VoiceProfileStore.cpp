@@ -1,0 +1,414 @@
+#include "VoiceProfileStore.h"
+
+#include "ProfileDatabase.h"
+#include "SqliteStatement.h"
+
+#include "platform/Paths.h"
+#include "platform/Platform.h"
+#include "support/SerialExecutor.h"
+#include "support/TextUtils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+// Words, phrases and terms are keyed by their lowercased canonical form.
+QString storedKey(const QString &text)
+{
+    return TextUtils::nfc(text.toLower());
+}
+} // namespace
+
+VoiceProfileStore &VoiceProfileStore::shared()
+{
+    static VoiceProfileStore store(defaultDatabasePath());
+    static const bool drainsOnQuit = [] {
+        if (auto *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { store.shutdown(); });
+        return true;
+    }();
+    Q_UNUSED(drainsOnQuit);
+    return store;
+}
+
+QString VoiceProfileStore::defaultDatabasePath()
+{
+    Paths &paths = Platform::instance().paths();
+    const QString directory = paths.appGroupContainer().value_or(paths.documentsDirectory());
+    return QDir(directory).filePath(QStringLiteral("voice_profile.sqlite"));
+}
+
+VoiceProfileStore::VoiceProfileStore(const QString &databasePath, std::chrono::milliseconds busyTimeout)
+    : m_clock([] { return QDateTime::currentDateTime(); })
+    , m_database(std::make_unique<ProfileDatabase>(databasePath, busyTimeout))
+    , m_queue(std::make_unique<SerialExecutor>(QStringLiteral("com.brovanith.profilestore")))
+{
+}
+
+VoiceProfileStore::~VoiceProfileStore()
+{
+    shutdown();
+}
+
+void VoiceProfileStore::shutdown()
+{
+    m_queue->sync([this] { m_database->close(); });
+}
+
+void VoiceProfileStore::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+}
+
+double VoiceProfileStore::nowSeconds() const
+{
+    return double(m_clock().toMSecsSinceEpoch()) / 1000.0;
+}
+
+void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
+{
+    m_queue->post([this, job = std::move(job)] {
+        if (m_database->handle())
+            job(*m_database);
+    });
+}
+
+template <typename T>
+T VoiceProfileStore::read(T empty, const std::function<T(ProfileDatabase &)> &job)
+{
+    T result = std::move(empty);
+    m_queue->sync([&] {
+        if (m_database->handle())
+            result = job(*m_database);
+    });
+    return result;
+}
+
+// --- writes ---------------------------------------------------------------
+
+void VoiceProfileStore::setStyleMetric(const QString &key, double value)
+{
+    write([key, value](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), "INSERT INTO style_metrics (key, value) VALUES (?, ?)\n"
+                                               "ON CONFLICT(key) DO UPDATE SET value = excluded.value;");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, key);
+        statement.bind(2, value);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys, const QString &language)
+{
+    const double now = nowSeconds();
+    write([upsert, keys, language, now](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), upsert);
+        if (!statement.isValid())
+            return;
+        // One commit for the whole batch: either every row lands or none.
+        db.inTransaction([&] {
+            for (const QString &key : keys) {
+                statement.reset();
+                statement.bind(1, key);
+                statement.bind(2, now);
+                statement.bind(3, language);
+                statement.step();
+            }
+            statement.reset();
+        });
+    });
+}
+
+void VoiceProfileStore::recordWords(const QStringList &words, const QString &language)
+{
+    QStringList keys;
+    keys.reserve(words.size());
+    for (const QString &word : words) {
+        const QString key = storedKey(word);
+        if (TextUtils::graphemeCount(key) >= 2)
+            keys.append(key);
+    }
+    recordBatch("INSERT INTO vocabulary (word, frequency, last_used, language)\n"
+                "VALUES (?, 1, ?, ?)\n"
+                "ON CONFLICT(word) DO UPDATE SET\n"
+                "    frequency = frequency + 1,\n"
+                "    last_used = excluded.last_used;",
+                keys, language);
+}
+
+void VoiceProfileStore::recordPhrases(const QStringList &phrases, const QString &language)
+{
+    QStringList keys;
+    keys.reserve(phrases.size());
+    for (const QString &phrase : phrases) {
+        const QString key = TextUtils::trimmed(storedKey(phrase));
+        if (TextUtils::graphemeCount(key) >= 3)
+            keys.append(key);
+    }
+    recordBatch("INSERT INTO phrases (phrase, frequency, last_used, language)\n"
+                "VALUES (?, 1, ?, ?)\n"
+                "ON CONFLICT(phrase) DO UPDATE SET\n"
+                "    frequency = frequency + 1,\n"
+                "    last_used = excluded.last_used;",
+                keys, language);
+}
+
+void VoiceProfileStore::addAutoTerm(const QString &term, const QString &language)
+{
+    const double now = nowSeconds();
+    write([term = storedKey(term), language, now](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "INSERT OR IGNORE INTO custom_dictionary (term, replacement, language, added_date, source)\n"
+                                  "VALUES (?, NULL, ?, ?, 'auto');");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, term);
+        statement.bind(2, language);
+        statement.bind(3, now);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::addCustomTerm(const QString &term, const std::optional<QString> &replacement,
+                                      const QString &language)
+{
+    const double now = nowSeconds();
+    write([term = storedKey(term), replacement, language, now](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "INSERT INTO custom_dictionary (term, replacement, language, added_date, source)\n"
+                                  "VALUES (?, ?, ?, ?, 'manual')\n"
+                                  "ON CONFLICT(term) DO UPDATE SET replacement = excluded.replacement;");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, term);
+        statement.bind(2, replacement);
+        statement.bind(3, language);
+        statement.bind(4, now);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::removeCustomTerm(const QString &term)
+{
+    write([term = storedKey(term)](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), "DELETE FROM custom_dictionary WHERE term = ?;");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, term);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::logSession(double duration, int wordCount, const QString &language,
+                                   const QString &rawTranscript, const QString &rewrittenText)
+{
+    const double now = nowSeconds();
+    write([=](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "INSERT INTO session_log (timestamp, duration_seconds, word_count, language, "
+                                  "raw_transcript, rewritten_text)\n"
+                                  "VALUES (?, ?, ?, ?, ?, ?);");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, now);
+        statement.bind(2, duration);
+        statement.bind(3, wordCount);
+        statement.bind(4, language);
+        statement.bind(5, rawTranscript);
+        statement.bind(6, rewrittenText);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::recordCorrection(const QString &original, const QString &corrected)
+{
+    const double now = nowSeconds();
+    write([original = storedKey(original), corrected = storedKey(corrected), now](ProfileDatabase &db) {
+        SqliteStatement lookup(db.handle(), "SELECT id, frequency FROM corrections WHERE original = ? AND corrected = ?;");
+        if (!lookup.isValid())
+            return;
+        lookup.bind(1, original);
+        lookup.bind(2, corrected);
+        if (lookup.step()) {
+            SqliteStatement update(db.handle(),
+                                   "UPDATE corrections SET frequency = frequency + 1, last_seen = ? WHERE id = ?;");
+            if (!update.isValid())
+                return;
+            update.bind(1, now);
+            update.bind(2, lookup.integer64(0));
+            update.step();
+        } else {
+            SqliteStatement insert(db.handle(), "INSERT INTO corrections (original, corrected, frequency, last_seen) "
+                                                "VALUES (?, ?, 1, ?);");
+            if (!insert.isValid())
+                return;
+            insert.bind(1, original);
+            insert.bind(2, corrected);
+            insert.bind(3, now);
+            insert.step();
+        }
+    });
+}
+
+void VoiceProfileStore::addSnippet(const QString &shortcut, const QString &expansion, const QString &category)
+{
+    const double now = nowSeconds();
+    write([=](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "INSERT INTO snippets (shortcut, expansion, category, usage_count, created_date, "
+                                  "last_used)\n"
+                                  "VALUES (?, ?, ?, 0, ?, ?)\n"
+                                  "ON CONFLICT(shortcut) DO UPDATE SET expansion = excluded.expansion, category = "
+                                  "excluded.category;");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, shortcut);
+        statement.bind(2, expansion);
+        statement.bind(3, category);
+        statement.bind(4, now);
+        statement.bind(5, now);
+        statement.step();
+    });
+}
+
+void VoiceProfileStore::removeSnippet(const QString &shortcut)
+{
+    write([shortcut](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), "DELETE FROM snippets WHERE shortcut = ?;");
+        if (!statement.isValid())
+            return;
+        statement.bind(1, shortcut);
+        statement.step();
+    });
+}
+
+// --- reads ----------------------------------------------------------------
+
+std::optional<double> VoiceProfileStore::styleMetric(const QString &key)
+{
+    return read<std::optional<double>>(std::nullopt, [&](ProfileDatabase &db) -> std::optional<double> {
+        SqliteStatement statement(db.handle(), "SELECT value FROM style_metrics WHERE key = ?;");
+        if (!statement.isValid())
+            return std::nullopt;
+        statement.bind(1, key);
+        if (!statement.step())
+            return std::nullopt;
+        return statement.real(0);
+    });
+}
+
+QList<VoiceProfileStore::TopWord> VoiceProfileStore::topWords(int limit, const std::optional<QString> &language)
+{
+    return read<QList<TopWord>>({}, [&](ProfileDatabase &db) {
+        QList<TopWord> rows;
+        const QByteArray sql = QByteArray("SELECT word, frequency FROM vocabulary WHERE is_custom = 0")
+                               + (language ? " AND language = ?" : "") + " ORDER BY frequency DESC LIMIT ?;";
+        SqliteStatement statement(db.handle(), sql.constData());
+        if (!statement.isValid())
+            return rows;
+        int index = 1;
+        if (language)
+            statement.bind(index++, *language);
+        statement.bind(index, limit);
+        while (statement.step())
+            rows.append({statement.text(0), statement.integer(1)});
+        return rows;
+    });
+}
+
+int VoiceProfileStore::scalarInt(const char *sql)
+{
+    return read<int>(0, [sql](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), sql);
+        return statement.isValid() && statement.step() ? statement.integer(0) : 0;
+    });
+}
+
+int VoiceProfileStore::vocabularyCount()
+{
+    return scalarInt("SELECT COUNT(*) FROM vocabulary;");
+}
+
+int VoiceProfileStore::totalWords()
+{
+    return scalarInt("SELECT COALESCE(SUM(word_count), 0) FROM session_log;");
+}
+
+QList<VoiceProfileStore::CustomTerm> VoiceProfileStore::customTerms()
+{
+    return read<QList<CustomTerm>>({}, [](ProfileDatabase &db) {
+        QList<CustomTerm> rows;
+        SqliteStatement statement(db.handle(),
+                                  "SELECT term, replacement, source FROM custom_dictionary ORDER BY added_date DESC;");
+        if (!statement.isValid())
+            return rows;
+        while (statement.step())
+            rows.append({statement.text(0), statement.optionalText(1), statement.text(2)});
+        return rows;
+    });
+}
+
+QList<VoiceProfileStore::RecentSession> VoiceProfileStore::recentSessions(int limit)
+{
+    return read<QList<RecentSession>>({}, [limit](ProfileDatabase &db) {
+        QList<RecentSession> rows;
+        SqliteStatement statement(db.handle(),
+                                  "SELECT timestamp, duration_seconds, word_count, raw_transcript, rewritten_text "
+                                  "FROM session_log ORDER BY timestamp DESC LIMIT ?;");
+        if (!statement.isValid())
+            return rows;
+        statement.bind(1, limit);
+        while (statement.step()) {
+            rows.append({QDateTime::fromMSecsSinceEpoch(qRound64(statement.real(0) * 1000.0)), statement.real(1),
+                         statement.integer(2), statement.text(3), statement.text(4)});
+        }
+        return rows;
+    });
+}
+
+int VoiceProfileStore::streakDays()
+{
+    const QDate today = m_clock().toLocalTime().date();
+    return read<int>(0, [today](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "SELECT DISTINCT date(timestamp, 'unixepoch', 'localtime') as d FROM session_log "
+                                  "ORDER BY d DESC;");
+        if (!statement.isValid())
+            return 0;
+        int streak = 0;
+        QDate checkDay = today;
+        while (statement.step() && statement.text(0) == checkDay.toString(QStringLiteral("yyyy-MM-dd"))) {
+            ++streak;
+            checkDay = checkDay.addDays(-1);
+        }
+        return streak;
+    });
+}
+
+double VoiceProfileStore::averageWPM()
+{
+    return read<double>(0.0, [](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(),
+                                  "SELECT COALESCE(SUM(word_count), 0), COALESCE(SUM(duration_seconds), 0) "
+                                  "FROM session_log WHERE duration_seconds > 0;");
+        if (!statement.isValid() || !statement.step())
+            return 0.0;
+        const double seconds = statement.real(1);
+        return seconds > 0 ? statement.real(0) / (seconds / 60.0) : 0.0;
+    });
+}
+
+QList<VoiceProfileStore::Snippet> VoiceProfileStore::snippets()
+{
+    return read<QList<Snippet>>({}, [](ProfileDatabase &db) {
+        QList<Snippet> rows;
+        SqliteStatement statement(db.handle(), "SELECT shortcut, expansion, category, usage_count FROM snippets "
+                                               "ORDER BY usage_count DESC, created_date DESC;");
+        if (!statement.isValid())
+            return rows;
+        while (statement.step())
+            rows.append({statement.text(0), statement.text(1), statement.text(2), statement.integer(3)});
+        return rows;
+    });
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ProfileDatabase;
+class SerialExecutor;
+
+// The user's voice profile in one SQLite file. Writes are queued on one serial
+// queue in the order they are made; reads wait on the same queue, so a read
+// sees every write made before it. Nothing is reported to callers: without a
+// usable database reads are empty and writes do nothing.
+class VoiceProfileStore {
+public:
+    struct TopWord {
+        QString word;
+        int frequency = 0;
+    };
+    struct CustomTerm {
+        QString term;
+        std::optional<QString> replacement;
+        QString source;
+    };
+    struct RecentSession {
+        QDateTime timestamp;
+        double duration = 0;
+        int wordCount = 0;
+        QString rawTranscript;
+        QString rewrittenText;
+    };
+    struct Snippet {
+        QString shortcut;
+        QString expansion;
+        QString category;
+        int usageCount = 0;
+    };
+
+    using Clock = std::function<QDateTime()>;
+
+    // The one store of the application, on the file in the app container (or
+    // the documents directory). Drained and closed when the application quits.
+    static VoiceProfileStore &shared();
+    static QString defaultDatabasePath();
+
+    // Opens (or creates) the database at path on the calling thread.
+    explicit VoiceProfileStore(const QString &databasePath,
+                               std::chrono::milliseconds busyTimeout = std::chrono::seconds(5));
+    // Runs every queued write, then closes the database.
+    ~VoiceProfileStore();
+    VoiceProfileStore(const VoiceProfileStore &) = delete;
+    VoiceProfileStore &operator=(const VoiceProfileStore &) = delete;
+
+    // Runs every write queued so far, then closes the database; later writes
+    // do nothing and later reads are empty.
+    void shutdown();
+
+    // Where "now" comes from for stored times and for today's date. Set it
+    // before using the store.
+    void setClock(Clock clock);
+
+    // Writes: queued, return at once.
+    void setStyleMetric(const QString &key, double value);
+    void recordWords(const QStringList &words, const QString &language);
+    void recordPhrases(const QStringList &phrases, const QString &language);
+    void addAutoTerm(const QString &term, const QString &language);
+    void addCustomTerm(const QString &term, const std::optional<QString> &replacement, const QString &language);
+    void removeCustomTerm(const QString &term);
+    void logSession(double duration, int wordCount, const QString &language, const QString &rawTranscript,
+                    const QString &rewrittenText);
+    void recordCorrection(const QString &original, const QString &corrected);
+    void addSnippet(const QString &shortcut, const QString &expansion, const QString &category);
+    void removeSnippet(const QString &shortcut);
+
+    // Reads: wait for the queue, then return.
+    std::optional<double> styleMetric(const QString &key);
+    QList<TopWord> topWords(int limit, const std::optional<QString> &language = std::nullopt);
+    int vocabularyCount();
+    QList<CustomTerm> customTerms();
+    int totalWords();
+    QList<RecentSession> recentSessions(int limit);
+    // Consecutive local calendar days with a session, ending today.
+    int streakDays();
+    double averageWPM();
+    QList<Snippet> snippets();
+
+private:
+    friend class tst_VoiceProfileStore; // queues raw blocks to prove reads cannot deadlock
+
+    double nowSeconds() const;
+    void write(std::function<void(ProfileDatabase &)> job);
+    template <typename T>
+    T read(T empty, const std::function<T(ProfileDatabase &)> &job);
+    int scalarInt(const char *sql);
+    void recordBatch(const char *upsert, const QStringList &keys, const QString &language);
+
+    Clock m_clock;
+    std::unique_ptr<ProfileDatabase> m_database;
+    // Last member: destroyed first, so its queued jobs still find the database.
+    std::unique_ptr<SerialExecutor> m_queue;
+};

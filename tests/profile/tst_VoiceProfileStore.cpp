@@ -1,0 +1,365 @@
+#include "SqliteProbe.h"
+
+#include "platform/fake/FakePlatform.h"
+#include "profile/VoiceProfileStore.h"
+#include "support/LogCapture.h"
+#include "support/SerialExecutor.h"
+
+#include <QtTest>
+
+#include <ctime>
+#include <thread>
+
+class tst_VoiceProfileStore : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void freshFileGetsTheWholeSchema();
+    void existingFileKeepsItsRowsAndGainsMissingTables();
+    void fileLivesInTheContainerElseInDocuments();
+    void unopenablePathLogsOnceAndReadsEmpty();
+    void foreignFileIsLeftUntouched();
+
+    void readSeesThousandsOfEarlierWrites();
+    void writesFromSeveralThreadsKeepTheirOrder();
+    void readFromInsideAQueuedBlockDoesNotDeadlock();
+    void shutdownDrainsQueuedWrites();
+    void failedCommitIsRolledBackAndLaterWritesLand();
+
+    void wordsAndPhrasesAreLowercasedCountedAndFiltered();
+    void customTermsUpsertByLowercasedTerm();
+    void sessionsFeedTotalsAverageAndHistory();
+    void correctionsAndSnippetsUpsert();
+
+    void streak_data();
+    void streak();
+
+private:
+    QString path(const QString &name = QStringLiteral("voice_profile.sqlite")) const { return m_dir->filePath(name); }
+    std::unique_ptr<VoiceProfileStore> openStore(const QString &file);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QDateTime m_now;
+};
+
+void tst_VoiceProfileStore::initTestCase()
+{
+    // Streaks are counted in local days: pin a zone with daylight saving.
+    qputenv("TZ", "America/New_York");
+    tzset();
+}
+
+void tst_VoiceProfileStore::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_now = QDateTime(QDate(2026, 6, 15), QTime(12, 0));
+}
+
+std::unique_ptr<VoiceProfileStore> tst_VoiceProfileStore::openStore(const QString &file)
+{
+    auto store = std::make_unique<VoiceProfileStore>(file);
+    store->setClock([this] { return m_now; });
+    return store;
+}
+
+void tst_VoiceProfileStore::freshFileGetsTheWholeSchema()
+{
+    openStore(path());
+    QCOMPARE(sqliteRows(path(), "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite_%' ORDER BY rowid"),
+             QStringList({"table|vocabulary", "table|phrases", "table|style_metrics", "table|custom_dictionary",
+                          "table|session_log", "table|corrections", "table|snippets", "index|idx_vocab_freq",
+                          "index|idx_phrases_freq", "index|idx_session_time", "index|idx_snippets_category"}));
+    // Column types and defaults are what other versions of the file rely on.
+    QCOMPARE(sqliteRows(path(), "SELECT name, type, dflt_value, pk FROM pragma_table_info('custom_dictionary')"),
+             QStringList({"term|TEXT||1", "replacement|TEXT||0", "language|TEXT|'en'|0", "added_date|REAL||0",
+                          "source|TEXT|'manual'|0"}));
+    QCOMPARE(sqliteRows(path(), "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info('snippets')"),
+             QStringList({"shortcut|TEXT|0|", "expansion|TEXT|1|", "category|TEXT|0|'General'",
+                          "usage_count|INTEGER|0|0", "created_date|REAL|0|", "last_used|REAL|0|"}));
+    QCOMPARE(sqliteRows(path(), "PRAGMA journal_mode"), QStringList{"wal"});
+}
+
+void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsMissingTables()
+{
+    QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
+                               "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
+                               "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
+    {
+        auto store = openStore(path());
+        QCOMPARE(store->vocabularyCount(), 1);
+        store->logSession(10, 20, "en", "raw", "final");
+    }
+    auto reopened = openStore(path());
+    QCOMPARE(reopened->topWords(30).first().frequency, 7);
+    QCOMPARE(reopened->totalWords(), 20);
+    QCOMPARE(sqliteRows(path(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"),
+             QStringList{"7"});
+}
+
+void tst_VoiceProfileStore::fileLivesInTheContainerElseInDocuments()
+{
+    FakePlatform &platform = FakePlatform::installNew();
+    QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
+             QDir(*platform.paths().appGroupContainer()).filePath("voice_profile.sqlite"));
+    platform.fakePaths().setContainerAvailable(false);
+    QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
+             QDir(platform.paths().documentsDirectory()).filePath("voice_profile.sqlite"));
+}
+
+void tst_VoiceProfileStore::unopenablePathLogsOnceAndReadsEmpty()
+{
+    LogCapture log;
+    const QString missing = path("no/such/dir/voice_profile.sqlite");
+    auto store = openStore(missing);
+    store->recordWords({"hello", "world"}, "en");
+    store->logSession(5, 2, "en", "hello world", "hello world");
+    store->addSnippet("addr", "1 Main St", "General");
+    QCOMPARE(store->vocabularyCount(), 0);
+    QCOMPARE(store->totalWords(), 0);
+    QCOMPARE(store->streakDays(), 0);
+    QCOMPARE(store->averageWPM(), 0.0);
+    QVERIFY(store->snippets().isEmpty());
+    QVERIFY(store->customTerms().isEmpty());
+    QVERIFY(!store->styleMetric("avg_word_length").has_value());
+    store.reset();
+    QCOMPARE(log.linesStartingWith("[VoiceProfileStore]"),
+             QStringList{"[VoiceProfileStore] Failed to open database at " + missing});
+    QVERIFY(!QFileInfo::exists(missing));
+}
+
+void tst_VoiceProfileStore::foreignFileIsLeftUntouched()
+{
+    const QByteArray notes = QByteArray("my notes, not a database\n").repeated(200);
+    QFile file(path());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(notes);
+    file.close();
+
+    LogCapture log;
+    {
+        auto store = openStore(path());
+        store->recordWords({"hello"}, "en");
+        store->logSession(5, 1, "en", "hello", "hello");
+        QCOMPARE(store->vocabularyCount(), 0);
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), notes);
+    QCOMPARE(log.linesStartingWith("[VoiceProfileStore]").size(), 1);
+    QVERIFY(log.contains(path() + " is not a database"));
+}
+
+void tst_VoiceProfileStore::readSeesThousandsOfEarlierWrites()
+{
+    auto store = openStore(path());
+    for (int i = 0; i < 2000; ++i)
+        store->logSession(1, 1, "en", "w", "w");
+    QCOMPARE(store->totalWords(), 2000);
+    // The next read sees a write made just before it.
+    store->addCustomTerm("API", std::nullopt, "en");
+    QCOMPARE(store->customTerms().size(), 1);
+}
+
+void tst_VoiceProfileStore::writesFromSeveralThreadsKeepTheirOrder()
+{
+    auto store = openStore(path());
+    constexpr int threads = 4;
+    constexpr int writesEach = 250;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([&store, t] {
+            for (int i = 1; i <= writesEach; ++i) {
+                store->setStyleMetric(QStringLiteral("thread_%1").arg(t), i);
+                store->logSession(1, 1, "en", "w", "w");
+            }
+        });
+    }
+    for (auto &writer : writers)
+        writer.join();
+    QCOMPARE(store->totalWords(), threads * writesEach);
+    for (int t = 0; t < threads; ++t)
+        QCOMPARE(store->styleMetric(QStringLiteral("thread_%1").arg(t)), std::optional<double>(writesEach));
+}
+
+void tst_VoiceProfileStore::readFromInsideAQueuedBlockDoesNotDeadlock()
+{
+    auto store = openStore(path());
+    store->logSession(1, 3, "en", "a b c", "a b c");
+    int seenInside = -1;
+    store->m_queue->post([&] { seenInside = store->totalWords(); });
+    QCOMPARE(store->totalWords(), 3);
+    QCOMPARE(seenInside, 3);
+}
+
+void tst_VoiceProfileStore::shutdownDrainsQueuedWrites()
+{
+    {
+        auto store = openStore(path());
+        for (int i = 0; i < 2000; ++i)
+            store->recordWords({QStringLiteral("word%1").arg(i)}, "en");
+        store->shutdown();
+        // Closed: later writes and reads find no database.
+        store->recordWords({"late"}, "en");
+        QCOMPARE(store->vocabularyCount(), 0);
+    }
+    QCOMPARE(sqliteRows(path(), "SELECT COUNT(*) FROM vocabulary"), QStringList{"2000"});
+    // Closing checkpointed the journal into the main file.
+    QVERIFY(!QFileInfo::exists(path() + "-wal") || QFileInfo(path() + "-wal").size() == 0);
+}
+
+void tst_VoiceProfileStore::failedCommitIsRolledBackAndLaterWritesLand()
+{
+    // A rollback-journal file whose reader holds a shared lock cannot be committed to.
+    openStore(path())->recordWords({"seed"}, "en");
+    QVERIFY(sqliteExec(path(), "PRAGMA journal_mode=DELETE;"));
+    sqlite3 *reader = nullptr;
+    QCOMPARE(sqlite3_open(path().toUtf8().constData(), &reader), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT * FROM vocabulary;", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    LogCapture log;
+    VoiceProfileStore store(path(), std::chrono::milliseconds(20));
+    store.recordWords({"blocked"}, "en");
+    QCOMPARE(store.vocabularyCount(), 1); // the batch was rolled back, not left pending
+    QVERIFY(log.contains("[VoiceProfileStore] Commit failed, rolling back"));
+
+    QCOMPARE(sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(reader);
+    store.recordWords({"later"}, "en");
+    QCOMPARE(store.vocabularyCount(), 2);
+    QCOMPARE(sqliteRows(path(), "SELECT word FROM vocabulary ORDER BY word"), QStringList({"later", "seed"}));
+}
+
+void tst_VoiceProfileStore::wordsAndPhrasesAreLowercasedCountedAndFiltered()
+{
+    auto store = openStore(path());
+    store->recordWords({"The", "the", "a", "Ça", "ca\u0300fe", "Éé"}, "fr");
+    store->recordWords({"the"}, "de");
+    store->recordPhrases({"  ok ", "See You", "see you", ""}, "en");
+    QCOMPARE(store->vocabularyCount(), 4);
+    QCOMPARE(sqliteRows(path(), "SELECT word, frequency, language FROM vocabulary ORDER BY word"),
+             QStringList({"càfe|1|fr", "the|3|fr", "ça|1|fr", "éé|1|fr"}));
+    QCOMPARE(sqliteRows(path(), "SELECT phrase, frequency FROM phrases"), QStringList{"see you|2"});
+
+    const auto top = store->topWords(30);
+    QCOMPARE(top.first().word, QStringLiteral("the"));
+    QCOMPARE(top.size(), 4);
+    QCOMPARE(store->topWords(1).size(), 1);
+    QVERIFY(store->topWords(30, QStringLiteral("de")).isEmpty()); // the row keeps its first language
+    QCOMPARE(store->vocabularyCount(), 4);
+}
+
+void tst_VoiceProfileStore::customTermsUpsertByLowercasedTerm()
+{
+    auto store = openStore(path());
+    store->addCustomTerm("API", std::nullopt, "en");
+    m_now = m_now.addSecs(1);
+    store->addAutoTerm("api", "de");
+    store->addAutoTerm("BTW", "en");
+    m_now = m_now.addSecs(1);
+    store->addCustomTerm("btw", QStringLiteral("by the way"), "en");
+    m_now = m_now.addSecs(1);
+    store->addCustomTerm("Empty", QString(""), "en");
+
+    const auto terms = store->customTerms();
+    QCOMPARE(terms.size(), 3);
+    QCOMPARE(terms[0].term, QStringLiteral("empty")); // newest first
+    QCOMPARE(terms[0].replacement, std::optional<QString>(QString("")));
+    QCOMPARE(terms[1].term, QStringLiteral("btw"));
+    QCOMPARE(terms[1].source, QStringLiteral("auto"));
+    QCOMPARE(terms[1].replacement, std::optional<QString>(QStringLiteral("by the way")));
+    QCOMPARE(terms[2].term, QStringLiteral("api"));
+    QCOMPARE(terms[2].source, QStringLiteral("manual"));
+    QVERIFY(!terms[2].replacement.has_value());
+
+    store->removeCustomTerm("Api");
+    QCOMPARE(store->customTerms().size(), 2);
+}
+
+void tst_VoiceProfileStore::sessionsFeedTotalsAverageAndHistory()
+{
+    auto store = openStore(path());
+    QCOMPARE(store->averageWPM(), 0.0);
+    store->logSession(30, 60, "en", "first", "first!");
+    m_now = m_now.addSecs(60);
+    store->logSession(60, 90, "en", "second", "second!");
+    QCOMPARE(store->averageWPM(), 100.0);
+    store->logSession(0, 500, "en", "instant", "");
+    QCOMPARE(store->averageWPM(), 100.0); // no duration: neither words nor time count
+    QCOMPARE(store->totalWords(), 650);
+
+    for (int i = 0; i < 250; ++i) {
+        m_now = m_now.addSecs(1);
+        store->logSession(1, 1, "en", QStringLiteral("s%1").arg(i), "");
+    }
+    const auto recent = store->recentSessions(200);
+    QCOMPARE(recent.size(), 200);
+    QCOMPARE(recent.first().rawTranscript, QStringLiteral("s249"));
+    QCOMPARE(recent.first().timestamp, m_now);
+    QCOMPARE(store->recentSessions(3).last().rawTranscript, QStringLiteral("s247"));
+}
+
+void tst_VoiceProfileStore::correctionsAndSnippetsUpsert()
+{
+    auto store = openStore(path());
+    store->recordCorrection("The", "[removed]");
+    store->recordCorrection("the", "[REMOVED]");
+    store->recordCorrection("teh", "the");
+    store->snippets(); // waits for the queue
+    QCOMPARE(sqliteRows(path(), "SELECT original, corrected, frequency FROM corrections ORDER BY id"),
+             QStringList({"the|[removed]|2", "teh|the|1"}));
+
+    store->addSnippet("addr", "1 Main St", "Personal");
+    m_now = m_now.addSecs(1);
+    store->addSnippet("Addr", "Other", "General");
+    store->addSnippet("addr", "2 Side St", "Work");
+    const auto snippets = store->snippets();
+    QCOMPARE(snippets.size(), 2);
+    QCOMPARE(snippets[0].shortcut, QStringLiteral("Addr")); // newer first at equal use
+    QCOMPARE(snippets[1].expansion, QStringLiteral("2 Side St"));
+    QCOMPARE(snippets[1].category, QStringLiteral("Work"));
+    store->removeSnippet("addr");
+    QCOMPARE(store->snippets().size(), 1);
+}
+
+void tst_VoiceProfileStore::streak_data()
+{
+    QTest::addColumn<QList<QDateTime>>("sessions");
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<int>("expected");
+
+    const QDate day(2026, 6, 15);
+    auto at = [](QDate date, int hour, int minute = 0) { return QDateTime(date, QTime(hour, minute)); };
+    QTest::newRow("none") << QList<QDateTime>{} << at(day, 12) << 0;
+    QTest::newRow("today and yesterday") << QList{at(day, 9), at(day.addDays(-1), 9)} << at(day, 12) << 2;
+    QTest::newRow("nothing today") << QList{at(day.addDays(-1), 9), at(day.addDays(-2), 9)} << at(day, 12) << 0;
+    QTest::newRow("gap") << QList{at(day, 9), at(day.addDays(-2), 9)} << at(day, 12) << 1;
+    QTest::newRow("across midnight") << QList{at(day.addDays(-1), 23, 59), at(day, 0, 1)} << at(day, 0, 2) << 2;
+    QTest::newRow("late evening is not tomorrow in UTC")
+        << QList{at(day.addDays(-1), 22), at(day.addDays(-2), 22)} << at(day.addDays(-1), 23) << 2;
+    // Clocks go forward on 8 March and back on 1 November 2026.
+    QTest::newRow("spring forward") << QList{at(QDate(2026, 3, 7), 23, 30), at(QDate(2026, 3, 8), 3, 30),
+                                             at(QDate(2026, 3, 9), 0, 10)}
+                                    << at(QDate(2026, 3, 9), 8) << 3;
+    QTest::newRow("fall back") << QList{at(QDate(2026, 10, 31), 23, 30), at(QDate(2026, 11, 1), 23, 30),
+                                        at(QDate(2026, 11, 2), 0, 30)}
+                               << at(QDate(2026, 11, 2), 0, 45) << 3;
+}
+
+void tst_VoiceProfileStore::streak()
+{
+    QFETCH(QList<QDateTime>, sessions);
+    QFETCH(QDateTime, now);
+    QFETCH(int, expected);
+    auto store = openStore(path());
+    for (const QDateTime &when : sessions) {
+        m_now = when;
+        store->logSession(10, 5, "en", "words", "words");
+    }
+    m_now = now;
+    QCOMPARE(store->streakDays(), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_VoiceProfileStore)
+#include "tst_VoiceProfileStore.moc"
