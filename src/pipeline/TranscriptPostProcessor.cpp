@@ -29,20 +29,22 @@ const QStringList &cleanupMarkers()
     return markers;
 }
 
-// Lower-cased words between blanks; punctuation stays part of a word.
-QStringList blankSeparatedWords(const QString &text)
-{
-    QStringList words = text.toLower().split(u' ', Qt::SkipEmptyParts);
-    for (QString &word : words)
-        word = TextUtils::nfc(word);
-    return words;
-}
+// The words between blanks of a lower-cased, composed copy of a text;
+// punctuation stays part of a word. The words are views into `text`.
+struct LowerCaseWords {
+    explicit LowerCaseWords(const QString &source)
+        : text(TextUtils::nfc(source.toLower()))
+        , words(QStringView(text).split(u' ', Qt::SkipEmptyParts))
+    {
+    }
+    LowerCaseWords(const LowerCaseWords &) = delete;
+    LowerCaseWords &operator=(const LowerCaseWords &) = delete;
 
-QSet<QString> wordSet(const QString &text)
-{
-    const QStringList words = blankSeparatedWords(text);
-    return QSet<QString>(words.begin(), words.end());
-}
+    QSet<QStringView> distinct() const { return QSet<QStringView>(words.begin(), words.end()); }
+
+    const QString text;
+    const QList<QStringView> words;
+};
 
 QString comparable(const QString &word)
 {
@@ -148,27 +150,30 @@ QString TranscriptPostProcessor::mergeCandidates(QList<Candidate> candidates)
 
 double TranscriptPostProcessor::jaccardSimilarity(const QString &a, const QString &b)
 {
-    const QSet<QString> first = wordSet(a);
-    const QSet<QString> second = wordSet(b);
-    if (first.isEmpty() && second.isEmpty())
+    const LowerCaseWords first(a);
+    const LowerCaseWords second(b);
+    const QSet<QStringView> firstSet = first.distinct();
+    const QSet<QStringView> secondSet = second.distinct();
+    if (firstSet.isEmpty() && secondSet.isEmpty())
         return 1.0;
-    const qsizetype shared = QSet<QString>(first).intersect(second).size();
-    const qsizetype all = QSet<QString>(first).unite(second).size();
-    return double(shared) / double(all);
+    qsizetype shared = 0;
+    for (const QStringView word : firstSet) {
+        if (secondSet.contains(word))
+            ++shared;
+    }
+    return double(shared) / double(firstSet.size() + secondSet.size() - shared);
 }
 
 bool TranscriptPostProcessor::isHallucination(const QString &text)
 {
-    const QString lower = text.toLower();
+    const LowerCaseWords lower(text);
     for (const QString &phrase : hallucinationPhrases()) {
-        if (lower.contains(phrase))
+        if (lower.text.contains(phrase))
             return true;
     }
-    const QStringList words = blankSeparatedWords(text);
-    if (words.size() < 6)
+    if (lower.words.size() < 6)
         return false;
-    const qsizetype distinct = QSet<QString>(words.begin(), words.end()).size();
-    return double(distinct) / double(words.size()) < 0.3;
+    return double(lower.distinct().size()) / double(lower.words.size()) < 0.3;
 }
 
 QString TranscriptPostProcessor::ruleBasedCleanup(const QString &text)

@@ -4,6 +4,8 @@
 #include <QStringMatcher>
 #include <QTextBoundaryFinder>
 
+#include <optional>
+
 namespace TextUtils {
 
 namespace {
@@ -45,6 +47,36 @@ bool isWholeWord(const QString &text, qsizetype start, qsizetype end)
     return end >= text.size() || !isWordCharacter(codePointAt(text, end));
 }
 
+// Steps from one grapheme cluster to the next. Between two characters below
+// U+0300 (no combining marks, surrogates, Hangul or emoji joiners) there is
+// always a boundary, except inside CR LF; only other text pays for the full
+// boundary analysis, built once on first need.
+class GraphemeWalker {
+public:
+    explicit GraphemeWalker(const QString &text) : m_text(text) {}
+
+    // The end of the cluster that starts at `at`.
+    qsizetype next(qsizetype at)
+    {
+        const qsizetype size = m_text.size();
+        if (at + 1 >= size)
+            return size;
+        const char16_t current = m_text.at(at).unicode();
+        const char16_t following = m_text.at(at + 1).unicode();
+        if (current < 0x300 && following < 0x300 && !(current == u'\r' && following == u'\n'))
+            return at + 1;
+        if (!m_finder)
+            m_finder.emplace(QTextBoundaryFinder::Grapheme, m_text);
+        m_finder->setPosition(at);
+        const qsizetype end = m_finder->toNextBoundary();
+        return end > at ? end : size;
+    }
+
+private:
+    const QString &m_text;
+    std::optional<QTextBoundaryFinder> m_finder;
+};
+
 template <typename Accept>
 QString replaced(const QString &text, const QString &from, const QString &to, Qt::CaseSensitivity cs,
                  Accept accept)
@@ -75,11 +107,9 @@ QString replaced(const QString &text, const QString &from, const QString &to, Qt
 
 qsizetype graphemeCount(const QString &text)
 {
-    if (text.isEmpty())
-        return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    GraphemeWalker walker(text);
     qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
+    for (qsizetype at = 0; at < text.size(); at = walker.next(at))
         ++count;
     return count;
 }
@@ -163,8 +193,7 @@ QString capitalizedFirst(const QString &text)
 {
     if (text.isEmpty())
         return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    const qsizetype first = finder.toNextBoundary();
+    const qsizetype first = GraphemeWalker(text).next(0);
     return text.left(first).toUpper() + text.mid(first);
 }
 
@@ -173,9 +202,9 @@ QString capitalizedSentences(const QString &text, QStringView sentenceEnds)
     QString result;
     result.reserve(text.size());
     bool capitalizeNext = true;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    for (qsizetype end = finder.toNextBoundary(); end > start; start = end, end = finder.toNextBoundary()) {
+    GraphemeWalker walker(text);
+    for (qsizetype start = 0, end = 0; start < text.size(); start = end) {
+        end = walker.next(start);
         const QStringView character = QStringView(text).mid(start, end - start);
         if (capitalizeNext && QChar::isLetter(codePointAt(text, start))) {
             result += character.toString().toUpper();

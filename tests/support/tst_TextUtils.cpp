@@ -27,6 +27,9 @@ void tst_TextUtils::graphemeCount_data()
     QTest::newRow("astral emoji") << QStringLiteral("a\U0001F600b") << 3;
     QTest::newRow("family emoji") << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467") << 1;
     QTest::newRow("flag") << QStringLiteral("\U0001F1E9\U0001F1EA") << 1;
+    QTest::newRow("cr lf is one") << QStringLiteral("a\r\nb\n\r") << 5;
+    QTest::newRow("latin then accent") << QStringLiteral("abc\u0301 d") << 5;
+    QTest::newRow("hangul jamo") << QStringLiteral("x\u1100\u1161y") << 3;
 }
 
 void tst_TextUtils::graphemeCount()
