@@ -3,7 +3,6 @@
 #include "support/TextUtils.h"
 
 #include <QList>
-#include <QRegularExpression>
 
 namespace {
 
@@ -23,11 +22,14 @@ const QList<std::pair<QString, QString>> &professionalReplacements()
     return table;
 }
 
+bool isSentenceEnd(QChar c)
+{
+    return c == u'.' || c == u'!' || c == u'?';
+}
+
 QString closedSentence(const QString &text)
 {
-    if (text.endsWith(u'.') || text.endsWith(u'!') || text.endsWith(u'?'))
-        return text;
-    return text + u'.';
+    return !text.isEmpty() && isSentenceEnd(text.back()) ? text : text + u'.';
 }
 
 QString professional(const QString &text)
@@ -49,14 +51,18 @@ QString casualSpoken(const QString &text)
 
 QString concise(const QString &text)
 {
-    static const QRegularExpression sentenceEnd(QStringLiteral("[.!?]"));
+    // The first piece between sentence marks that is not blank.
     QString first = text;
-    for (const QString &piece : text.split(sentenceEnd)) {
-        const QString sentence = TextUtils::trimmed(piece);
-        if (!sentence.isEmpty()) {
-            first = sentence;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isSentenceEnd(text.at(i)))
+            continue;
+        const QString piece = TextUtils::trimmed(text.mid(start, i - start));
+        if (!piece.isEmpty()) {
+            first = piece;
             break;
         }
+        start = i + 1;
     }
     return closedSentence(TextUtils::capitalizedFirst(first));
 }

@@ -3,7 +3,6 @@
 #include "support/TextUtils.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace FillerLexicon {
@@ -116,6 +115,18 @@ int countIn(const QStringList &pieces, const QSet<QString> &set)
     return count;
 }
 
+// Runs of two or more blanks become one.
+QString collapsedBlanks(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != u' ' || !result.endsWith(u' '))
+            result += c;
+    }
+    return result;
+}
+
 } // namespace
 
 QSet<QString> fillerWords(const QString &code)
@@ -167,8 +178,7 @@ QString removeFillers(const QString &text, const QString &code, bool hesitationO
         start = end + 1;
     }
 
-    static const QRegularExpression blankRuns(QStringLiteral("  +"));
-    kept.replace(blankRuns, QStringLiteral(" "));
+    kept = collapsedBlanks(kept);
     kept.replace(QStringLiteral(" ,"), QStringLiteral(","));
     kept.replace(QStringLiteral(" ."), QStringLiteral("."));
     return kept.trimmed();
