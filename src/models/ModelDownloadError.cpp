@@ -1,0 +1,31 @@
+#include "ModelDownloadError.h"
+
+ModelDownloadError ModelDownloadError::httpError(int status)
+{
+    return {Kind::httpError, QStringLiteral("Server returned HTTP %1.").arg(status), status};
+}
+
+ModelDownloadError ModelDownloadError::fileMoveFailed()
+{
+    return {Kind::fileMoveFailed, QStringLiteral("Could not move downloaded file to models directory.")};
+}
+
+ModelDownloadError ModelDownloadError::alreadyDownloading()
+{
+    return {Kind::alreadyDownloading, QStringLiteral("A download is already in progress.")};
+}
+
+ModelDownloadError ModelDownloadError::maxRetriesExceeded()
+{
+    return {Kind::maxRetriesExceeded, QStringLiteral("Download failed after multiple retries.")};
+}
+
+ModelDownloadError ModelDownloadError::notAModelFile()
+{
+    return {Kind::notAModelFile, QStringLiteral("The server sent a web page instead of the model file.")};
+}
+
+ModelDownloadError ModelDownloadError::writeFailed(const QString &reason)
+{
+    return {Kind::writeFailed, QStringLiteral("Could not save the downloaded data: %1.").arg(reason)};
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "support/DescribedError.h"
+
+// Why a model download ended without a model.
+class ModelDownloadError : public DescribedErrorOf<ModelDownloadError> {
+public:
+    enum class Kind {
+        httpError,
+        fileMoveFailed,
+        alreadyDownloading,
+        maxRetriesExceeded,
+        // the server answered with a web page, not a file
+        notAModelFile,
+        // the partial file could not be opened or written (e.g. a full disk)
+        writeFailed,
+    };
+
+    static ModelDownloadError httpError(int status);
+    static ModelDownloadError fileMoveFailed();
+    static ModelDownloadError alreadyDownloading();
+    static ModelDownloadError maxRetriesExceeded();
+    static ModelDownloadError notAModelFile();
+    static ModelDownloadError writeFailed(const QString &reason);
+
+    Kind kind() const { return m_kind; }
+    // The HTTP status of an httpError, else 0.
+    int status() const { return m_status; }
+
+private:
+    ModelDownloadError(Kind kind, QString description, int status = 0)
+        : DescribedErrorOf(std::move(description))
+        , m_kind(kind)
+        , m_status(status)
+    {
+    }
+
+    Kind m_kind;
+    int m_status;
+};

@@ -1,0 +1,531 @@
+#include "ModelDownloadService.h"
+
+#include "models/ModelDownloadError.h"
+#include "models/ModelManager.h"
+#include "models/TransferError.h"
+#include "support/ByteCountFormat.h"
+#include "support/Log.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kProgressLogInterval = 50 * 1024 * 1024;
+constexpr qint64 kReadChunk = 256 * 1024;
+// Bounds what Qt buffers ahead of our writes, so memory stays flat whatever
+// the file size.
+constexpr qint64 kReplyBuffer = 4 * 1024 * 1024;
+
+void debugLog(const QString &message)
+{
+    logLine("DEBUG-85dc62", message);
+}
+
+qint64 fileSize(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : 0;
+}
+
+// Model ids with a download running in this process: two writers appending to
+// one partial file would corrupt it.
+QSet<QString> &runningModelIDs()
+{
+    static QSet<QString> ids;
+    return ids;
+}
+
+QFuture<void> timerSleep(std::chrono::seconds wait, QObject *context)
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    QTimer::singleShot(wait, context, [promise] { promise->finish(); });
+    return promise->future();
+}
+
+// Error pages, not files: accepting one would put HTML under a model's name.
+bool isPageContentType(const QByteArray &contentType)
+{
+    const QByteArray type = contentType.split(';').first().trimmed().toLower();
+    return type == "text/html" || type == "application/xhtml+xml" || type == "application/json"
+           || type == "text/xml" || type == "application/xml";
+}
+
+struct ContentRange {
+    qint64 first = -1;
+    qint64 last = -1;
+};
+
+std::optional<ContentRange> parseContentRange(const QByteArray &value)
+{
+    static const QRegularExpression pattern(QStringLiteral("^bytes\\s+(\\d+)-(\\d+)/(\\d+|\\*)$"));
+    const auto match = pattern.match(QString::fromLatin1(value.trimmed()));
+    if (!match.hasMatch())
+        return std::nullopt;
+    ContentRange range{match.captured(1).toLongLong(), match.captured(2).toLongLong()};
+    if (range.last < range.first)
+        return std::nullopt;
+    return range;
+}
+
+int errorCode(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ModelDownloadError &e) {
+        return e.status();
+    } catch (const TransferError &e) {
+        return int(e.code());
+    } catch (...) {
+    }
+    return 0;
+}
+
+bool isPermanent(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransferError &e) {
+        return e.isPermanent();
+    } catch (...) {
+    }
+    return false;
+}
+
+bool isHttpStatus(const std::exception_ptr &error, int status)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ModelDownloadError &e) {
+        return e.kind() == ModelDownloadError::Kind::httpError && e.status() == status;
+    } catch (...) {
+    }
+    return false;
+}
+
+// Makes the finished file durable before it replaces the old one.
+void syncFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+ModelDownloadService::ModelDownloadService(QObject *parent)
+    : QObject(parent)
+{
+    m_sleeper = [this](std::chrono::seconds wait) { return timerSleep(wait, this); };
+    m_idleTimer.setSingleShot(true);
+    m_resourceTimer.setSingleShot(true);
+    const auto timeOut = [this] {
+        if (!m_reply)
+            return;
+        m_timedOut = true;
+        m_reply->abort();
+    };
+    connect(&m_idleTimer, &QTimer::timeout, this, timeOut);
+    connect(&m_resourceTimer, &QTimer::timeout, this, timeOut);
+}
+
+ModelDownloadService::~ModelDownloadService()
+{
+    if (m_isActive)
+        endWithError(std::make_exception_ptr(TransferError::cancelled()));
+}
+
+QFuture<void> ModelDownloadService::download(const ModelDescriptor &model, ModelManager *manager)
+{
+    debugLog(QStringLiteral("download() entry: model=%1, isActive=%2").arg(model.id).arg(int(m_isActive)));
+    if (m_isActive || runningModelIDs().contains(model.id)) {
+        debugLog(QStringLiteral("download() blocked: already active"));
+        return QtFuture::makeExceptionalFuture(ModelDownloadError::alreadyDownloading());
+    }
+    Q_ASSERT(manager);
+    m_isActive = true;
+    runningModelIDs().insert(model.id);
+    m_manager = manager;
+    m_model = model;
+    m_expectedBytes = model.expectedBytes;
+    m_promise.emplace();
+    m_promise->start();
+    QFuture<void> future = m_promise->future();
+
+    const QString directory = manager->modelsDirectory();
+    m_destination = QDir(directory).filePath(model.id);
+    m_partialFile = m_destination + QStringLiteral(".partial");
+    if (!QDir().mkpath(directory)) {
+        endWithError(std::make_exception_ptr(
+            DescribedError(QStringLiteral("Could not create the models directory %1.").arg(directory))));
+        return future;
+    }
+    prepareAttemptState();
+    m_consecutiveFailures = 0;
+    startAttempt();
+    return future;
+}
+
+void ModelDownloadService::prepareAttemptState()
+{
+    m_existingBytes = fileSize(m_partialFile);
+    const double fraction = m_expectedBytes >= 1 ? double(m_existingBytes) / double(m_expectedBytes) : 0.0;
+    QString status = QStringLiteral("Starting...");
+    if (m_existingBytes >= 1) {
+        status = QStringLiteral("Resuming from %1 (%2%)...")
+                     .arg(formatByteCount(m_existingBytes))
+                     .arg(int(fraction * 100));
+    }
+    if (m_manager) {
+        m_manager->setIsDownloading(true);
+        m_manager->setDownloadProgress(fraction);
+        m_manager->setDownloadingModelID(m_model.id);
+        m_manager->setDownloadStatusText(status);
+    }
+}
+
+void ModelDownloadService::startAttempt()
+{
+    debugLog(QStringLiteral("attempt start: existingBytes=%1, consecutiveFailures=%2")
+                 .arg(m_existingBytes)
+                 .arg(m_consecutiveFailures));
+    releaseAttempt();
+    m_bytesWrittenTotal = m_existingBytes;
+    m_bytesThisAttempt = 0;
+    m_sentRangeRequest = m_existingBytes > 0;
+    m_responseHandled = false;
+    m_timedOut = false;
+    m_expectedEnd = -1;
+    m_attemptError = nullptr;
+    m_fatal = false;
+    m_restartFresh = false;
+
+    // Unbuffered, so a full disk shows at the write that hit it.
+    m_file.setFileName(m_partialFile);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        endWithError(std::make_exception_ptr(ModelDownloadError::writeFailed(m_file.errorString())));
+        return;
+    }
+    performAttempt(m_model.downloadURL, m_partialFile, m_existingBytes);
+}
+
+void ModelDownloadService::performAttempt(const QUrl &url, const QString &partialFile, qint64 existingBytes)
+{
+    Q_UNUSED(partialFile);
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+        // no request can be made: the outcome is known at once
+        QMetaObject::invokeMethod(this, [this] {
+            releaseAttempt();
+            handleAttemptFailure(std::make_exception_ptr(TransferError::unsupportedURL()));
+        }, Qt::QueuedConnection);
+        return;
+    }
+
+    m_network = new QNetworkAccessManager(this);
+    QNetworkRequest request(url);
+    // byte offsets must be the file's, not those of a compressed stream
+    request.setRawHeader("Accept-Encoding", "identity");
+    if (existingBytes >= 1) {
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(existingBytes) + '-');
+        debugLog(QStringLiteral("Range request from byte %1").arg(existingBytes));
+    } else {
+        debugLog(QStringLiteral("starting fresh download: %1").arg(url.toString()));
+    }
+    m_reply = m_network->get(request);
+    m_reply->setReadBufferSize(kReplyBuffer);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &ModelDownloadService::onResponse);
+    connect(m_reply, &QIODevice::readyRead, this, &ModelDownloadService::onData);
+    connect(m_reply, &QNetworkReply::finished, this, &ModelDownloadService::onFinished);
+    connect(m_reply, &QNetworkReply::downloadProgress, &m_idleTimer, qOverload<>(&QTimer::start));
+    m_idleTimer.start(m_timeouts.request);
+    m_resourceTimer.start(m_timeouts.resource);
+}
+
+void ModelDownloadService::rejectAttempt(const std::exception_ptr &error)
+{
+    m_attemptError = error;
+    m_file.close();
+    // Not from inside the reply's own signal: Qt is still reporting it.
+    QMetaObject::invokeMethod(this, [reply = QPointer<QNetworkReply>(m_reply)] {
+        if (reply)
+            reply->abort();
+    }, Qt::QueuedConnection);
+}
+
+void ModelDownloadService::onResponse()
+{
+    if (m_responseHandled || !m_reply || m_attemptError)
+        return;
+    const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    // a redirect that is being followed: the real answer comes next
+    if (status >= 300 && status < 400 && !m_reply->isFinished())
+        return;
+    m_responseHandled = true;
+    if (!statusAttribute.isValid()) {
+        rejectAttempt(std::make_exception_ptr(ModelDownloadError::httpError(0)));
+        return;
+    }
+    debugLog(QStringLiteral("response status: %1, sentRange=%2").arg(status).arg(int(m_sentRangeRequest)));
+
+    if ((status == 200 || status == 206) && isPageContentType(m_reply->rawHeader("Content-Type"))) {
+        debugLog(QStringLiteral("rejecting response: %1 is a page, not a model file")
+                     .arg(QString::fromLatin1(m_reply->rawHeader("Content-Type"))));
+        rejectAttempt(std::make_exception_ptr(ModelDownloadError::notAModelFile()));
+        return;
+    }
+
+    switch (status) {
+    case 200: {
+        bool known = false;
+        const qint64 length = m_reply->rawHeader("Content-Length").toLongLong(&known);
+        m_expectedEnd = known ? length : -1;
+        if (m_sentRangeRequest) {
+            debugLog(QStringLiteral("server returned 200 despite Range header, restarting from scratch"));
+            m_file.resize(0);
+            m_bytesWrittenTotal = 0;
+        }
+        return;
+    }
+    case 206: {
+        const auto range = parseContentRange(m_reply->rawHeader("Content-Range"));
+        if (!range || range->first != m_bytesWrittenTotal) {
+            // Appending bytes from another offset would corrupt the file.
+            debugLog(QStringLiteral("rejecting 206: Content-Range \"%1\" does not start at byte %2")
+                         .arg(QString::fromLatin1(m_reply->rawHeader("Content-Range")))
+                         .arg(m_bytesWrittenTotal));
+            m_restartFresh = true;
+            rejectAttempt(std::make_exception_ptr(TransferError(
+                QNetworkReply::ProtocolFailure, QStringLiteral("The server resumed from the wrong offset."))));
+            return;
+        }
+        m_expectedEnd = range->last + 1;
+        return;
+    }
+    case 416:
+        debugLog(QStringLiteral("416 Range Not Satisfiable, deleting partial"));
+        rejectAttempt(std::make_exception_ptr(ModelDownloadError::httpError(416)));
+        return;
+    default:
+        debugLog(QStringLiteral("rejecting response: HTTP %1").arg(status));
+        rejectAttempt(std::make_exception_ptr(ModelDownloadError::httpError(status)));
+        return;
+    }
+}
+
+void ModelDownloadService::onData()
+{
+    if (!m_reply || m_attemptError)
+        return;
+    if (!m_responseHandled)
+        onResponse();
+    if (m_attemptError || !m_responseHandled)
+        return;
+    m_idleTimer.start(m_timeouts.request);
+    while (m_reply->bytesAvailable() > 0) {
+        const QByteArray chunk = m_reply->read(kReadChunk);
+        if (chunk.isEmpty())
+            break;
+        if (m_file.write(chunk) != chunk.size()) {
+            // a full disk does not fix itself: stop now, keep what was saved
+            const QString reason = m_file.errorString();
+            debugLog(QStringLiteral("write to partial file failed: %1").arg(reason));
+            m_fatal = true;
+            rejectAttempt(std::make_exception_ptr(ModelDownloadError::writeFailed(reason)));
+            return;
+        }
+        const qint64 size = chunk.size();
+        m_bytesWrittenTotal += size;
+        m_bytesThisAttempt += size;
+        if (m_bytesWrittenTotal == size || m_bytesWrittenTotal % kProgressLogInterval < size) {
+            const double fraction = double(m_bytesWrittenTotal) / double(qMax<qint64>(m_expectedBytes, 1));
+            debugLog(QStringLiteral("progress: %1 / %2 (%3%)")
+                         .arg(m_bytesWrittenTotal)
+                         .arg(m_expectedBytes)
+                         .arg(int(qMin(fraction, 0.99) * 100)));
+        }
+    }
+    publishProgress();
+}
+
+void ModelDownloadService::publishProgress()
+{
+    // Applied right here on the main thread while the download runs, so no
+    // late update can reach the manager after it went idle.
+    if (!m_manager || !m_isActive)
+        return;
+    const double fraction = double(m_bytesWrittenTotal) / double(qMax<qint64>(m_expectedBytes, 1));
+    m_manager->setIsDownloading(true);
+    m_manager->setDownloadProgress(qMin(fraction, 0.99));
+    m_manager->setDownloadStatusText(formatByteCount(m_bytesWrittenTotal) + QStringLiteral(" / ")
+                                     + formatByteCount(m_expectedBytes));
+}
+
+void ModelDownloadService::onFinished()
+{
+    if (!m_reply)
+        return;
+    m_idleTimer.stop();
+    m_resourceTimer.stop();
+    if (!m_attemptError && m_reply->error() == QNetworkReply::NoError) {
+        if (!m_responseHandled)
+            onResponse();
+        onData();
+    }
+    m_file.close();
+
+    const QVariant statusAttribute = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : -1;
+    std::exception_ptr error = m_attemptError;
+    if (!error && m_reply->error() != QNetworkReply::NoError) {
+        error = std::make_exception_ptr(m_timedOut ? TransferError::timedOut()
+                                                   : TransferError(m_reply->error(), m_reply->errorString()));
+    }
+    if (!error && !m_responseHandled)
+        error = std::make_exception_ptr(ModelDownloadError::httpError(status < 0 ? 0 : status));
+    // A clean end before the announced length is still a dropped connection.
+    if (!error && m_expectedEnd >= 0 && m_bytesWrittenTotal != m_expectedEnd)
+        error = std::make_exception_ptr(TransferError::cutShort());
+    debugLog(QStringLiteral("didCompleteWithError: hasError=%1, status=%2, totalWritten=%3, desc=%4")
+                 .arg(int(bool(error)))
+                 .arg(status)
+                 .arg(m_bytesWrittenTotal)
+                 .arg(error ? describeException(error) : QStringLiteral("none")));
+
+    const bool fatal = m_fatal;
+    releaseAttempt();
+    if (!error)
+        complete();
+    else if (fatal)
+        endWithError(error);
+    else
+        handleAttemptFailure(error);
+}
+
+void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
+{
+    if (isPermanent(error)) {
+        debugLog(QStringLiteral("permanent error, not retrying: %1").arg(describeException(error)));
+        endWithError(error);
+        return;
+    }
+    // Only a ranged request can be "past the end": a 416 without one is the
+    // server's fault and counts, so it cannot loop forever.
+    if ((isHttpStatus(error, 416) || m_restartFresh) && m_sentRangeRequest) {
+        debugLog(QStringLiteral("deleting stale partial file, will restart fresh"));
+        QFile::remove(m_partialFile);
+    } else if (m_bytesThisAttempt > 0) {
+        // Progress counts even when a 200 restart left the file shorter than before.
+        debugLog(QStringLiteral("connection dropped but saved %1 new bytes (total: %2), retrying immediately")
+                     .arg(m_bytesThisAttempt)
+                     .arg(fileSize(m_partialFile)));
+        m_consecutiveFailures = 0;
+    } else {
+        waitAndRetry(error);
+        return;
+    }
+    prepareAttemptState();
+    startAttempt();
+}
+
+void ModelDownloadService::waitAndRetry(const std::exception_ptr &error)
+{
+    debugLog(QStringLiteral("attempt failed: code=%1, desc=%2, consecutiveFailures=%3")
+                 .arg(errorCode(error))
+                 .arg(describeException(error))
+                 .arg(m_consecutiveFailures + 1));
+    if (m_consecutiveFailures >= maxRetries - 1) {
+        endWithError(error);
+        return;
+    }
+    const int wait = qMin((m_consecutiveFailures + 1) * (m_consecutiveFailures + 1), 30);
+    if (m_manager) {
+        m_manager->setDownloadStatusText(
+            QStringLiteral("Retry %1/%2 in %3s...").arg(m_consecutiveFailures + 1).arg(maxRetries).arg(wait));
+        m_manager->setIsDownloading(true);
+    }
+    debugLog(QStringLiteral("waiting %1s before retry %2").arg(wait).arg(m_consecutiveFailures + 2));
+    m_sleeper(std::chrono::seconds(wait))
+        .then(this,
+              [this] {
+                  ++m_consecutiveFailures;
+                  prepareAttemptState();
+                  startAttempt();
+              })
+        .onCanceled(this, [this] { endWithError(std::make_exception_ptr(TransferError::cancelled())); });
+}
+
+void ModelDownloadService::complete()
+{
+    const qint64 finalSize = fileSize(m_partialFile);
+    if (finalSize < ModelManager::minimumModelBytes) {
+        debugLog(QStringLiteral("final file too small (%1 bytes), deleting").arg(finalSize));
+        QFile::remove(m_partialFile);
+        endWithError(std::make_exception_ptr(ModelDownloadError::httpError(0)));
+        return;
+    }
+    // rename(2) replaces the old file in one step: there is always a model.
+    syncFile(m_partialFile);
+    if (::rename(QFile::encodeName(m_partialFile).constData(), QFile::encodeName(m_destination).constData()) != 0) {
+        debugLog(QStringLiteral("moving %1 into place failed: %2")
+                     .arg(m_partialFile, QString::fromLocal8Bit(std::strerror(errno))));
+        endWithError(std::make_exception_ptr(ModelDownloadError::fileMoveFailed()));
+        return;
+    }
+    syncFile(QFileInfo(m_destination).absolutePath());
+    debugLog(QStringLiteral("download complete, file at %1 (%2 bytes)").arg(m_destination).arg(finalSize));
+
+    if (m_manager) {
+        m_manager->setIsDownloading(true);
+        m_manager->setDownloadProgress(1.0);
+        m_manager->setDownloadStatusText(QStringLiteral("Complete!"));
+        m_manager->refreshInstalledModels();
+        m_manager->resetDownloadState();
+    }
+    m_isActive = false;
+    runningModelIDs().remove(m_model.id);
+    releaseAttempt();
+    m_promise->finish();
+    m_promise.reset();
+}
+
+void ModelDownloadService::endWithError(const std::exception_ptr &error)
+{
+    m_isActive = false;
+    runningModelIDs().remove(m_model.id);
+    releaseAttempt();
+    if (m_manager)
+        m_manager->resetDownloadState();
+    if (m_promise) {
+        m_promise->setException(error);
+        m_promise->finish();
+        m_promise.reset();
+    }
+}
+
+void ModelDownloadService::releaseAttempt()
+{
+    m_idleTimer.stop();
+    m_resourceTimer.stop();
+    m_file.close();
+    if (m_reply) {
+        QNetworkReply *reply = std::exchange(m_reply, nullptr);
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    if (m_network)
+        std::exchange(m_network, nullptr)->deleteLater();
+}

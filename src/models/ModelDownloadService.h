@@ -1,0 +1,97 @@
+#pragma once
+
+#include "models/ModelDescriptor.h"
+
+#include <QFile>
+#include <QFuture>
+#include <QObject>
+#include <QPointer>
+#include <QPromise>
+#include <QTimer>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <optional>
+
+class ModelManager;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches one catalogue model into the models directory. Bytes go to
+// "<id>.partial", each new attempt asks for the rest with a Range request,
+// attempts that made progress are retried at once and others after a growing
+// wait, and only a complete file is moved under the model's name. Progress is
+// published through the given ModelManager. Lives on the main thread; one
+// object per download.
+class ModelDownloadService : public QObject {
+    Q_OBJECT
+
+public:
+    // Resolves after the given wait; a cancelled future ends the download.
+    using Sleeper = std::function<QFuture<void>(std::chrono::seconds)>;
+    struct Timeouts {
+        // An attempt that receives nothing for this long is dropped.
+        std::chrono::milliseconds request{std::chrono::seconds(120)};
+        // No attempt lasts longer than this.
+        std::chrono::milliseconds resource{std::chrono::hours(2)};
+    };
+
+    static constexpr int maxRetries = 10;
+
+    explicit ModelDownloadService(QObject *parent = nullptr);
+    ~ModelDownloadService() override;
+
+    // Finishes when the model file is in place; fails with ModelDownloadError,
+    // TransferError or another DescribedError.
+    QFuture<void> download(const ModelDescriptor &model, ModelManager *manager);
+
+    void setSleeper(Sleeper sleeper) { m_sleeper = std::move(sleeper); }
+    void setTimeouts(Timeouts timeouts) { m_timeouts = timeouts; }
+
+    // One HTTP attempt; the outcome arrives through the reply's signals.
+    void performAttempt(const QUrl &url, const QString &partialFile, qint64 existingBytes);
+
+private:
+    void prepareAttemptState();
+    void startAttempt();
+    void onResponse();
+    void onData();
+    void onFinished();
+    void handleAttemptFailure(const std::exception_ptr &error);
+    void waitAndRetry(const std::exception_ptr &error);
+    void complete();
+    void endWithError(const std::exception_ptr &error);
+    void releaseAttempt();
+    void rejectAttempt(const std::exception_ptr &error);
+    void publishProgress();
+
+    // the download
+    QPointer<ModelManager> m_manager;
+    ModelDescriptor m_model;
+    qint64 m_expectedBytes = -1;
+    bool m_isActive = false;
+    QString m_destination;
+    QString m_partialFile;
+    std::optional<QPromise<void>> m_promise;
+    int m_consecutiveFailures = 0;
+    qint64 m_existingBytes = 0;
+    Sleeper m_sleeper;
+    Timeouts m_timeouts;
+
+    // the attempt
+    QNetworkAccessManager *m_network = nullptr;
+    QNetworkReply *m_reply = nullptr;
+    QFile m_file;
+    QTimer m_idleTimer;
+    QTimer m_resourceTimer;
+    qint64 m_bytesWrittenTotal = 0;
+    qint64 m_bytesThisAttempt = 0;
+    bool m_sentRangeRequest = false;
+    bool m_responseHandled = false;
+    bool m_timedOut = false;
+    qint64 m_expectedEnd = -1; // where the server said the body ends; -1 unknown
+    std::exception_ptr m_attemptError; // the attempt was refused or cut off by us
+    bool m_fatal = false;              // ...and must not be retried
+    bool m_restartFresh = false;       // the server cannot resume this file
+};

@@ -1,0 +1,415 @@
+#include "models/ModelDownloadError.h"
+#include "models/ModelDownloadService.h"
+#include "models/ModelManager.h"
+#include "models/TransferError.h"
+
+#include "support/LoopbackHttpServer.h"
+#include "support/LogCapture.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <QtTest>
+
+using Response = LoopbackHttpServer::Response;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qint64 kSize = 3'000'000;
+constexpr quint64 kSeed = 11;
+const QString kPath = QStringLiteral("/ggml-base.bin");
+
+QByteArray payload(qint64 offset = 0, qint64 length = kSize)
+{
+    return LoopbackHttpServer::seededBytes(kSeed, offset, length);
+}
+
+Response wholeFile()
+{
+    Response response = Response::generated(kSize, kSeed);
+    response.honourRange = true;
+    return response;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
+
+} // namespace
+
+// One download against the loopback server, with every published change of
+// the manager recorded and the backoff waits taken instantly.
+struct Download {
+    FakePlatform &platform = FakePlatform::installNew();
+    LoopbackHttpServer server;
+    ModelManager manager;
+    ModelDownloadService service;
+    ModelDescriptor model = ModelDescriptor::whisperBase();
+    QList<int> waits;
+    QStringList statuses;
+    QList<double> progress;
+
+    explicit Download(qint64 expectedBytes = kSize)
+    {
+        model.downloadURL = server.url(kPath);
+        model.expectedBytes = expectedBytes;
+        service.setSleeper([this](std::chrono::seconds wait) {
+            waits.append(int(wait.count()));
+            return QtFuture::makeReadyFuture();
+        });
+        service.setTimeouts({300ms, 20s});
+        QObject::connect(&manager, &ModelManager::downloadStatusTextChanged, [this] {
+            statuses.append(manager.downloadStatusText().value_or(QStringLiteral("<none>")));
+        });
+        QObject::connect(&manager, &ModelManager::downloadProgressChanged,
+                         [this] { progress.append(manager.downloadProgress()); });
+        QDir().mkpath(directory());
+    }
+
+    QString directory() const { return manager.modelsDirectory(); }
+    QString destination() const { return QDir(directory()).filePath(model.id); }
+    QString partial() const { return destination() + QStringLiteral(".partial"); }
+
+    // Runs a download to its end; the error's description, or empty.
+    static QString finish(QFuture<void> future)
+    {
+        if (!QTest::qWaitFor([&] { return future.isFinished(); }, 60'000))
+            return QStringLiteral("<still running>");
+        // anything queued before the end must not change the outcome
+        QTest::qWait(20);
+        try {
+            future.waitForFinished();
+        } catch (...) {
+            return describeException(std::current_exception());
+        }
+        return {};
+    }
+    QString run() { return finish(service.download(model, &manager)); }
+
+    bool isIdle() const
+    {
+        return !manager.isDownloading() && manager.downloadProgress() == 0 && !manager.downloadingModelID()
+               && !manager.downloadStatusText();
+    }
+};
+
+class tst_ModelDownloadService : public QObject {
+    Q_OBJECT
+private slots:
+    void freshDownloadPublishesProgressAndInstalls();
+    void resumesOrRestartsWithoutCorruption_data();
+    void resumesOrRestartsWithoutCorruption();
+    void droppedConnectionsRetryAtOnceAndResetTheCount();
+    void failuresFollowTheBackoffScheduleThenGiveUp_data();
+    void failuresFollowTheBackoffScheduleThenGiveUp();
+    void pagesAndTinyFilesAreNotModels();
+    void permanentErrorsAreNotRetried();
+    void oneDownloadPerModelAtATime();
+    void installReplacesTheOldFileAtomically();
+    void fullDiskFailsAtOnceAndKeepsThePartialFile();
+};
+
+void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
+{
+    Download d;
+    d.server.setResponse(kPath, wholeFile());
+    LogCapture log;
+    QCOMPARE(d.run(), QString());
+
+    QVERIFY(readFile(d.destination()) == payload());
+    QVERIFY(!QFileInfo::exists(d.partial()));
+    QVERIFY(d.manager.installedModelIDs().contains(d.model.id));
+    QVERIFY(d.isIdle());
+
+    const auto requests = d.server.requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY(!requests[0].hasHeader("Range"));
+    QCOMPARE(requests[0].header("Accept-Encoding"), QByteArray("identity"));
+
+    QCOMPARE(d.statuses.first(), QStringLiteral("Starting..."));
+    QVERIFY(d.statuses.contains(QStringLiteral("3 MB / 3 MB")));
+    QCOMPARE(d.statuses.mid(d.statuses.size() - 2), (QStringList{"Complete!", "<none>"}));
+    // 1.0 only once the file is in place, then back to idle
+    QCOMPARE(d.progress.mid(d.progress.size() - 2), (QList<double>{1.0, 0.0}));
+    for (double p : d.progress.mid(0, d.progress.size() - 2))
+        QVERIFY2(p <= 0.99, qPrintable(QString::number(p)));
+    QVERIFY(d.waits.isEmpty());
+
+    QVERIFY(log.contains(QStringLiteral("[DEBUG-85dc62] starting fresh download: ") + d.model.downloadURL.toString()));
+    QVERIFY(log.contains(QStringLiteral("[DEBUG-85dc62] download complete, file at %1 (3000000 bytes)")
+                             .arg(d.destination())));
+}
+
+enum class Server { honoursRange, ignoresRange, wrongContentRange, redirectsToRanges, alreadyComplete };
+
+void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
+{
+    QTest::addColumn<Server>("server");
+    QTest::addColumn<qint64>("partialBytes");
+    QTest::addColumn<QByteArrayList>("ranges"); // the Range header of each request
+
+    QTest::newRow("resumes where it stopped") << Server::honoursRange << qint64(1'080'000)
+                                              << QByteArrayList{"bytes=1080000-"};
+    QTest::newRow("restarts when the range is ignored") << Server::ignoresRange << qint64(1'080'000)
+                                                        << QByteArrayList{"bytes=1080000-"};
+    QTest::newRow("restarts when the range starts elsewhere")
+        << Server::wrongContentRange << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", ""};
+    QTest::newRow("keeps the range across a redirect")
+        << Server::redirectsToRanges << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", "bytes=1080000-"};
+    QTest::newRow("starts over after 416") << Server::alreadyComplete << kSize
+                                           << QByteArrayList{"bytes=3000000-", ""};
+}
+
+void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
+{
+    QFETCH(Server, server);
+    QFETCH(qint64, partialBytes);
+    QFETCH(QByteArrayList, ranges);
+
+    Download d(4'000'000);
+    writeFile(d.partial(), payload(0, partialBytes));
+    switch (server) {
+    case Server::honoursRange:
+    case Server::alreadyComplete:
+        d.server.setResponse(kPath, wholeFile());
+        break;
+    case Server::ignoresRange:
+        d.server.setResponse(kPath, Response::generated(kSize, kSeed));
+        break;
+    case Server::wrongContentRange:
+        d.server.setHandler([](const LoopbackHttpServer::Request &request) {
+            Response response = Response::generated(kSize, kSeed);
+            if (request.hasHeader("Range")) {
+                // claims to resume but sends the file from its start
+                response.status = 206;
+                response.addHeader("Content-Range", "bytes 0-2999999/3000000");
+            }
+            return response;
+        });
+        break;
+    case Server::redirectsToRanges:
+        d.server.setResponse(kPath, Response::redirect(d.server.url(QStringLiteral("/cdn/file")).toEncoded()));
+        d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
+        break;
+    }
+
+    QCOMPARE(d.run(), QString());
+    QVERIFY(readFile(d.destination()) == payload());
+    QVERIFY(d.waits.isEmpty());
+    QByteArrayList sent;
+    for (const auto &request : d.server.requests())
+        sent.append(request.header("Range"));
+    QCOMPARE(sent, ranges);
+    if (server == Server::honoursRange)
+        QCOMPARE(d.statuses.first(), QStringLiteral("Resuming from 1.1 MB (27%)..."));
+}
+
+void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
+{
+    Download d;
+    Response broken = wholeFile();
+    broken.dropAfterBytes = 400'000;
+    Response stalled = wholeFile();
+    stalled.stallAfterBytes = 300'000; // until the client gives up
+    // a clean end of stream before the announced range is a drop too
+    Response cutShort = wholeFile();
+    cutShort.closeDelimited = true;
+    cutShort.dropAfterBytes = 200'000;
+
+    d.server.enqueue(kPath, Response::withBody("busy", 503, "text/plain"));
+    d.server.enqueue(kPath, broken);
+    d.server.enqueue(kPath, Response::withBody("busy", 503, "text/plain"));
+    d.server.enqueue(kPath, stalled);
+    d.server.enqueue(kPath, cutShort);
+    d.server.enqueue(kPath, broken);
+    d.server.setResponse(kPath, wholeFile());
+    LogCapture log;
+
+    QCOMPARE(d.run(), QString());
+    QVERIFY(readFile(d.destination()) == payload());
+    // the count starts again after every attempt that saved bytes
+    QCOMPARE(d.waits, (QList<int>{1, 1}));
+    QCOMPARE(d.statuses.count(QStringLiteral("Retry 1/10 in 1s...")), 2);
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] connection dropped but saved")).size(), 4);
+    QCOMPARE(d.server.requests().last().header("Range"), QByteArray("bytes=1300000-"));
+}
+
+void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("connection refused") << true << QString();
+    // without a Range header a 416 is the server's fault, not a stale file
+    QTest::newRow("416 to a plain request") << false << QStringLiteral("Server returned HTTP 416.");
+}
+
+void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
+{
+    QFETCH(bool, refused);
+    QFETCH(QString, error);
+
+    Download d;
+    if (refused) {
+        d.model.downloadURL = LoopbackHttpServer::refusingUrl(kPath);
+        writeFile(d.partial(), payload(0, 500));
+    } else {
+        d.server.setResponse(kPath, Response::withBody({}, 416));
+    }
+    LogCapture log;
+
+    QFuture<void> future = d.service.download(d.model, &d.manager);
+    const QString description = Download::finish(future);
+    if (refused) {
+        try {
+            future.waitForFinished();
+            QFAIL("no error");
+        } catch (const TransferError &e) {
+            QCOMPARE(e.code(), QNetworkReply::ConnectionRefusedError);
+        }
+    } else {
+        QCOMPARE(description, error);
+        QCOMPARE(d.server.requestCount(), 10);
+    }
+    QCOMPARE(d.waits, kFullBackoff);
+    QStringList retries;
+    for (int i = 0; i < kFullBackoff.size(); ++i)
+        retries.append(QStringLiteral("Retry %1/10 in %2s...").arg(i + 1).arg(kFullBackoff[i]));
+    QCOMPARE(d.statuses.filter(QStringLiteral("Retry ")), retries);
+    QVERIFY(log.contains(QStringLiteral("[DEBUG-85dc62] waiting 30s before retry 10")));
+    QVERIFY(log.contains(QStringLiteral("consecutiveFailures=10")));
+    QVERIFY(d.isIdle());
+    QVERIFY(!QFileInfo::exists(d.destination()));
+    if (refused)
+        QVERIFY(readFile(d.partial()) == payload(0, 500));
+}
+
+void tst_ModelDownloadService::pagesAndTinyFilesAreNotModels()
+{
+    {
+        // a small error page under a 200 is deleted, not installed
+        Download d;
+        d.server.setResponse(kPath, Response::withBody(QByteArray(512, 'x')));
+        QCOMPARE(d.run(), QStringLiteral("Server returned HTTP 0."));
+        QVERIFY(!QFileInfo::exists(d.partial()));
+        QVERIFY(!QFileInfo::exists(d.destination()));
+        QVERIFY(d.isIdle());
+    }
+    {
+        // a large page (a captive portal, say) never touches the partial file
+        Download d;
+        writeFile(d.partial(), payload(0, 700'000));
+        d.server.setResponse(kPath, Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8"));
+        QCOMPARE(d.run(), QStringLiteral("The server sent a web page instead of the model file."));
+        QCOMPARE(d.waits, kFullBackoff);
+        QVERIFY(readFile(d.partial()) == payload(0, 700'000));
+        QVERIFY(!QFileInfo::exists(d.destination()));
+    }
+}
+
+void tst_ModelDownloadService::permanentErrorsAreNotRetried()
+{
+    {
+        Download d;
+        d.model.downloadURL = QUrl(QStringLiteral("ftp://127.0.0.1/ggml-base.bin"));
+        LogCapture log;
+        QVERIFY(!d.run().isEmpty());
+        QVERIFY(d.waits.isEmpty());
+        QVERIFY(log.contains(QStringLiteral("[DEBUG-85dc62] permanent error, not retrying: ")));
+        QVERIFY(d.isIdle());
+    }
+    {
+        // the service going away mid-transfer cancels, and says so
+        Download d;
+        Response slow = wholeFile();
+        slow.stallAfterBytes = 100'000;
+        d.server.setResponse(kPath, slow);
+        auto *service = new ModelDownloadService;
+        QFuture<void> future = service->download(d.model, &d.manager);
+        QTRY_VERIFY(d.manager.downloadProgress() > 0);
+        delete service;
+        QCOMPARE(Download::finish(future), QStringLiteral("cancelled"));
+        QVERIFY(d.isIdle());
+        QVERIFY(readFile(d.partial()) == payload(0, 100'000));
+    }
+}
+
+void tst_ModelDownloadService::oneDownloadPerModelAtATime()
+{
+    Download d;
+    Response slow = wholeFile();
+    slow.stallAfterBytes = 200'000;
+    slow.stallMs = 300;
+    d.server.setResponse(kPath, slow);
+    d.service.setTimeouts({5s, 20s});
+
+    QFuture<void> first = d.service.download(d.model, &d.manager);
+    // the same object, and another one for the same file, both refuse
+    QCOMPARE(Download::finish(d.service.download(d.model, &d.manager)),
+             QStringLiteral("A download is already in progress."));
+    ModelDownloadService other;
+    QFuture<void> second = other.download(d.model, &d.manager);
+    try {
+        second.waitForFinished();
+        QFAIL("a second writer was let in");
+    } catch (const ModelDownloadError &e) {
+        QCOMPARE(e.kind(), ModelDownloadError::Kind::alreadyDownloading);
+    }
+    QVERIFY(d.manager.isDownloading());
+
+    QCOMPARE(Download::finish(first), QString());
+    QVERIFY(readFile(d.destination()) == payload());
+    QCOMPARE(d.server.requestCount(), 1);
+
+    // once it is over, the model may be fetched again
+    QCOMPARE(Download::finish(other.download(d.model, &d.manager)), QString());
+}
+
+void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
+{
+    {
+        Download d;
+        writeFile(d.destination(), QByteArray(2'000'000, 'o'));
+        d.server.setResponse(kPath, wholeFile());
+        QCOMPARE(d.run(), QString());
+        QVERIFY(readFile(d.destination()) == payload());
+    }
+    {
+        // a destination that cannot be replaced stays as it was, and so
+        // does the finished partial file
+        Download d;
+        QVERIFY(QDir(d.directory()).mkpath(d.model.id + QStringLiteral("/keep")));
+        d.server.setResponse(kPath, wholeFile());
+        QCOMPARE(d.run(), QStringLiteral("Could not move downloaded file to models directory."));
+        QVERIFY(QFileInfo(d.destination() + QStringLiteral("/keep")).isDir());
+        QVERIFY(readFile(d.partial()) == payload());
+        QVERIFY(d.isIdle());
+    }
+}
+
+void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
+{
+    Download d;
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), d.partial()));
+    d.server.setResponse(kPath, wholeFile());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Cannot call seek on a sequential device")));
+    const QString error = d.run();
+    QVERIFY2(error.startsWith(QStringLiteral("Could not save the downloaded data: ")), qPrintable(error));
+    QVERIFY(error.contains(QStringLiteral("space")));
+    QCOMPARE(d.server.requestCount(), 1);
+    QVERIFY(d.waits.isEmpty());
+    QVERIFY(QFileInfo(d.partial()).isSymLink());
+    QVERIFY(d.isIdle());
+}
+
+QTEST_GUILESS_MAIN(tst_ModelDownloadService)
+#include "tst_ModelDownloadService.moc"

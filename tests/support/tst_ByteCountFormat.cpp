@@ -1,0 +1,37 @@
+#include "support/ByteCountFormat.h"
+
+#include <QtTest>
+
+class tst_ByteCountFormat : public QObject {
+    Q_OBJECT
+private slots:
+    void formatsLikeFileSizes_data();
+    void formatsLikeFileSizes();
+};
+
+void tst_ByteCountFormat::formatsLikeFileSizes_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << qint64(0) << "Zero KB";
+    QTest::newRow("one byte") << qint64(1) << "1 byte";
+    QTest::newRow("bytes") << qint64(999) << "999 bytes";
+    QTest::newRow("kilobytes are whole") << qint64(1'500) << "2 KB";
+    QTest::newRow("rounds up into the next unit") << qint64(999'999) << "1 MB";
+    QTest::newRow("megabytes keep one decimal") << qint64(1'234'567) << "1.2 MB";
+    QTest::newRow("trailing zero dropped") << qint64(40'000'000) << "40 MB";
+    QTest::newRow("model size") << qint64(148'000'000) << "148 MB";
+    QTest::newRow("gigabytes keep two decimals") << qint64(2'070'000'000) << "2.07 GB";
+    QTest::newRow("large model") << qint64(1'100'000'000) << "1.1 GB";
+    QTest::newRow("terabytes") << qint64(3'456'000'000'000) << "3.46 TB";
+}
+
+void tst_ByteCountFormat::formatsLikeFileSizes()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(formatByteCount(bytes), text);
+}
+
+QTEST_GUILESS_MAIN(tst_ByteCountFormat)
+#include "tst_ByteCountFormat.moc"
