@@ -3,6 +3,7 @@
 #include "pipeline/CloudApiSettings.h"
 #include "support/TextUtils.h"
 
+#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -86,4 +87,15 @@ QString CloudHttpClient::errorMessage(const QByteArray &body)
     if (decoder.hasError())
         return QStringLiteral("Unknown error");
     return TextUtils::firstGraphemes(text, maxMessageCharacters);
+}
+
+QJsonObject CloudHttpClient::jsonObject(const QByteArray &body)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw CloudReplyFormatError(parseError.errorString());
+    if (!document.isObject())
+        throw CloudReplyFormatError(QStringLiteral("not a JSON object"));
+    return document.object();
 }

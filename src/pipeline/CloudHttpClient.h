@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -54,6 +55,8 @@ public:
     // A server's error body as text fit for messages and logs: UTF-8 only,
     // at most maxMessageCharacters characters.
     static QString errorMessage(const QByteArray &body);
+    // The body as a JSON object; throws CloudReplyFormatError.
+    static QJsonObject jsonObject(const QByteArray &body);
 
 private:
     QNetworkAccessManager &m_network;

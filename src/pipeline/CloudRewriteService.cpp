@@ -23,14 +23,10 @@ void logFailure(const QString &description)
 
 CloudRewriteService::RewriteResponse CloudRewriteService::RewriteResponse::fromJson(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw CloudReplyFormatError(parseError.errorString());
-    const QJsonObject object = document.object();
+    const QJsonObject object = CloudHttpClient::jsonObject(json);
     const QJsonValue success = object.value(QStringLiteral("success"));
     const QJsonValue text = object.value(QStringLiteral("text"));
-    if (!document.isObject() || !success.isBool() || !text.isString())
+    if (!success.isBool() || !text.isString())
         throw CloudReplyFormatError(QStringLiteral("expected an object with \"success\" and \"text\""));
     return {success.toBool(), text.toString()};
 }

@@ -8,8 +8,6 @@
 #include "support/Log.h"
 #include "support/TextUtils.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QUuid>
 
@@ -23,6 +21,29 @@ template <typename T>
 QFuture<T> failed(const QException &error)
 {
     return QtFuture::makeExceptionalFuture<T>(error);
+}
+
+struct CloudTarget {
+    QString token;
+    QUrl url;
+};
+
+// Where the upload goes and with which token; throws when the settings forbid it.
+CloudTarget cloudTarget()
+{
+    const std::optional<QString> token = CloudApiSettings::bearerToken();
+    if (!token)
+        throw CloudTranscriptionError::notAuthorized();
+    const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("transcribe"));
+    switch (endpoint.problem) {
+    case CloudApiSettings::Endpoint::Problem::none:
+        break;
+    case CloudApiSettings::Endpoint::Problem::invalidBaseUrl:
+        throw CloudTranscriptionError::invalidBaseURL(endpoint.problemDescription());
+    case CloudApiSettings::Endpoint::Problem::insecureBaseUrl:
+        throw CloudTranscriptionError::insecureBaseURL(endpoint.problemDescription());
+    }
+    return {*token, endpoint.url};
 }
 
 double requiredNumber(const QJsonObject &object, const QString &key)
@@ -39,13 +60,7 @@ const QString CloudflareTranscriptionService::sendingNotice = QStringLiteral("Se
 
 CloudflareTranscriptionService::ProxyResponse CloudflareTranscriptionService::ProxyResponse::fromJson(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw CloudReplyFormatError(parseError.errorString());
-    if (!document.isObject())
-        throw CloudReplyFormatError(QStringLiteral("not a JSON object"));
-    const QJsonObject object = document.object();
+    const QJsonObject object = CloudHttpClient::jsonObject(json);
 
     ProxyResponse response;
     const QJsonValue success = object.value(QStringLiteral("success"));
@@ -84,8 +99,12 @@ QFuture<void> CloudflareTranscriptionService::start(LanguageOption language)
     m_audioFrames.clear();
     m_lastAudioDurationSeconds = 0;
     m_usageCountedByServer = false;
-    if (!CloudApiSettings::bearerToken())
-        return failed<void>(CloudTranscriptionError::notAuthorized());
+    // Refuse unusable settings now rather than after the user has spoken.
+    try {
+        cloudTarget();
+    } catch (const CloudTranscriptionError &error) {
+        return failed<void>(error);
+    }
     return QtFuture::makeReadyFuture();
 }
 
@@ -108,17 +127,11 @@ QFuture<QString> CloudflareTranscriptionService::stopAndFinalize()
     m_lastAudioDurationSeconds = double(m_audioFrames.size()) / kSampleRate;
     const QByteArray wav = WavEncoder::makeWAVData(m_audioFrames, kSampleRate);
 
-    const std::optional<QString> token = CloudApiSettings::bearerToken();
-    if (!token)
-        return failed<QString>(CloudTranscriptionError::notAuthorized());
-    const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("transcribe"));
-    switch (endpoint.problem) {
-    case CloudApiSettings::Endpoint::Problem::none:
-        break;
-    case CloudApiSettings::Endpoint::Problem::invalidBaseUrl:
-        return failed<QString>(CloudTranscriptionError::invalidBaseURL(endpoint.problemDescription()));
-    case CloudApiSettings::Endpoint::Problem::insecureBaseUrl:
-        return failed<QString>(CloudTranscriptionError::insecureBaseURL(endpoint.problemDescription()));
+    CloudTarget target;
+    try {
+        target = cloudTarget();
+    } catch (const CloudTranscriptionError &error) {
+        return failed<QString>(error);
     }
     if (!m_network)
         return failed<QString>(CloudNetworkError(QStringLiteral("The network is not available.")));
@@ -131,7 +144,7 @@ QFuture<QString> CloudflareTranscriptionService::stopAndFinalize()
 
     const quint64 session = m_session;
     return CloudHttpClient(*m_network)
-        .post(endpoint.url, *token, "multipart/form-data; boundary=" + boundary, body, kRequestTimeout)
+        .post(target.url, target.token, "multipart/form-data; boundary=" + boundary, body, kRequestTimeout)
         .then(this, [this, session](const CloudHttpReply &reply) { return textFromReply(reply, session); });
 }
 
