@@ -4,6 +4,7 @@
 
 class Paths;
 class Settings;
+class SpeechRecognition;
 
 // Holds the platform services the application reaches. main() installs the
 // Linux one; tests install a FakePlatform.
@@ -13,6 +14,7 @@ public:
 
     virtual Paths &paths() = 0;
     virtual Settings &settings() = 0;
+    virtual SpeechRecognition &speechRecognition() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
+#include "platform/fake/FakeSpeechRecognizer.h"
 
 // Test doubles for every platform service, reachable by their fake types so a
 // test can drive them.
@@ -10,9 +11,11 @@ class FakePlatform : public Platform {
 public:
     Paths &paths() override { return m_paths; }
     Settings &settings() override { return m_settings; }
+    SpeechRecognition &speechRecognition() override { return m_speechRecognition; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
+    FakeSpeechRecognition &fakeSpeechRecognition() { return m_speechRecognition; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -20,4 +23,5 @@ public:
 private:
     FakePaths m_paths;
     FakeSettings m_settings;
+    FakeSpeechRecognition m_speechRecognition;
 };

@@ -1,0 +1,25 @@
+#include "MonotonicClock.h"
+
+#include <QTimer>
+
+namespace {
+class SteadyClock : public MonotonicClock {
+public:
+    Duration now() const override
+    {
+        return std::chrono::duration_cast<Duration>(std::chrono::steady_clock::now().time_since_epoch());
+    }
+
+    void callAfter(Duration delay, QObject *context, std::function<void()> action) override
+    {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(std::max(delay, Duration::zero()));
+        QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(action));
+    }
+};
+} // namespace
+
+MonotonicClock &MonotonicClock::system()
+{
+    static SteadyClock clock;
+    return clock;
+}

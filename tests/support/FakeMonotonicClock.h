@@ -1,0 +1,34 @@
+#pragma once
+
+#include "support/MonotonicClock.h"
+
+#include <QPointer>
+
+#include <vector>
+
+// Time moves only when the test advances it; due actions run in deadline order.
+class FakeMonotonicClock : public MonotonicClock {
+public:
+    Duration now() const override { return m_now; }
+    void callAfter(Duration delay, QObject *context, std::function<void()> action) override;
+
+    // Moves time forward, running every action that falls due on the way at its
+    // own deadline (actions may schedule further actions).
+    void advance(Duration by);
+    // Advances to the next pending deadline; false when nothing is pending.
+    bool advanceToNext();
+    int pendingCount() const;
+
+private:
+    struct Pending {
+        Duration due;
+        quint64 order;
+        QPointer<QObject> context;
+        std::function<void()> action;
+    };
+    bool runNextDueBy(Duration limit);
+
+    Duration m_now { std::chrono::hours(1) };
+    quint64 m_nextOrder = 0;
+    std::vector<Pending> m_pending;
+};
