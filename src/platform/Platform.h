@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class LexicalTagger;
 class Paths;
 class Settings;
 class SpeechRecognition;
@@ -15,6 +16,7 @@ public:
     virtual Paths &paths() = 0;
     virtual Settings &settings() = 0;
     virtual SpeechRecognition &speechRecognition() = 0;
+    virtual LexicalTagger &lexicalTagger() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

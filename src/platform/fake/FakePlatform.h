@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/fake/FakeLexicalTagger.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
@@ -12,10 +13,12 @@ public:
     Paths &paths() override { return m_paths; }
     Settings &settings() override { return m_settings; }
     SpeechRecognition &speechRecognition() override { return m_speechRecognition; }
+    LexicalTagger &lexicalTagger() override { return m_lexicalTagger; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
     FakeSpeechRecognition &fakeSpeechRecognition() { return m_speechRecognition; }
+    FakeLexicalTagger &fakeLexicalTagger() { return m_lexicalTagger; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -24,4 +27,5 @@ private:
     FakePaths m_paths;
     FakeSettings m_settings;
     FakeSpeechRecognition m_speechRecognition;
+    FakeLexicalTagger m_lexicalTagger;
 };

@@ -1,0 +1,75 @@
+#include "InsightEngine.h"
+
+#include "platform/LexicalTagger.h"
+#include "platform/Platform.h"
+#include "support/TextUtils.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QThreadPool>
+
+InsightEngine &InsightEngine::shared()
+{
+    static InsightEngine *engine = new InsightEngine; // lives as long as the process
+    return *engine;
+}
+
+InsightEngine::InsightEngine(LexicalTagger *tagger, QObject *parent)
+    : QObject(parent)
+    , m_tagger(tagger)
+{
+}
+
+LexicalTagger &InsightEngine::tagger() const
+{
+    return m_tagger ? *m_tagger : Platform::instance().lexicalTagger();
+}
+
+void InsightEngine::recordSession(const QString &text, int wordCount, double duration, const QString &language)
+{
+    Q_UNUSED(wordCount);
+    Q_UNUSED(duration);
+    LexicalTagger *tagger = &this->tagger();
+    QPointer<InsightEngine> guard(this);
+    // Tagging a whole transcript is slow: never on the main thread.
+    QThreadPool::globalInstance()->start([guard, tagger, text, language] {
+        const QStringList nouns = extractNouns(text, language, *tagger);
+        if (auto *app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app,
+                [guard, nouns] {
+                    if (guard)
+                        guard->addToNounBuffer(nouns);
+                },
+                Qt::QueuedConnection);
+        }
+    });
+}
+
+QString InsightEngine::taggingLanguage(const QString &code)
+{
+    static const QRegularExpression languageCode(QStringLiteral("^[A-Za-z]{2,3}$"));
+    return languageCode.match(code).hasMatch() ? code.toLower() : QStringLiteral("en");
+}
+
+QStringList InsightEngine::extractNouns(const QString &text, const QString &code, const LexicalTagger &tagger)
+{
+    using Tag = LexicalTagger::Tag;
+    QStringList nouns;
+    for (const LexicalTagger::Token &token : tagger.tag(text, taggingLanguage(code))) {
+        if (token.tag != Tag::noun && token.tag != Tag::personalName && token.tag != Tag::organizationName
+            && token.tag != Tag::placeName)
+            continue;
+        const QString noun = TextUtils::normalizedWord(token.text);
+        if (TextUtils::graphemeCount(noun) >= 3)
+            nouns.append(noun);
+    }
+    return nouns;
+}
+
+void InsightEngine::addToNounBuffer(const QStringList &nouns)
+{
+    for (const QString &noun : nouns)
+        ++m_sessionNounBuffer[noun];
+}

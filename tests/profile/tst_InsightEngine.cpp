@@ -1,0 +1,90 @@
+#include "platform/fake/FakeLexicalTagger.h"
+#include "platform/linux/RuleBasedLexicalTagger.h"
+#include "profile/InsightEngine.h"
+
+#include <QtTest>
+
+using Tag = LexicalTagger::Tag;
+
+class tst_InsightEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void countsNounsAndNamesOnTheMainThread();
+    void extractsOnlyAcceptedTagsOfThreeCharacters();
+    void taggingLanguage_data();
+    void taggingLanguage();
+    void countsNounsOfRealEnglish();
+    void aDestroyedEngineIgnoresLateResults();
+};
+
+void tst_InsightEngine::countsNounsAndNamesOnTheMainThread()
+{
+    FakeLexicalTagger tagger;
+    tagger.setTag("Budget", Tag::noun);
+    tagger.setTag("budget", Tag::noun);
+    tagger.setTag("Oslo", Tag::placeName);
+    InsightEngine engine(&tagger);
+    engine.recordSession("Budget talks in Oslo: budget!", 5, 3.0, "en");
+    engine.recordSession("budget", 1, 1.0, "en");
+    QTRY_COMPARE(engine.sessionNounBuffer().value("budget"), 3);
+    QCOMPARE(engine.sessionNounBuffer().value("oslo"), 1);
+    QCOMPARE(engine.sessionNounBuffer().size(), 2);
+}
+
+void tst_InsightEngine::extractsOnlyAcceptedTagsOfThreeCharacters()
+{
+    FakeLexicalTagger tagger;
+    tagger.setTag("report", Tag::noun);
+    tagger.setTag("Ada", Tag::personalName);
+    tagger.setTag("Acme", Tag::organizationName);
+    tagger.setTag("Rome", Tag::placeName);
+    tagger.setTag("tv", Tag::noun);
+    tagger.setTag("write", Tag::verb);
+    tagger.setTag("the", Tag::determiner);
+    tagger.setTag("over", Tag::preposition);
+    QCOMPARE(InsightEngine::extractNouns("Ada, write the report over tv for Acme in Rome", "en", tagger),
+             QStringList({"ada", "report", "acme", "rome"}));
+}
+
+void tst_InsightEngine::taggingLanguage_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("language");
+    QTest::newRow("known") << "de" << "de";
+    QTest::newRow("unknown but well formed") << "xx" << "xx";
+    QTest::newRow("upper case") << "FR" << "fr";
+    QTest::newRow("empty") << "" << "en";
+    QTest::newRow("not a code") << "1!" << "en";
+}
+
+void tst_InsightEngine::taggingLanguage()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, language);
+    FakeLexicalTagger tagger;
+    InsightEngine::extractNouns("text", code, tagger);
+    QCOMPARE(tagger.requestedLanguages(), QStringList{language});
+}
+
+void tst_InsightEngine::countsNounsOfRealEnglish()
+{
+    RuleBasedLexicalTagger tagger;
+    QCOMPARE(InsightEngine::extractNouns("We will discuss the budget with Sarah in Boston on Monday.", "en", tagger),
+             QStringList({"budget", "sarah", "boston", "monday"}));
+}
+
+void tst_InsightEngine::aDestroyedEngineIgnoresLateResults()
+{
+    FakeLexicalTagger tagger;
+    tagger.setTag("noun", Tag::noun);
+    {
+        InsightEngine engine(&tagger);
+        engine.recordSession("noun noun", 2, 1.0, "en");
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents(); // the hop back finds no engine and does nothing
+    QCOMPARE(tagger.requestedLanguages(), QStringList{"en"});
+}
+
+QTEST_GUILESS_MAIN(tst_InsightEngine)
+#include "tst_InsightEngine.moc"

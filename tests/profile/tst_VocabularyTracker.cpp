@@ -1,0 +1,51 @@
+#include "profile/VocabularyTracker.h"
+#include "profile/VoiceProfileStore.h"
+
+#include <QtTest>
+
+class tst_VocabularyTracker : public QObject {
+    Q_OBJECT
+private slots:
+    void detectsTerms_data();
+    void detectsTerms();
+};
+
+void tst_VocabularyTracker::detectsTerms_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QStringList>("stored");
+    QTest::newRow("camel case") << "iPhone" << QStringList{"iphone"};
+    QTest::newRow("long with inner capital, once") << "PowerPoint" << QStringList{"powerpoint"};
+    QTest::newRow("inner capital") << "YouTube" << QStringList{"youtube"};
+    QTest::newRow("short inner capital") << "McD" << QStringList{};
+    QTest::newRow("long uncommon") << "wonderful" << QStringList{"wonderful"};
+    QTest::newRow("long but common") << "everything" << QStringList{};
+    QTest::newRow("common in any case") << "Definitely" << QStringList{};
+    QTest::newRow("plain capital") << "Hello" << QStringList{};
+    QTest::newRow("all capitals") << "NASA" << QStringList{};
+    QTest::newRow("short") << "about" << QStringList{};
+    QTest::newRow("eight graphemes, more code units") << "cafe\u0301teri" << QStringList{"cafe\u0301teri"};
+    QTest::newRow("seven graphemes") << "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301" << QStringList{};
+    QTest::newRow("non-Latin camel case") << "мойТелефон" << QStringList{"мойтелефон"};
+}
+
+void tst_VocabularyTracker::detectsTerms()
+{
+    QFETCH(QString, word);
+    QFETCH(QStringList, stored);
+    QTemporaryDir dir;
+    VoiceProfileStore store(dir.filePath("profile.sqlite"));
+    VocabularyTracker(store).detectTerms({word}, QStringLiteral("fr"));
+    QStringList terms;
+    for (const auto &term : store.customTerms()) {
+        QCOMPARE(term.source, QStringLiteral("auto"));
+        QVERIFY(!term.replacement.has_value());
+        terms.append(term.term);
+    }
+    for (QString &term : stored)
+        term = term.normalized(QString::NormalizationForm_C);
+    QCOMPARE(terms, stored);
+}
+
+QTEST_GUILESS_MAIN(tst_VocabularyTracker)
+#include "tst_VocabularyTracker.moc"
