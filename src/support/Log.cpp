@@ -2,7 +2,19 @@
 
 #include <QDebug>
 
+namespace {
+QString formatLine(const char *tag, const QString &message)
+{
+    return QStringLiteral("[%1] %2").arg(QString::fromUtf8(tag), message);
+}
+} // namespace
+
 void logLine(const char *tag, const QString &message)
 {
-    qInfo().noquote() << QStringLiteral("[%1] %2").arg(QString::fromUtf8(tag), message);
+    qInfo().noquote() << formatLine(tag, message);
+}
+
+void logDebugLine(const char *tag, const QString &message)
+{
+    qDebug().noquote() << formatLine(tag, message);
 }

@@ -1,0 +1,345 @@
+#include "pipeline/WhisperCppEngineAdapter.h"
+#include "pipeline/WhisperCppError.h"
+
+#include "support/LogCapture.h"
+#include "support/FakeMonotonicClock.h"
+#include "support/WhisperModelWriter.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(WhisperModelWriter::Damage)
+
+namespace {
+using namespace std::chrono_literals;
+using Damage = WhisperModelWriter::Damage;
+
+// Deterministic speech-like audio: a few drifting tones with some noise.
+AudioSamples syntheticAudio(int count, int seed = 7)
+{
+    AudioSamples samples(count);
+    std::uint32_t state = 2463534242u + std::uint32_t(seed);
+    for (int i = 0; i < count; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const double t = double(i) / kSampleRate;
+        const double noise = double(state) / 4294967296.0 - 0.5;
+        samples[i] = float(0.3 * std::sin(2 * M_PI * (180 + 40 * std::sin(t)) * t) + 0.2 * std::sin(2 * M_PI * 620 * t) + 0.05 * noise);
+    }
+    return samples;
+}
+
+template <typename T>
+T await(QFuture<T> future)
+{
+    future.waitForFinished();
+    if constexpr (!std::is_void_v<T>)
+        return future.result();
+}
+
+// The kind of WhisperCppError the future failed with, or nothing when it succeeded.
+template <typename T>
+std::optional<WhisperCppError::Kind> failureOf(QFuture<T> future)
+{
+    try {
+        future.waitForFinished();
+        if constexpr (!std::is_void_v<T>)
+            (void)future.result();
+    } catch (const WhisperCppError &error) {
+        return error.kind();
+    }
+    return std::nullopt;
+}
+
+// One worker thread keeps the tiny model fast on a busy machine.
+std::unique_ptr<WhisperCppEngineAdapter> makeAdapter(MonotonicClock &clock)
+{
+    return std::make_unique<WhisperCppEngineAdapter>(clock, [] { return 1; });
+}
+
+// Reads zero forever: a clock whose origin is the moment the session starts.
+class ClockAtOrigin final : public MonotonicClock {
+public:
+    Duration now() const override { return Duration::zero(); }
+    void callAfter(Duration, QObject *, std::function<void()>) override { }
+};
+
+int linesContaining(const LogCapture &log, const QString &fragment)
+{
+    int count = 0;
+    for (const QString &line : log.lines())
+        count += line.contains(fragment) ? 1 : 0;
+    return count;
+}
+} // namespace
+
+class tst_WhisperCppEngineAdapter : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void errorDescriptions();
+    void operationsBeforeLoadFailNotLoaded();
+    void unusableFilesFailContextInit_data();
+    void unusableFilesFailContextInit();
+    void failedLoadDropsThePreviousModel();
+    void finalizeIsDeterministic();
+    void loadStartsAFreshSession();
+    void finalizeDecodesInThirtySecondChunks_data();
+    void finalizeDecodesInThirtySecondChunks();
+    void sessionBufferKeepsTheNewestNinetySeconds();
+    void liveDecodesFollowStrideAndInterval();
+    void firstLiveDecodeIsNeverHeldBackByTheClock();
+    void liveWindowKeepsTheNewestFourSeconds();
+    void everyLanguageCodeIsAccepted();
+    void threadCounts_data();
+    void threadCounts();
+    void callsQueueInOrderAndDestructionWaits();
+
+private:
+    FakeMonotonicClock m_clock;
+    QTemporaryDir m_dir;
+    QString m_model;
+};
+
+void tst_WhisperCppEngineAdapter::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_model = m_dir.filePath(QStringLiteral("ggml-tiny-test.bin"));
+    QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 1), QString());
+}
+
+void tst_WhisperCppEngineAdapter::errorDescriptions()
+{
+    QCOMPARE(WhisperCppError::inferenceFailed(-3).description(), QStringLiteral("whisper.cpp inference failed with code -3."));
+    QCOMPARE(WhisperCppError::contextInitFailed().description(), QStringLiteral("whisper.cpp failed to initialize the model context."));
+    QCOMPARE(WhisperCppError::notLoaded().description(), QStringLiteral("whisper.cpp model context is not loaded."));
+}
+
+void tst_WhisperCppEngineAdapter::operationsBeforeLoadFailNotLoaded()
+{
+    auto adapter = makeAdapter(m_clock);
+    QCOMPARE(failureOf(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+    QCOMPARE(failureOf(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+}
+
+void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<Damage>("damage");
+    QTest::newRow("missing") << "missing" << Damage::empty;
+    QTest::newRow("directory") << "directory" << Damage::empty;
+    QTest::newRow("empty") << "damaged" << Damage::empty;
+    QTest::newRow("bad magic") << "damaged" << Damage::badMagic;
+    QTest::newRow("cut in header") << "damaged" << Damage::truncatedInHeader;
+    QTest::newRow("cut in vocabulary") << "damaged" << Damage::truncatedInVocabulary;
+    QTest::newRow("cut mid-tensor") << "damaged" << Damage::truncatedMidTensor;
+    QTest::newRow("cut in last tensor") << "damaged" << Damage::truncatedInLastTensor;
+    QTest::newRow("implausible dimensions") << "damaged" << Damage::implausibleDimensions;
+    QTest::newRow("no tensors") << "damaged" << Damage::noTensors;
+}
+
+void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit()
+{
+    QFETCH(QString, kind);
+    QFETCH(Damage, damage);
+    QString path = m_dir.filePath(QStringLiteral("unusable-") + QTest::currentDataTag());
+    if (kind == QLatin1String("directory"))
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == QLatin1String("damaged"))
+        QCOMPARE(WhisperModelWriter::writeDamagedModel(path, damage), QString());
+
+    auto adapter = makeAdapter(m_clock);
+    QCOMPARE(failureOf(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
+    QCOMPARE(failureOf(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+}
+
+void tst_WhisperCppEngineAdapter::failedLoadDropsThePreviousModel()
+{
+    auto adapter = makeAdapter(m_clock);
+    QCOMPARE(failureOf(adapter->loadModel(m_model)), std::nullopt);
+    QCOMPARE(failureOf(adapter->loadModel(m_dir.filePath(QStringLiteral("absent.bin")))), WhisperCppError::Kind::contextInitFailed);
+    QCOMPARE(failureOf(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+}
+
+void tst_WhisperCppEngineAdapter::finalizeIsDeterministic()
+{
+    const AudioSamples audio = syntheticAudio(3 * kSampleRate);
+    auto transcribe = [&](WhisperCppEngineAdapter &adapter) {
+        await(adapter.loadModel(m_model));
+        await(adapter.ingest(audio, LanguageOption::english));
+        return await(adapter.finalize(LanguageOption::english));
+    };
+    auto first = makeAdapter(m_clock);
+    const QString text = transcribe(*first);
+    QVERIFY(!text.isEmpty());
+    QCOMPARE(text, text.trimmed());
+    QCOMPARE(transcribe(*first), text); // reloaded in the same adapter
+    auto second = makeAdapter(m_clock);
+    QCOMPARE(transcribe(*second), text);
+}
+
+void tst_WhisperCppEngineAdapter::loadStartsAFreshSession()
+{
+    LogCapture log;
+    auto adapter = makeAdapter(m_clock);
+    await(adapter->loadModel(m_model));
+    QVERIFY(await(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)).has_value());
+    await(adapter->loadModel(m_model));
+    log.clear();
+    QCOMPARE(await(adapter->finalize(LanguageOption::english)), QString()); // no samples, no old text
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize")), 0);
+}
+
+void tst_WhisperCppEngineAdapter::finalizeDecodesInThirtySecondChunks_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<QStringList>("chunkLogs");
+    QTest::newRow("one window") << 480'000 << QStringList();
+    QTest::newRow("a window and a bit") << 500'000 << QStringList {"offset=0/500000", "offset=480000/500000"};
+}
+
+void tst_WhisperCppEngineAdapter::finalizeDecodesInThirtySecondChunks()
+{
+    QFETCH(int, samples);
+    QFETCH(QStringList, chunkLogs);
+    FakeMonotonicClock clock;
+    auto adapter = makeAdapter(clock);
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(syntheticAudio(samples), LanguageOption::english));
+    LogCapture log;
+    const QString text = await(adapter->finalize(LanguageOption::english));
+    QVERIFY(!text.isEmpty());
+    const QStringList chunks = log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] WhisperCpp.finalize chunk"));
+    QCOMPARE(chunks.size(), chunkLogs.size());
+    for (int i = 0; i < chunks.size(); ++i)
+        QVERIFY2(chunks[i].contains(chunkLogs[i]), qPrintable(chunks[i]));
+    if (chunkLogs.isEmpty())
+        QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize decodeMs=0 samples=%1").arg(samples)), 1);
+}
+
+void tst_WhisperCppEngineAdapter::sessionBufferKeepsTheNewestNinetySeconds()
+{
+    // 20 s of one sound, then 90 s of another in capture-sized pieces: finalize
+    // must hear exactly what a session of only the last 90 s hears.
+    const AudioSamples early = syntheticAudio(20 * kSampleRate, 1);
+    const AudioSamples kept = syntheticAudio(90 * kSampleRate, 2);
+    FakeMonotonicClock clock;
+    auto adapter = makeAdapter(clock);
+
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(kept, LanguageOption::english));
+    const QString expected = await(adapter->finalize(LanguageOption::english));
+
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(early, LanguageOption::english));
+    for (qsizetype offset = 0; offset < kept.size(); offset += 1024)
+        adapter->ingest(kept.mid(offset, 1024), LanguageOption::english);
+    LogCapture log;
+    QCOMPARE(await(adapter->finalize(LanguageOption::english)), expected);
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize chunk")), 3);
+    QVERIFY(log.contains(QStringLiteral("offset=960000/1440000")));
+}
+
+void tst_WhisperCppEngineAdapter::liveDecodesFollowStrideAndInterval()
+{
+    FakeMonotonicClock clock;
+    auto adapter = makeAdapter(clock);
+    await(adapter->loadModel(m_model));
+    LogCapture log;
+    auto ingest = [&](int count) { return await(adapter->ingest(syntheticAudio(count), LanguageOption::english)).has_value(); };
+
+    QVERIFY(!ingest(8'000)); // window too short
+    clock.advance(1200ms);
+    QVERIFY(!ingest(8'000));
+    clock.advance(1200ms);
+    QVERIFY(ingest(8'000)); // 24,000 samples, all new
+    clock.advance(1000ms);
+    QVERIFY(!ingest(16'000)); // enough audio, too soon
+    clock.advance(200ms);
+    QVERIFY(ingest(100)); // 1.2 s after the last start
+    clock.advance(5s);
+    QVERIFY(!ingest(15'000)); // late enough, too little new audio
+    QVERIFY(ingest(1'000));
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] WhisperCpp.partial")).size(), 3);
+}
+
+void tst_WhisperCppEngineAdapter::firstLiveDecodeIsNeverHeldBackByTheClock()
+{
+    // A reading near the clock's origin must not look like "just decoded".
+    ClockAtOrigin clock;
+    auto adapter = makeAdapter(clock);
+    await(adapter->loadModel(m_model));
+    QVERIFY(await(adapter->ingest(syntheticAudio(24'000), LanguageOption::english)).has_value());
+    // and a reload forgets the previous session's decode time
+    await(adapter->loadModel(m_model));
+    QVERIFY(await(adapter->ingest(syntheticAudio(24'000), LanguageOption::english)).has_value());
+}
+
+void tst_WhisperCppEngineAdapter::liveWindowKeepsTheNewestFourSeconds()
+{
+    const AudioSamples longBurst = syntheticAudio(100'000, 3);
+    auto liveText = [&](const AudioSamples &audio) {
+        auto adapter = makeAdapter(m_clock);
+        await(adapter->loadModel(m_model));
+        return await(adapter->ingest(audio, LanguageOption::english));
+    };
+    LogCapture log;
+    const std::optional<QString> fromBurst = liveText(longBurst);
+    QVERIFY(fromBurst.has_value());
+    QVERIFY(log.contains(QStringLiteral("rolling=64000")));
+    QCOMPARE(liveText(longBurst.last(64'000)), fromBurst);
+}
+
+void tst_WhisperCppEngineAdapter::everyLanguageCodeIsAccepted()
+{
+    auto adapter = makeAdapter(m_clock);
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(syntheticAudio(10'000), LanguageOption::english));
+    for (LanguageOption language : Enums::allCases<LanguageOption>())
+        QCOMPARE(failureOf(adapter->finalize(language)), std::nullopt);
+}
+
+void tst_WhisperCppEngineAdapter::threadCounts_data()
+{
+    QTest::addColumn<int>("processors");
+    QTest::addColumn<int>("live");
+    QTest::addColumn<int>("final");
+    QTest::newRow("unknown") << 0 << 1 << 1;
+    QTest::newRow("one") << 1 << 1 << 1;
+    QTest::newRow("two") << 2 << 2 << 2;
+    QTest::newRow("four") << 4 << 2 << 4;
+    QTest::newRow("sixteen") << 16 << 2 << 6;
+}
+
+void tst_WhisperCppEngineAdapter::threadCounts()
+{
+    QFETCH(int, processors);
+    QFETCH(int, live);
+    QFETCH(int, final);
+    QCOMPARE(WhisperCppEngineAdapter::threadCount(processors, true), live);
+    QCOMPARE(WhisperCppEngineAdapter::threadCount(processors, false), final);
+}
+
+void tst_WhisperCppEngineAdapter::callsQueueInOrderAndDestructionWaits()
+{
+    QFuture<void> load;
+    QFuture<QString> finalText;
+    LogCapture log;
+    {
+        auto adapter = makeAdapter(m_clock);
+        load = adapter->loadModel(m_model);
+        adapter->ingest(syntheticAudio(200'000), LanguageOption::english);
+        finalText = adapter->finalize(LanguageOption::english);
+        adapter->loadModel(m_model); // a second load frees the first context
+    }
+    QVERIFY(load.isFinished());
+    QVERIFY(finalText.isFinished());
+    QVERIFY(!finalText.result().isEmpty());
+    QVERIFY(log.contains(QStringLiteral("samples=200000")));
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.loadModel success")), 2);
+}
+
+QTEST_GUILESS_MAIN(tst_WhisperCppEngineAdapter)
+#include "tst_WhisperCppEngineAdapter.moc"

@@ -1,0 +1,292 @@
+#include "WhisperModelWriter.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFloat16>
+#include <QSaveFile>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+constexpr std::uint32_t kMagic = 0x67676d6c;
+constexpr int kFftBins = 201; // whisper's 400-point FFT
+constexpr int kTextTokens = 50257; // ids below the end-of-text token
+constexpr int kSpaceToken = 220;
+constexpr std::int32_t kF32 = 0;
+constexpr std::int32_t kF16 = 1;
+
+class Random {
+public:
+    explicit Random(std::uint64_t seed)
+        : m_state(seed * 0x9E3779B97F4A7C15ull + 1)
+    {
+    }
+    // Uniform in [-1, 1).
+    float next()
+    {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 7;
+        m_state ^= m_state << 17;
+        return float(m_state >> 40) / float(1 << 23) - 1.0f;
+    }
+
+private:
+    std::uint64_t m_state;
+};
+
+// Vocabulary entries: a lone space where GPT-2 has it, pseudo-words elsewhere
+// (every third with a leading space, as word-initial tokens have).
+QByteArray token(int id)
+{
+    if (id == kSpaceToken)
+        return " ";
+    QByteArray word = id % 3 == 0 ? " " : "";
+    int n = id;
+    do {
+        word += char('a' + n % 26);
+        n /= 26;
+    } while (n > 0);
+    return word;
+}
+
+class ModelStream {
+public:
+    ModelStream(QIODevice &out, std::uint32_t seed)
+        : m_out(out)
+        , m_random(seed)
+    {
+    }
+
+    void int32(std::int32_t value) { raw(&value, sizeof value); }
+    void uint32(std::uint32_t value) { raw(&value, sizeof value); }
+    void floats(const std::vector<float> &values) { raw(values.data(), values.size() * sizeof(float)); }
+
+    enum class Fill { random, ones, zeros };
+
+    // ne in ggml order (fastest-varying first); `scale` bounds random values.
+    void tensor(const QByteArray &name, std::vector<int> ne, std::int32_t type, Fill fill, float scale)
+    {
+        m_tensorStarts.push_back(m_out.pos());
+        int32(std::int32_t(ne.size()));
+        int32(std::int32_t(name.size()));
+        int32(type);
+        std::int64_t count = 1;
+        for (int extent : ne) {
+            int32(extent);
+            count *= extent;
+        }
+        raw(name.constData(), std::size_t(name.size()));
+        m_dataStarts.push_back(m_out.pos());
+        std::vector<float> values(static_cast<std::size_t>(count));
+        for (float &v : values)
+            v = fill == Fill::random ? scale * m_random.next() : fill == Fill::ones ? 1.0f : 0.0f;
+        if (type == kF32) {
+            floats(values);
+        } else {
+            std::vector<qfloat16> half(values.size());
+            qFloatToFloat16(half.data(), values.data(), qsizetype(values.size()));
+            raw(half.data(), half.size() * sizeof(qfloat16));
+        }
+    }
+
+    Random &random() { return m_random; }
+    bool ok() const { return m_ok; }
+    const std::vector<qint64> &tensorStarts() const { return m_tensorStarts; }
+    const std::vector<qint64> &dataStarts() const { return m_dataStarts; }
+
+private:
+    void raw(const void *data, std::size_t size)
+    {
+        if (m_out.write(static_cast<const char *>(data), qint64(size)) != qint64(size))
+            m_ok = false;
+    }
+
+    QIODevice &m_out;
+    Random m_random;
+    bool m_ok = true;
+    std::vector<qint64> m_tensorStarts;
+    std::vector<qint64> m_dataStarts;
+};
+
+struct Layout {
+    qint64 vocabularyStart = 0;
+    qint64 tensorsStart = 0;
+    std::vector<qint64> tensorStarts;
+    std::vector<qint64> dataStarts;
+};
+
+void writeHeader(ModelStream &s, const WhisperModelShape &m)
+{
+    s.uint32(kMagic);
+    for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
+                      m.textLayers, m.mels, int(kF16)})
+        s.int32(value);
+}
+
+bool writeWhole(QIODevice &out, const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
+{
+    using Fill = ModelStream::Fill;
+    ModelStream s(out, seed);
+    writeHeader(s, m);
+
+    s.int32(m.mels);
+    s.int32(kFftBins);
+    std::vector<float> filters(std::size_t(m.mels) * kFftBins);
+    for (float &f : filters)
+        f = 0.01f * (1.0f + s.random().next());
+    s.floats(filters);
+
+    layout.vocabularyStart = out.pos();
+    s.int32(kTextTokens);
+    for (int id = 0; id < kTextTokens; ++id) {
+        const QByteArray word = token(id);
+        s.uint32(std::uint32_t(word.size()));
+        out.write(word);
+    }
+    layout.tensorsStart = out.pos();
+    if (!withTensors)
+        return s.ok();
+
+    const int n = m.state;
+    const float matrix = 1.0f / std::sqrt(float(n));
+    const float wide = 1.0f / std::sqrt(float(4 * n));
+    const float bias = 0.02f;
+    auto layerNorm = [&](const QByteArray &prefix) {
+        s.tensor(prefix + ".weight", {n}, kF32, Fill::ones, 0);
+        s.tensor(prefix + ".bias", {n}, kF32, Fill::zeros, 0);
+    };
+    auto attention = [&](const QByteArray &prefix) {
+        s.tensor(prefix + ".query.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".query.bias", {n}, kF32, Fill::random, bias);
+        s.tensor(prefix + ".key.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".value.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".value.bias", {n}, kF32, Fill::random, bias);
+        s.tensor(prefix + ".out.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".out.bias", {n}, kF32, Fill::random, bias);
+    };
+    auto mlp = [&](const QByteArray &prefix) {
+        layerNorm(prefix + ".mlp_ln");
+        s.tensor(prefix + ".mlp.0.weight", {n, 4 * n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".mlp.0.bias", {4 * n}, kF32, Fill::random, bias);
+        s.tensor(prefix + ".mlp.2.weight", {4 * n, n}, kF16, Fill::random, wide);
+        s.tensor(prefix + ".mlp.2.bias", {n}, kF32, Fill::random, bias);
+    };
+
+    s.tensor("encoder.positional_embedding", {n, m.audioContext}, kF32, Fill::random, 0.1f);
+    s.tensor("encoder.conv1.weight", {3, m.mels, n}, kF16, Fill::random, 1.0f / std::sqrt(3.0f * m.mels));
+    s.tensor("encoder.conv1.bias", {1, n}, kF32, Fill::random, bias);
+    s.tensor("encoder.conv2.weight", {3, n, n}, kF16, Fill::random, 1.0f / std::sqrt(3.0f * n));
+    s.tensor("encoder.conv2.bias", {1, n}, kF32, Fill::random, bias);
+    for (int i = 0; i < m.audioLayers; ++i) {
+        const QByteArray block = "encoder.blocks." + QByteArray::number(i);
+        layerNorm(block + ".attn_ln");
+        attention(block + ".attn");
+        mlp(block);
+    }
+    layerNorm("encoder.ln_post");
+
+    s.tensor("decoder.positional_embedding", {n, m.textContext}, kF32, Fill::random, 0.1f);
+    s.tensor("decoder.token_embedding.weight", {n, m.vocabulary}, kF16, Fill::random, 0.5f);
+    for (int i = 0; i < m.textLayers; ++i) {
+        const QByteArray block = "decoder.blocks." + QByteArray::number(i);
+        layerNorm(block + ".attn_ln");
+        attention(block + ".attn");
+        layerNorm(block + ".cross_attn_ln");
+        attention(block + ".cross_attn");
+        mlp(block);
+    }
+    layerNorm("decoder.ln");
+
+    layout.tensorStarts = s.tensorStarts();
+    layout.dataStarts = s.dataStarts();
+    return s.ok();
+}
+
+QString saveBytes(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(bytes);
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+} // namespace
+
+WhisperModelShape WhisperModelShape::tiny()
+{
+    return {};
+}
+
+WhisperModelShape WhisperModelShape::base()
+{
+    WhisperModelShape shape;
+    shape.state = 512;
+    shape.heads = 8;
+    shape.audioLayers = 6;
+    shape.textContext = 448;
+    shape.textLayers = 6;
+    return shape;
+}
+
+QString WhisperModelWriter::writeModel(const QString &path, const WhisperModelShape &shape, std::uint32_t seed)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    Layout layout;
+    if (!writeWhole(file, shape, seed, layout))
+        return file.errorString();
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+QString WhisperModelWriter::writeTinyModel(const QString &path, std::uint32_t seed)
+{
+    return writeModel(path, WhisperModelShape::tiny(), seed);
+}
+
+QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage)
+{
+    if (damage == Damage::empty)
+        return saveBytes(path, {});
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    Layout layout;
+    if (!writeWhole(buffer, WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors))
+        return QStringLiteral("could not build the model in memory");
+    QByteArray bytes = buffer.data();
+
+    switch (damage) {
+    case Damage::empty:
+    case Damage::noTensors:
+        break;
+    case Damage::implausibleDimensions: {
+        const std::int32_t zero = 0;
+        bytes.replace(12, 4, reinterpret_cast<const char *>(&zero), 4); // the state size
+        break;
+    }
+    case Damage::badMagic:
+        bytes[0] = 'X';
+        break;
+    case Damage::truncatedInHeader:
+        bytes.truncate(4 + 5 * 4);
+        break;
+    case Damage::truncatedInVocabulary:
+        bytes.truncate((layout.vocabularyStart + layout.tensorsStart) / 2);
+        break;
+    case Damage::truncatedMidTensor: {
+        const std::size_t middle = layout.dataStarts.size() / 2;
+        bytes.truncate(layout.dataStarts[middle] + 3);
+        break;
+    }
+    case Damage::truncatedInLastTensor:
+        bytes.truncate(bytes.size() - 2);
+        break;
+    }
+    return saveBytes(path, bytes);
+}

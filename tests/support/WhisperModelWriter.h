@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// Dimensions of a whisper.cpp model. Vocabulary and audio context stay those
+// of the real multilingual models, so the library's fixed token ids and 30 s
+// window hold.
+struct WhisperModelShape {
+    int vocabulary = 51865;
+    int audioContext = 1500;
+    int state = 32;
+    int heads = 2;
+    int audioLayers = 1;
+    int textContext = 16;
+    int textLayers = 1;
+    int mels = 80;
+
+    // Loads and decodes in well under a second.
+    static WhisperModelShape tiny();
+    // The shape of Whisper Base.
+    static WhisperModelShape base();
+};
+
+// Writes whisper.cpp ggml model files with random weights (half precision
+// matrices and convolutions, as real models have), for tests and benchmarks.
+// Every writer returns an empty string on success, else what went wrong.
+class WhisperModelWriter {
+public:
+    static QString writeModel(const QString &path, const WhisperModelShape &shape, std::uint32_t seed);
+    static QString writeTinyModel(const QString &path, std::uint32_t seed = 1);
+
+    // Files the engine must refuse without crashing.
+    enum class Damage {
+        empty, // zero bytes
+        badMagic, // a well-formed model with the wrong first word
+        truncatedInHeader,
+        truncatedInVocabulary,
+        truncatedMidTensor, // cut inside the data of a tensor in the middle
+        truncatedInLastTensor, // cut inside the data of the last tensor
+        implausibleDimensions, // a zero state size
+        noTensors, // header, filters and vocabulary only
+    };
+    static QString writeDamagedModel(const QString &path, Damage damage);
+};
