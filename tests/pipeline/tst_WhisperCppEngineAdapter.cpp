@@ -1,6 +1,7 @@
 #include "pipeline/WhisperCppEngineAdapter.h"
 #include "pipeline/WhisperCppError.h"
 
+#include "support/FutureWait.h"
 #include "support/LogCapture.h"
 #include "support/FakeMonotonicClock.h"
 #include "support/WhisperModelWriter.h"
@@ -41,16 +42,10 @@ T await(QFuture<T> future)
 
 // The kind of WhisperCppError the future failed with, or nothing when it succeeded.
 template <typename T>
-std::optional<WhisperCppError::Kind> failureOf(QFuture<T> future)
+std::optional<WhisperCppError::Kind> failureKind(const QFuture<T> &future)
 {
-    try {
-        future.waitForFinished();
-        if constexpr (!std::is_void_v<T>)
-            (void)future.result();
-    } catch (const WhisperCppError &error) {
-        return error.kind();
-    }
-    return std::nullopt;
+    const auto error = failureOf<WhisperCppError>(future);
+    return error ? std::optional(error->kind()) : std::nullopt;
 }
 
 // One worker thread keeps the tiny model fast on a busy machine.
@@ -120,8 +115,8 @@ void tst_WhisperCppEngineAdapter::errorDescriptions()
 void tst_WhisperCppEngineAdapter::operationsBeforeLoadFailNotLoaded()
 {
     auto adapter = makeAdapter(m_clock);
-    QCOMPARE(failureOf(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
-    QCOMPARE(failureOf(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+    QCOMPARE(failureKind(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+    QCOMPARE(failureKind(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
 }
 
 void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit_data()
@@ -151,16 +146,16 @@ void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit()
         QCOMPARE(WhisperModelWriter::writeDamagedModel(path, damage), QString());
 
     auto adapter = makeAdapter(m_clock);
-    QCOMPARE(failureOf(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
-    QCOMPARE(failureOf(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+    QCOMPARE(failureKind(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
+    QCOMPARE(failureKind(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
 }
 
 void tst_WhisperCppEngineAdapter::failedLoadDropsThePreviousModel()
 {
     auto adapter = makeAdapter(m_clock);
-    QCOMPARE(failureOf(adapter->loadModel(m_model)), std::nullopt);
-    QCOMPARE(failureOf(adapter->loadModel(m_dir.filePath(QStringLiteral("absent.bin")))), WhisperCppError::Kind::contextInitFailed);
-    QCOMPARE(failureOf(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+    QCOMPARE(failureKind(adapter->loadModel(m_model)), std::nullopt);
+    QCOMPARE(failureKind(adapter->loadModel(m_dir.filePath(QStringLiteral("absent.bin")))), WhisperCppError::Kind::contextInitFailed);
+    QCOMPARE(failureKind(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
 }
 
 void tst_WhisperCppEngineAdapter::finalizeIsDeterministic()
@@ -298,7 +293,7 @@ void tst_WhisperCppEngineAdapter::everyLanguageCodeIsAccepted()
     await(adapter->loadModel(m_model));
     await(adapter->ingest(syntheticAudio(10'000), LanguageOption::english));
     for (LanguageOption language : Enums::allCases<LanguageOption>())
-        QCOMPARE(failureOf(adapter->finalize(language)), std::nullopt);
+        QCOMPARE(failureKind(adapter->finalize(language)), std::nullopt);
 }
 
 void tst_WhisperCppEngineAdapter::threadCounts_data()
