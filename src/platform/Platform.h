@@ -3,9 +3,13 @@
 #include <memory>
 
 class LexicalTagger;
+class Accessibility;
+class KeySynthesizer;
+class Pasteboard;
 class Paths;
 class Settings;
 class SpeechRecognition;
+class Workspace;
 
 // Holds the platform services the application reaches. main() installs the
 // Linux one; tests install a FakePlatform.
@@ -17,6 +21,10 @@ public:
     virtual Settings &settings() = 0;
     virtual SpeechRecognition &speechRecognition() = 0;
     virtual LexicalTagger &lexicalTagger() = 0;
+    virtual KeySynthesizer &keySynthesizer() = 0;
+    virtual Pasteboard &pasteboard() = 0;
+    virtual Workspace &workspace() = 0;
+    virtual Accessibility &accessibility() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

@@ -2,9 +2,13 @@
 
 #include "platform/Platform.h"
 #include "platform/fake/FakeLexicalTagger.h"
+#include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeKeySynthesizer.h"
+#include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
+#include "platform/fake/FakeWorkspace.h"
 
 // Test doubles for every platform service, reachable by their fake types so a
 // test can drive them.
@@ -14,11 +18,19 @@ public:
     Settings &settings() override { return m_settings; }
     SpeechRecognition &speechRecognition() override { return m_speechRecognition; }
     LexicalTagger &lexicalTagger() override { return m_lexicalTagger; }
+    KeySynthesizer &keySynthesizer() override { return m_keySynthesizer; }
+    Pasteboard &pasteboard() override { return m_pasteboard; }
+    Workspace &workspace() override { return m_workspace; }
+    Accessibility &accessibility() override { return m_accessibility; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
     FakeSpeechRecognition &fakeSpeechRecognition() { return m_speechRecognition; }
     FakeLexicalTagger &fakeLexicalTagger() { return m_lexicalTagger; }
+    FakeKeySynthesizer &fakeKeySynthesizer() { return m_keySynthesizer; }
+    FakePasteboard &fakePasteboard() { return m_pasteboard; }
+    FakeWorkspace &fakeWorkspace() { return m_workspace; }
+    FakeAccessibility &fakeAccessibility() { return m_accessibility; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -28,4 +40,8 @@ private:
     FakeSettings m_settings;
     FakeSpeechRecognition m_speechRecognition;
     FakeLexicalTagger m_lexicalTagger;
+    FakeKeySynthesizer m_keySynthesizer;
+    FakePasteboard m_pasteboard;
+    FakeWorkspace m_workspace;
+    FakeAccessibility m_accessibility;
 };

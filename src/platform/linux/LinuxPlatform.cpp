@@ -1,10 +1,16 @@
 #include "LinuxPlatform.h"
 
+#include "AtspiAccessibility.h"
+#include "EwmhWorkspace.h"
 #include "IniSettings.h"
 #include "PocketsphinxSpeechRecognition.h"
+#include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
+#include "X11Connection.h"
+#include "XTestKeySynthesizer.h"
 #include "XdgPaths.h"
 
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -24,12 +30,47 @@ public:
         return *m_lexicalTagger;
     }
 
+    // Desktop services connect on first use, so headless use needs no display.
+    KeySynthesizer &keySynthesizer() override
+    {
+        return lazy(m_keySynthesizer, [this] { return std::make_unique<XTestKeySynthesizer>(x11(), workspace()); });
+    }
+    Pasteboard &pasteboard() override
+    {
+        return lazy(m_pasteboard, [] { return std::make_unique<QtClipboardPasteboard>(); });
+    }
+    Workspace &workspace() override
+    {
+        return lazy(m_workspace, [this] { return std::make_unique<EwmhWorkspace>(x11()); });
+    }
+    Accessibility &accessibility() override
+    {
+        return lazy(m_accessibility, [] { return std::make_unique<AtspiAccessibility>(); });
+    }
+
 private:
+    template <typename T, typename Make>
+    static T &lazy(std::unique_ptr<T> &slot, Make make)
+    {
+        if (!slot)
+            slot = make();
+        return *slot;
+    }
+    X11Connection &x11()
+    {
+        return lazy(m_x11, [] { return std::make_unique<X11Connection>(); });
+    }
+
     XdgPaths m_paths;
     IniSettings m_settings;
     std::unique_ptr<PocketsphinxSpeechRecognition> m_speechRecognition;
     std::once_flag m_lexicalTaggerOnce;
     std::unique_ptr<RuleBasedLexicalTagger> m_lexicalTagger;
+    std::unique_ptr<X11Connection> m_x11;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<KeySynthesizer> m_keySynthesizer;
+    std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<Accessibility> m_accessibility;
 };
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "ChildProcess.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -214,10 +216,23 @@ int runProgram(const QString &program, const QStringList &arguments, millisecond
     if (!child.start(program, arguments, options))
         return -1;
     const auto start = steady_clock::now();
-    if (output) {
+    if (output)
         output->clear();
+    // Keep our own event loop turning: the program may need an answer from
+    // us, say when we own the clipboard it reads.
+    const bool pump = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    while (child.isRunning() && msSince(start) < timeout.count()) {
         QByteArray line;
-        while (child.readLine(&line, milliseconds(std::max<qint64>(1, timeout.count() - msSince(start)))))
+        if (output && child.readLine(&line, milliseconds(5)))
+            output->append(line).append('\n');
+        else
+            std::this_thread::sleep_for(milliseconds(2));
+        if (pump)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    if (output) {
+        QByteArray line;
+        while (child.readLine(&line, milliseconds(100)))
             output->append(line).append('\n');
         output->append(child.m_stdoutBuffer);
     }

@@ -1,9 +1,9 @@
 #pragma once
 
 // A throwaway X11 desktop for end-to-end tests: Xvfb on a free display,
-// openbox, a private D-Bus session bus with the AT-SPI accessibility bus,
-// PulseAudio with a microphone source the test feeds, and our small target
-// application. Everything runs under a private temporary directory and is
+// openbox, a private D-Bus session bus (nothing is bus-activated on it) with
+// the AT-SPI accessibility bus, PulseAudio with a microphone source the test
+// feeds, and our small target application. Everything runs under a private temporary directory and is
 // stopped again, in reverse order and with bounded waits, by stop() or the
 // destructor.
 //
@@ -45,6 +45,7 @@
 
 #include "ChildProcess.h"
 #include "TargetApp.h"
+#include "platform/Platform.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -142,7 +143,8 @@ private:
 
 // main() for an end-to-end test: starts the desktop, then the QGuiApplication
 // (on the test X server), then runs the test object constructed with the
-// harness. The desktop outlives the application.
+// harness. An installed Platform goes before the application and the desktop,
+// whose X server its connections would otherwise outlive.
 #define TAVRUNE_E2E_MAIN(TestObject, desktopOptions)                                   \
     int main(int argc, char **argv)                                                   \
     {                                                                                  \
@@ -157,6 +159,7 @@ private:
             QGuiApplication app(argc, argv);                                            \
             TestObject test(desktop);                                                  \
             status = QTest::qExec(&test, argc, argv);                                  \
+            Platform::install(nullptr);                                                \
         }                                                                              \
         desktop.stop();                                                                \
         return status;                                                                 \

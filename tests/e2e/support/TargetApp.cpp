@@ -60,7 +60,15 @@ void TargetApp::stop()
 
 QString TargetApp::fieldName(Field field)
 {
-    return field == lineEdit ? QStringLiteral("line") : QStringLiteral("area");
+    switch (field) {
+    case lineEdit:
+        return QStringLiteral("line");
+    case textArea:
+        return QStringLiteral("area");
+    case passwordEdit:
+        break;
+    }
+    return QStringLiteral("password");
 }
 
 bool TargetApp::command(const QString &line)
@@ -70,7 +78,10 @@ bool TargetApp::command(const QString &line)
         return false;
     }
     QByteArray answer;
-    if (!m_process.readLine(&answer, kAnswerLimit)) {
+    // the target may be waiting on us (as clipboard owner) to finish
+    const bool answered = DesktopHarness::waitUntil([&] { return m_process.readLine(&answer, milliseconds(1)); },
+                                                    kAnswerLimit);
+    if (!answered) {
         m_error = QStringLiteral("no answer from the target application to: ") + line;
         return false;
     }

@@ -6,13 +6,13 @@
 
 #include <chrono>
 
-// Our target application: one window with a line edit and a text area. Each
-// field writes its whole content to a file on every change, so a test sees
-// what landed in it without going through the desktop. Driven by one-line
+// Our target application: one window with a line edit, a text area and a
+// password field. Each field writes its whole content to a file on every
+// change, so a test sees what landed in it without going through the desktop. Driven by one-line
 // commands over its stdin; every command waits for the target's answer.
 class TargetApp {
 public:
-    enum Field { lineEdit, textArea };
+    enum Field { lineEdit, textArea, passwordEdit };
 
     // Use DesktopHarness::startTarget().
     TargetApp(const QString &directory, const QString &logFile);

@@ -1,5 +1,6 @@
-// The end-to-end tests' target application: a line edit and a text area whose
-// contents are written to <dir>/line.txt and <dir>/area.txt on every change.
+// The end-to-end tests' target application: a line edit, a text area and a
+// password field whose contents are written to <dir>/line.txt, area.txt and
+// password.txt on every change.
 // Commands arrive one per line on stdin and are answered with "ok" or an
 // error line on stdout (see tests/e2e/support/TargetApp.h).
 
@@ -52,35 +53,41 @@ public:
         m_line->setAccessibleName(QStringLiteral("line"));
         m_area = new QPlainTextEdit(this);
         m_area->setAccessibleName(QStringLiteral("area"));
+        m_password = new QLineEdit(this);
+        m_password->setAccessibleName(QStringLiteral("password"));
+        m_password->setEchoMode(QLineEdit::Password);
         layout->addWidget(m_line);
         layout->addWidget(m_area);
+        layout->addWidget(m_password);
         resize(480, 320);
-        const QString lineFile = directory + QStringLiteral("/line.txt");
         const QString areaFile = directory + QStringLiteral("/area.txt");
-        connect(m_line, &QLineEdit::textChanged, this, [lineFile](const QString &text) { writeFile(lineFile, text); });
+        for (QLineEdit *edit : {m_line, m_password}) {
+            const QString file = directory + QLatin1Char('/') + edit->accessibleName() + QStringLiteral(".txt");
+            connect(edit, &QLineEdit::textChanged, this, [file](const QString &text) { writeFile(file, text); });
+            writeFile(file, QString());
+        }
         connect(m_area, &QPlainTextEdit::textChanged, this,
                 [this, areaFile] { writeFile(areaFile, m_area->toPlainText()); });
-        writeFile(lineFile, QString());
         writeFile(areaFile, QString());
     }
 
     QByteArray handle(const QList<QByteArray> &words)
     {
         const QByteArray verb = words.value(0);
-        const bool line = words.value(1) == "line";
+        QLineEdit *line = words.value(1) == "line" ? m_line : words.value(1) == "password" ? m_password : nullptr;
         if (verb == "focus") {
             activateWindow();
             raise();
-            line ? m_line->setFocus() : m_area->setFocus();
+            line ? line->setFocus() : m_area->setFocus();
         } else if (verb == "set") {
             const QString text = decoded(words.value(2));
-            line ? m_line->setText(text) : m_area->setPlainText(text);
+            line ? line->setText(text) : m_area->setPlainText(text);
             if (!line)
                 m_area->moveCursor(QTextCursor::End);
         } else if (verb == "select") {
             const int start = words.value(2).toInt(), end = words.value(3).toInt();
             if (line) {
-                m_line->setSelection(start, end - start);
+                line->setSelection(start, end - start);
             } else {
                 QTextCursor cursor = m_area->textCursor();
                 cursor.setPosition(start);
@@ -103,6 +110,7 @@ public:
 private:
     QLineEdit *m_line;
     QPlainTextEdit *m_area;
+    QLineEdit *m_password;
 };
 
 } // namespace

@@ -1,0 +1,451 @@
+#include "AtspiAccessibility.h"
+
+#include "support/Log.h"
+
+#include <QByteArray>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <algorithm>
+#include <dbus/dbus.h>
+#include <unistd.h>
+#include <utility>
+
+// glib names a struct member "signals", which Qt defines as a keyword
+#pragma push_macro("signals")
+#undef signals
+#include <atspi/atspi.h>
+#pragma pop_macro("signals")
+
+namespace {
+
+using Error = Accessibility::Error;
+
+// Owns one reference to a GObject.
+template <typename T>
+struct Ref {
+    T *ptr = nullptr;
+    Ref() = default;
+    explicit Ref(T *p) : ptr(p) {}
+    Ref(const Ref &) = delete;
+    Ref &operator=(const Ref &) = delete;
+    Ref(Ref &&other) noexcept : ptr(std::exchange(other.ptr, nullptr)) {}
+    ~Ref()
+    {
+        if (ptr)
+            g_object_unref(ptr);
+    }
+    explicit operator bool() const { return ptr != nullptr; }
+    T *get() const { return ptr; }
+};
+
+class AtspiElement : public Accessibility::Element {
+public:
+    explicit AtspiElement(AtspiAccessible *object)
+        : m_object(object)
+    {
+    }
+    AtspiAccessible *object() const { return m_object.get(); }
+
+private:
+    Ref<AtspiAccessible> m_object;
+};
+
+AtspiAccessible *objectOf(const Accessibility::Element &element)
+{
+    return static_cast<const AtspiElement &>(element).object();
+}
+
+// Takes (and frees) a GError: the application failed or did not answer in time.
+Error errorFrom(GError *&error)
+{
+    if (!error)
+        return Error::success;
+    g_clear_error(&error);
+    return Error::cannotComplete;
+}
+
+bool hasState(AtspiAccessible *object, AtspiStateType state)
+{
+    Ref<AtspiStateSet> states(atspi_accessible_get_state_set(object));
+    return states && atspi_state_set_contains(states.get(), state);
+}
+
+bool isPassword(AtspiAccessible *object)
+{
+    GError *error = nullptr;
+    const AtspiRole role = atspi_accessible_get_role(object, &error);
+    g_clear_error(&error);
+    return role == ATSPI_ROLE_PASSWORD_TEXT;
+}
+
+QString fromUtf8(gchar *text)
+{
+    const QString result = QString::fromUtf8(text);
+    g_free(text);
+    return result;
+}
+
+QString roleName(AtspiRole role, bool multiLine)
+{
+    switch (role) {
+    case ATSPI_ROLE_ENTRY:
+    case ATSPI_ROLE_TEXT:
+        return multiLine ? QStringLiteral("AXTextArea") : QStringLiteral("AXTextField");
+    case ATSPI_ROLE_PASSWORD_TEXT:
+        return QStringLiteral("AXTextField");
+    case ATSPI_ROLE_TERMINAL:
+    case ATSPI_ROLE_DOCUMENT_TEXT:
+        return QStringLiteral("AXTextArea");
+    case ATSPI_ROLE_COMBO_BOX:
+        return QStringLiteral("AXComboBox");
+    case ATSPI_ROLE_DOCUMENT_WEB:
+    case ATSPI_ROLE_DOCUMENT_FRAME:
+        return QStringLiteral("AXWebArea");
+    case ATSPI_ROLE_PUSH_BUTTON:
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+        return QStringLiteral("AXButton");
+    case ATSPI_ROLE_CHECK_BOX:
+        return QStringLiteral("AXCheckBox");
+    case ATSPI_ROLE_RADIO_BUTTON:
+        return QStringLiteral("AXRadioButton");
+    case ATSPI_ROLE_SLIDER:
+        return QStringLiteral("AXSlider");
+    case ATSPI_ROLE_SPIN_BUTTON:
+        return QStringLiteral("AXIncrementor");
+    case ATSPI_ROLE_SCROLL_BAR:
+        return QStringLiteral("AXScrollBar");
+    case ATSPI_ROLE_LIST:
+    case ATSPI_ROLE_LIST_BOX:
+        return QStringLiteral("AXList");
+    case ATSPI_ROLE_TABLE:
+    case ATSPI_ROLE_TREE_TABLE:
+        return QStringLiteral("AXTable");
+    case ATSPI_ROLE_TREE:
+        return QStringLiteral("AXOutline");
+    case ATSPI_ROLE_MENU_ITEM:
+        return QStringLiteral("AXMenuItem");
+    case ATSPI_ROLE_LABEL:
+    case ATSPI_ROLE_STATIC:
+        return QStringLiteral("AXStaticText");
+    case ATSPI_ROLE_LINK:
+        return QStringLiteral("AXLink");
+    case ATSPI_ROLE_FRAME:
+    case ATSPI_ROLE_WINDOW:
+    case ATSPI_ROLE_DIALOG:
+        return QStringLiteral("AXWindow");
+    case ATSPI_ROLE_PANEL:
+    case ATSPI_ROLE_FILLER:
+    case ATSPI_ROLE_SECTION:
+        return QStringLiteral("AXGroup");
+    default:
+        return QStringLiteral("AXUnknown");
+    }
+}
+
+// Depth-first search for the focused element, skipping hidden subtrees.
+AtspiAccessible *findFocused(AtspiAccessible *node, int depth, int &budget)
+{
+    if (--budget < 0 || depth > 64)
+        return nullptr;
+    Ref<AtspiStateSet> states(atspi_accessible_get_state_set(node));
+    if (!states)
+        return nullptr;
+    if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
+        return static_cast<AtspiAccessible *>(g_object_ref(node));
+    if (depth > 0 && !atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING))
+        return nullptr;
+    GError *error = nullptr;
+    const gint count = atspi_accessible_get_child_count(node, &error);
+    if (error) {
+        g_clear_error(&error);
+        return nullptr;
+    }
+    for (gint i = 0; i < count && budget > 0; ++i) {
+        Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, &error));
+        if (error) {
+            g_clear_error(&error);
+            continue;
+        }
+        if (child) {
+            if (AtspiAccessible *found = findFocused(child.get(), depth + 1, budget))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+// Qt's bridge counts offsets and lengths in UTF-16 units (and pads or cuts
+// an inserted text to the length given); ATK-based toolkits (GTK, Firefox,
+// Chromium) count offsets in characters and an insertion's length in bytes.
+bool countsUtf16(AtspiAccessible *object)
+{
+    GError *error = nullptr;
+    Ref<AtspiAccessible> app(atspi_accessible_get_application(object, &error));
+    g_clear_error(&error);
+    gchar *toolkit = app ? atspi_accessible_get_toolkit_name(app.get(), &error) : nullptr;
+    g_clear_error(&error);
+    const bool qt = toolkit && g_ascii_strcasecmp(toolkit, "Qt") == 0;
+    g_free(toolkit);
+    return qt;
+}
+
+// Selection or caret, as character offsets.
+bool selectionOf(AtspiText *text, int *start, int *end, Error *failure)
+{
+    GError *error = nullptr;
+    const gint selections = atspi_text_get_n_selections(text, &error);
+    if ((*failure = errorFrom(error)) != Error::success)
+        return false;
+    if (selections > 0) {
+        AtspiRange *range = atspi_text_get_selection(text, 0, &error);
+        if ((*failure = errorFrom(error)) != Error::success || !range) {
+            g_free(range);
+            return false;
+        }
+        *start = std::min(range->start_offset, range->end_offset);
+        *end = std::max(range->start_offset, range->end_offset);
+        g_free(range);
+        return true;
+    }
+    const gint caret = atspi_text_get_caret_offset(text, &error);
+    if ((*failure = errorFrom(error)) != Error::success)
+        return false;
+    *start = *end = caret;
+    return true;
+}
+
+// The accessibility bus address, found as libatspi finds it: the root
+// window's AT_SPI_BUS property, else the session bus's org.a11y.Bus.
+QByteArray accessibilityBusAddress(int timeoutMs)
+{
+    if (Display *dpy = XOpenDisplay(nullptr)) {
+        QByteArray address;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        const Atom property = XInternAtom(dpy, "AT_SPI_BUS", True);
+        if (property != None
+            && XGetWindowProperty(dpy, DefaultRootWindow(dpy), property, 0, 1024, False, XA_STRING, &type,
+                                  &format, &count, &after, &data)
+                == Success
+            && data) {
+            address = QByteArray(reinterpret_cast<const char *>(data), int(count));
+            XFree(data);
+        }
+        XCloseDisplay(dpy);
+        if (!address.isEmpty())
+            return address;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection *session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    if (!session) {
+        dbus_error_free(&error);
+        return {};
+    }
+    dbus_connection_set_exit_on_disconnect(session, FALSE);
+    QByteArray address;
+    DBusMessage *call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    DBusMessage *reply = dbus_connection_send_with_reply_and_block(session, call, timeoutMs, &error);
+    const char *text = nullptr;
+    if (reply && dbus_message_get_args(reply, &error, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID))
+        address = text;
+    if (reply)
+        dbus_message_unref(reply);
+    dbus_message_unref(call);
+    dbus_error_free(&error);
+    dbus_connection_close(session);
+    dbus_connection_unref(session);
+    return address;
+}
+
+bool canConnect(const QByteArray &address)
+{
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection *connection = dbus_connection_open_private(address.constData(), &error);
+    dbus_error_free(&error);
+    if (!connection)
+        return false;
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+    return true;
+}
+
+} // namespace
+
+AtspiAccessibility::AtspiAccessibility() = default;
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::connect()
+{
+    if (!m_initialized) {
+        // libatspi aborts the process when it finds no accessibility bus, so
+        // look for one first
+        const QByteArray address = accessibilityBusAddress(int(callTimeout.count()));
+        if (address.isEmpty() || !canConnect(address))
+            return false;
+        const int rc = atspi_init();
+        m_initialized = rc == 0 || rc == 1;
+        if (m_initialized)
+            atspi_set_timeout(int(callTimeout.count()), int(callTimeout.count()) * 4);
+        else
+            logLine("Accessibility", QStringLiteral("No accessibility bus (code %1)").arg(rc));
+    }
+    return m_initialized;
+}
+
+bool AtspiAccessibility::isProcessTrusted()
+{
+    if (!connect())
+        return false;
+    Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop)
+        return false;
+    GError *error = nullptr;
+    atspi_accessible_get_child_count(desktop.get(), &error);
+    return errorFrom(error) == Error::success;
+}
+
+Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElement(qint64 processIdentifier)
+{
+    if (!connect())
+        return {Error::notTrusted, nullptr};
+    // we are not on the bus ourselves; asking would only wait out the timeout
+    if (processIdentifier == qint64(::getpid()))
+        return {Error::cannotComplete, nullptr};
+    Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop)
+        return {Error::notTrusted, nullptr};
+    GError *error = nullptr;
+    const gint count = atspi_accessible_get_child_count(desktop.get(), &error);
+    if (const Error failure = errorFrom(error); failure != Error::success)
+        return {Error::notTrusted, nullptr};
+    for (gint i = 0; i < count; ++i) {
+        Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, &error));
+        if (error) {
+            g_clear_error(&error);
+            continue;
+        }
+        if (!app || qint64(atspi_accessible_get_process_id(app.get(), &error)) != processIdentifier) {
+            g_clear_error(&error);
+            continue;
+        }
+        // states change without us listening for events: ask afresh
+        atspi_accessible_clear_cache(app.get());
+        int budget = searchLimit;
+        AtspiAccessible *found = findFocused(app.get(), 0, budget);
+        return {Error::success, found ? std::make_shared<AtspiElement>(found) : nullptr};
+    }
+    // the application is not on the accessibility bus
+    return {Error::cannotComplete, nullptr};
+}
+
+Accessibility::Result<QString> AtspiAccessibility::role(const Element &element)
+{
+    AtspiAccessible *object = objectOf(element);
+    GError *error = nullptr;
+    const AtspiRole role = atspi_accessible_get_role(object, &error);
+    if (const Error failure = errorFrom(error); failure != Error::success)
+        return {failure, {}};
+    return {Error::success, roleName(role, hasState(object, ATSPI_STATE_MULTI_LINE))};
+}
+
+Accessibility::Result<QVariant> AtspiAccessibility::value(const Element &element)
+{
+    AtspiAccessible *object = objectOf(element);
+    if (isPassword(object))
+        return {Error::noValue, {}};
+    GError *error = nullptr;
+    if (Ref<AtspiText> text{atspi_accessible_get_text_iface(object)}) {
+        const QString content = fromUtf8(atspi_text_get_text(text.get(), 0, -1, &error));
+        if (const Error failure = errorFrom(error); failure != Error::success)
+            return {failure, {}};
+        return {Error::success, content};
+    }
+    if (Ref<AtspiValue> value{atspi_accessible_get_value_iface(object)}) {
+        const double current = atspi_value_get_current_value(value.get(), &error);
+        if (const Error failure = errorFrom(error); failure != Error::success)
+            return {failure, {}};
+        return {Error::success, current};
+    }
+    return {Error::noValue, {}};
+}
+
+Accessibility::Result<Accessibility::TextRange> AtspiAccessibility::selectedTextRange(const Element &element)
+{
+    Ref<AtspiText> text{atspi_accessible_get_text_iface(objectOf(element))};
+    if (!text)
+        return {Error::noValue, {}};
+    int start = 0, end = 0;
+    Error failure = Error::success;
+    if (!selectionOf(text.get(), &start, &end, &failure))
+        return {failure, {}};
+    return {Error::success, TextRange{start, end - start}};
+}
+
+Accessibility::Result<QString> AtspiAccessibility::selectedText(const Element &element)
+{
+    AtspiAccessible *object = objectOf(element);
+    Ref<AtspiText> text{atspi_accessible_get_text_iface(object)};
+    if (!text || isPassword(object))
+        return {Error::noValue, {}};
+    int start = 0, end = 0;
+    Error failure = Error::success;
+    if (!selectionOf(text.get(), &start, &end, &failure))
+        return {failure, {}};
+    GError *error = nullptr;
+    const QString selected = fromUtf8(atspi_text_get_text(text.get(), start, end, &error));
+    if ((failure = errorFrom(error)) != Error::success)
+        return {failure, {}};
+    return {Error::success, selected};
+}
+
+Accessibility::Error AtspiAccessibility::setSelectedText(const Element &element, const QString &text)
+{
+    AtspiAccessible *object = objectOf(element);
+    Ref<AtspiText> textIface{atspi_accessible_get_text_iface(object)};
+    Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
+    if (!textIface || !editable || !hasState(object, ATSPI_STATE_EDITABLE))
+        return Error::notSettable;
+    int start = 0, end = 0;
+    Error failure = Error::success;
+    if (!selectionOf(textIface.get(), &start, &end, &failure))
+        return failure;
+    GError *error = nullptr;
+    if (end > start) {
+        const gboolean deleted = atspi_editable_text_delete_text(editable.get(), start, end, &error);
+        if ((failure = errorFrom(error)) != Error::success)
+            return failure;
+        if (!deleted)
+            return Error::failure;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    const bool utf16 = countsUtf16(object);
+    const gboolean inserted = atspi_editable_text_insert_text(
+        editable.get(), start, utf8.constData(), utf16 ? int(text.size()) : int(utf8.size()), &error);
+    if ((failure = errorFrom(error)) != Error::success)
+        return failure;
+    if (!inserted)
+        return Error::failure;
+    // the caret after the insertion, as typing would leave it
+    atspi_text_set_caret_offset(textIface.get(), start + int(utf16 ? text.size() : text.toUcs4().size()), &error);
+    g_clear_error(&error);
+    return Error::success;
+}
+
+Accessibility::Error AtspiAccessibility::setValue(const Element &element, const QString &text)
+{
+    AtspiAccessible *object = objectOf(element);
+    Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
+    if (!editable || !hasState(object, ATSPI_STATE_EDITABLE))
+        return Error::notSettable;
+    GError *error = nullptr;
+    const gboolean set = atspi_editable_text_set_text_contents(editable.get(), text.toUtf8().constData(), &error);
+    if (const Error failure = errorFrom(error); failure != Error::success)
+        return failure;
+    return set ? Error::success : Error::failure;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+
+#include <chrono>
+
+// Accessibility through AT-SPI2 (libatspi). Every call is a blocking D-Bus
+// round trip, so all of them carry a short timeout: an application that hangs
+// costs us at most that long instead of freezing the dictation.
+class AtspiAccessibility : public Accessibility {
+public:
+    static constexpr std::chrono::milliseconds callTimeout{500};
+    // Bound on the elements searched for the focus in one application.
+    static constexpr int searchLimit = 5000;
+
+    AtspiAccessibility();
+    ~AtspiAccessibility() override;
+
+    bool isProcessTrusted() override;
+    Result<ElementPtr> focusedElement(qint64 processIdentifier) override;
+    Result<QString> role(const Element &element) override;
+    Result<QVariant> value(const Element &element) override;
+    Result<TextRange> selectedTextRange(const Element &element) override;
+    Result<QString> selectedText(const Element &element) override;
+    Error setSelectedText(const Element &element, const QString &text) override;
+    Error setValue(const Element &element, const QString &text) override;
+
+private:
+    bool connect();
+    bool m_initialized = false;
+};

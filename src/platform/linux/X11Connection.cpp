@@ -1,0 +1,99 @@
+#include "X11Connection.h"
+
+#include "support/Log.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+X11Connection::~X11Connection()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+Display *X11Connection::display()
+{
+    if (!m_opened) {
+        m_opened = true;
+        m_display = XOpenDisplay(nullptr);
+        if (!m_display)
+            logLine("X11", "Cannot open the X display; desktop services are unavailable");
+    }
+    return m_display;
+}
+
+XID X11Connection::rootWindow()
+{
+    return display() ? DefaultRootWindow(m_display) : 0;
+}
+
+unsigned long X11Connection::atom(const char *name)
+{
+    return display() ? XInternAtom(m_display, name, False) : None;
+}
+
+QList<unsigned long> X11Connection::longs(XID window, const char *name, unsigned long type)
+{
+    QList<unsigned long> result;
+    if (!display() || !window)
+        return result;
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(m_display, window, atom(name), 0, 4096, False, type, &actualType, &format,
+                           &count, &after, &data)
+            == Success
+        && data) {
+        if (actualType == type && format == 32) {
+            // format-32 properties come back as longs
+            const auto *values = reinterpret_cast<const unsigned long *>(data);
+            result = QList<unsigned long>(values, values + count);
+        }
+        XFree(data);
+    }
+    return result;
+}
+
+bool X11Connection::hasWindowManager()
+{
+    const auto check = windowProperty(rootWindow(), "_NET_SUPPORTING_WM_CHECK");
+    return check && *check != 0;
+}
+
+std::optional<XID> X11Connection::windowProperty(XID window, const char *name)
+{
+    const auto values = longs(window, name, XA_WINDOW);
+    if (values.isEmpty())
+        return std::nullopt;
+    return values.first();
+}
+
+QList<XID> X11Connection::windowListProperty(XID window, const char *name)
+{
+    return longs(window, name, XA_WINDOW);
+}
+
+std::optional<qint64> X11Connection::cardinalProperty(XID window, const char *name)
+{
+    const auto values = longs(window, name, XA_CARDINAL);
+    if (values.isEmpty())
+        return std::nullopt;
+    return qint64(values.first());
+}
+
+std::optional<std::pair<QString, QString>> X11Connection::windowClass(XID window)
+{
+    if (!display() || !window)
+        return std::nullopt;
+    XClassHint hint{nullptr, nullptr};
+    if (!XGetClassHint(m_display, window, &hint))
+        return std::nullopt;
+    std::pair<QString, QString> result{QString::fromLocal8Bit(hint.res_name), QString::fromLocal8Bit(hint.res_class)};
+    if (hint.res_name)
+        XFree(hint.res_name);
+    if (hint.res_class)
+        XFree(hint.res_class);
+    return result;
+}

@@ -1,0 +1,124 @@
+#include "DesktopHarness.h"
+#include "pipeline/TextInjectionService.h"
+#include "platform/Accessibility.h"
+#include "platform/Pasteboard.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+// Text typed through AT-SPI into a real Qt application on a real desktop.
+class tst_TextInjectionViaAccessibility : public QObject {
+    Q_OBJECT
+public:
+    explicit tst_TextInjectionViaAccessibility(DesktopHarness &desktop)
+        : m_desktop(desktop)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void replacesTheSelectionAtTheCursor();
+    void insertsAtTheCaretOfALineEdit();
+    void readsRolesValuesAndSelections();
+    void neverReadsPasswordFields();
+
+private:
+    Accessibility &ax() { return Platform::instance().accessibility(); }
+    Accessibility::ElementPtr focused();
+
+    DesktopHarness &m_desktop;
+    TargetApp *m_target = nullptr;
+};
+
+void tst_TextInjectionViaAccessibility::initTestCase()
+{
+    Platform::install(createLinuxPlatform());
+    m_target = m_desktop.startTarget(true);
+    QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
+    QVERIFY(ax().isProcessTrusted());
+}
+
+Accessibility::ElementPtr tst_TextInjectionViaAccessibility::focused()
+{
+    Accessibility::ElementPtr element;
+    // the bridge announces the new focus asynchronously
+    DesktopHarness::waitUntil([&] {
+        element = ax().focusedElement(m_target->pid()).value;
+        return element != nullptr;
+    });
+    return element;
+}
+
+void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
+{
+    QVERIFY(m_target->setText(TargetApp::textArea, QStringLiteral("first line\nhello world, bye")));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+    QVERIFY(m_target->select(TargetApp::textArea, 17, 22));
+    QVERIFY(focused());
+
+    Pasteboard &pasteboard = Platform::instance().pasteboard();
+    const int clipboardWrites = pasteboard.changeCount();
+    LogCapture log;
+    TextInjectionService::inject(QStringLiteral("thérè 👋"));
+    QVERIFY2(log.contains(QStringLiteral("[TextInjection-AX] Inserted via selectedText replacement")),
+             qPrintable(log.lines().join('\n')));
+    QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋, bye")),
+             qPrintable(m_target->text(TargetApp::textArea)));
+    QCOMPARE(pasteboard.changeCount(), clipboardWrites);
+
+    // the caret ends after the insertion, so the next dictation follows it
+    TextInjectionService::inject(QStringLiteral("!"));
+    QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋!, bye")),
+             qPrintable(m_target->text(TargetApp::textArea)));
+}
+
+void tst_TextInjectionViaAccessibility::insertsAtTheCaretOfALineEdit()
+{
+    QVERIFY(m_target->setText(TargetApp::lineEdit, QStringLiteral("ab")));
+    QVERIFY(m_target->focus(TargetApp::lineEdit));
+    QVERIFY(m_target->select(TargetApp::lineEdit, 1, 1));
+    QVERIFY(focused());
+    TextInjectionService::inject(QStringLiteral("XY"));
+    QVERIFY2(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("aXYb")), qPrintable(m_target->text(TargetApp::lineEdit)));
+}
+
+void tst_TextInjectionViaAccessibility::readsRolesValuesAndSelections()
+{
+    QVERIFY(m_target->setText(TargetApp::lineEdit, QStringLiteral("one two")));
+    QVERIFY(m_target->focus(TargetApp::lineEdit));
+    QVERIFY(m_target->select(TargetApp::lineEdit, 4, 7));
+    auto line = focused();
+    QVERIFY(line);
+    QCOMPARE(ax().role(*line).value, QStringLiteral("AXTextField"));
+    QCOMPARE(ax().value(*line).value, QVariant(QStringLiteral("one two")));
+    QCOMPARE(ax().selectedTextRange(*line).value, (Accessibility::TextRange{4, 3}));
+    QCOMPARE(ax().selectedText(*line).value, QStringLiteral("two"));
+    QVERIFY(ax().setValue(*line, QStringLiteral("replaced")) == Accessibility::Error::success);
+    QVERIFY(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("replaced")));
+
+    QVERIFY(m_target->focus(TargetApp::textArea));
+    auto area = focused();
+    QVERIFY(area);
+    QCOMPARE(ax().role(*area).value, QStringLiteral("AXTextArea"));
+
+    // an application that is not on the bus has no focused element to give
+    const auto none = ax().focusedElement(QCoreApplication::applicationPid());
+    QVERIFY(!none.ok());
+}
+
+void tst_TextInjectionViaAccessibility::neverReadsPasswordFields()
+{
+    QVERIFY(m_target->setText(TargetApp::passwordEdit, QStringLiteral("secret")));
+    QVERIFY(m_target->focus(TargetApp::passwordEdit));
+    QVERIFY(m_target->select(TargetApp::passwordEdit, 0, 6));
+    auto password = focused();
+    QVERIFY(password);
+    QCOMPARE(ax().role(*password).value, QStringLiteral("AXTextField"));
+    QVERIFY(!ax().value(*password).ok());
+    QVERIFY(!ax().selectedText(*password).ok());
+}
+
+TAVRUNE_E2E_MAIN(tst_TextInjectionViaAccessibility, (DesktopHarness::Options{.audio = false}))
+#include "tst_TextInjectionViaAccessibility.moc"

@@ -1,0 +1,206 @@
+#include "pipeline/TextInjectionService.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+using Error = Accessibility::Error;
+using TextRange = Accessibility::TextRange;
+
+namespace {
+constexpr qint64 kTargetPid = 4242;
+const PasteboardContents kRichClipboard{{QStringLiteral("text/plain"), "earlier copy"},
+                                        {QStringLiteral("text/html"), "<b>earlier</b> copy"},
+                                        {QStringLiteral("application/x-editor-spans"), QByteArray("\x01\x02", 2)}};
+} // namespace
+
+class tst_TextInjectionService : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void decidesPathByRoleAndValue_data();
+    void decidesPathByRoleAndValue();
+    void emptyTextTouchesNothing();
+    void missingFrontmostAppOrFocusFallsBackToClipboard();
+    void clipboardPasteRestoresEveryFormat();
+    void restoreLeavesLaterCopiesAlone();
+    void quickSecondPasteStillRestoresTheUsersClipboard();
+    void failedKeyEventIsLoggedAndStillRestored();
+
+private:
+    FakePlatform *m_platform = nullptr;
+};
+
+void tst_TextInjectionService::init()
+{
+    m_platform = &FakePlatform::installNew();
+    m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, QStringLiteral("Editor"), 7, QStringLiteral("Editor")};
+}
+
+void tst_TextInjectionService::decidesPathByRoleAndValue_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QVariant>("value"); // invalid = unreadable
+    QTest::addColumn<bool>("selectionReadable");
+    QTest::addColumn<bool>("editable");
+    QTest::addColumn<QVariant>("expectedValue");
+    QTest::addColumn<bool>("pasted");
+    QTest::addColumn<QString>("expectedLog");
+
+    const QVariant unreadable;
+    QTest::newRow("text area: selection replaced")
+        << "AXTextArea" << QVariant("hello world") << true << true << QVariant("hello there") << false
+        << "[TextInjection-AX] Inserted via selectedText replacement";
+    QTest::newRow("text field without selection range: appended")
+        << "AXTextField" << QVariant("old ") << false << true << QVariant("old there") << false
+        << "[TextInjection-AX] Set via AXValue (appended)";
+    QTest::newRow("other role with text value: treated as text")
+        << "AXUnknown" << QVariant("note ") << false << true << QVariant("note there") << false
+        << "[TextInjection-AX] Set via AXValue (appended)";
+    QTest::newRow("button without value: clipboard")
+        << "AXButton" << unreadable << false << true << unreadable << true
+        << "[TextInjection-AX] Focused element is not a text field (role: AXButton)";
+    QTest::newRow("slider with a number: never written")
+        << "AXSlider" << QVariant(0.5) << true << true << QVariant(0.5) << true
+        << "[TextInjection-AX] Focused element is not a text field (role: AXSlider)";
+    QTest::newRow("text field with unreadable value: content kept")
+        << "AXTextField" << unreadable << false << true << unreadable << true
+        << "[TextInjection-AX] Value not readable as text, not replacing it (error: 3)";
+    QTest::newRow("read-only field: clipboard")
+        << "AXTextField" << QVariant("fixed") << true << false << QVariant("fixed") << true
+        << "[TextInjection-AX] Failed to set value (error: 5)";
+}
+
+void tst_TextInjectionService::decidesPathByRoleAndValue()
+{
+    QFETCH(QString, role);
+    QFETCH(QVariant, value);
+    QFETCH(bool, selectionReadable);
+    QFETCH(bool, editable);
+    QFETCH(QVariant, expectedValue);
+    QFETCH(bool, pasted);
+    QFETCH(QString, expectedLog);
+
+    auto element = m_platform->fakeAccessibility().focus(kTargetPid);
+    element->role = role;
+    element->value = value.isValid() ? std::optional<QVariant>(value) : std::nullopt;
+    element->selection = selectionReadable ? std::optional<TextRange>(TextRange{6, 5}) : std::nullopt;
+    element->editable = editable;
+
+    LogCapture log;
+    TextInjectionService::inject(QStringLiteral("there"));
+
+    QVERIFY2(log.contains(expectedLog), qPrintable(log.lines().join('\n')));
+    QCOMPARE(element->value.value_or(QVariant()), expectedValue);
+    QCOMPARE(m_platform->fakeKeySynthesizer().presses.size(), pasted ? 1 : 0);
+    QCOMPARE(m_platform->fakePasteboard().changeCount(), pasted ? 1 : 0);
+    if (pasted) {
+        QVERIFY(log.contains(QStringLiteral("[TextInjection] Accessibility failed, trying clipboard paste")));
+        QCOMPARE(m_platform->fakePasteboard().string(), QStringLiteral("there"));
+    } else {
+        QVERIFY(log.contains(QStringLiteral("[TextInjection] Injected via Accessibility API (5 chars)")));
+    }
+}
+
+void tst_TextInjectionService::emptyTextTouchesNothing()
+{
+    m_platform->fakeAccessibility().focus(kTargetPid);
+    LogCapture log;
+    TextInjectionService::inject(QString());
+    QVERIFY(m_platform->fakeAccessibility().calls.isEmpty());
+    QCOMPARE(m_platform->fakePasteboard().changeCount(), 0);
+    QVERIFY(log.lines().isEmpty());
+}
+
+void tst_TextInjectionService::missingFrontmostAppOrFocusFallsBackToClipboard()
+{
+    LogCapture log;
+    m_platform->fakeWorkspace().frontmost.reset();
+    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No frontmost app")));
+
+    m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, {}, 0, {}};
+    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 0)")));
+
+    m_platform->fakeAccessibility().focus(kTargetPid);
+    m_platform->fakeAccessibility().focusError = Error::cannotComplete;
+    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 4)")));
+
+    m_platform->fakeAccessibility().trusted = false;
+    TextInjectionService::inject(QStringLiteral("x"));
+    QCOMPARE(m_platform->fakePasteboard().string(), QStringLiteral("x"));
+    QCOMPARE(m_platform->fakeKeySynthesizer().presses.size(), 1);
+}
+
+void tst_TextInjectionService::clipboardPasteRestoresEveryFormat()
+{
+    FakePasteboard &pasteboard = m_platform->fakePasteboard();
+    pasteboard.simulateExternalWrite(kRichClipboard);
+    QString seenAtPaste;
+    m_platform->fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) { seenAtPaste = pasteboard.string(); };
+
+    LogCapture log;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    TextInjectionService::pasteViaClipboard(QStringLiteral("naïve café 👍🏽"));
+    QVERIFY(elapsed.elapsed() >= 50);
+
+    const FakeKeySynthesizer::Press paste{KeySynthesizer::keyV, KeySynthesizer::maskCommand};
+    QCOMPARE(m_platform->fakeKeySynthesizer().presses, QList<FakeKeySynthesizer::Press>{paste});
+    QCOMPARE(seenAtPaste, QStringLiteral("naïve café 👍🏽"));
+    // grapheme clusters, not UTF-16 units
+    QVERIFY(log.contains(QStringLiteral("[TextInjection] Pasted via Cmd+V (12 chars)")));
+    // the transcript stays until the target has had time to read it
+    QCOMPARE(pasteboard.string(), QStringLiteral("naïve café 👍🏽"));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
+    QVERIFY(elapsed.elapsed() >= 400);
+}
+
+void tst_TextInjectionService::restoreLeavesLaterCopiesAlone()
+{
+    FakePasteboard &pasteboard = m_platform->fakePasteboard();
+    pasteboard.simulateExternalWrite(kRichClipboard);
+    TextInjectionService::pasteViaClipboard(QStringLiteral("dictated"));
+    const PasteboardContents usersCopy{{QStringLiteral("text/plain"), "copied meanwhile"}};
+    pasteboard.simulateExternalWrite(usersCopy);
+    const int count = pasteboard.changeCount();
+    QTest::qWait(600);
+    QCOMPARE(pasteboard.contents(), usersCopy);
+    QCOMPARE(pasteboard.changeCount(), count);
+
+    // the rule on its own: only one write since the saved count
+    TextInjectionService::restorePasteboard(pasteboard, count - 1, kRichClipboard);
+    QCOMPARE(pasteboard.contents(), kRichClipboard);
+    TextInjectionService::restorePasteboard(pasteboard, count - 1, usersCopy);
+    QCOMPARE(pasteboard.contents(), kRichClipboard);
+}
+
+void tst_TextInjectionService::quickSecondPasteStillRestoresTheUsersClipboard()
+{
+    FakePasteboard &pasteboard = m_platform->fakePasteboard();
+    pasteboard.simulateExternalWrite(kRichClipboard);
+    TextInjectionService::pasteViaClipboard(QStringLiteral("first"));
+    TextInjectionService::pasteViaClipboard(QStringLiteral("second"));
+    QCOMPARE(pasteboard.string(), QStringLiteral("second"));
+    // not "first": the user's own contents come back
+    QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
+    QTest::qWait(100);
+    QCOMPARE(pasteboard.contents(), kRichClipboard);
+}
+
+void tst_TextInjectionService::failedKeyEventIsLoggedAndStillRestored()
+{
+    FakePasteboard &pasteboard = m_platform->fakePasteboard();
+    pasteboard.simulateExternalWrite(kRichClipboard);
+    m_platform->fakeKeySynthesizer().failing = true;
+    LogCapture log;
+    TextInjectionService::pasteViaClipboard(QStringLiteral("lost?"));
+    QVERIFY(log.contains(QStringLiteral("[TextInjection] Failed to create CGEvent for keyCode 9")));
+    QCOMPARE(pasteboard.string(), QStringLiteral("lost?"));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
+}
+
+QTEST_GUILESS_MAIN(tst_TextInjectionService)
+#include "tst_TextInjectionService.moc"
