@@ -94,6 +94,11 @@ bool TargetApp::command(const QString &line)
 
 bool TargetApp::focus(Field field)
 {
+    // the window manager does not let an application take the focus from
+    // another; ask it as a pager would (fails harmlessly without one)
+    runProgram(QStringLiteral("xdotool"),
+               {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(m_windowId)},
+               milliseconds(3000));
     return command(QStringLiteral("focus ") + fieldName(field));
 }
 

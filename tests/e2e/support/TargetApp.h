@@ -25,7 +25,7 @@ public:
     quint64 windowId() const { return m_windowId; }
     QString errorString() const { return m_error; }
 
-    // Gives the field the keyboard focus (and the window activation).
+    // Activates the window and gives the field the keyboard focus.
     bool focus(Field field);
     // Replaces the field's content (the caret goes to the end).
     bool setText(Field field, const QString &text);

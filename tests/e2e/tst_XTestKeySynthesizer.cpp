@@ -1,0 +1,97 @@
+#include "DesktopHarness.h"
+#include "platform/KeySynthesizer.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/XTestKeySynthesizer.h"
+
+#include <QtTest>
+
+// The paste key as the focused application receives it, and the
+// applications of the desktop as the window manager lists them.
+class tst_XTestKeySynthesizer : public QObject {
+    Q_OBJECT
+public:
+    explicit tst_XTestKeySynthesizer(DesktopHarness &desktop)
+        : m_desktop(desktop)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void frontmostFollowsActivation();
+    void pasteKeyReachesTheFocusedField();
+    void waitsForTheUsersModifiersFirst();
+    void unknownKeysPostNothing();
+
+private:
+    DesktopHarness &m_desktop;
+    TargetApp *m_first = nullptr;
+    TargetApp *m_second = nullptr;
+};
+
+void tst_XTestKeySynthesizer::initTestCase()
+{
+    Platform::install(createLinuxPlatform());
+    m_first = m_desktop.startTarget(false);
+    QVERIFY2(m_first, qPrintable(m_desktop.errorString()));
+    m_second = m_desktop.startTarget(false);
+    QVERIFY2(m_second, qPrintable(m_desktop.errorString()));
+}
+
+void tst_XTestKeySynthesizer::frontmostFollowsActivation()
+{
+    Workspace &workspace = Platform::instance().workspace();
+    QTRY_COMPARE(workspace.frontmostApplication().value_or(RunningApplication{}).processIdentifier, m_second->pid());
+
+    const QList<RunningApplication> running = workspace.runningApplications();
+    QList<qint64> pids;
+    for (const RunningApplication &app : running)
+        pids << app.processIdentifier;
+    QCOMPARE(pids, (QList<qint64>{m_first->pid(), m_second->pid()}));
+    QCOMPARE(running.first().window, m_first->windowId());
+    QVERIFY(!running.first().localizedName.isEmpty());
+
+    QVERIFY(workspace.activate(running.first()));
+    QTRY_COMPARE(workspace.frontmostApplication().value_or(RunningApplication{}).processIdentifier, m_first->pid());
+    QVERIFY(workspace.activate(running.last()));
+    QTRY_COMPARE(workspace.frontmostApplication().value_or(RunningApplication{}).processIdentifier, m_second->pid());
+}
+
+void tst_XTestKeySynthesizer::pasteKeyReachesTheFocusedField()
+{
+    QVERIFY(m_second->copyToClipboard(QStringLiteral("pasted"), QStringLiteral("<p>pasted</p>")));
+    QVERIFY(m_second->setText(TargetApp::lineEdit, QString()));
+    QVERIFY(m_second->focus(TargetApp::lineEdit));
+    QVERIFY(Platform::instance().keySynthesizer().postKeyPress(KeySynthesizer::keyV, KeySynthesizer::maskCommand));
+    QVERIFY2(m_second->waitForText(TargetApp::lineEdit, QStringLiteral("pasted")), qPrintable(m_second->text(TargetApp::lineEdit)));
+}
+
+void tst_XTestKeySynthesizer::waitsForTheUsersModifiersFirst()
+{
+    QVERIFY(m_second->copyToClipboard(QStringLiteral("after release"), QStringLiteral("<p>after</p>")));
+    QVERIFY(m_second->setText(TargetApp::lineEdit, QString()));
+    QVERIFY(m_second->focus(TargetApp::lineEdit));
+    // the user still holds Alt of the hotkey; it comes up 200 ms later
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt")}));
+    ChildProcess release;
+    QVERIFY(release.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.2; xdotool keyup alt")}));
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(Platform::instance().keySynthesizer().postKeyPress(KeySynthesizer::keyV, KeySynthesizer::maskCommand));
+    QVERIFY(waited.elapsed() >= 150);
+    QVERIFY(waited.elapsed() < XTestKeySynthesizer::modifierReleaseLimit.count());
+    // Ctrl+Alt+V would not have pasted
+    QVERIFY2(m_second->waitForText(TargetApp::lineEdit, QStringLiteral("after release")),
+             qPrintable(m_second->text(TargetApp::lineEdit)));
+}
+
+void tst_XTestKeySynthesizer::unknownKeysPostNothing()
+{
+    QVERIFY(!Platform::instance().keySynthesizer().postKeyPress(0x7f, KeySynthesizer::maskCommand));
+    QVERIFY(XTestKeySynthesizer::isTerminalClass(QStringLiteral("XTerm")));
+    QVERIFY(!XTestKeySynthesizer::isTerminalClass(QStringLiteral("firefox")));
+}
+
+TAVRUNE_E2E_MAIN(tst_XTestKeySynthesizer, (DesktopHarness::Options{.accessibility = false, .audio = false}))
+#include "tst_XTestKeySynthesizer.moc"
