@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QFuture>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+// Makes sure every installed Whisper model has its compiled encoder
+// directory beside it: downloads the zipped encoder and unpacks it in place.
+// One shared instance on the main thread; the application runs a fetch once
+// per launch.
+class CoreMLEncoderDownloader : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY isDownloadingChanged)
+    Q_PROPERTY(QString activeModel READ activeModel NOTIFY activeModelChanged)
+
+public:
+    struct Encoder {
+        QString modelFile;
+        QString encoderName;
+        QUrl archiveURL;
+    };
+
+    static CoreMLEncoderDownloader &shared();
+    // The two Whisper models of the catalogue and their encoder archives.
+    static const QList<Encoder> &defaultEncoders();
+    // The directory whisper.cpp looks for: the model file without ".bin" and
+    // without a quantisation suffix such as "-q5_0", plus "-encoder.mlmodelc".
+    static QString encoderDirectoryName(const QString &modelFile);
+
+    explicit CoreMLEncoderDownloader(QList<Encoder> encoders = defaultEncoders(), QObject *parent = nullptr);
+
+    bool isDownloading() const { return m_isDownloading; }
+    QString activeModel() const { return m_activeModel; }
+
+    // Fetches the encoder of every model file that is present without one;
+    // finishes when every entry has been looked at. Never fails.
+    QFuture<void> downloadMissingEncoders();
+    // Downloads the archive, checks that it holds only `encoderName`/ with
+    // plain files and directories, unpacks it into a staging directory and
+    // moves the encoder into `directory`. Nothing is left behind on failure.
+    QFuture<void> downloadAndInstall(const QUrl &url, const QString &directory, const QString &encoderName);
+
+signals:
+    void isDownloadingChanged();
+    void activeModelChanged();
+
+private:
+    void fetchFrom(qsizetype index, const QString &directory, std::shared_ptr<QPromise<void>> done);
+    void setIsDownloading(bool value);
+    void setActiveModel(const QString &value);
+
+    QList<Encoder> m_encoders;
+    bool m_isDownloading = false;
+    QString m_activeModel;
+    QNetworkAccessManager m_network;
+};

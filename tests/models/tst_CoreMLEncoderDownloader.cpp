@@ -1,0 +1,284 @@
+#include "models/CoreMLEncoderDownloader.h"
+#include "models/CoreMLEncoderError.h"
+
+#include "platform/fake/FakePlatform.h"
+#include "support/LogCapture.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+using Response = LoopbackHttpServer::Response;
+
+namespace {
+
+const QString kBaseEncoder = QStringLiteral("ggml-base-encoder.mlmodelc");
+
+// Builds zip archives with stored entries, including the hostile ones no
+// zip tool would write.
+class ZipBuilder {
+public:
+    ZipBuilder &file(const QByteArray &name, const QByteArray &data) { return add(name, data, 0100644); }
+    ZipBuilder &directory(const QByteArray &name) { return add(name, {}, 040755); }
+    ZipBuilder &symlink(const QByteArray &name, const QByteArray &target) { return add(name, target, 0120777); }
+
+    QByteArray archive() const
+    {
+        QByteArray out = m_local;
+        const quint32 directoryOffset = quint32(out.size());
+        out += m_central;
+        appendLE<quint32>(out, 0x06054b50);
+        appendLE<quint16>(out, 0);
+        appendLE<quint16>(out, 0);
+        appendLE<quint16>(out, m_count);
+        appendLE<quint16>(out, m_count);
+        appendLE<quint32>(out, quint32(m_central.size()));
+        appendLE<quint32>(out, directoryOffset);
+        appendLE<quint16>(out, 0);
+        return out;
+    }
+
+private:
+    template <typename T>
+    static void appendLE(QByteArray &out, T value)
+    {
+        value = qToLittleEndian(value);
+        out.append(reinterpret_cast<const char *>(&value), sizeof value);
+    }
+
+    static quint32 crc32(const QByteArray &data)
+    {
+        quint32 crc = 0xFFFFFFFF;
+        for (char byte : data) {
+            crc ^= quint8(byte);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+        }
+        return ~crc;
+    }
+
+    ZipBuilder &add(const QByteArray &name, const QByteArray &data, quint32 mode)
+    {
+        const quint32 offset = quint32(m_local.size());
+        const quint32 crc = crc32(data);
+        const quint16 dosTime = 0x6000, dosDate = 0x5a21;
+        appendLE<quint32>(m_local, 0x04034b50);
+        appendLE<quint16>(m_local, 10);
+        appendLE<quint16>(m_local, 0);
+        appendLE<quint16>(m_local, 0);
+        appendLE<quint16>(m_local, dosTime);
+        appendLE<quint16>(m_local, dosDate);
+        appendLE<quint32>(m_local, crc);
+        appendLE<quint32>(m_local, quint32(data.size()));
+        appendLE<quint32>(m_local, quint32(data.size()));
+        appendLE<quint16>(m_local, quint16(name.size()));
+        appendLE<quint16>(m_local, 0);
+        m_local += name + data;
+
+        appendLE<quint32>(m_central, 0x02014b50);
+        appendLE<quint16>(m_central, (3 << 8) | 30); // made on Unix
+        appendLE<quint16>(m_central, 10);
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint16>(m_central, dosTime);
+        appendLE<quint16>(m_central, dosDate);
+        appendLE<quint32>(m_central, crc);
+        appendLE<quint32>(m_central, quint32(data.size()));
+        appendLE<quint32>(m_central, quint32(data.size()));
+        appendLE<quint16>(m_central, quint16(name.size()));
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint16>(m_central, 0);
+        appendLE<quint32>(m_central, (mode << 16) | ((mode & 040000) ? 0x10 : 0));
+        appendLE<quint32>(m_central, offset);
+        m_central += name;
+        ++m_count;
+        return *this;
+    }
+
+    QByteArray m_local;
+    QByteArray m_central;
+    quint16 m_count = 0;
+};
+
+ZipBuilder goodEncoder()
+{
+    ZipBuilder zip;
+    zip.directory("ggml-base-encoder.mlmodelc/")
+        .file("ggml-base-encoder.mlmodelc/model.mil", "program")
+        .directory("ggml-base-encoder.mlmodelc/weights/")
+        .file("ggml-base-encoder.mlmodelc/weights/weight.bin", LoopbackHttpServer::seededBytes(5, 0, 200'000));
+    return zip;
+}
+
+void touch(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("model");
+}
+
+QStringList entriesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class tst_CoreMLEncoderDownloader : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void namesFollowTheModelFiles();
+    void fetchesMissingEncodersOnceAndContinuesPastFailures();
+    void doesNothingWithoutTheContainer();
+    void brokenOrHostileArchivesLeaveNothing_data();
+    void brokenOrHostileArchivesLeaveNothing();
+
+private:
+    QString modelsDirectory() const;
+    static QString finish(QFuture<void> future);
+
+    FakePlatform *m_platform = nullptr;
+    LoopbackHttpServer m_server;
+};
+
+void tst_CoreMLEncoderDownloader::init()
+{
+    m_platform = &FakePlatform::installNew();
+    QDir().mkpath(modelsDirectory());
+    m_server.clearRequests();
+}
+
+QString tst_CoreMLEncoderDownloader::modelsDirectory() const
+{
+    return *m_platform->paths().appGroupContainer() + QStringLiteral("/OfflineModels");
+}
+
+QString tst_CoreMLEncoderDownloader::finish(QFuture<void> future)
+{
+    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 30'000))
+        return QStringLiteral("<still running>");
+    try {
+        future.waitForFinished();
+    } catch (const CoreMLEncoderError &e) {
+        return QStringLiteral("%1 %2 %3").arg(CoreMLEncoderError::domain()).arg(e.code()).arg(e.description());
+    } catch (...) {
+        return describeException(std::current_exception());
+    }
+    return {};
+}
+
+void tst_CoreMLEncoderDownloader::namesFollowTheModelFiles()
+{
+    const auto &encoders = CoreMLEncoderDownloader::defaultEncoders();
+    QCOMPARE(encoders.size(), 2);
+    QCOMPARE(encoders[0].encoderName, kBaseEncoder);
+    QCOMPARE(encoders[1].modelFile, QStringLiteral("ggml-large-v3-q5_0.bin"));
+    QCOMPARE(encoders[1].encoderName, QStringLiteral("ggml-large-v3-encoder.mlmodelc"));
+    for (const auto &encoder : encoders) {
+        QCOMPARE(encoder.archiveURL.scheme(), QStringLiteral("https"));
+        QVERIFY(encoder.archiveURL.path().endsWith(QStringLiteral("/resolve/main/") + encoder.encoderName
+                                                   + QStringLiteral(".zip")));
+    }
+}
+
+void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFailures()
+{
+    const QDir dir(modelsDirectory());
+    touch(dir.filePath(QStringLiteral("ggml-base.bin")));
+    touch(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")));
+    m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(goodEncoder().archive()));
+    CoreMLEncoderDownloader downloader({
+        {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
+         m_server.url(QStringLiteral("/missing.zip"))},
+        {QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url(QStringLiteral("/base.zip"))},
+    });
+    QStringList seen;
+    connect(&downloader, &CoreMLEncoderDownloader::activeModelChanged,
+            [&] { seen.append(downloader.activeModel() + QLatin1Char('/') + QString::number(downloader.isDownloading())); });
+    LogCapture log;
+
+    QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[CoreML] ")),
+             (QStringList{"[CoreML] Downloading encoder for ggml-large-v3-q5_0.bin",
+                          "[CoreML] Encoder download failed for ggml-large-v3-q5_0.bin: HTTP error",
+                          "[CoreML] Downloading encoder for ggml-base.bin",
+                          "[CoreML] Installed encoder for ggml-base.bin"}));
+    QCOMPARE(seen, (QStringList{"ggml-large-v3-q5_0.bin/1", "ggml-base.bin/1", "/0"}));
+
+    const QString encoder = dir.filePath(kBaseEncoder);
+    QCOMPARE(entriesIn(encoder), (QStringList{"model.mil", "weights"}));
+    QFile weights(encoder + QStringLiteral("/weights/weight.bin"));
+    QVERIFY(weights.open(QIODevice::ReadOnly));
+    QVERIFY(weights.readAll() == LoopbackHttpServer::seededBytes(5, 0, 200'000));
+    // no archive or staging directory is left behind
+    QCOMPARE(entriesIn(dir.path()), (QStringList{kBaseEncoder, "ggml-base.bin", "ggml-large-v3-q5_0.bin"}));
+
+    // the next launch only retries what is still missing
+    m_server.clearRequests();
+    QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
+    QCOMPARE(m_server.requestCount(), 1);
+    QCOMPARE(m_server.requests().first().path(), QStringLiteral("/missing.zip"));
+    QVERIFY(!downloader.isDownloading());
+}
+
+void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
+{
+    touch(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin")));
+    m_platform->fakePaths().setContainerAvailable(false);
+    CoreMLEncoderDownloader downloader({{QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url()}});
+    QSignalSpy changes(&downloader, &CoreMLEncoderDownloader::isDownloadingChanged);
+    LogCapture log;
+    QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
+    QCOMPARE(m_server.requestCount(), 0);
+    QCOMPARE(changes.size(), 0);
+    QVERIFY(log.linesStartingWith(QStringLiteral("[CoreML] ")).isEmpty());
+}
+
+void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("error");
+    const QString httpError = QStringLiteral("CoreMLEncoder -1 HTTP error");
+    const QString unzipFailed = QStringLiteral("CoreMLEncoder -2 Unzip failed");
+    const QByteArray good = goodEncoder().archive();
+
+    QTest::newRow("not found") << 404 << QByteArray("Not Found") << httpError;
+    QTest::newRow("not a zip") << 200 << QByteArray(5000, 'x') << unzipFailed;
+    QTest::newRow("truncated") << 200 << good.left(good.size() / 2) << unzipFailed;
+    QTest::newRow("other directory") << 200
+                                     << ZipBuilder().directory("ggml-tiny-encoder.mlmodelc/")
+                                            .file("ggml-tiny-encoder.mlmodelc/model.mil", "x").archive()
+                                     << unzipFailed;
+    QTest::newRow("loose file beside") << 200 << goodEncoder().file("README", "x").archive() << unzipFailed;
+    QTest::newRow("parent traversal")
+        << 200 << goodEncoder().file("ggml-base-encoder.mlmodelc/../../../escaped.txt", "x").archive() << unzipFailed;
+    QTest::newRow("absolute path") << 200 << goodEncoder().file("/tmp/escaped.txt", "x").archive() << unzipFailed;
+    QTest::newRow("symlink") << 200
+                             << goodEncoder().symlink("ggml-base-encoder.mlmodelc/weights/link", "/etc").archive()
+                             << unzipFailed;
+}
+
+void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, error);
+
+    const QString container = *m_platform->paths().appGroupContainer();
+    m_server.setResponse(QStringLiteral("/encoder.zip"), Response::withBody(body, status));
+    CoreMLEncoderDownloader downloader(QList<CoreMLEncoderDownloader::Encoder>{});
+    QCOMPARE(finish(downloader.downloadAndInstall(m_server.url(QStringLiteral("/encoder.zip")), modelsDirectory(),
+                                                  kBaseEncoder)),
+             error);
+    QCOMPARE(entriesIn(modelsDirectory()), QStringList());
+    QCOMPARE(entriesIn(container), QStringList{QStringLiteral("OfflineModels")});
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/escaped.txt")));
+    QVERIFY(!QFileInfo::exists(m_platform->paths().applicationSupportDirectory() + QStringLiteral("/escaped.txt")));
+}
+
+QTEST_GUILESS_MAIN(tst_CoreMLEncoderDownloader)
+#include "tst_CoreMLEncoderDownloader.moc"
