@@ -338,6 +338,16 @@ void ModelDownloadService::onData()
         const QByteArray chunk = m_reply->read(kReadChunk);
         if (chunk.isEmpty())
             break;
+if (m_expectedEnd >= 0 && m_bytesWrittenTotal + chunk.size() > m_expectedEnd) {
+            // more than announced: what is in the file can no longer be trusted
+            debugLog(QStringLiteral("server sent more than announced (%1 > %2), discarding partial file")
+                         .arg(m_bytesWrittenTotal + chunk.size())
+                         .arg(m_expectedEnd));
+            m_restartFresh = true;
+            rejectAttempt(std::make_exception_ptr(TransferError(
+                QNetworkReply::ProtocolFailure, QStringLiteral("The server sent more data than announced."))));
+            return;
+        }
         if (m_file.write(chunk) != chunk.size()) {
             // a full disk does not fix itself: stop now, keep what was saved
             const QString reason = m_file.errorString();
@@ -421,11 +431,16 @@ void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
         endWithError(error);
         return;
     }
-    // Only a ranged request can be "past the end": a 416 without one is the
-    // server's fault and counts, so it cannot loop forever.
-    if ((isHttpStatus(error, 416) || m_restartFresh) && m_sentRangeRequest) {
+    if ((isHttpStatus(error, 416) && m_sentRangeRequest) || m_restartFresh) {
+        // past the end of the file, or a file the server garbled
         debugLog(QStringLiteral("deleting stale partial file, will restart fresh"));
         QFile::remove(m_partialFile);
+        // From byte 0 the server has no excuse: count it, so this cannot
+        // loop forever.
+        if (!m_sentRangeRequest) {
+            waitAndRetry(error);
+            return;
+        }
     } else if (m_bytesThisAttempt > 0) {
         // Progress counts even when a 200 restart left the file shorter than before.
         debugLog(QStringLiteral("connection dropped but saved %1 new bytes (total: %2), retrying immediately")

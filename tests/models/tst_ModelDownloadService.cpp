@@ -150,7 +150,7 @@ void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
                              .arg(d.destination())));
 }
 
-enum class Server { honoursRange, ignoresRange, wrongContentRange, redirectsToRanges, alreadyComplete };
+enum class Server { honoursRange, ignoresRange, wrongContentRange, overlongRange, redirectsToRanges, alreadyComplete };
 
 void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
 {
@@ -164,6 +164,8 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
                                                         << QByteArrayList{"bytes=1080000-"};
     QTest::newRow("restarts when the range starts elsewhere")
         << Server::wrongContentRange << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", ""};
+    QTest::newRow("restarts when more arrives than the range said")
+        << Server::overlongRange << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", ""};
     QTest::newRow("keeps the range across a redirect")
         << Server::redirectsToRanges << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", "bytes=1080000-"};
     QTest::newRow("starts over after 416") << Server::alreadyComplete << kSize
@@ -197,6 +199,14 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
             return response;
         });
         break;
+    case Server::overlongRange:
+        d.server.setHandler([](const LoopbackHttpServer::Request &request) {
+            Response response = wholeFile();
+            if (request.hasHeader("Range"))
+                response.addHeader("Content-Range", "bytes 1080000-1080099/3000000");
+            return response;
+        });
+        break;
     case Server::redirectsToRanges:
         d.server.setResponse(kPath, Response::redirect(d.server.url(QStringLiteral("/cdn/file")).toEncoded()));
         d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
@@ -225,14 +235,23 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
     Response cutShort = wholeFile();
     cutShort.closeDelimited = true;
     cutShort.dropAfterBytes = 200'000;
-
-    d.server.enqueue(kPath, Response::withBody("busy", 503, "text/plain"));
-    d.server.enqueue(kPath, broken);
-    d.server.enqueue(kPath, Response::withBody("busy", 503, "text/plain"));
-    d.server.enqueue(kPath, stalled);
-    d.server.enqueue(kPath, cutShort);
-    d.server.enqueue(kPath, broken);
-    d.server.setResponse(kPath, wholeFile());
+    const Response busy = Response::withBody("busy", 503, "text/plain");
+    // Answers depend on the offset asked for (and on how often), so that a
+    // request the network stack repeats on its own gets the same answer.
+    QHash<QByteArray, int> visits;
+    d.server.setHandler([&](const LoopbackHttpServer::Request &request) {
+        const QByteArray range = request.header("Range");
+        const int visit = ++visits[range];
+        if (range.isEmpty())
+            return visit == 1 ? busy : broken;
+        if (range == "bytes=400000-")
+            return visit == 1 ? busy : stalled;
+        if (range == "bytes=700000-")
+            return cutShort;
+        if (range == "bytes=900000-")
+            return broken;
+        return wholeFile();
+    });
     LogCapture log;
 
     QCOMPARE(d.run(), QString());
