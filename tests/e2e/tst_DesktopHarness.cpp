@@ -14,6 +14,7 @@ public:
 private slots:
     void keysTypedOnTheDesktopReachTheTarget();
     void microphoneSourceIsTheDefaultAt48kHz();
+    void soundPlayedIntoTheMicrophoneIsRecorded();
 
 private:
     DesktopHarness &m_desktop;
@@ -45,6 +46,41 @@ void tst_DesktopHarness::microphoneSourceIsTheDefaultAt48kHz()
                         std::chrono::milliseconds(5000), &sources),
              0);
     QVERIFY2(sources.contains("tavrune_mic.monitor") && sources.contains("48000Hz"), sources.constData());
+}
+
+void tst_DesktopHarness::soundPlayedIntoTheMicrophoneIsRecorded()
+{
+    QTemporaryDir dir;
+    const QString tone = dir.filePath(QStringLiteral("tone.wav"));
+    const QString recording = dir.filePath(QStringLiteral("recording.raw"));
+    QCOMPARE(runProgram(QStringLiteral("sox"),
+                        {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("48000"), QStringLiteral("-c"),
+                         QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"), tone,
+                         QStringLiteral("synth"), QStringLiteral("1"), QStringLiteral("sine"), QStringLiteral("440")},
+                        std::chrono::milliseconds(10000)),
+             0);
+    // 16-bit mono from the default source for as long as the tone plays
+    ChildProcess recorder;
+    QVERIFY(recorder.start(QStringLiteral("sh"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("exec parec --raw --latency-msec=20 --format=s16le --rate=48000 --channels=1 > ") + recording}));
+    QVERIFY(DesktopHarness::waitUntil([] {
+        QByteArray outputs;
+        runProgram(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")},
+                   std::chrono::milliseconds(2000), &outputs);
+        return !outputs.trimmed().isEmpty();
+    }));
+    QVERIFY(m_desktop.playIntoMicrophone(tone));
+    QTest::qWait(300);
+    recorder.stop();
+
+    QFile file(recording);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray pcm = file.readAll();
+    QVERIFY(!pcm.isEmpty());
+    const auto *samples = reinterpret_cast<const qint16 *>(pcm.constData());
+    const qint16 peak = *std::max_element(samples, samples + pcm.size() / 2);
+    QVERIFY2(peak > 10000, qPrintable(QString::number(peak)));
 }
 
 TAVRUNE_E2E_MAIN(tst_DesktopHarness, DesktopHarness::Options{})

@@ -354,7 +354,8 @@ TargetApp *DesktopHarness::startTarget(bool accessible)
 
 bool DesktopHarness::playIntoMicrophone(const QString &soundFile, bool wait)
 {
-    const QStringList arguments{QStringLiteral("--device=tavrune_mic"), soundFile};
+    // a short buffer, so playback starts at once rather than after a second
+    const QStringList arguments{QStringLiteral("--device=tavrune_mic"), QStringLiteral("--latency-msec=50"), soundFile};
     if (wait)
         return runProgram(QStringLiteral("paplay"), arguments, milliseconds(60000)) == 0;
     auto player = std::make_unique<ChildProcess>();
