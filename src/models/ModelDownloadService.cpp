@@ -21,10 +21,11 @@
 namespace {
 
 constexpr qint64 kProgressLogInterval = 50 * 1024 * 1024;
-constexpr qint64 kReadChunk = 256 * 1024;
+constexpr qint64 kReadChunk = 1024 * 1024;
+constexpr qint64 kWritebackInterval = 4 * 1024 * 1024;
 // Bounds what Qt buffers ahead of our writes, so memory stays flat whatever
 // the file size.
-constexpr qint64 kReplyBuffer = 4 * 1024 * 1024;
+constexpr qint64 kReplyBuffer = 8 * 1024 * 1024;
 
 void debugLog(const QString &message)
 {
@@ -203,6 +204,7 @@ void ModelDownloadService::startAttempt()
                  .arg(m_consecutiveFailures));
     releaseAttempt();
     m_bytesWrittenTotal = m_existingBytes;
+    m_writebackStart = m_existingBytes;
     m_bytesThisAttempt = 0;
     m_sentRangeRequest = m_existingBytes > 0;
     m_responseHandled = false;
@@ -296,6 +298,7 @@ void ModelDownloadService::onResponse()
             debugLog(QStringLiteral("server returned 200 despite Range header, restarting from scratch"));
             m_file.resize(0);
             m_bytesWrittenTotal = 0;
+            m_writebackStart = 0;
         }
         return;
     }
@@ -334,21 +337,23 @@ void ModelDownloadService::onData()
     if (m_attemptError || !m_responseHandled)
         return;
     m_idleTimer.start(m_timeouts.request);
+    if (m_buffer.size() != kReadChunk)
+        m_buffer.resize(kReadChunk);
     while (m_reply->bytesAvailable() > 0) {
-        const QByteArray chunk = m_reply->read(kReadChunk);
-        if (chunk.isEmpty())
+        const qint64 size = m_reply->read(m_buffer.data(), kReadChunk);
+        if (size <= 0)
             break;
-if (m_expectedEnd >= 0 && m_bytesWrittenTotal + chunk.size() > m_expectedEnd) {
+        if (m_expectedEnd >= 0 && m_bytesWrittenTotal + size > m_expectedEnd) {
             // more than announced: what is in the file can no longer be trusted
             debugLog(QStringLiteral("server sent more than announced (%1 > %2), discarding partial file")
-                         .arg(m_bytesWrittenTotal + chunk.size())
+                         .arg(m_bytesWrittenTotal + size)
                          .arg(m_expectedEnd));
             m_restartFresh = true;
             rejectAttempt(std::make_exception_ptr(TransferError(
                 QNetworkReply::ProtocolFailure, QStringLiteral("The server sent more data than announced."))));
             return;
         }
-        if (m_file.write(chunk) != chunk.size()) {
+        if (m_file.write(m_buffer.constData(), size) != size) {
             // a full disk does not fix itself: stop now, keep what was saved
             const QString reason = m_file.errorString();
             debugLog(QStringLiteral("write to partial file failed: %1").arg(reason));
@@ -356,9 +361,15 @@ if (m_expectedEnd >= 0 && m_bytesWrittenTotal + chunk.size() > m_expectedEnd) {
             rejectAttempt(std::make_exception_ptr(ModelDownloadError::writeFailed(reason)));
             return;
         }
-        const qint64 size = chunk.size();
         m_bytesWrittenTotal += size;
         m_bytesThisAttempt += size;
+        if (m_bytesWrittenTotal - m_writebackStart >= kWritebackInterval) {
+            // Start writing back now, so the sync before the install does
+            // not wait for the whole file.
+            ::sync_file_range(m_file.handle(), m_writebackStart, m_bytesWrittenTotal - m_writebackStart,
+                              SYNC_FILE_RANGE_WRITE);
+            m_writebackStart = m_bytesWrittenTotal;
+        }
         if (m_bytesWrittenTotal == size || m_bytesWrittenTotal % kProgressLogInterval < size) {
             const double fraction = double(m_bytesWrittenTotal) / double(qMax<qint64>(m_expectedBytes, 1));
             debugLog(QStringLiteral("progress: %1 / %2 (%3%)")

@@ -83,10 +83,12 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QNetworkReply *m_reply = nullptr;
     QFile m_file;
+    QByteArray m_buffer;
     QTimer m_idleTimer;
     QTimer m_resourceTimer;
     qint64 m_bytesWrittenTotal = 0;
     qint64 m_bytesThisAttempt = 0;
+    qint64 m_writebackStart = 0; // file offset from which writeback has not been started
     bool m_sentRangeRequest = false;
     bool m_responseHandled = false;
     bool m_timedOut = false;
