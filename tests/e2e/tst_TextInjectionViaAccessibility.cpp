@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 // Text typed through AT-SPI into a real Qt application on a real desktop.
 class tst_TextInjectionViaAccessibility : public QObject {
     Q_OBJECT
@@ -23,6 +25,7 @@ private slots:
     void insertsAtTheCaretOfALineEdit();
     void readsRolesValuesAndSelections();
     void neverReadsPasswordFields();
+    void hungApplicationDoesNotFreezeUs();
 
 private:
     Accessibility &ax() { return Platform::instance().accessibility(); }
@@ -118,6 +121,28 @@ void tst_TextInjectionViaAccessibility::neverReadsPasswordFields()
     QCOMPARE(ax().role(*password).value, QStringLiteral("AXTextField"));
     QVERIFY(!ax().value(*password).ok());
     QVERIFY(!ax().selectedText(*password).ok());
+}
+
+void tst_TextInjectionViaAccessibility::hungApplicationDoesNotFreezeUs()
+{
+    QVERIFY(m_target->setText(TargetApp::textArea, QStringLiteral("keep me")));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+    const auto element = focused();
+    QVERIFY(element);
+    ::kill(pid_t(m_target->pid()), SIGSTOP);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const auto lookup = ax().focusedElement(m_target->pid());
+    // a read that timed out is a failure, not an empty field to append to
+    const auto value = ax().value(*element);
+    const qint64 ms = elapsed.elapsed();
+    ::kill(pid_t(m_target->pid()), SIGCONT);
+    QVERIFY(!lookup.ok() && !lookup.value);
+    QVERIFY(!value.ok());
+    // D-Bus alone would wait 25 s for each
+    QVERIFY2(ms < 5000, qPrintable(QString::number(ms)));
+    QVERIFY(focused());
+    QCOMPARE(m_target->text(TargetApp::textArea), QStringLiteral("keep me"));
 }
 
 TAVRUNE_E2E_MAIN(tst_TextInjectionViaAccessibility, (DesktopHarness::Options{.audio = false}))

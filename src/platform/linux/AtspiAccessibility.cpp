@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 #include <algorithm>
 #include <dbus/dbus.h>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 
@@ -56,11 +57,12 @@ AtspiAccessible *objectOf(const Accessibility::Element &element)
     return static_cast<const AtspiElement &>(element).object();
 }
 
-// Takes (and frees) a GError: the application failed or did not answer in time.
-Error errorFrom(GError *&error)
+// Takes (and frees) a GError. A timed-out call sets none and only returns
+// its failure value, so callers pass whether the result looks like one.
+Error errorFrom(GError *&error, bool failed = false)
 {
     if (!error)
-        return Error::success;
+        return failed ? Error::cannotComplete : Error::success;
     g_clear_error(&error);
     return Error::cannotComplete;
 }
@@ -79,11 +81,13 @@ bool isPassword(AtspiAccessible *object)
     return role == ATSPI_ROLE_PASSWORD_TEXT;
 }
 
-QString fromUtf8(gchar *text)
+// Text from libatspi, or nullopt when the call failed.
+std::optional<QString> takeText(gchar *text, GError *&error)
 {
+    const bool failed = errorFrom(error, !text) != Error::success;
     const QString result = QString::fromUtf8(text);
     g_free(text);
-    return result;
+    return failed ? std::nullopt : std::optional<QString>(result);
 }
 
 QString roleName(AtspiRole role, bool multiLine)
@@ -157,10 +161,8 @@ AtspiAccessible *findFocused(AtspiAccessible *node, int depth, int &budget)
         return nullptr;
     GError *error = nullptr;
     const gint count = atspi_accessible_get_child_count(node, &error);
-    if (error) {
-        g_clear_error(&error);
+    if (errorFrom(error, count < 0) != Error::success)
         return nullptr;
-    }
     for (gint i = 0; i < count && budget > 0; ++i) {
         Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, &error));
         if (error) {
@@ -195,11 +197,11 @@ bool selectionOf(AtspiText *text, int *start, int *end, Error *failure)
 {
     GError *error = nullptr;
     const gint selections = atspi_text_get_n_selections(text, &error);
-    if ((*failure = errorFrom(error)) != Error::success)
+    if ((*failure = errorFrom(error, selections < 0)) != Error::success)
         return false;
     if (selections > 0) {
         AtspiRange *range = atspi_text_get_selection(text, 0, &error);
-        if ((*failure = errorFrom(error)) != Error::success || !range) {
+        if ((*failure = errorFrom(error, !range)) != Error::success) {
             g_free(range);
             return false;
         }
@@ -209,7 +211,7 @@ bool selectionOf(AtspiText *text, int *start, int *end, Error *failure)
         return true;
     }
     const gint caret = atspi_text_get_caret_offset(text, &error);
-    if ((*failure = errorFrom(error)) != Error::success)
+    if ((*failure = errorFrom(error, caret < 0)) != Error::success)
         return false;
     *start = *end = caret;
     return true;
@@ -291,7 +293,7 @@ bool AtspiAccessibility::connect()
         const int rc = atspi_init();
         m_initialized = rc == 0 || rc == 1;
         if (m_initialized)
-            atspi_set_timeout(int(callTimeout.count()), int(callTimeout.count()) * 4);
+            atspi_set_timeout(int(callTimeout.count()), -1);
         else
             logLine("Accessibility", QStringLiteral("No accessibility bus (code %1)").arg(rc));
     }
@@ -306,8 +308,8 @@ bool AtspiAccessibility::isProcessTrusted()
     if (!desktop)
         return false;
     GError *error = nullptr;
-    atspi_accessible_get_child_count(desktop.get(), &error);
-    return errorFrom(error) == Error::success;
+    const gint count = atspi_accessible_get_child_count(desktop.get(), &error);
+    return errorFrom(error, count < 0) == Error::success;
 }
 
 Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElement(qint64 processIdentifier)
@@ -322,7 +324,7 @@ Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElem
         return {Error::notTrusted, nullptr};
     GError *error = nullptr;
     const gint count = atspi_accessible_get_child_count(desktop.get(), &error);
-    if (const Error failure = errorFrom(error); failure != Error::success)
+    if (errorFrom(error, count < 0) != Error::success)
         return {Error::notTrusted, nullptr};
     for (gint i = 0; i < count; ++i) {
         Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, &error));
@@ -336,6 +338,12 @@ Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElem
         }
         // states change without us listening for events: ask afresh
         atspi_accessible_clear_cache(app.get());
+        // one uncached call that reports failure, so a hung application
+        // costs one timeout rather than one per element searched
+        GHashTable *attributes = atspi_accessible_get_attributes(app.get(), &error);
+        if (const Error failure = errorFrom(error, !attributes); failure != Error::success)
+            return {failure, nullptr};
+        g_hash_table_unref(attributes);
         int budget = searchLimit;
         AtspiAccessible *found = findFocused(app.get(), 0, budget);
         return {Error::success, found ? std::make_shared<AtspiElement>(found) : nullptr};
@@ -349,7 +357,7 @@ Accessibility::Result<QString> AtspiAccessibility::role(const Element &element)
     AtspiAccessible *object = objectOf(element);
     GError *error = nullptr;
     const AtspiRole role = atspi_accessible_get_role(object, &error);
-    if (const Error failure = errorFrom(error); failure != Error::success)
+    if (const Error failure = errorFrom(error, role == ATSPI_ROLE_INVALID); failure != Error::success)
         return {failure, {}};
     return {Error::success, roleName(role, hasState(object, ATSPI_STATE_MULTI_LINE))};
 }
@@ -361,10 +369,11 @@ Accessibility::Result<QVariant> AtspiAccessibility::value(const Element &element
         return {Error::noValue, {}};
     GError *error = nullptr;
     if (Ref<AtspiText> text{atspi_accessible_get_text_iface(object)}) {
-        const QString content = fromUtf8(atspi_text_get_text(text.get(), 0, -1, &error));
-        if (const Error failure = errorFrom(error); failure != Error::success)
-            return {failure, {}};
-        return {Error::success, content};
+        // a failed read must not pass for an empty field: appending would wipe it
+        const auto content = takeText(atspi_text_get_text(text.get(), 0, -1, &error), error);
+        if (!content)
+            return {Error::cannotComplete, {}};
+        return {Error::success, *content};
     }
     if (Ref<AtspiValue> value{atspi_accessible_get_value_iface(object)}) {
         const double current = atspi_value_get_current_value(value.get(), &error);
@@ -398,10 +407,10 @@ Accessibility::Result<QString> AtspiAccessibility::selectedText(const Element &e
     if (!selectionOf(text.get(), &start, &end, &failure))
         return {failure, {}};
     GError *error = nullptr;
-    const QString selected = fromUtf8(atspi_text_get_text(text.get(), start, end, &error));
-    if ((failure = errorFrom(error)) != Error::success)
-        return {failure, {}};
-    return {Error::success, selected};
+    const auto selected = takeText(atspi_text_get_text(text.get(), start, end, &error), error);
+    if (!selected)
+        return {Error::cannotComplete, {}};
+    return {Error::success, *selected};
 }
 
 Accessibility::Error AtspiAccessibility::setSelectedText(const Element &element, const QString &text)
