@@ -51,6 +51,15 @@ void endStrayDescendants()
     }
 }
 
+bool sessionBusAnswers(const QString &destination, const QString &path, const QString &method)
+{
+    return runProgram(QStringLiteral("dbus-send"),
+                      {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                       QStringLiteral("--dest=") + destination, path, method},
+                      milliseconds(2000))
+        == 0;
+}
+
 bool rootHasProperty(const QByteArray &display, const char *atomName)
 {
     Display *dpy = XOpenDisplay(display.constData());
@@ -270,12 +279,8 @@ bool DesktopHarness::startSessionBus()
         return fail(QStringLiteral("cannot run dbus-daemon"));
     setEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
     const bool up = waitUntil([] {
-        return runProgram(QStringLiteral("dbus-send"),
-                          {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                           QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/"),
-                           QStringLiteral("org.freedesktop.DBus.GetId")},
-                          milliseconds(2000))
-            == 0;
+        return sessionBusAnswers(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/"),
+                                 QStringLiteral("org.freedesktop.DBus.GetId"));
     }, kStartLimit);
     return up || fail(QStringLiteral("the session bus did not come up:\n") + logTail(QStringLiteral("dbus")));
 }
@@ -290,12 +295,8 @@ bool DesktopHarness::startAccessibilityBus()
     if (!m_atspi.start(launcher, {QStringLiteral("--launch-immediately")}, options))
         return fail(QStringLiteral("cannot run at-spi-bus-launcher (is at-spi2-core installed?)"));
     const bool up = waitUntil([] {
-        return runProgram(QStringLiteral("dbus-send"),
-                          {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                           QStringLiteral("--dest=org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                           QStringLiteral("org.a11y.Bus.GetAddress")},
-                          milliseconds(2000))
-            == 0;
+        return sessionBusAnswers(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                 QStringLiteral("org.a11y.Bus.GetAddress"));
     }, kStartLimit);
     return up || fail(QStringLiteral("the accessibility bus did not come up:\n") + logTail(QStringLiteral("atspi")));
 }
