@@ -6,6 +6,7 @@
 #include "models/TransferError.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "support/FutureWatch.h"
 #include "support/Log.h"
 
 #include <QDir>
@@ -127,30 +128,145 @@ void log(const QString &message)
     logLine("CoreML", message);
 }
 
-// One archive on its way from the server into the models directory.
-struct Installation {
-    QPromise<void> promise;
-    QString directory;
-    QString encoderName;
-    QString zipPath;
-    QFile zip;
-    std::unique_ptr<QTemporaryDir> staging;
-    bool rejected = false;
-    QString writeError;
+// One archive on its way from the server into the models directory: download,
+// list, unpack into a staging directory, move into place. Every failure
+// removes what was staged, so a half-unpacked encoder never counts as present.
+class Installation : public std::enable_shared_from_this<Installation> {
+public:
+    Installation(QObject *context, const QString &directory, const QString &encoderName)
+        : m_context(context)
+        , m_directory(directory)
+        , m_encoderName(encoderName)
+        , m_zipPath(QDir(directory).filePath(encoderName + QStringLiteral(".zip")))
+    {
+        m_promise.start();
+    }
+
+    QFuture<void> start(QNetworkAccessManager &network, const QUrl &url)
+    {
+        QFuture<void> future = m_promise.future();
+        QFile::remove(m_zipPath);
+        m_zip.setFileName(m_zipPath);
+        if (!m_zip.open(QIODevice::WriteOnly)) {
+            fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(m_zip.errorString())));
+            return future;
+        }
+        QNetworkRequest request(url);
+        request.setTransferTimeout(kTransferTimeoutMs);
+        QNetworkReply *reply = network.get(request);
+        reply->setReadBufferSize(kReplyBuffer);
+        auto self = shared_from_this();
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, m_context, [self, reply] {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (status != 200 && !(status >= 300 && status < 400 && !reply->isFinished()))
+                self->stopTransfer(reply, QString());
+        });
+        QObject::connect(reply, &QIODevice::readyRead, m_context, [self, reply] { self->save(reply); });
+        QObject::connect(reply, &QNetworkReply::finished, m_context, [self, reply] { self->downloaded(reply); });
+        return future;
+    }
+
+private:
+    void save(QNetworkReply *reply)
+    {
+        const QByteArray data = reply->readAll();
+        if (!m_stopped && m_zip.write(data) != data.size())
+            stopTransfer(reply, m_zip.errorString());
+    }
+
+    // Not from inside the reply's own signal: Qt is still reporting it.
+    void stopTransfer(QNetworkReply *reply, const QString &writeError)
+    {
+        m_stopped = true;
+        m_writeError = writeError;
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+
+    void downloaded(QNetworkReply *reply)
+    {
+        reply->deleteLater();
+        if (!m_stopped && reply->error() == QNetworkReply::NoError)
+            save(reply);
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (!m_writeError.isEmpty() || (!m_stopped && !m_zip.flush()))
+            return fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1")
+                                           .arg(m_writeError.isEmpty() ? m_zip.errorString() : m_writeError)));
+        if (m_stopped || (reply->error() == QNetworkReply::NoError && status != 200))
+            return fail(CoreMLEncoderError::httpError());
+        if (reply->error() != QNetworkReply::NoError)
+            return fail(TransferError(reply->error(), reply->errorString()));
+        m_zip.close();
+        // Look before unpacking: a hostile entry could write anywhere.
+        Futures::whenFinished(runProcess(kUnzip, {QStringLiteral("-Zs"), m_zipPath}, m_context), m_context,
+                              [self = shared_from_this()](QFuture<ProcessResult> listing) { self->listed(listing); });
+    }
+
+    void listed(QFuture<ProcessResult> listing)
+    {
+        if (const auto error = Futures::failureOf(listing))
+            return fail(error);
+        const auto entries = parseListing(listing.result().output);
+        if (listing.result().exitCode != 0 || !entries || entries->isEmpty())
+            return fail(CoreMLEncoderError::unzipFailed());
+        for (const ArchiveEntry &entry : *entries) {
+            if (!isSafeEntry(entry, m_encoderName)) {
+                log(QStringLiteral("Refusing %1: entry \"%2\" is not a file or directory inside %3/")
+                        .arg(QFileInfo(m_zipPath).fileName(), entry.name, m_encoderName));
+                return fail(CoreMLEncoderError::unzipFailed());
+            }
+        }
+        m_staging = std::make_unique<QTemporaryDir>(
+            QDir(m_directory).filePath(QStringLiteral(".") + m_encoderName + QStringLiteral("-XXXXXX")));
+        if (!m_staging->isValid())
+            return fail(DescribedError(
+                QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString())));
+        const QStringList arguments{QStringLiteral("-oq"), m_zipPath, QStringLiteral("-d"), m_staging->path()};
+        Futures::whenFinished(runProcess(kUnzip, arguments, m_context), m_context,
+                              [self = shared_from_this()](QFuture<ProcessResult> extraction) {
+                                  self->extracted(extraction);
+                              });
+    }
+
+    void extracted(QFuture<ProcessResult> extraction)
+    {
+        if (const auto error = Futures::failureOf(extraction))
+            return fail(error);
+        QFile::remove(m_zipPath);
+        const QString staged = QDir(m_staging->path()).filePath(m_encoderName);
+        const QFileInfo stagedInfo(staged);
+        if (extraction.result().exitCode != 0 || !stagedInfo.isDir() || stagedInfo.isSymLink()
+            || containsSymlink(staged))
+            return fail(CoreMLEncoderError::unzipFailed());
+        // appears whole under its final name, or not at all
+        if (!QDir().rename(staged, QDir(m_directory).filePath(m_encoderName)))
+            return fail(DescribedError(QStringLiteral("Could not move the encoder into %1.").arg(m_directory)));
+        m_staging.reset();
+        m_promise.finish();
+    }
 
     void fail(const std::exception_ptr &error)
     {
-        zip.close();
-        QFile::remove(zipPath);
-        staging.reset();
-        promise.setException(error);
-        promise.finish();
+        m_zip.close();
+        QFile::remove(m_zipPath);
+        m_staging.reset();
+        m_promise.setException(error);
+        m_promise.finish();
     }
     template <typename E>
     void fail(const E &error)
     {
         fail(std::make_exception_ptr(error));
     }
+
+    QObject *m_context;
+    QPromise<void> m_promise;
+    QString m_directory;
+    QString m_encoderName;
+    QString m_zipPath;
+    QFile m_zip;
+    std::unique_ptr<QTemporaryDir> m_staging;
+    bool m_stopped = false;
+    QString m_writeError;
 };
 
 } // namespace
@@ -218,17 +334,15 @@ void CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &director
         setActiveModel(encoder.modelFile);
         log(QStringLiteral("Downloading encoder for %1").arg(encoder.modelFile));
         const QString modelFile = encoder.modelFile;
-        downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName)
-            .then(this, [this, index, directory, done, modelFile](QFuture<void> result) {
-                try {
-                    result.waitForFinished();
-                    log(QStringLiteral("Installed encoder for %1").arg(modelFile));
-                } catch (...) {
-                    log(QStringLiteral("Encoder download failed for %1: %2")
-                            .arg(modelFile, describeException(std::current_exception())));
-                }
-                fetchFrom(index + 1, directory, done);
-            });
+        Futures::whenFinished(downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName), this,
+                              [this, index, directory, done, modelFile](QFuture<void> result) {
+                                  if (const auto error = Futures::failureOf(result))
+                                      log(QStringLiteral("Encoder download failed for %1: %2")
+                                              .arg(modelFile, describeException(error)));
+                                  else
+                                      log(QStringLiteral("Installed encoder for %1").arg(modelFile));
+                                  fetchFrom(index + 1, directory, done);
+                              });
         return;
     }
     setIsDownloading(false);
@@ -239,101 +353,7 @@ void CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &director
 QFuture<void> CoreMLEncoderDownloader::downloadAndInstall(const QUrl &url, const QString &directory,
                                                           const QString &encoderName)
 {
-    auto job = std::make_shared<Installation>();
-    job->promise.start();
-    QFuture<void> future = job->promise.future();
-    job->directory = directory;
-    job->encoderName = encoderName;
-    job->zipPath = QDir(directory).filePath(encoderName + QStringLiteral(".zip"));
-
-    QFile::remove(job->zipPath);
-    job->zip.setFileName(job->zipPath);
-    if (!job->zip.open(QIODevice::WriteOnly)) {
-        job->fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(job->zip.errorString())));
-        return future;
-    }
-
-    QNetworkRequest request(url);
-    request.setTransferTimeout(kTransferTimeoutMs);
-    QNetworkReply *reply = m_network.get(request);
-    reply->setReadBufferSize(kReplyBuffer);
-    connect(reply, &QNetworkReply::metaDataChanged, this, [job, reply] {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 200 || (status >= 300 && status < 400 && !reply->isFinished()))
-            return;
-        job->rejected = true;
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-    });
-    connect(reply, &QIODevice::readyRead, this, [job, reply] {
-        const QByteArray data = reply->readAll();
-        if (job->rejected || !job->writeError.isEmpty())
-            return;
-        if (job->zip.write(data) != data.size()) {
-            job->writeError = job->zip.errorString();
-            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-        }
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, job, reply] {
-        reply->deleteLater();
-        if (!job->rejected && reply->error() == QNetworkReply::NoError && reply->bytesAvailable() > 0)
-            job->zip.write(reply->readAll());
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (job->rejected || (reply->error() == QNetworkReply::NoError && status.toInt() != 200))
-            return job->fail(CoreMLEncoderError::httpError());
-        if (reply->error() != QNetworkReply::NoError && job->writeError.isEmpty())
-            return job->fail(TransferError(reply->error(), reply->errorString()));
-        if (!job->zip.flush() || !job->writeError.isEmpty())
-            return job->fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1")
-                                                .arg(job->writeError.isEmpty() ? job->zip.errorString() : job->writeError)));
-        job->zip.close();
-
-        // Look before unpacking: a hostile entry could write anywhere.
-        runProcess(kUnzip, {QStringLiteral("-Zs"), job->zipPath}, this)
-            .then(this, [this, job](QFuture<ProcessResult> listing) {
-                try {
-                    const ProcessResult result = listing.result();
-                    const auto entries = parseListing(result.output);
-                    if (result.exitCode != 0 || !entries || entries->isEmpty())
-                        return job->fail(CoreMLEncoderError::unzipFailed());
-                    for (const ArchiveEntry &entry : *entries) {
-                        if (!isSafeEntry(entry, job->encoderName)) {
-                            log(QStringLiteral("Refusing %1: entry \"%2\" is not a file or directory inside %3/")
-                                    .arg(QFileInfo(job->zipPath).fileName(), entry.name, job->encoderName));
-                            return job->fail(CoreMLEncoderError::unzipFailed());
-                        }
-                    }
-                } catch (...) {
-                    return job->fail(std::current_exception());
-                }
-                job->staging = std::make_unique<QTemporaryDir>(
-                    QDir(job->directory).filePath(QStringLiteral(".") + job->encoderName + QStringLiteral("-XXXXXX")));
-                if (!job->staging->isValid())
-                    return job->fail(DescribedError(QStringLiteral("Could not create a staging directory: %1")
-                                                        .arg(job->staging->errorString())));
-                runProcess(kUnzip, {QStringLiteral("-oq"), job->zipPath, QStringLiteral("-d"), job->staging->path()}, this)
-                    .then(this, [job](QFuture<ProcessResult> extraction) {
-                        int exitCode = -1;
-                        try {
-                            exitCode = extraction.result().exitCode;
-                        } catch (...) {
-                            return job->fail(std::current_exception());
-                        }
-                        QFile::remove(job->zipPath);
-                        const QString staged = QDir(job->staging->path()).filePath(job->encoderName);
-                        const QFileInfo stagedInfo(staged);
-                        if (exitCode != 0 || !stagedInfo.isDir() || stagedInfo.isSymLink() || containsSymlink(staged))
-                            return job->fail(CoreMLEncoderError::unzipFailed());
-                        // appears whole under its final name, or not at all
-                        const QString target = QDir(job->directory).filePath(job->encoderName);
-                        if (!QDir().rename(staged, target))
-                            return job->fail(DescribedError(
-                                QStringLiteral("Could not move the encoder into %1.").arg(job->directory)));
-                        job->staging.reset();
-                        job->promise.finish();
-                    });
-            });
-    });
-    return future;
+    return std::make_shared<Installation>(this, directory, encoderName)->start(m_network, url);
 }
 
 void CoreMLEncoderDownloader::setIsDownloading(bool value)

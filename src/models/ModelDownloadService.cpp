@@ -4,6 +4,7 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 #include "support/ByteCountFormat.h"
+#include "support/FutureWatch.h"
 #include "support/Log.h"
 
 #include <QDir>
@@ -483,14 +484,15 @@ void ModelDownloadService::waitAndRetry(const std::exception_ptr &error)
         m_manager->setIsDownloading(true);
     }
     debugLog(QStringLiteral("waiting %1s before retry %2").arg(wait).arg(m_consecutiveFailures + 2));
-    m_sleeper(std::chrono::seconds(wait))
-        .then(this,
-              [this] {
-                  ++m_consecutiveFailures;
-                  prepareAttemptState();
-                  startAttempt();
-              })
-        .onCanceled(this, [this] { endWithError(std::make_exception_ptr(TransferError::cancelled())); });
+    Futures::whenFinished(m_sleeper(std::chrono::seconds(wait)), this, [this](QFuture<void> slept) {
+        if (slept.isCanceled()) {
+            endWithError(std::make_exception_ptr(TransferError::cancelled()));
+            return;
+        }
+        ++m_consecutiveFailures;
+        prepareAttemptState();
+        startAttempt();
+    });
 }
 
 void ModelDownloadService::complete()
