@@ -2,6 +2,8 @@
 #include "models/CoreMLEncoderError.h"
 
 #include "platform/fake/FakePlatform.h"
+#include "support/FutureWait.h"
+#include "support/FutureWatch.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 
@@ -158,16 +160,12 @@ QString tst_CoreMLEncoderDownloader::modelsDirectory() const
 
 QString tst_CoreMLEncoderDownloader::finish(QFuture<void> future)
 {
-    if (!QTest::qWaitFor([&] { return future.isFinished(); }, 30'000))
+    if (!waitForFuture(future, 30'000))
         return QStringLiteral("<still running>");
-    try {
-        future.waitForFinished();
-    } catch (const CoreMLEncoderError &e) {
-        return QStringLiteral("%1 %2 %3").arg(CoreMLEncoderError::domain()).arg(e.code()).arg(e.description());
-    } catch (...) {
-        return describeException(std::current_exception());
-    }
-    return {};
+    if (const auto error = failureOf<CoreMLEncoderError>(future))
+        return QStringLiteral("%1 %2 %3").arg(CoreMLEncoderError::domain()).arg(error->code()).arg(error->description());
+    const auto other = Futures::failureOf(future);
+    return other ? describeException(other) : QString();
 }
 
 void tst_CoreMLEncoderDownloader::namesFollowTheModelFiles()

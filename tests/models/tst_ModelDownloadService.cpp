@@ -3,6 +3,8 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 
+#include "support/FutureWait.h"
+#include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/LogCapture.h"
 #include "platform/fake/FakePlatform.h"
@@ -83,16 +85,12 @@ struct Download {
     // Runs a download to its end; the error's description, or empty.
     static QString finish(QFuture<void> future)
     {
-        if (!QTest::qWaitFor([&] { return future.isFinished(); }, 60'000))
+        if (!waitForFuture(future, 60'000))
             return QStringLiteral("<still running>");
         // anything queued before the end must not change the outcome
         QTest::qWait(20);
-        try {
-            future.waitForFinished();
-        } catch (...) {
-            return describeException(std::current_exception());
-        }
-        return {};
+        const auto error = Futures::failureOf(future);
+        return error ? describeException(error) : QString();
     }
     QString run() { return finish(service.download(model, &manager)); }
 
@@ -289,12 +287,9 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     QFuture<void> future = d.service.download(d.model, &d.manager);
     const QString description = Download::finish(future);
     if (refused) {
-        try {
-            future.waitForFinished();
-            QFAIL("no error");
-        } catch (const TransferError &e) {
-            QCOMPARE(e.code(), QNetworkReply::ConnectionRefusedError);
-        }
+        const auto transferError = failureOf<TransferError>(future);
+        QVERIFY(transferError);
+        QCOMPARE(transferError->code(), QNetworkReply::ConnectionRefusedError);
     } else {
         QCOMPARE(description, error);
         QCOMPARE(d.server.requestCount(), 10);
@@ -376,13 +371,9 @@ void tst_ModelDownloadService::oneDownloadPerModelAtATime()
     QCOMPARE(Download::finish(d.service.download(d.model, &d.manager)),
              QStringLiteral("A download is already in progress."));
     ModelDownloadService other;
-    QFuture<void> second = other.download(d.model, &d.manager);
-    try {
-        second.waitForFinished();
-        QFAIL("a second writer was let in");
-    } catch (const ModelDownloadError &e) {
-        QCOMPARE(e.kind(), ModelDownloadError::Kind::alreadyDownloading);
-    }
+    const auto refused = failureOf<ModelDownloadError>(other.download(d.model, &d.manager));
+    QVERIFY2(refused, "a second writer was let in");
+    QCOMPARE(refused->kind(), ModelDownloadError::Kind::alreadyDownloading);
     QVERIFY(d.manager.isDownloading());
 
     QCOMPARE(Download::finish(first), QString());
