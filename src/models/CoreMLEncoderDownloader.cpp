@@ -145,7 +145,11 @@ public:
     QFuture<void> start(QNetworkAccessManager &network, const QUrl &url)
     {
         QFuture<void> future = m_promise.future();
+        // leftovers of a run that was killed half-way
         QFile::remove(m_zipPath);
+        const QDir dir(m_directory);
+        for (const QString &stale : dir.entryList({stagingPrefix() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden))
+            QDir(dir.filePath(stale)).removeRecursively();
         m_zip.setFileName(m_zipPath);
         if (!m_zip.open(QIODevice::WriteOnly)) {
             fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(m_zip.errorString())));
@@ -167,6 +171,8 @@ public:
     }
 
 private:
+    QString stagingPrefix() const { return QStringLiteral(".") + m_encoderName + QStringLiteral("-staging-"); }
+
     void save(QNetworkReply *reply)
     {
         const QByteArray data = reply->readAll();
@@ -215,8 +221,7 @@ private:
                 return fail(CoreMLEncoderError::unzipFailed());
             }
         }
-        m_staging = std::make_unique<QTemporaryDir>(
-            QDir(m_directory).filePath(QStringLiteral(".") + m_encoderName + QStringLiteral("-XXXXXX")));
+        m_staging = std::make_unique<QTemporaryDir>(QDir(m_directory).filePath(stagingPrefix() + QStringLiteral("XXXXXX")));
         if (!m_staging->isValid())
             return fail(DescribedError(
                 QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString())));

@@ -187,6 +187,8 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
     const QDir dir(modelsDirectory());
     touch(dir.filePath(QStringLiteral("ggml-base.bin")));
     touch(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")));
+    // what a run killed while unpacking leaves behind
+    QVERIFY(dir.mkpath(QStringLiteral(".ggml-base-encoder.mlmodelc-staging-Ab12Cd/ggml-base-encoder.mlmodelc")));
     m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(goodEncoder().archive()));
     CoreMLEncoderDownloader downloader({
         {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
