@@ -3,7 +3,7 @@
 // and the peak resident memory while streaming (goal: under 64 MB, the same for
 // a small and a large file).
 //
-//     bench_download [bytes, default 1000000000] [runs, default 3]
+//     bench_download [bytes, default 1000000000] [runs, default 5]
 #include "models/ModelDescriptor.h"
 #include "models/ModelDownloadService.h"
 #include "models/ModelManager.h"
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
     // one log line per 50 MiB is noise here
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const qint64 size = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1'000'000'000;
-    const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
+    const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 5;
 
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;

@@ -1,10 +1,12 @@
 #include "LoopbackHttpServer.h"
 
+#include <QtEndian>
 #include <QtGlobal>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -309,16 +311,20 @@ void LoopbackHttpServer::clearRequests()
 
 QByteArray LoopbackHttpServer::seededBytes(quint64 seed, qint64 offset, qint64 length)
 {
+    // Byte i is byte (i % 8) of the little-endian word wordAt(i / 8).
+    const auto wordAt = [seed](qint64 index) {
+        return qToLittleEndian(splitmix64(seed * 0xD1B54A32D192ED03ULL + quint64(index)));
+    };
     QByteArray bytes(length, Qt::Uninitialized);
     char *out = bytes.data();
     qint64 position = offset;
     const qint64 end = offset + length;
     while (position < end) {
-        const quint64 word = splitmix64(seed * 0xD1B54A32D192ED03ULL + quint64(position / 8));
+        const quint64 word = wordAt(position / 8);
         const int first = int(position % 8);
         const int count = int(qMin<qint64>(8 - first, end - position));
-        for (int i = 0; i < count; ++i)
-            *out++ = char((word >> (8 * (first + i))) & 0xFF);
+        std::memcpy(out, reinterpret_cast<const char *>(&word) + first, size_t(count));
+        out += count;
         position += count;
     }
     return bytes;
