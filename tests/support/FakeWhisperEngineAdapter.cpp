@@ -19,6 +19,7 @@ QFuture<std::optional<QString>> FakeWhisperEngineAdapter::ingest(const AudioSamp
 {
     m_script->journal.append(QStringLiteral("ingest %1").arg(frames.size()));
     m_script->samplesIngested += frames.size();
+    m_script->lastIngested = frames;
     if (m_script->ingestError)
         return QtFuture::makeExceptionalFuture<std::optional<QString>>(*m_script->ingestError);
     std::optional<QString> result;

@@ -26,6 +26,7 @@ public:
         bool holdFinalize = false;
         QList<std::shared_ptr<QPromise<QString>>> heldFinalizes;
         qsizetype samplesIngested = 0;
+        AudioSamples lastIngested;
     };
 
     explicit FakeWhisperEngineAdapter(std::shared_ptr<Script> script);
