@@ -1,7 +1,9 @@
 #include "HybridRealtimeTranscriptionService.h"
 
 #include "models/ModelManager.h"
+#include "pipeline/CloudflareTranscriptionService.h"
 #include "pipeline/HybridTranscriptionError.h"
+#include "pipeline/WhisperCppEngineAdapter.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
@@ -64,7 +66,20 @@ SpeechRecognition &speechRecognition()
 {
     return Platform::instance().speechRecognition();
 }
+
+std::unique_ptr<WhisperEngineAdapter> makeWhisperEngine()
+{
+    logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
+    return std::make_unique<WhisperCppEngineAdapter>();
+}
 } // namespace
+
+HybridRealtimeTranscriptionService::HybridRealtimeTranscriptionService(ModelManager &modelManager, QObject *parent)
+    : HybridRealtimeTranscriptionService(modelManager, makeWhisperEngine(),
+                                         std::make_unique<CloudflareTranscriptionService>(), MonotonicClock::system(),
+                                         parent)
+{
+}
 
 HybridRealtimeTranscriptionService::HybridRealtimeTranscriptionService(
     ModelManager &modelManager, std::unique_ptr<WhisperEngineAdapter> engine,

@@ -2,12 +2,14 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/SynthesizedSpeech.h"
 
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "pipeline/HybridRealtimeTranscriptionService.h"
 #include "pipeline/HybridTranscriptionError.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/linux/PocketsphinxSpeechRecognition.h"
 #include "support/FutureWatch.h"
 
 #include <QtTest>
@@ -64,6 +66,15 @@ QString text(int characters, QChar fill = u'a')
     return QString(characters, fill);
 }
 
+// The fakes, except that speech is recognised for real.
+class PlatformWithPocketsphinx : public FakePlatform {
+public:
+    SpeechRecognition &speechRecognition() override { return m_recognition; }
+
+private:
+    PocketsphinxSpeechRecognition m_recognition;
+};
+
 void pump()
 {
     for (int i = 0; i < 10; ++i)
@@ -96,6 +107,7 @@ private slots:
     void whisperModeGivesWhisperTextAndNeverALanguageName();
     void cloudModeStopUsesTheCloudText();
     void sampleHistoryKeepsTheNewestTenMillion();
+    void recognisesRealSpeechLive();
 
 private:
     void makeHybrid();
@@ -677,6 +689,32 @@ void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMilli
     m_engine->finalizeResults = { QStringLiteral("again") };
     stop();
     QTRY_COMPARE(m_engine->lastIngested.size(), 100);
+}
+
+void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive()
+{
+    Platform::install(std::make_unique<PlatformWithPocketsphinx>());
+    ModelManager manager;
+    HybridRealtimeTranscriptionService hybrid(manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine),
+                                              std::make_unique<FakeCloudService>(m_cloud), MonotonicClock::system());
+    QStringList partials;
+    hybrid.setOnPartialText([&](const QString &t) { partials.append(t); });
+    hybrid.setPreferredASRModel(ASRModelPreference::appleSpeechFast);
+    QFuture<void> started = hybrid.start(LanguageOption::english);
+    QVERIFY(waitForFuture(started));
+    QVERIFY(!Futures::failureOf(started));
+
+    const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("we are going to the park"));
+    QVERIFY(!speech.isEmpty());
+    for (const auto &batch : SynthesizedSpeech::batches(speech))
+        hybrid.appendAudioFrames(batch);
+    QTRY_VERIFY_WITH_TIMEOUT(hybrid.latestPartialText().contains(QStringLiteral("going"))
+                                 || hybrid.latestPartialText().contains(QStringLiteral("park")),
+                             20000);
+    QVERIFY(!partials.isEmpty());
+    QFuture<QString> stopped = hybrid.stopAndFinalize();
+    QVERIFY(waitForFuture(stopped));
+    QCOMPARE(stopped.result(), hybrid.latestPartialText());
 }
 
 QTEST_GUILESS_MAIN(tst_HybridRealtimeTranscriptionService)

@@ -2,10 +2,12 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/WhisperModelWriter.h"
 
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "pipeline/TranscriptionServiceError.h"
+#include "pipeline/WhisperCppEngineAdapter.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "support/FutureWatch.h"
@@ -44,6 +46,7 @@ private slots:
     void finalTextFallsBackToTheLastHypothesis_data();
     void finalTextFallsBackToTheLastHypothesis();
     void finalizeIsCutOffAfterThirtySeconds();
+    void runsOnTheRealEngine();
 
 private:
     std::unique_ptr<WhisperOfflineTranscriptionService> makeService();
@@ -239,6 +242,31 @@ void tst_WhisperOfflineTranscriptionService::finalizeIsCutOffAfterThirtySeconds(
     finishHeld(m_engine->heldFinalizes.first(), QStringLiteral("late words"));
     QTest::qWait(20);
     QCOMPARE(stopped.result(), QStringLiteral("what was heard live"));
+}
+
+void tst_WhisperOfflineTranscriptionService::runsOnTheRealEngine()
+{
+    QDir().mkpath(m_manager->modelsDirectory());
+    const QString path = QDir(m_manager->modelsDirectory()).filePath(ModelDescriptor::whisperBase().id);
+    QCOMPARE(WhisperModelWriter::writeTinyModel(path), QString());
+    WhisperOfflineTranscriptionService service(*m_manager, std::make_unique<WhisperCppEngineAdapter>(m_clock),
+                                               m_clock);
+    service.setPreferredASRModel(ASRModelPreference::whisperBase);
+
+    // Two sessions on the one engine: each start loads the model afresh.
+    for (int session = 0; session < 2; ++session) {
+        QFuture<void> started = service.start(LanguageOption::english);
+        QVERIFY(waitForFuture(started, 30000));
+        QVERIFY(!Futures::failureOf(started));
+        AudioSamples tone(32000);
+        for (qsizetype i = 0; i < tone.size(); ++i)
+            tone[i] = 0.3f * float(std::sin(double(i) * 0.05));
+        QVERIFY(waitForFuture(service.appendAudioFrames(tone), 30000));
+        QFuture<QString> stopped = service.stopAndFinalize();
+        QVERIFY(waitForFuture(stopped, 30000));
+        QVERIFY(!stopped.result().startsWith(u'['));
+    }
+    QCOMPARE(service.activeASRModelName(), ModelDescriptor::whisperBase().name);
 }
 
 QTEST_GUILESS_MAIN(tst_WhisperOfflineTranscriptionService)

@@ -141,7 +141,7 @@ void tst_PocketsphinxSpeechRecognition::sentencesAreHeard_data()
 {
     QTest::addColumn<QString>("sentence");
     QTest::newRow("greeting") << QStringLiteral("hello world");
-    QTest::newRow("request") << QStringLiteral("please open the door");
+    QTest::newRow("plan") << QStringLiteral("we are going to the park");
     QTest::newRow("statement") << QStringLiteral("she read the book in one afternoon");
     QTest::newRow("question") << QStringLiteral("can you send me the report before friday");
 }
