@@ -120,7 +120,8 @@ const ModelDescriptor &ModelDescriptor::kokoroTTS()
 {
     static const ModelDescriptor descriptor = entry(
         QStringLiteral("kokoro-v1_0.safetensors"), ModelTask::textToSpeech, QStringLiteral("Kokoro TTS (82M)"),
-        modelFileURL(QStringLiteral("hexgrad/Kokoro-82M-v1.0"), QStringLiteral("kokoro-v1_0.safetensors")),
+        // the v1.0 weights are published in the model's main repository
+        modelFileURL(QStringLiteral("hexgrad/Kokoro-82M"), QStringLiteral("kokoro-v1_0.safetensors")),
         330000000, QStringLiteral("Apache-2.0"), modelLicenseURL(QStringLiteral("hexgrad/Kokoro-82M")));
     return descriptor;
 }
