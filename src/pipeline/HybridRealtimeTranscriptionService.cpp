@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QPromise>
 
 #include <cmath>
 
@@ -45,21 +44,6 @@ MonotonicClock::Duration restartBackoff(int attempt)
 qsizetype characters(const QString &text)
 {
     return TextUtils::graphemeCount(text);
-}
-
-template <typename T>
-std::shared_ptr<QPromise<T>> startedPromise()
-{
-    auto promise = std::make_shared<QPromise<T>>();
-    promise->start();
-    return promise;
-}
-
-template <typename T>
-void fail(const std::shared_ptr<QPromise<T>> &promise, const std::exception_ptr &error)
-{
-    promise->setException(error);
-    promise->finish();
 }
 
 SpeechRecognition &speechRecognition()
@@ -133,7 +117,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     m_sessionFramesStart = 0;
     m_currentLanguage = language;
 
-    auto promise = startedPromise<void>();
+    auto promise = Futures::startedPromise<void>();
     const ASRModelPreference preference = m_preferredASRModel;
     switch (preference) {
     case ASRModelPreference::parallelFast:
@@ -141,7 +125,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     case ASRModelPreference::appleSpeechFast:
         Futures::whenFinished(startAppleSpeech(dictation), this, [this, promise, preference](QFuture<void> started) {
             if (const std::exception_ptr error = Futures::failureOf(started))
-                return fail(promise, error);
+                return Futures::finishWithFailure(promise, error);
             if (preference == ASRModelPreference::parallelFast) {
                 m_activeASRModelName = QStringLiteral("Apple Speech (Live) + Whisper Base");
                 m_activeMode = ASRModelPreference::parallelFast;
@@ -171,7 +155,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
                                       if (const std::exception_ptr error = Futures::failureOf(started)) {
                                           m_whisperTurnHeldByDictation = false;
                                           releaseWhisperTurn();
-                                          return fail(promise, error);
+                                          return Futures::finishWithFailure(promise, error);
                                       }
                                       m_activeMode = preference;
                                       m_activeASRModelName = m_whisperService->activeASRModelName();
@@ -184,7 +168,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     case ASRModelPreference::cloudflareWhisper:
         Futures::whenFinished(m_cloudflareService->start(language), this, [this, promise, dictation](QFuture<void> started) {
             if (const std::exception_ptr error = Futures::failureOf(started))
-                return fail(promise, error);
+                return Futures::finishWithFailure(promise, error);
             m_activeMode = ASRModelPreference::cloudflareWhisper;
             m_activeASRModelName = m_cloudflareService->activeASRModelName();
             // Live text is a bonus here: without it the cloud still transcribes.
@@ -197,7 +181,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
 
 QFuture<void> HybridRealtimeTranscriptionService::startAppleSpeech(quint64 dictation)
 {
-    auto promise = startedPromise<void>();
+    auto promise = Futures::startedPromise<void>();
     Futures::whenFinished(
         speechRecognition().requestAuthorization(), this,
         [this, promise, dictation](QFuture<SpeechAuthorizationStatus> authorization) {
@@ -206,10 +190,12 @@ QFuture<void> HybridRealtimeTranscriptionService::startAppleSpeech(quint64 dicta
                 return;
             }
             if (Futures::failureOf(authorization) || authorization.result() != SpeechAuthorizationStatus::authorized)
-                return fail(promise, std::make_exception_ptr(HybridTranscriptionError::speechAuthorizationDenied()));
+                return Futures::finishWithFailure(
+                    promise, std::make_exception_ptr(HybridTranscriptionError::speechAuthorizationDenied()));
             auto recognizer = speechRecognition().recognizer(LanguageOptions::localeIdentifier(m_currentLanguage));
             if (!recognizer || !recognizer->isAvailable())
-                return fail(promise, std::make_exception_ptr(HybridTranscriptionError::speechRecognizerUnavailable()));
+                return Futures::finishWithFailure(
+                    promise, std::make_exception_ptr(HybridTranscriptionError::speechRecognizerUnavailable()));
 
             m_speechRecognizer = std::move(recognizer);
             m_recognitionRequest = std::make_shared<RecognitionRequest>();
@@ -442,7 +428,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
     if (m_recognitionRequest)
         m_recognitionRequest->endAudio();
 
-    auto promise = startedPromise<QString>();
+    auto promise = Futures::startedPromise<QString>();
     waitForRecognizer(m_clock.now(), [this, promise, pre, latest] {
         const QString post = combinedLiveText(m_currentSegmentBestPartial);
         if (m_recognitionTask)
@@ -491,7 +477,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
             Futures::whenFinished(m_cloudflareService->stopAndFinalize(), this,
                                   [promise, answer, best](QFuture<QString> stopped) {
                                       if (const std::exception_ptr error = Futures::failureOf(stopped))
-                                          return fail(promise, error);
+                                          return Futures::finishWithFailure(promise, error);
                                       const QString text = stopped.result();
                                       answer(text.isEmpty() ? best : text);
                                   });
@@ -576,50 +562,59 @@ void HybridRealtimeTranscriptionService::runWhisperRefinement(AudioSamples frame
                              .arg(double(frames.size()) / kSampleRate, 0, 'f', 1));
         runWhisperPass(ASRModelPreference::whisperBase, frames, language,
                        [this, frames, language, largeModelEnabled](std::exception_ptr error, const QString &base) {
-            if (error) {
-                logLine(kHybrid, QStringLiteral("Whisper refinement failed: %1").arg(describeException(error)));
-                report(m_onBaseModelFailed);
-                if (largeModelEnabled)
-                    report(m_onLargeModelFailed);
-                releaseWhisperTurn();
-                return;
-            }
-            if (!base.isEmpty()) {
-                logLine(kHybrid, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(base)));
-                report(m_onRefinedText, base);
-            } else {
-                logLine(kHybrid, "Whisper Base returned no text");
-                report(m_onBaseModelFailed);
-            }
-            if (!largeModelEnabled) {
-                releaseWhisperTurn();
-                return;
-            }
-            if (!isCoreMLEncoderInstalled()) {
-                logLine(kHybrid, "Skipping Whisper Large — Core ML encoder not yet installed (would take 3+ min on "
-                                 "CPU). Will run once encoder downloads.");
-                report(m_onLargeModelFailed);
-                releaseWhisperTurn();
-                return;
-            }
-            logLine(kHybrid, QStringLiteral("Running Whisper Large v3 on %1 frames").arg(frames.size()));
-            runWhisperPass(ASRModelPreference::whisperLargeV3, frames, language,
-                           [this](std::exception_ptr error, const QString &large) {
-                if (error) {
-                    logLine(kHybrid, QStringLiteral("Whisper Large failed: %1, falling back to Base result")
-                                         .arg(describeException(error)));
-                    report(m_onLargeModelFailed);
-                } else if (!large.isEmpty()) {
-                    logLine(kHybrid, QStringLiteral("Whisper Large refined: %1 chars").arg(characters(large)));
-                    report(m_onLargeModelText, large);
-                } else {
-                    logLine(kHybrid, "Whisper Large returned empty, falling back");
-                    report(m_onLargeModelFailed);
-                }
-                releaseWhisperTurn();
-            });
-        });
+                           reportBaseStage(error, base, largeModelEnabled);
+                           if (error || !largeModelEnabled)
+                               releaseWhisperTurn();
+                           else
+                               runLargeStage(frames, language);
+                       });
     });
+}
+
+void HybridRealtimeTranscriptionService::reportBaseStage(const std::exception_ptr &error, const QString &text,
+                                                         bool largeModelEnabled)
+{
+    if (error) {
+        // The Large pass is not run after a failed Base pass, but its stage
+        // still gets its one report.
+        logLine(kHybrid, QStringLiteral("Whisper refinement failed: %1").arg(describeException(error)));
+        report(m_onBaseModelFailed);
+        if (largeModelEnabled)
+            report(m_onLargeModelFailed);
+    } else if (!text.isEmpty()) {
+        logLine(kHybrid, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(text)));
+        report(m_onRefinedText, text);
+    } else {
+        logLine(kHybrid, "Whisper Base returned no text");
+        report(m_onBaseModelFailed);
+    }
+}
+
+void HybridRealtimeTranscriptionService::runLargeStage(const AudioSamples &frames, LanguageOption language)
+{
+    if (!isCoreMLEncoderInstalled()) {
+        logLine(kHybrid, "Skipping Whisper Large — Core ML encoder not yet installed (would take 3+ min on "
+                         "CPU). Will run once encoder downloads.");
+        report(m_onLargeModelFailed);
+        releaseWhisperTurn();
+        return;
+    }
+    logLine(kHybrid, QStringLiteral("Running Whisper Large v3 on %1 frames").arg(frames.size()));
+    runWhisperPass(ASRModelPreference::whisperLargeV3, frames, language,
+                   [this](std::exception_ptr error, const QString &large) {
+                       if (error) {
+                           logLine(kHybrid, QStringLiteral("Whisper Large failed: %1, falling back to Base result")
+                                                .arg(describeException(error)));
+                           report(m_onLargeModelFailed);
+                       } else if (!large.isEmpty()) {
+                           logLine(kHybrid, QStringLiteral("Whisper Large refined: %1 chars").arg(characters(large)));
+                           report(m_onLargeModelText, large);
+                       } else {
+                           logLine(kHybrid, "Whisper Large returned empty, falling back");
+                           report(m_onLargeModelFailed);
+                       }
+                       releaseWhisperTurn();
+                   });
 }
 
 void HybridRealtimeTranscriptionService::runWhisperPass(ASRModelPreference model, const AudioSamples &frames,

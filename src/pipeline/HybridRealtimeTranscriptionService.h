@@ -91,6 +91,8 @@ private:
     void takeWhisperTurn(std::function<void()> job);
     void releaseWhisperTurn();
     void runWhisperRefinement(AudioSamples frames, LanguageOption language, bool largeModelEnabled);
+    void reportBaseStage(const std::exception_ptr &error, const QString &text, bool largeModelEnabled);
+    void runLargeStage(const AudioSamples &frames, LanguageOption language);
     void runWhisperPass(ASRModelPreference model, const AudioSamples &frames, LanguageOption language,
                         std::function<void(std::exception_ptr, QString)> done);
     void report(const TextHandler &handler, const QString &text);

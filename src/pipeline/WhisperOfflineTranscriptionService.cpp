@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPromise>
 
 namespace {
 constexpr char kTag[] = "DEBUG-85dc62";
@@ -80,7 +79,7 @@ QFuture<void> WhisperOfflineTranscriptionService::start(LanguageOption language)
 
 QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioSamples &frames)
 {
-    auto promise = startedPromise<void>();
+    auto promise = Futures::startedPromise<void>();
     Futures::whenFinished(m_engine->ingest(frames, m_language), this,
                           [this, promise](QFuture<std::optional<QString>> ingest) {
                               if (const std::exception_ptr error = Futures::failureOf(ingest)) {
@@ -101,7 +100,7 @@ QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioS
 
 QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
 {
-    auto promise = startedPromise<QString>();
+    auto promise = Futures::startedPromise<QString>();
     // Whichever ends first answers; the other finds the promise finished.
     auto answer = [this, promise] {
         if (promise->future().isFinished())

@@ -3,8 +3,10 @@
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QObject>
+#include <QPromise>
 
 #include <exception>
+#include <memory>
 
 namespace Futures {
 
@@ -32,6 +34,22 @@ std::exception_ptr failureOf(QFuture<T> future)
         return std::current_exception();
     }
     return nullptr;
+}
+
+// A promise already started, shared by the continuations that settle it.
+template <typename T>
+std::shared_ptr<QPromise<T>> startedPromise()
+{
+    auto promise = std::make_shared<QPromise<T>>();
+    promise->start();
+    return promise;
+}
+
+template <typename T>
+void finishWithFailure(const std::shared_ptr<QPromise<T>> &promise, const std::exception_ptr &error)
+{
+    promise->setException(error);
+    promise->finish();
 }
 
 } // namespace Futures

@@ -2,6 +2,7 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/TestError.h"
 #include "support/SynthesizedSpeech.h"
 
 #include "models/ModelDescriptor.h"
@@ -17,14 +18,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-class SampleCloudError : public DescribedErrorOf<SampleCloudError> {
-public:
-    SampleCloudError()
-        : DescribedErrorOf(QStringLiteral("cloud refused"))
-    {
-    }
-};
-
 // Stands in for the cloud service: keeps what it is fed, answers as told.
 class FakeCloudService : public RealtimeTranscriptionService {
 public:
@@ -52,7 +45,7 @@ public:
     QFuture<QString> stopAndFinalize() override
     {
         if (m_script->failStop)
-            return QtFuture::makeExceptionalFuture<QString>(SampleCloudError());
+            return QtFuture::makeExceptionalFuture<QString>(TestError(QStringLiteral("cloud refused")));
         return QtFuture::makeReadyFuture(m_script->finalText);
     }
     QString activeASRModelName() const override { return QStringLiteral("Cloud test model"); }

@@ -2,6 +2,7 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/TestError.h"
 #include "support/WhisperModelWriter.h"
 
 #include "models/ModelDescriptor.h"
@@ -17,14 +18,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-class SampleEngineError : public DescribedErrorOf<SampleEngineError> {
-public:
-    explicit SampleEngineError(const QString &text)
-        : DescribedErrorOf(text)
-    {
-    }
-};
-
 void placeModel(ModelManager &manager, const ModelDescriptor &model)
 {
     QDir().mkpath(manager.modelsDirectory());
@@ -141,7 +134,7 @@ void tst_WhisperOfflineTranscriptionService::noModelAtAllFailsWithoutTouchingThe
 void tst_WhisperOfflineTranscriptionService::engineLoadFailurePropagates()
 {
     placeModel(*m_manager, ModelDescriptor::whisperBase());
-    m_engine->loadError = std::make_shared<SampleEngineError>(QStringLiteral("cannot load"));
+    m_engine->loadError = std::make_shared<TestError>(QStringLiteral("cannot load"));
     auto service = makeService();
     QFuture<void> started = service->start(LanguageOption::english);
     QVERIFY(waitForFuture(started));
@@ -161,7 +154,7 @@ void tst_WhisperOfflineTranscriptionService::liveHypothesesAndErrorsBecomePartia
     QVERIFY(waitForFuture(service->appendAudioFrames(AudioSamples(1024, 0.1f))));
     QCOMPARE(partials, QStringList { QStringLiteral("hello there") });
 
-    m_engine->ingestError = std::make_shared<SampleEngineError>(QStringLiteral("decode broke"));
+    m_engine->ingestError = std::make_shared<TestError>(QStringLiteral("decode broke"));
     QFuture<void> failedAppend = service->appendAudioFrames(AudioSamples(1024, 0.1f));
     QVERIFY(waitForFuture(failedAppend));
     QVERIFY(!Futures::failureOf(failedAppend));
@@ -196,7 +189,7 @@ void tst_WhisperOfflineTranscriptionService::finalTextFallsBackToTheLastHypothes
     m_engine->ingestResults = { hypothesis };
     QVERIFY(waitForFuture(service->appendAudioFrames(AudioSamples(1024, 0.1f))));
     if (engineFinal == QLatin1String("!"))
-        m_engine->finalizeError = std::make_shared<SampleEngineError>(QStringLiteral("final decode broke"));
+        m_engine->finalizeError = std::make_shared<TestError>(QStringLiteral("final decode broke"));
     else
         m_engine->finalizeResults = { engineFinal };
 

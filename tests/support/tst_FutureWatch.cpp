@@ -1,17 +1,8 @@
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
+#include "support/TestError.h"
 
 #include <QtTest>
-
-namespace {
-class SampleError : public DescribedErrorOf<SampleError> {
-public:
-    SampleError()
-        : DescribedErrorOf(QStringLiteral("Sample failure."))
-    {
-    }
-};
-} // namespace
 
 class tst_FutureWatch : public QObject {
     Q_OBJECT
@@ -32,7 +23,7 @@ void tst_FutureWatch::handlerRunsLaterWithTheOutcome()
         seen.append(describeException(Futures::failureOf(f)));
     });
     QVERIFY(seen.isEmpty()); // never inside the call, even for a ready future
-    failing.setException(SampleError());
+    failing.setException(TestError(QStringLiteral("Sample failure.")));
     failing.finish();
     QTRY_COMPARE(seen, (QList<QString> { QStringLiteral("done"), QStringLiteral("Sample failure.") }));
     QVERIFY(!Futures::failureOf(QtFuture::makeReadyFuture(1)));
