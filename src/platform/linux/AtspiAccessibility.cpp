@@ -3,6 +3,7 @@
 #include "support/Log.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 // glib names a struct member "signals", which Qt defines as a keyword
 #pragma push_macro("signals")
@@ -31,6 +33,11 @@ struct Ref {
     Ref(const Ref &) = delete;
     Ref &operator=(const Ref &) = delete;
     Ref(Ref &&other) noexcept : ptr(std::exchange(other.ptr, nullptr)) {}
+    Ref &operator=(Ref &&other) noexcept
+    {
+        std::swap(ptr, other.ptr);
+        return *this;
+    }
     ~Ref()
     {
         if (ptr)
@@ -147,35 +154,76 @@ QString roleName(AtspiRole role, bool multiLine)
     }
 }
 
-// Depth-first search for the focused element, skipping hidden subtrees.
-AtspiAccessible *findFocused(AtspiAccessible *node, int depth, int &budget)
-{
-    if (--budget < 0 || depth > 64)
-        return nullptr;
-    Ref<AtspiStateSet> states(atspi_accessible_get_state_set(node));
-    if (!states)
-        return nullptr;
-    if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
-        return static_cast<AtspiAccessible *>(g_object_ref(node));
-    if (depth > 0 && !atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING))
-        return nullptr;
-    GError *error = nullptr;
-    const gint count = atspi_accessible_get_child_count(node, &error);
-    if (errorFrom(error, count < 0) != Error::success)
-        return nullptr;
-    for (gint i = 0; i < count && budget > 0; ++i) {
-        Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, &error));
-        if (error) {
-            g_clear_error(&error);
-            continue;
+// Depth-first search for the focused element, skipping hidden subtrees and
+// bounded in elements and time: past either, the clipboard does the job.
+class FocusSearch {
+public:
+    FocusSearch(int budget, std::chrono::milliseconds limit)
+        : m_budget(budget)
+        , m_deadline(limit)
+    {
+    }
+
+    AtspiAccessible *inApplication(AtspiAccessible *app)
+    {
+        // the focus lives in the active window when there is one
+        std::vector<Ref<AtspiAccessible>> windows = children(app);
+        std::vector<AtspiAccessible *> active;
+        for (const auto &window : windows) {
+            if (hasState(window.get(), ATSPI_STATE_ACTIVE))
+                active.push_back(window.get());
         }
-        if (child) {
-            if (AtspiAccessible *found = findFocused(child.get(), depth + 1, budget))
+        if (active.empty()) {
+            for (const auto &window : windows)
+                active.push_back(window.get());
+        }
+        for (AtspiAccessible *window : active) {
+            if (AtspiAccessible *found = in(window, 1))
                 return found;
         }
+        return nullptr;
     }
-    return nullptr;
-}
+
+private:
+    std::vector<Ref<AtspiAccessible>> children(AtspiAccessible *node)
+    {
+        std::vector<Ref<AtspiAccessible>> result;
+        GError *error = nullptr;
+        const gint count = atspi_accessible_get_child_count(node, &error);
+        if (errorFrom(error, count < 0) != Error::success)
+            return result;
+        for (gint i = 0; i < count && !exhausted(); ++i) {
+            Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, &error));
+            if (errorFrom(error) == Error::success && child)
+                result.push_back(std::move(child));
+        }
+        return result;
+    }
+
+    bool exhausted() const { return m_budget <= 0 || m_deadline.hasExpired(); }
+
+    AtspiAccessible *in(AtspiAccessible *node, int depth)
+    {
+        --m_budget;
+        if (exhausted() || depth > 64)
+            return nullptr;
+        Ref<AtspiStateSet> states(atspi_accessible_get_state_set(node));
+        if (!states)
+            return nullptr;
+        if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED))
+            return static_cast<AtspiAccessible *>(g_object_ref(node));
+        if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING))
+            return nullptr;
+        for (const auto &child : children(node)) {
+            if (AtspiAccessible *found = in(child.get(), depth + 1))
+                return found;
+        }
+        return nullptr;
+    }
+
+    int m_budget;
+    QDeadlineTimer m_deadline;
+};
 
 // Qt's bridge counts offsets and lengths in UTF-16 units (and pads or cuts
 // an inserted text to the length given); ATK-based toolkits (GTK, Firefox,
@@ -344,8 +392,7 @@ Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElem
         if (const Error failure = errorFrom(error, !attributes); failure != Error::success)
             return {failure, nullptr};
         g_hash_table_unref(attributes);
-        int budget = searchLimit;
-        AtspiAccessible *found = findFocused(app.get(), 0, budget);
+        AtspiAccessible *found = FocusSearch(searchLimit, searchTimeLimit).inApplication(app.get());
         return {Error::success, found ? std::make_shared<AtspiElement>(found) : nullptr};
     }
     // the application is not on the accessibility bus

@@ -10,8 +10,9 @@
 class AtspiAccessibility : public Accessibility {
 public:
     static constexpr std::chrono::milliseconds callTimeout{500};
-    // Bound on the elements searched for the focus in one application.
+    // Bounds on the search for the focus in one application.
     static constexpr int searchLimit = 5000;
+    static constexpr std::chrono::milliseconds searchTimeLimit{500};
 
     AtspiAccessibility();
     ~AtspiAccessibility() override;
