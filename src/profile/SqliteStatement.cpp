@@ -50,6 +50,15 @@ bool SqliteStatement::step()
     return m_lastResult == SQLITE_ROW;
 }
 
+bool SqliteStatement::stepInsertsRow()
+{
+    sqlite3 *db = sqlite3_db_handle(m_statement);
+    // Rowids start at 1, so a 0 left in place means nothing was inserted.
+    sqlite3_set_last_insert_rowid(db, 0);
+    step();
+    return m_lastResult == SQLITE_DONE && sqlite3_last_insert_rowid(db) != 0;
+}
+
 void SqliteStatement::reset()
 {
     sqlite3_reset(m_statement);

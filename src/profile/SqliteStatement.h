@@ -28,6 +28,8 @@ public:
 
     // Returns true while a row is available.
     bool step();
+    // Steps a write; true when it added a row (an upsert that updated gives false).
+    bool stepInsertsRow();
     // The result code of the last step (SQLITE_ROW, SQLITE_DONE or an error).
     int lastResult() const { return m_lastResult; }
     // Ready for the next row of a batch; bindings are replaced by the next binds.

@@ -99,24 +99,28 @@ void VoiceProfileStore::setStyleMetric(const QString &key, double value)
     });
 }
 
-void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys, const QString &language)
+void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys, const QString &language,
+                                    std::function<void(std::optional<int>)> done)
 {
     const double now = nowSeconds();
-    write([upsert, keys, language, now](ProfileDatabase &db) {
+    write([upsert, keys, language, now, done = std::move(done)](ProfileDatabase &db) {
         SqliteStatement statement(db.handle(), upsert);
         if (!statement.isValid())
             return;
+        int added = 0;
         // One commit for the whole batch: either every row lands or none.
-        db.inTransaction([&] {
+        const bool committed = db.inTransaction([&] {
             for (const QString &key : keys) {
                 statement.reset();
                 statement.bind(1, key);
                 statement.bind(2, now);
                 statement.bind(3, language);
-                statement.step();
+                added += statement.stepInsertsRow() ? 1 : 0;
             }
             statement.reset();
         });
+        if (done)
+            done(committed ? std::optional<int>(added) : std::nullopt);
     });
 }
 
@@ -134,7 +138,12 @@ void VoiceProfileStore::recordWords(const QStringList &words, const QString &lan
                 "ON CONFLICT(word) DO UPDATE SET\n"
                 "    frequency = frequency + 1,\n"
                 "    last_used = excluded.last_used;",
-                keys, language);
+                keys, language, [this](std::optional<int> added) {
+                    if (m_vocabularyRows && added)
+                        *m_vocabularyRows += *added;
+                    else
+                        m_vocabularyRows.reset(); // count afresh
+                });
 }
 
 void VoiceProfileStore::recordPhrases(const QStringList &phrases, const QString &language)
@@ -327,7 +336,15 @@ int VoiceProfileStore::scalarInt(const char *sql)
 
 int VoiceProfileStore::vocabularyCount()
 {
-    return scalarInt("SELECT COUNT(*) FROM vocabulary;");
+    return read<int>(0, [this](ProfileDatabase &db) {
+        if (!m_vocabularyRows) {
+            SqliteStatement statement(db.handle(), "SELECT COUNT(*) FROM vocabulary;");
+            if (!statement.isValid() || !statement.step())
+                return 0;
+            m_vocabularyRows = statement.integer(0);
+        }
+        return *m_vocabularyRows;
+    });
 }
 
 int VoiceProfileStore::totalWords()

@@ -98,9 +98,15 @@ private:
     template <typename T>
     T read(T empty, const std::function<T(ProfileDatabase &)> &job);
     int scalarInt(const char *sql);
-    void recordBatch(const char *upsert, const QStringList &keys, const QString &language);
+    // Returns how many rows the batch added, or none when it was not committed.
+    void recordBatch(const char *upsert, const QStringList &keys, const QString &language,
+                     std::function<void(std::optional<int> added)> done = {});
 
     Clock m_clock;
+    // Rows of the vocabulary, counted once and then kept up to date by the word
+    // batches, so that the count per session does not grow with the history.
+    // Touched only on the queue.
+    std::optional<int> m_vocabularyRows;
     std::unique_ptr<ProfileDatabase> m_database;
     // Last member: destroyed first, so its queued jobs still find the database.
     std::unique_ptr<SerialExecutor> m_queue;

@@ -36,6 +36,9 @@ private slots:
     void streak_data();
     void streak();
 
+    // Last: it closes the process-wide store.
+    void sharedStoreDrainsWhenTheApplicationQuits();
+
 private:
     QString path(const QString &name = QStringLiteral("voice_profile.sqlite")) const { return m_dir->filePath(name); }
     std::unique_ptr<VoiceProfileStore> openStore(const QString &file);
@@ -220,6 +223,7 @@ void tst_VoiceProfileStore::failedCommitIsRolledBackAndLaterWritesLand()
 
     LogCapture log;
     VoiceProfileStore store(path(), std::chrono::milliseconds(20));
+    QCOMPARE(store.vocabularyCount(), 1);
     store.recordWords({"blocked"}, "en");
     QCOMPARE(store.vocabularyCount(), 1); // the batch was rolled back, not left pending
     QVERIFY(log.contains("[VoiceProfileStore] Commit failed, rolling back"));
@@ -359,6 +363,20 @@ void tst_VoiceProfileStore::streak()
     }
     m_now = now;
     QCOMPARE(store->streakDays(), expected);
+}
+
+void tst_VoiceProfileStore::sharedStoreDrainsWhenTheApplicationQuits()
+{
+    FakePlatform::installNew();
+    const QString file = VoiceProfileStore::defaultDatabasePath();
+    VoiceProfileStore &store = VoiceProfileStore::shared();
+    for (int i = 0; i < 300; ++i)
+        store.recordWords({QStringLiteral("word%1").arg(i)}, "en");
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    QCOMPARE(sqliteRows(file, "SELECT COUNT(*) FROM vocabulary"), QStringList{"300"});
+    QVERIFY(!QFileInfo::exists(file + "-wal") || QFileInfo(file + "-wal").size() == 0);
+    QCOMPARE(store.vocabularyCount(), 0); // closed
 }
 
 QTEST_GUILESS_MAIN(tst_VoiceProfileStore)
