@@ -93,7 +93,9 @@ void prefillFile(const QString &path, int sessions, ZipfWords &zipf, const QDate
     { VoiceProfileStore schema(path); }
     sqlite3 *db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, "PRAGMA synchronous=OFF; PRAGMA cache_size=-500000; BEGIN;", nullptr, nullptr, nullptr);
+    // A rollback journal: a write-ahead log would hold the whole fill until checkpointed.
+    sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF; PRAGMA cache_size=-500000; BEGIN;", nullptr,
+                 nullptr, nullptr);
     auto prepare = [db](const char *sql) {
         sqlite3_stmt *statement = nullptr;
         sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
@@ -135,7 +137,7 @@ void prefillFile(const QString &path, int sessions, ZipfWords &zipf, const QDate
     }
     for (sqlite3_stmt *statement : {word, phrase, term, session})
         sqlite3_finalize(statement);
-    sqlite3_exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE);", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
     sqlite3_close(db);
 }
 

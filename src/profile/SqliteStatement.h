@@ -28,6 +28,14 @@ public:
 
     // Returns true while a row is available.
     bool step();
+    // Binds the values to parameters 1, 2, ... in order.
+    template <typename... Values>
+    void bindAll(const Values &...values)
+    {
+        int index = 1;
+        (bind(index++, values), ...);
+    }
+
     // Steps a write; true when it added a row (an upsert that updated gives false).
     bool stepInsertsRow();
     // The result code of the last step (SQLITE_ROW, SQLITE_DONE or an error).

@@ -73,6 +73,18 @@ void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
     });
 }
 
+template <typename... Values>
+void VoiceProfileStore::writeStatement(const char *sql, Values... values)
+{
+    write([sql, values...](ProfileDatabase &db) {
+        SqliteStatement statement(db.handle(), sql);
+        if (!statement.isValid())
+            return;
+        statement.bindAll(values...);
+        statement.step();
+    });
+}
+
 template <typename T>
 T VoiceProfileStore::read(T empty, const std::function<T(ProfileDatabase &)> &job)
 {
@@ -88,15 +100,9 @@ T VoiceProfileStore::read(T empty, const std::function<T(ProfileDatabase &)> &jo
 
 void VoiceProfileStore::setStyleMetric(const QString &key, double value)
 {
-    write([key, value](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(), "INSERT INTO style_metrics (key, value) VALUES (?, ?)\n"
-                                               "ON CONFLICT(key) DO UPDATE SET value = excluded.value;");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, key);
-        statement.bind(2, value);
-        statement.step();
-    });
+    writeStatement("INSERT INTO style_metrics (key, value) VALUES (?, ?)\n"
+                   "ON CONFLICT(key) DO UPDATE SET value = excluded.value;",
+                   key, value);
 }
 
 void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys, const QString &language,
@@ -112,9 +118,7 @@ void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys,
         const bool committed = db.inTransaction([&] {
             for (const QString &key : keys) {
                 statement.reset();
-                statement.bind(1, key);
-                statement.bind(2, now);
-                statement.bind(3, language);
+                statement.bindAll(key, now, language);
                 added += statement.stepInsertsRow() ? 1 : 0;
             }
             statement.reset();
@@ -165,69 +169,32 @@ void VoiceProfileStore::recordPhrases(const QStringList &phrases, const QString 
 
 void VoiceProfileStore::addAutoTerm(const QString &term, const QString &language)
 {
-    const double now = nowSeconds();
-    write([term = storedKey(term), language, now](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(),
-                                  "INSERT OR IGNORE INTO custom_dictionary (term, replacement, language, added_date, source)\n"
-                                  "VALUES (?, NULL, ?, ?, 'auto');");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, term);
-        statement.bind(2, language);
-        statement.bind(3, now);
-        statement.step();
-    });
+    writeStatement("INSERT OR IGNORE INTO custom_dictionary (term, replacement, language, added_date, source)\n"
+                   "VALUES (?, NULL, ?, ?, 'auto');",
+                   storedKey(term), language, nowSeconds());
 }
 
 void VoiceProfileStore::addCustomTerm(const QString &term, const std::optional<QString> &replacement,
                                       const QString &language)
 {
-    const double now = nowSeconds();
-    write([term = storedKey(term), replacement, language, now](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(),
-                                  "INSERT INTO custom_dictionary (term, replacement, language, added_date, source)\n"
-                                  "VALUES (?, ?, ?, ?, 'manual')\n"
-                                  "ON CONFLICT(term) DO UPDATE SET replacement = excluded.replacement;");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, term);
-        statement.bind(2, replacement);
-        statement.bind(3, language);
-        statement.bind(4, now);
-        statement.step();
-    });
+    writeStatement("INSERT INTO custom_dictionary (term, replacement, language, added_date, source)\n"
+                   "VALUES (?, ?, ?, ?, 'manual')\n"
+                   "ON CONFLICT(term) DO UPDATE SET replacement = excluded.replacement;",
+                   storedKey(term), replacement, language, nowSeconds());
 }
 
 void VoiceProfileStore::removeCustomTerm(const QString &term)
 {
-    write([term = storedKey(term)](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(), "DELETE FROM custom_dictionary WHERE term = ?;");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, term);
-        statement.step();
-    });
+    writeStatement("DELETE FROM custom_dictionary WHERE term = ?;", storedKey(term));
 }
 
 void VoiceProfileStore::logSession(double duration, int wordCount, const QString &language,
                                    const QString &rawTranscript, const QString &rewrittenText)
 {
-    const double now = nowSeconds();
-    write([=](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(),
-                                  "INSERT INTO session_log (timestamp, duration_seconds, word_count, language, "
-                                  "raw_transcript, rewritten_text)\n"
-                                  "VALUES (?, ?, ?, ?, ?, ?);");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, now);
-        statement.bind(2, duration);
-        statement.bind(3, wordCount);
-        statement.bind(4, language);
-        statement.bind(5, rawTranscript);
-        statement.bind(6, rewrittenText);
-        statement.step();
-    });
+    writeStatement("INSERT INTO session_log (timestamp, duration_seconds, word_count, language, raw_transcript, "
+                   "rewritten_text)\n"
+                   "VALUES (?, ?, ?, ?, ?, ?);",
+                   nowSeconds(), duration, wordCount, language, rawTranscript, rewrittenText);
 }
 
 void VoiceProfileStore::recordCorrection(const QString &original, const QString &corrected)
@@ -237,24 +204,20 @@ void VoiceProfileStore::recordCorrection(const QString &original, const QString 
         SqliteStatement lookup(db.handle(), "SELECT id, frequency FROM corrections WHERE original = ? AND corrected = ?;");
         if (!lookup.isValid())
             return;
-        lookup.bind(1, original);
-        lookup.bind(2, corrected);
+        lookup.bindAll(original, corrected);
         if (lookup.step()) {
             SqliteStatement update(db.handle(),
                                    "UPDATE corrections SET frequency = frequency + 1, last_seen = ? WHERE id = ?;");
             if (!update.isValid())
                 return;
-            update.bind(1, now);
-            update.bind(2, lookup.integer64(0));
+            update.bindAll(now, lookup.integer64(0));
             update.step();
         } else {
             SqliteStatement insert(db.handle(), "INSERT INTO corrections (original, corrected, frequency, last_seen) "
                                                 "VALUES (?, ?, 1, ?);");
             if (!insert.isValid())
                 return;
-            insert.bind(1, original);
-            insert.bind(2, corrected);
-            insert.bind(3, now);
+            insert.bindAll(original, corrected, now);
             insert.step();
         }
     });
@@ -263,33 +226,15 @@ void VoiceProfileStore::recordCorrection(const QString &original, const QString 
 void VoiceProfileStore::addSnippet(const QString &shortcut, const QString &expansion, const QString &category)
 {
     const double now = nowSeconds();
-    write([=](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(),
-                                  "INSERT INTO snippets (shortcut, expansion, category, usage_count, created_date, "
-                                  "last_used)\n"
-                                  "VALUES (?, ?, ?, 0, ?, ?)\n"
-                                  "ON CONFLICT(shortcut) DO UPDATE SET expansion = excluded.expansion, category = "
-                                  "excluded.category;");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, shortcut);
-        statement.bind(2, expansion);
-        statement.bind(3, category);
-        statement.bind(4, now);
-        statement.bind(5, now);
-        statement.step();
-    });
+    writeStatement("INSERT INTO snippets (shortcut, expansion, category, usage_count, created_date, last_used)\n"
+                   "VALUES (?, ?, ?, 0, ?, ?)\n"
+                   "ON CONFLICT(shortcut) DO UPDATE SET expansion = excluded.expansion, category = excluded.category;",
+                   shortcut, expansion, category, now, now);
 }
 
 void VoiceProfileStore::removeSnippet(const QString &shortcut)
 {
-    write([shortcut](ProfileDatabase &db) {
-        SqliteStatement statement(db.handle(), "DELETE FROM snippets WHERE shortcut = ?;");
-        if (!statement.isValid())
-            return;
-        statement.bind(1, shortcut);
-        statement.step();
-    });
+    writeStatement("DELETE FROM snippets WHERE shortcut = ?;", shortcut);
 }
 
 // --- reads ----------------------------------------------------------------

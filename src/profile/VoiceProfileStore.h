@@ -95,6 +95,9 @@ private:
 
     double nowSeconds() const;
     void write(std::function<void(ProfileDatabase &)> job);
+    // Queues one statement with the values bound in order.
+    template <typename... Values>
+    void writeStatement(const char *sql, Values... values);
     template <typename T>
     T read(T empty, const std::function<T(ProfileDatabase &)> &job);
     int scalarInt(const char *sql);
