@@ -80,6 +80,7 @@ private slots:
     void unusableFilesFailContextInit();
     void failedLoadDropsThePreviousModel();
     void finalizeIsDeterministic();
+    void libraryLogsComeThroughOurs();
     void loadStartsAFreshSession();
     void finalizeDecodesInThirtySecondChunks_data();
     void finalizeDecodesInThirtySecondChunks();
@@ -173,6 +174,17 @@ void tst_WhisperCppEngineAdapter::finalizeIsDeterministic()
     QCOMPARE(transcribe(*first), text); // reloaded in the same adapter
     auto second = makeAdapter(m_clock);
     QCOMPARE(transcribe(*second), text);
+}
+
+void tst_WhisperCppEngineAdapter::libraryLogsComeThroughOurs()
+{
+    LogCapture log;
+    auto adapter = makeAdapter(m_clock);
+    await(adapter->loadModel(m_model));
+    const QStringList library = log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] whisper.cpp: "));
+    QVERIFY(!library.isEmpty());
+    for (const QString &line : library)
+        QVERIFY2(!line.endsWith(QLatin1Char('\n')), qPrintable(line)); // one event per line
 }
 
 void tst_WhisperCppEngineAdapter::loadStartsAFreshSession()
