@@ -6,6 +6,8 @@ class LexicalTagger;
 class Accessibility;
 class KeySynthesizer;
 class Pasteboard;
+class AudioInput;
+class KeyEventSource;
 class Paths;
 class Settings;
 class SpeechRecognition;
@@ -25,6 +27,8 @@ public:
     virtual Pasteboard &pasteboard() = 0;
     virtual Workspace &workspace() = 0;
     virtual Accessibility &accessibility() = 0;
+    virtual AudioInput &audioInput() = 0;
+    virtual KeyEventSource &keyEventSource() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

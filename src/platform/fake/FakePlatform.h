@@ -5,6 +5,8 @@
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeKeySynthesizer.h"
 #include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakeAudioInput.h"
+#include "platform/fake/FakeKeyEventSource.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
@@ -22,6 +24,8 @@ public:
     Pasteboard &pasteboard() override { return m_pasteboard; }
     Workspace &workspace() override { return m_workspace; }
     Accessibility &accessibility() override { return m_accessibility; }
+    AudioInput &audioInput() override { return m_audioInput; }
+    KeyEventSource &keyEventSource() override { return m_keyEventSource; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
@@ -31,6 +35,8 @@ public:
     FakePasteboard &fakePasteboard() { return m_pasteboard; }
     FakeWorkspace &fakeWorkspace() { return m_workspace; }
     FakeAccessibility &fakeAccessibility() { return m_accessibility; }
+    FakeAudioInput &fakeAudioInput() { return m_audioInput; }
+    FakeKeyEventSource &fakeKeyEventSource() { return m_keyEventSource; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -44,4 +50,6 @@ private:
     FakePasteboard m_pasteboard;
     FakeWorkspace m_workspace;
     FakeAccessibility m_accessibility;
+    FakeAudioInput m_audioInput;
+    FakeKeyEventSource m_keyEventSource;
 };

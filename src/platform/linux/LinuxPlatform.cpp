@@ -4,9 +4,11 @@
 #include "EwmhWorkspace.h"
 #include "IniSettings.h"
 #include "PocketsphinxSpeechRecognition.h"
+#include "PulseAudioInput.h"
 #include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
 #include "X11Connection.h"
+#include "X11KeyEventSource.h"
 #include "XTestKeySynthesizer.h"
 #include "XdgPaths.h"
 
@@ -47,6 +49,15 @@ public:
     {
         return lazy(m_accessibility, [] { return std::make_unique<AtspiAccessibility>(); });
     }
+    AudioInput &audioInput() override
+    {
+        return lazy(m_audioInput, [] { return std::make_unique<PulseAudioInput>(); });
+    }
+    KeyEventSource &keyEventSource() override
+    {
+        // A connection of its own: it reads events, the shared one only properties.
+        return lazy(m_keyEventSource, [] { return std::make_unique<X11KeyEventSource>(); });
+    }
 
 private:
     template <typename T, typename Make>
@@ -71,6 +82,8 @@ private:
     std::unique_ptr<KeySynthesizer> m_keySynthesizer;
     std::unique_ptr<Pasteboard> m_pasteboard;
     std::unique_ptr<Accessibility> m_accessibility;
+    std::unique_ptr<PulseAudioInput> m_audioInput;
+    std::unique_ptr<X11KeyEventSource> m_keyEventSource;
 };
 } // namespace
 

@@ -238,9 +238,22 @@ bool DesktopHarness::startX()
 
 bool DesktopHarness::startWindowManager()
 {
+    // No key bindings: the stock ones take chords the application grabs
+    // itself (Alt+Space opens openbox's window menu).
+    const QString config = runDir() + QStringLiteral("/openbox-rc.xml");
+    QFile rc(config);
+    if (!rc.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write %1").arg(config));
+    rc.write("<?xml version=\"1.0\"?>\n"
+             "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+             "  <focus><focusNew>yes</focusNew></focus>\n"
+             "  <keyboard></keyboard>\n"
+             "</openbox_config>\n");
+    rc.close();
     ChildProcess::Options options;
     options.logFile = logPath(QStringLiteral("openbox"));
-    if (!m_openbox.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")}, options))
+    if (!m_openbox.start(QStringLiteral("openbox"),
+                         {QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), config}, options))
         return fail(QStringLiteral("cannot run openbox"));
     const QByteArray display = m_display.toLatin1();
     if (!waitUntil([&] { return rootHasProperty(display, "_NET_SUPPORTING_WM_CHECK"); }, kStartLimit))

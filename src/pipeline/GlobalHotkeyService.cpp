@@ -1,0 +1,211 @@
+#include "GlobalHotkeyService.h"
+
+#include "platform/KeyChords.h"
+#include "platform/Platform.h"
+#include "support/Log.h"
+
+#include <QPointer>
+
+namespace {
+using Flag = KeyEventSource::ModifierFlag;
+using EventType = KeyEventSource::EventType;
+
+// Caps Lock and Function lie outside it and never prevent a match.
+constexpr quint64 kModifierMask = Flag::shift | Flag::control | Flag::option | Flag::command;
+constexpr quint64 kCommandControl = Flag::command | Flag::control;
+constexpr quint64 kToggleExcluded = Flag::shift | Flag::control | Flag::command;
+
+const char *const kTag = "Hotkey";
+
+QString seconds(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+} // namespace
+
+GlobalHotkeyService &GlobalHotkeyService::shared()
+{
+    static auto *instance = new GlobalHotkeyService;
+    return *instance;
+}
+
+GlobalHotkeyService::GlobalHotkeyService(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void GlobalHotkeyService::start()
+{
+    stop();
+    KeyEventSource &source = Platform::instance().keyEventSource();
+    const QPointer<GlobalHotkeyService> self(this);
+
+    m_globalKeyDownMonitor = source.addGlobalMonitor(KeyEventSource::maskFor(EventType::keyDown), [self](const KeyEvent &e) {
+        if (self)
+            self->handleGlobalKeyDown(e);
+    });
+    m_globalKeyUpMonitor = source.addGlobalMonitor(KeyEventSource::maskFor(EventType::keyUp), [self](const KeyEvent &e) {
+        if (self)
+            self->handleGlobalKeyUp(e);
+    });
+    m_localKeyDownMonitor = source.addLocalMonitor(KeyEventSource::maskFor(EventType::keyDown), [self](const KeyEvent &e) {
+        return self && self->handleLocalKeyDown(e);
+    });
+    m_localKeyUpMonitor = source.addLocalMonitor(KeyEventSource::maskFor(EventType::keyUp), [self](const KeyEvent &e) {
+        return self && self->handleLocalKeyUp(e);
+    });
+    m_flagsMonitor = source.addGlobalMonitor(
+        KeyEventSource::maskFor(EventType::flagsChanged) | KeyEventSource::maskFor(EventType::keyDown),
+        [self](const KeyEvent &e) {
+            if (self)
+                self->handleFlagsChanged(e);
+        });
+
+    logLine(kTag, QStringLiteral("Registered (Hold: %1, Toggle: %2, Paste: %3). Accessibility=%4")
+                      .arg(QLatin1String(KeyChords::hold.label), QLatin1String(KeyChords::toggle.label),
+                           QLatin1String(KeyChords::fallbackPaste.label))
+                      .arg(0 /*ACCESSIBILITY_TRUST*/));
+}
+
+void GlobalHotkeyService::stop()
+{
+    KeyEventSource::MonitorToken *fields[] = {&m_globalKeyDownMonitor, &m_globalKeyUpMonitor, &m_localKeyDownMonitor,
+                                              &m_localKeyUpMonitor, &m_flagsMonitor};
+    for (KeyEventSource::MonitorToken *token : fields) {
+        if (*token != 0)
+            Platform::instance().keyEventSource().removeMonitor(*token);
+        *token = 0;
+    }
+}
+
+std::optional<GlobalHotkeyService::Gesture> GlobalHotkeyService::matchKeyDown(const KeyEvent &event) const
+{
+    const quint64 modifiers = event.modifierFlags & kModifierMask;
+    if (modifiers == kCommandControl) {
+        if (event.keyCode == m_vKeyCode)
+            return Gesture::fallbackPaste;
+        if (event.keyCode == m_sKeyCode)
+            return Gesture::summarizeAndSpeak;
+        if (event.keyCode == m_rKeyCode)
+            return Gesture::speakAgain;
+    }
+    if (event.keyCode == m_spaceKeyCode && modifiers == Flag::option && !m_optionSpaceDown)
+        return Gesture::hold;
+    return std::nullopt;
+}
+
+void GlobalHotkeyService::handleGlobalKeyDown(const KeyEvent &event)
+{
+    const auto gesture = matchKeyDown(event);
+    if (!gesture)
+        return;
+    switch (*gesture) {
+    case Gesture::fallbackPaste:
+        logLine(kTag, "Cmd+Ctrl+V (fallback paste) matched!");
+        call(onFallbackPaste);
+        break;
+    case Gesture::summarizeAndSpeak:
+        logLine(kTag, "Cmd+Ctrl+S (summarize & speak) matched!");
+        call(onSummarizeAndSpeak);
+        break;
+    case Gesture::speakAgain:
+        logLine(kTag, "Cmd+Ctrl+R (speak again) matched!");
+        call(onSpeakAgain);
+        break;
+    case Gesture::hold:
+        m_optionSpaceDown = true;
+        m_holdStartTime = m_now();
+        m_holdRecordingStarted = false;
+        logLine(kTag, "Option+Space DOWN — starting hold recording");
+        m_holdRecordingStarted = true;
+        call(onHoldStart);
+        break;
+    }
+}
+
+bool GlobalHotkeyService::handleLocalKeyDown(const KeyEvent &event)
+{
+    const auto gesture = matchKeyDown(event);
+    if (!gesture)
+        return false;
+    switch (*gesture) {
+    case Gesture::fallbackPaste:
+        logLine(kTag, "Cmd+Ctrl+V (fallback paste) matched (local)!");
+        call(onFallbackPaste);
+        break;
+    case Gesture::summarizeAndSpeak:
+        logLine(kTag, "Cmd+Ctrl+S (summarize) matched (local)!");
+        call(onSummarizeAndSpeak);
+        break;
+    case Gesture::speakAgain:
+        logLine(kTag, "Cmd+Ctrl+R (speak again) matched (local)!");
+        call(onSpeakAgain);
+        break;
+    case Gesture::hold:
+        m_optionSpaceDown = true;
+        m_holdStartTime = m_now();
+        m_holdRecordingStarted = true;
+        logLine(kTag, "Option+Space DOWN (local) — starting hold recording");
+        call(onHoldStart);
+        break;
+    }
+    return true;
+}
+
+void GlobalHotkeyService::releaseHold(const std::function<QString(double)> &message)
+{
+    const double held = m_holdStartTime
+        ? std::chrono::duration<double>(m_now() - *m_holdStartTime).count()
+        : 0.0;
+    m_optionSpaceDown = false;
+    if (m_holdRecordingStarted) {
+        logLine(kTag, message(held));
+        // The minimum duration only chooses the log line: a short hold ends like a long one.
+        call(onHoldRelease);
+        m_holdRecordingStarted = false;
+    }
+    m_holdStartTime.reset();
+}
+
+void GlobalHotkeyService::handleGlobalKeyUp(const KeyEvent &event)
+{
+    if (event.keyCode != m_spaceKeyCode || !m_optionSpaceDown)
+        return;
+    releaseHold([this](double held) {
+        return held >= m_minimumHoldDuration
+            ? QStringLiteral("Option+Space UP (%1s held) — stopping hold recording").arg(seconds(held))
+            : QStringLiteral("Option+Space UP (%1s — too short, cancelling)").arg(seconds(held));
+    });
+}
+
+bool GlobalHotkeyService::handleLocalKeyUp(const KeyEvent &event)
+{
+    if (event.keyCode != m_spaceKeyCode || !m_optionSpaceDown)
+        return false;
+    releaseHold([](double held) { return QStringLiteral("Option+Space UP (local, %1s held)").arg(seconds(held)); });
+    return true;
+}
+
+void GlobalHotkeyService::handleFlagsChanged(const KeyEvent &event)
+{
+    if (event.type == EventType::flagsChanged) {
+        m_fnKeyDown = event.modifierFlags & Flag::function;
+        if (m_optionSpaceDown && !(event.modifierFlags & Flag::option))
+            releaseHold([](double held) {
+                return QStringLiteral("Option released via flagsChanged (%1s) — stopping").arg(seconds(held));
+            });
+        return;
+    }
+    if (event.type == EventType::keyDown && m_fnKeyDown && event.keyCode == m_spaceKeyCode
+        && !(event.modifierFlags & kToggleExcluded)) {
+        logLine(kTag, "Fn+Space matched (toggle)!");
+        call(onToggle);
+    }
+}
+
+void GlobalHotkeyService::call(const Callback &callback)
+{
+    if (callback)
+        callback();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/KeyEventSource.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// Turns five system-wide key gestures into six callbacks: the hold gesture
+// (start and release), the toggle, fallback paste, summarize-and-speak and
+// speak-again. Knows nothing of dictation; lives on the main thread.
+class GlobalHotkeyService : public QObject {
+    Q_OBJECT
+public:
+    using Callback = std::function<void()>;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    using KeyEvent = KeyEventSource::KeyEvent;
+
+    // The process-wide instance, created on first use and never released.
+    static GlobalHotkeyService &shared();
+
+    explicit GlobalHotkeyService(QObject *parent = nullptr);
+
+    // Replaces any installed monitors with the five of this service.
+    void start();
+    // Removes every installed monitor.
+    void stop();
+
+    // Read at event time, so they may be set before or after start().
+    Callback onToggle;
+    Callback onHoldStart;
+    Callback onHoldRelease;
+    Callback onFallbackPaste;
+    Callback onSummarizeAndSpeak;
+    Callback onSpeakAgain;
+
+    bool isHolding() const { return m_optionSpaceDown; }
+    // Tests replace the clock that times a hold.
+    void setClock(Clock clock) { m_now = std::move(clock); }
+
+    // Monitor handlers; the local ones return true when they consume the event.
+    void handleGlobalKeyDown(const KeyEvent &event);
+    void handleGlobalKeyUp(const KeyEvent &event);
+    bool handleLocalKeyDown(const KeyEvent &event);
+    bool handleLocalKeyUp(const KeyEvent &event);
+    void handleFlagsChanged(const KeyEvent &event);
+
+private:
+    enum class Gesture { fallbackPaste, summarizeAndSpeak, speakAgain, hold };
+
+    std::optional<Gesture> matchKeyDown(const KeyEvent &event) const;
+    // Ends the hold; when it had started, logs message(seconds held) and calls onHoldRelease.
+    void releaseHold(const std::function<QString(double)> &message);
+    static void call(const Callback &callback);
+
+    KeyEventSource::MonitorToken m_globalKeyDownMonitor = 0;
+    KeyEventSource::MonitorToken m_globalKeyUpMonitor = 0;
+    KeyEventSource::MonitorToken m_localKeyDownMonitor = 0;
+    KeyEventSource::MonitorToken m_localKeyUpMonitor = 0;
+    KeyEventSource::MonitorToken m_flagsMonitor = 0;
+
+    const quint16 m_spaceKeyCode = KeyEventSource::spaceKeyCode;
+    const quint16 m_vKeyCode = KeyEventSource::vKeyCode;
+    const quint16 m_sKeyCode = KeyEventSource::sKeyCode;
+    const quint16 m_rKeyCode = KeyEventSource::rKeyCode;
+
+    bool m_optionSpaceDown = false;
+    std::optional<std::chrono::steady_clock::time_point> m_holdStartTime;
+    const double m_minimumHoldDuration = 0.2;
+    bool m_holdRecordingStarted = false;
+    bool m_fnKeyDown = false;
+
+    Clock m_now = [] { return std::chrono::steady_clock::now(); };
+};

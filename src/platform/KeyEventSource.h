@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+
+// System-wide key events, in the vocabulary of the hotkey service: ANSI
+// virtual key codes and modifier-flag bits. Global monitors observe events
+// meant for other applications; local monitors see the events meant for this
+// application while it is active and may consume them.
+class KeyEventSource {
+public:
+    enum class EventType { keyDown = 10, keyUp = 11, flagsChanged = 12 };
+
+    static constexpr quint64 maskFor(EventType type) { return quint64(1) << int(type); }
+
+    struct KeyEvent {
+        EventType type = EventType::keyDown;
+        quint16 keyCode = 0;
+        quint64 modifierFlags = 0;
+        bool isRepeat = false;
+    };
+
+    // Virtual key codes of the ANSI layout.
+    static constexpr quint16 spaceKeyCode = 49;
+    static constexpr quint16 vKeyCode = 9;
+    static constexpr quint16 sKeyCode = 1;
+    static constexpr quint16 rKeyCode = 15;
+    // Reported for keys that are none of the above.
+    static constexpr quint16 otherKeyCode = 0xFFFF;
+
+    struct ModifierFlag {
+        static constexpr quint64 capsLock = 0x10000;
+        static constexpr quint64 shift = 0x20000;
+        static constexpr quint64 control = 0x40000;
+        static constexpr quint64 option = 0x80000;
+        static constexpr quint64 command = 0x100000;
+        static constexpr quint64 function = 0x800000;
+    };
+
+    using MonitorToken = quint64; // 0 = no monitor
+    using GlobalHandler = std::function<void(const KeyEvent &)>;
+    // Returns true when the event is consumed.
+    using LocalHandler = std::function<bool(const KeyEvent &)>;
+
+    virtual ~KeyEventSource() = default;
+
+    virtual MonitorToken addGlobalMonitor(quint64 eventMask, GlobalHandler handler) = 0;
+    virtual MonitorToken addLocalMonitor(quint64 eventMask, LocalHandler handler) = 0;
+    virtual void removeMonitor(MonitorToken token) = 0;
+    virtual int monitorCount() const = 0;
+
+    // Whether one of this application's windows has the keyboard focus.
+    virtual bool isActiveApplication() const = 0;
+};

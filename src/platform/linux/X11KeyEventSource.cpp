@@ -1,0 +1,285 @@
+#include "X11KeyEventSource.h"
+
+#include "support/Log.h"
+
+#include <QGuiApplication>
+#include <QSocketNotifier>
+
+// Xlib last: its macros collide with Qt names.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+namespace {
+const char *const kTag = "Hotkey";
+
+using Flag = KeyEventSource::ModifierFlag;
+
+constexpr unsigned int kModifierBits = ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+
+// Modifiers of the chord table, resolved to X masks once the keyboard is known.
+enum Role : unsigned int { control = 1, alt = 2, super = 4 };
+
+struct ChordKeys {
+    const KeyChord &chord;
+    KeySym keysym;
+    unsigned int roles;
+};
+
+const ChordKeys kChordKeys[] = {
+    {KeyChords::hold, XK_space, alt},
+    {KeyChords::toggle, XK_space, super},
+    {KeyChords::fallbackPaste, XK_v, control | alt},
+    {KeyChords::summarizeAndSpeak, XK_s, control | alt},
+    {KeyChords::speakAgain, XK_r, control | alt},
+};
+
+// X reports failed requests asynchronously through one process-wide handler;
+// ours is installed only around our own requests and the sync that follows.
+Display *g_guardedDisplay = nullptr;
+bool g_badAccess = false;
+XErrorHandler g_previousHandler = nullptr;
+
+int onXError(Display *display, XErrorEvent *error)
+{
+    if (display == g_guardedDisplay) {
+        if (error->error_code == BadAccess)
+            g_badAccess = true;
+        return 0;
+    }
+    return g_previousHandler ? g_previousHandler(display, error) : 0;
+}
+
+// Runs the requests, waits for the server's answer and tells whether any of
+// them was refused because another client holds the same grab.
+template <typename Fn>
+bool refusedByServer(Display *display, Fn requests)
+{
+    g_guardedDisplay = display;
+    g_badAccess = false;
+    g_previousHandler = XSetErrorHandler(onXError);
+    requests();
+    XSync(display, False);
+    XSetErrorHandler(g_previousHandler);
+    g_guardedDisplay = nullptr;
+    return g_badAccess;
+}
+} // namespace
+
+X11KeyEventSource::X11KeyEventSource()
+{
+    for (const ChordKeys &keys : kChordKeys)
+        m_grabs.append({&keys.chord, keys.keysym, keys.roles});
+}
+
+X11KeyEventSource::~X11KeyEventSource()
+{
+    m_notifier.reset();
+    if (m_display) {
+        ungrabAll();
+        XCloseDisplay(m_display);
+    }
+}
+
+bool X11KeyEventSource::isActiveApplication() const
+{
+    return qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+        && QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+void X11KeyEventSource::monitoringChanged(bool active)
+{
+    if (active) {
+        if (openDisplay())
+            grabAll();
+    } else if (m_display) {
+        ungrabAll();
+    }
+}
+
+bool X11KeyEventSource::openDisplay()
+{
+    if (m_display)
+        return true;
+    if (m_openFailed)
+        return false;
+    m_display = XOpenDisplay(nullptr);
+    if (!m_display) {
+        m_openFailed = true;
+        logLine(kTag, "Cannot open the X display: global hotkeys are unavailable");
+        return false;
+    }
+    // Without it a held key repeats as release/press pairs, which would end a hold.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(m_display, True, &supported);
+    if (!supported)
+        logLine(kTag, "The X server cannot report key repeats; holding a key may end the hold gesture");
+    XSelectInput(m_display, DefaultRootWindow(m_display), NoEventMask);
+    readModifierMapping();
+
+    m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { processPending(); });
+    return true;
+}
+
+void X11KeyEventSource::readModifierMapping()
+{
+    auto maskOf = [this](KeySym keysym, unsigned int fallback) {
+        const unsigned int mask = XkbKeysymToModifiers(m_display, keysym);
+        return mask ? mask : fallback;
+    };
+    m_altMask = maskOf(XK_Alt_L, Mod1Mask);
+    m_superMask = maskOf(XK_Super_L, Mod4Mask);
+    m_numLockMask = XkbKeysymToModifiers(m_display, XK_Num_Lock);
+
+    m_modifierOfKeycode.clear();
+    if (XModifierKeymap *map = XGetModifierMapping(m_display)) {
+        for (int index = 0; index < 8; ++index) {
+            for (int j = 0; j < map->max_keypermod; ++j) {
+                const KeyCode keycode = map->modifiermap[index * map->max_keypermod + j];
+                if (keycode != 0)
+                    m_modifierOfKeycode.insert(keycode, 1u << index);
+            }
+        }
+        XFreeModifiermap(map);
+    }
+}
+
+QList<unsigned int> X11KeyEventSource::lockVariants() const
+{
+    QList<unsigned int> variants{0, LockMask};
+    if (m_numLockMask)
+        variants << m_numLockMask << (m_numLockMask | LockMask);
+    return variants;
+}
+
+void X11KeyEventSource::grabAll()
+{
+    const Window root = DefaultRootWindow(m_display);
+    m_reportedKeyCode.clear();
+    for (Grab &grab : m_grabs) {
+        grab.xModifiers = ((grab.roles & control) ? ControlMask : 0) | ((grab.roles & alt) ? m_altMask : 0)
+            | ((grab.roles & super) ? m_superMask : 0);
+        grab.keycode = XKeysymToKeycode(m_display, grab.keysym);
+        grab.grabbed = false;
+        if (grab.keycode == 0) {
+            logLine(kTag, QStringLiteral("Could not grab %1: the keyboard has no such key").arg(QLatin1String(grab.chord->label)));
+            continue;
+        }
+        m_reportedKeyCode.insert(grab.keycode, grab.chord->keyCode);
+        const QList<unsigned int> variants = lockVariants();
+        const bool refused = refusedByServer(m_display, [&] {
+            for (unsigned int locks : variants)
+                XGrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
+        });
+        if (refused) {
+            // Give back the variants that did succeed: the chord works fully or not at all.
+            refusedByServer(m_display, [&] {
+                for (unsigned int locks : variants)
+                    XUngrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root);
+            });
+            logLine(kTag, QStringLiteral("Could not grab %1: another program already uses it").arg(QLatin1String(grab.chord->label)));
+            continue;
+        }
+        grab.grabbed = true;
+    }
+    processPending();
+}
+
+void X11KeyEventSource::ungrabAll()
+{
+    const Window root = DefaultRootWindow(m_display);
+    const QList<unsigned int> variants = lockVariants();
+    refusedByServer(m_display, [&] {
+        for (Grab &grab : m_grabs) {
+            if (!grab.grabbed)
+                continue;
+            for (unsigned int locks : variants)
+                XUngrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root);
+            grab.grabbed = false;
+        }
+    });
+    m_pressed.clear();
+    processPending();
+}
+
+void X11KeyEventSource::processPending()
+{
+    while (m_display && XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        switch (event.type) {
+        case KeyPress:
+        case KeyRelease:
+            handleKey(event.type == KeyPress, event.xkey.keycode, event.xkey.state);
+            break;
+        case MappingNotify:
+            XRefreshKeyboardMapping(&event.xmapping);
+            if (event.xmapping.request != MappingPointer && monitorCount() > 0) {
+                ungrabAll();
+                readModifierMapping();
+                grabAll();
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+quint64 X11KeyEventSource::flagsFor(unsigned int state) const
+{
+    quint64 flags = 0;
+    if (state & ShiftMask)
+        flags |= Flag::shift;
+    if (state & LockMask)
+        flags |= Flag::capsLock;
+    if (state & ControlMask)
+        flags |= Flag::control;
+    if (state & m_altMask)
+        flags |= Flag::option;
+    if (state & m_superMask)
+        flags |= Flag::function;
+    return flags;
+}
+
+const X11KeyEventSource::Grab *X11KeyEventSource::matchingGrab(unsigned int keycode, unsigned int state) const
+{
+    const unsigned int modifiers = state & kModifierBits & ~(LockMask | m_numLockMask);
+    for (const Grab &grab : m_grabs) {
+        if (grab.keycode == keycode && grab.xModifiers == modifiers)
+            return &grab;
+    }
+    return nullptr;
+}
+
+void X11KeyEventSource::reportFlags(quint64 flags)
+{
+    m_lastFlags = flags;
+    deliver({EventType::flagsChanged, 0, flags, false});
+}
+
+void X11KeyEventSource::handleKey(bool press, unsigned int keycode, unsigned int state)
+{
+    // X gives the state from before the event; a modifier key changes it.
+    if (const auto modifier = m_modifierOfKeycode.constFind(keycode); modifier != m_modifierOfKeycode.constEnd()) {
+        reportFlags(flagsFor(press ? (state | *modifier) : (state & ~*modifier)));
+        return;
+    }
+    const auto reported = m_reportedKeyCode.constFind(keycode);
+    if (reported == m_reportedKeyCode.constEnd())
+        return;
+    if (!press) {
+        m_pressed.remove(keycode);
+        deliver({EventType::keyUp, *reported, flagsFor(state), false});
+        return;
+    }
+    const bool repeat = m_pressed.contains(keycode);
+    m_pressed.insert(keycode);
+    // Modifier changes outside a grab go to other clients; catch up first.
+    if (flagsFor(state) != m_lastFlags)
+        reportFlags(flagsFor(state));
+    const Grab *grab = matchingGrab(keycode, state);
+    const quint64 flags = grab ? grab->chord->modifierFlags | (flagsFor(state) & Flag::capsLock) : flagsFor(state);
+    deliver({EventType::keyDown, *reported, flags, repeat});
+}

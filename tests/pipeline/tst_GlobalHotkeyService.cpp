@@ -1,0 +1,294 @@
+#include "pipeline/GlobalHotkeyService.h"
+#include "platform/fake/FakePlatform.h"
+
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+using Flag = KeyEventSource::ModifierFlag;
+constexpr quint16 space = KeyEventSource::spaceKeyCode;
+constexpr quint16 keyV = KeyEventSource::vKeyCode;
+constexpr quint16 keyS = KeyEventSource::sKeyCode;
+constexpr quint16 keyR = KeyEventSource::rKeyCode;
+constexpr quint64 cmdCtrl = Flag::command | Flag::control;
+} // namespace
+
+class tst_GlobalHotkeyService : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void holdGesture_data();
+    void holdGesture();
+    void holdDurationOnlyChoosesTheLogLine();
+    void chordsMatchExactModifiers_data();
+    void chordsMatchExactModifiers();
+    void toggleOnlyWhileAnotherApplicationIsActive_data();
+    void toggleOnlyWhileAnotherApplicationIsActive();
+    void gesturesWithoutCallbacksOnlyLogAndConsume();
+    void startReplacesMonitorsAndStopRemovesThem();
+    void releasedServiceIgnoresEvents();
+
+private:
+    // Sends a script of events such as "down 49 option", "repeat 49 option",
+    // "up 49", "flags function", "active" / "inactive".
+    void play(const QStringList &script);
+    quint64 flags(const QString &names) const;
+
+    FakeKeyEventSource *m_keys = nullptr;
+    std::unique_ptr<GlobalHotkeyService> m_service;
+    QStringList m_calls;
+    QList<bool> m_consumed;
+    std::chrono::steady_clock::time_point m_now;
+};
+
+void tst_GlobalHotkeyService::init()
+{
+    m_keys = &FakePlatform::installNew().fakeKeyEventSource();
+    m_service = std::make_unique<GlobalHotkeyService>();
+    m_calls.clear();
+    m_consumed.clear();
+    m_now = std::chrono::steady_clock::time_point{};
+    m_service->setClock([this] { return m_now; });
+    auto record = [this](const QString &name) { return [this, name] { m_calls.append(name); }; };
+    m_service->onToggle = record(QStringLiteral("toggle"));
+    m_service->onHoldStart = record(QStringLiteral("holdStart"));
+    m_service->onHoldRelease = record(QStringLiteral("holdRelease"));
+    m_service->onFallbackPaste = record(QStringLiteral("fallbackPaste"));
+    m_service->onSummarizeAndSpeak = record(QStringLiteral("summarize"));
+    m_service->onSpeakAgain = record(QStringLiteral("speakAgain"));
+    m_service->start();
+}
+
+void tst_GlobalHotkeyService::cleanup()
+{
+    m_service.reset();
+}
+
+quint64 tst_GlobalHotkeyService::flags(const QString &names) const
+{
+    static const QHash<QString, quint64> bits{
+        {QStringLiteral("shift"), Flag::shift},     {QStringLiteral("control"), Flag::control},
+        {QStringLiteral("option"), Flag::option},   {QStringLiteral("command"), Flag::command},
+        {QStringLiteral("function"), Flag::function}, {QStringLiteral("capsLock"), Flag::capsLock},
+    };
+    quint64 result = 0;
+    for (const QString &name : names.split(QLatin1Char('+'), Qt::SkipEmptyParts))
+        result |= bits.value(name);
+    return result;
+}
+
+void tst_GlobalHotkeyService::play(const QStringList &script)
+{
+    for (const QString &step : script) {
+        const QStringList w = step.split(QLatin1Char(' '));
+        const QString modifiers = w.size() > 2 ? w[2] : QString();
+        if (w[0] == QLatin1String("active") || w[0] == QLatin1String("inactive"))
+            m_keys->setActiveApplication(w[0] == QLatin1String("active"));
+        else if (w[0] == QLatin1String("wait"))
+            m_now += std::chrono::milliseconds(w[1].toInt());
+        else if (w[0] == QLatin1String("down") || w[0] == QLatin1String("repeat"))
+            m_consumed.append(m_keys->keyDown(quint16(w[1].toUInt()), flags(modifiers), w[0] == QLatin1String("repeat")));
+        else if (w[0] == QLatin1String("up"))
+            m_consumed.append(m_keys->keyUp(quint16(w[1].toUInt()), flags(modifiers)));
+        else if (w[0] == QLatin1String("flags"))
+            m_keys->flagsChanged(flags(w.value(1)));
+        else
+            QFAIL(qPrintable(QStringLiteral("bad script step: ") + step));
+    }
+}
+
+void tst_GlobalHotkeyService::holdGesture_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("calls");
+    const QStringList once{QStringLiteral("holdStart"), QStringLiteral("holdRelease")};
+
+    QTest::newRow("space released first")
+        << QStringList{"flags option", "down 49 option", "wait 500", "up 49 option", "flags"} << once;
+    QTest::newRow("option released first")
+        << QStringList{"flags option", "down 49 option", "wait 500", "flags", "up 49"} << once;
+    QTest::newRow("auto-repeat while held")
+        << QStringList{"down 49 option", "repeat 49 option", "repeat 49 option", "wait 2000", "repeat 49 option", "up 49 option"}
+        << once;
+    QTest::newRow("second press while held")
+        << QStringList{"down 49 option", "up 49 option", "down 49 option", "down 49 option", "up 49 option"}
+        << (once + once);
+    QTest::newRow("caps lock on") << QStringList{"down 49 option+capsLock", "up 49 option+capsLock"} << once;
+    QTest::newRow("extra shift") << QStringList{"down 49 option+shift", "up 49 option+shift"} << QStringList{};
+    QTest::newRow("space alone") << QStringList{"down 49", "up 49"} << QStringList{};
+    QTest::newRow("unrelated flag change keeps the hold")
+        << QStringList{"down 49 option", "flags option+shift", "up 49 option+shift"} << once;
+    QTest::newRow("in our own window") << QStringList{"active", "down 49 option", "up 49 option"} << once;
+    QTest::newRow("started elsewhere, released in our window")
+        << QStringList{"down 49 option", "active", "up 49 option", "inactive", "flags"} << once;
+}
+
+void tst_GlobalHotkeyService::holdGesture()
+{
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, calls);
+    play(script);
+    QCOMPARE(m_calls, calls);
+    QVERIFY(!m_service->isHolding());
+}
+
+void tst_GlobalHotkeyService::holdDurationOnlyChoosesTheLogLine()
+{
+    LogCapture log;
+    play({"down 49 option", "wait 100", "up 49 option"});
+    play({"down 49 option", "wait 2000", "up 49 option"});
+    play({"down 49 option", "wait 500", "flags"});
+    play({"active", "down 49 option", "wait 1000", "up 49 option"});
+    QCOMPARE(m_calls.count(QStringLiteral("holdRelease")), 4);
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Option")),
+             (QStringList{
+                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
+                 QStringLiteral("[Hotkey] Option+Space UP (0.10s — too short, cancelling)"),
+                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
+                 QStringLiteral("[Hotkey] Option+Space UP (2.00s held) — stopping hold recording"),
+                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
+                 QStringLiteral("[Hotkey] Option released via flagsChanged (0.50s) — stopping"),
+                 QStringLiteral("[Hotkey] Option+Space DOWN (local) — starting hold recording"),
+                 QStringLiteral("[Hotkey] Option+Space UP (local, 1.00s held)"),
+             }));
+}
+
+void tst_GlobalHotkeyService::chordsMatchExactModifiers_data()
+{
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<quint16>("keyCode");
+    QTest::addColumn<QString>("modifiers");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("logLine");
+
+    QTest::newRow("paste") << false << keyV << "command+control" << "fallbackPaste"
+                           << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
+    QTest::newRow("summarize") << false << keyS << "command+control" << "summarize"
+                               << "[Hotkey] Cmd+Ctrl+S (summarize & speak) matched!";
+    QTest::newRow("speak again") << false << keyR << "command+control" << "speakAgain"
+                                 << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
+    QTest::newRow("caps lock is outside the mask") << false << keyV << "command+control+capsLock" << "fallbackPaste"
+                                                   << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
+    QTest::newRow("function is outside the mask") << false << keyR << "command+control+function" << "speakAgain"
+                                                  << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
+    QTest::newRow("extra option") << false << keyV << "command+control+option" << "" << "";
+    QTest::newRow("extra shift") << false << keyS << "command+control+shift" << "" << "";
+    QTest::newRow("control only") << false << keyV << "control" << "" << "";
+    QTest::newRow("command only") << false << keyV << "command" << "" << "";
+    QTest::newRow("other key") << false << quint16(7) << "command+control" << "" << "";
+    QTest::newRow("local paste") << true << keyV << "command+control" << "fallbackPaste"
+                                 << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched (local)!";
+    QTest::newRow("local summarize") << true << keyS << "command+control" << "summarize"
+                                     << "[Hotkey] Cmd+Ctrl+S (summarize) matched (local)!";
+    QTest::newRow("local speak again") << true << keyR << "command+control+capsLock" << "speakAgain"
+                                       << "[Hotkey] Cmd+Ctrl+R (speak again) matched (local)!";
+    QTest::newRow("local extra shift passes through") << true << keyR << "command+control+shift" << "" << "";
+}
+
+void tst_GlobalHotkeyService::chordsMatchExactModifiers()
+{
+    QFETCH(bool, active);
+    QFETCH(quint16, keyCode);
+    QFETCH(QString, modifiers);
+    QFETCH(QString, call);
+    QFETCH(QString, logLine);
+
+    LogCapture log;
+    m_keys->setActiveApplication(active);
+    const bool consumed = m_keys->keyDown(keyCode, flags(modifiers));
+    m_keys->keyUp(keyCode, flags(modifiers));
+    QCOMPARE(m_calls, call.isEmpty() ? QStringList{} : QStringList{call});
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey]")), logLine.isEmpty() ? QStringList{} : QStringList{logLine});
+    // only our own window's events can be consumed, and only when they match
+    QCOMPARE(consumed, active && !call.isEmpty());
+}
+
+void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<int>("toggles");
+
+    QTest::newRow("fn+space") << QStringList{"flags function", "down 49 function", "up 49 function", "flags"} << 1;
+    QTest::newRow("twice") << QStringList{"flags function", "down 49 function", "up 49", "down 49 function", "up 49"}
+                           << 2;
+    QTest::newRow("fn+caps lock+space") << QStringList{"flags function+capsLock", "down 49 function+capsLock"} << 1;
+    QTest::newRow("fn+shift+space") << QStringList{"flags function+shift", "down 49 function+shift"} << 0;
+    QTest::newRow("fn+control+space") << QStringList{"flags function+control", "down 49 function+control"} << 0;
+    QTest::newRow("fn released before space") << QStringList{"flags function", "flags", "down 49"} << 0;
+    QTest::newRow("fn+v") << QStringList{"flags function", "down 9 function"} << 0;
+    QTest::newRow("in our own window") << QStringList{"active", "flags function", "down 49 function"} << 0;
+}
+
+void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive()
+{
+    QFETCH(QStringList, script);
+    QFETCH(int, toggles);
+    LogCapture log;
+    play(script);
+    QCOMPARE(m_calls.count(QStringLiteral("toggle")), toggles);
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Fn+Space matched (toggle)!")).size(), toggles);
+    QCOMPARE(m_calls.size(), toggles);
+}
+
+void tst_GlobalHotkeyService::gesturesWithoutCallbacksOnlyLogAndConsume()
+{
+    GlobalHotkeyService bare;
+    bare.start();
+    m_service->stop();
+    LogCapture log;
+
+    m_keys->setActiveApplication(true);
+    QVERIFY(m_keys->keyDown(keyS, cmdCtrl));
+    QVERIFY(m_keys->keyDown(space, Flag::option));
+    QVERIFY(!m_keys->keyDown(space, Flag::option, true)); // the repeat passes through
+    QVERIFY(m_keys->keyUp(space, Flag::option));
+    QVERIFY(!m_keys->keyUp(space, Flag::option));
+    m_keys->setActiveApplication(false);
+    m_keys->flagsChanged(Flag::function);
+    m_keys->keyDown(space, Flag::function);
+    m_keys->flagsChanged(0);
+    m_keys->keyDown(keyV, cmdCtrl);
+    m_keys->keyDown(space, Flag::option);
+    m_keys->flagsChanged(0);
+
+    QVERIFY(m_calls.isEmpty());
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey]")).size(), 7);
+    QVERIFY(!bare.isHolding());
+}
+
+void tst_GlobalHotkeyService::startReplacesMonitorsAndStopRemovesThem()
+{
+    LogCapture log;
+    m_service->start();
+    m_service->start();
+    QCOMPARE(m_keys->monitorCount(), 5);
+    QCOMPARE(log.lines().last(),
+             QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=0"));
+
+    play({"down 9 command+control"});
+    QCOMPARE(m_calls, QStringList{QStringLiteral("fallbackPaste")});
+
+    m_service->stop();
+    QCOMPARE(m_keys->monitorCount(), 0);
+    play({"down 9 command+control", "down 49 option"});
+    QCOMPARE(m_calls.size(), 1);
+}
+
+void tst_GlobalHotkeyService::releasedServiceIgnoresEvents()
+{
+    m_service.reset(); // its monitors stay installed
+    QCOMPARE(m_keys->monitorCount(), 5);
+    m_keys->setActiveApplication(true);
+    QVERIFY(!m_keys->keyDown(keyS, cmdCtrl));
+    m_keys->setActiveApplication(false);
+    m_keys->keyDown(space, Flag::option);
+    QVERIFY(m_calls.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_GlobalHotkeyService)
+#include "tst_GlobalHotkeyService.moc"

@@ -1,0 +1,214 @@
+#include "pipeline/MacAudioCaptureService.h"
+#include "platform/fake/FakePlatform.h"
+#include "support/DescribedError.h"
+
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+class tst_MacAudioCaptureService : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+
+    void resampledLength_data();
+    void resampledLength();
+    void resamplerInterpolatesLinearly();
+    void capturesFirstChannelAt16kHz();
+    void emptyAndNonFloatBuffers();
+    void gainClampsOnlyAboveOne();
+    void restartReplacesTheTap();
+    void failedStartIsReportedAndRecoverable();
+    void stopAndReleaseRemoveTheTap();
+    void permissionIsLogged();
+
+private:
+    static AudioSamples ramp(int n)
+    {
+        AudioSamples samples(n);
+        for (int i = 0; i < n; ++i)
+            samples[i] = float(i) / float(n);
+        return samples;
+    }
+
+    FakeAudioInput *m_input = nullptr;
+};
+
+void tst_MacAudioCaptureService::init()
+{
+    m_input = &FakePlatform::installNew().fakeAudioInput();
+}
+
+void tst_MacAudioCaptureService::resampledLength_data()
+{
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("length");
+
+    QTest::newRow("48 kHz") << 1024 << 48000.0 << 341;
+    QTest::newRow("44.1 kHz") << 1024 << 44100.0 << 371;
+    QTest::newRow("8 kHz") << 1024 << 8000.0 << 2048;
+    QTest::newRow("16 kHz") << 1024 << 16000.0 << 1024;
+    QTest::newRow("within 1 Hz") << 1024 << 16000.5 << 1024;
+    QTest::newRow("1 Hz off") << 1024 << 16001.0 << 1023;
+    QTest::newRow("too short for one sample") << 2 << 48000.0 << 0;
+    QTest::newRow("empty") << 0 << 48000.0 << 0;
+    QTest::newRow("no rate") << 1024 << 0.0 << 0;
+}
+
+void tst_MacAudioCaptureService::resampledLength()
+{
+    QFETCH(int, frames);
+    QFETCH(double, rate);
+    QFETCH(int, length);
+    QCOMPARE(MacAudioCaptureService::resample(ramp(frames), rate, 16000.0).size(), length);
+}
+
+void tst_MacAudioCaptureService::resamplerInterpolatesLinearly()
+{
+    const AudioSamples input = ramp(1024);
+
+    // equal rates: the very same samples
+    QCOMPARE(MacAudioCaptureService::resample(input, 16000.0, 16000.0), input);
+
+    // 48 kHz: every third sample, no filtering
+    const AudioSamples down = MacAudioCaptureService::resample(input, 48000.0, 16000.0);
+    for (int i = 0; i < down.size(); ++i)
+        QCOMPARE(down[i], input[3 * i]);
+
+    // 8 kHz: the inputs and the midpoints between them; the last output leans
+    // on the last input because the next index is capped
+    const AudioSamples up = MacAudioCaptureService::resample(input, 8000.0, 16000.0);
+    QCOMPARE(up[10], input[5]);
+    QCOMPARE(up[11], 0.5f * input[5] + 0.5f * input[6]);
+    QCOMPARE(up[2046], input[1023]);
+    QCOMPARE(up[2047], input[1023]);
+
+    // 44.1 kHz: position 2.75625 * 7 = 19.29375 between inputs 19 and 20
+    const AudioSamples odd = MacAudioCaptureService::resample(input, 44100.0, 16000.0);
+    const float f = float(2.75625 * 7 - 19);
+    QCOMPARE(odd[7], (1.0f - f) * input[19] + input[20] * f);
+}
+
+void tst_MacAudioCaptureService::capturesFirstChannelAt16kHz()
+{
+    LogCapture log;
+    m_input->setFormat({48000.0, 2});
+    MacAudioCaptureService service;
+    QList<AudioSamples> received;
+    service.start([&](const AudioSamples &samples) { received.append(samples); });
+    QCOMPARE(m_input->requestedBufferFrames(), 1024);
+    QVERIFY(m_input->isRunning());
+    QVERIFY(log.contains(QStringLiteral("[MacAudio] Engine started, sample rate: 48000 → 16000")));
+
+    // left = 0.25, right = -0.75 in every frame: only the left reaches the pipeline
+    QList<float> interleaved;
+    for (int i = 0; i < 1024; ++i)
+        interleaved << 0.25f << -0.75f;
+    QVERIFY(m_input->deliverInterleaved(interleaved));
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received[0].size(), 341);
+    QCOMPARE(received[0].count(0.25f), 341);
+}
+
+void tst_MacAudioCaptureService::emptyAndNonFloatBuffers()
+{
+    m_input->setFormat({16000.0, 1});
+    MacAudioCaptureService service;
+    QList<AudioSamples> received;
+    service.start([&](const AudioSamples &samples) { received.append(samples); });
+
+    m_input->deliver({{QList<float>{}}, 0});
+    QCOMPARE(received, QList<AudioSamples>{AudioSamples{}});
+    m_input->deliver({{}, 512}); // no float channel data: dropped
+    QCOMPARE(received.size(), 1);
+}
+
+void tst_MacAudioCaptureService::gainClampsOnlyAboveOne()
+{
+    m_input->setFormat({16000.0, 1});
+    MacAudioCaptureService service;
+    QCOMPARE(service.whisperModeGain(), 1.0f);
+    AudioSamples last;
+    service.start([&](const AudioSamples &samples) { last = samples; });
+
+    m_input->deliverInterleaved({1.5f, -0.2f, -1.5f});
+    QCOMPARE(last, (AudioSamples{1.5f, -0.2f, -1.5f}));
+
+    service.setWhisperModeGain(3.0f);
+    m_input->deliverInterleaved({0.5f, -0.2f, -0.4f});
+    QCOMPARE(last[0], 1.0f);
+    QCOMPARE(last[1], -0.2f * 3.0f);
+    QCOMPARE(last[2], -1.0f);
+}
+
+void tst_MacAudioCaptureService::restartReplacesTheTap()
+{
+    MacAudioCaptureService service;
+    int first = 0;
+    int second = 0;
+    service.start([&](const AudioSamples &) { ++first; });
+    service.start([&](const AudioSamples &) { ++second; });
+    QCOMPARE(m_input->installedTapCount(), 1);
+    m_input->deliverInterleaved(QList<float>(1024, 0.1f));
+    QCOMPARE(first, 0);
+    QCOMPARE(second, 1);
+}
+
+void tst_MacAudioCaptureService::failedStartIsReportedAndRecoverable()
+{
+    MacAudioCaptureService service;
+    m_input->failNextStart(QStringLiteral("The audio input device could not be opened."));
+    try {
+        service.start([](const AudioSamples &) {});
+        QFAIL("start should have failed");
+    } catch (const DescribedError &error) {
+        QCOMPARE(error.description(), QStringLiteral("The audio input device could not be opened."));
+    }
+    QVERIFY(service.isTapInstalled());
+    QVERIFY(!m_input->isRunning());
+
+    int calls = 0;
+    service.start([&](const AudioSamples &) { ++calls; });
+    QVERIFY(m_input->isRunning());
+    QCOMPARE(m_input->installedTapCount(), 1);
+    m_input->deliverInterleaved(QList<float>(1024, 0.1f));
+    QCOMPARE(calls, 1);
+}
+
+void tst_MacAudioCaptureService::stopAndReleaseRemoveTheTap()
+{
+    LogCapture log;
+    int calls = 0;
+    {
+        MacAudioCaptureService service;
+        service.start([&](const AudioSamples &) { ++calls; });
+        service.stop();
+        QVERIFY(!service.isTapInstalled());
+        QVERIFY(!m_input->isRunning());
+        QVERIFY(!m_input->deliverInterleaved(QList<float>(1024, 0.1f)));
+        QCOMPARE(log.lines().last(), QStringLiteral("[MacAudio] Engine stopped"));
+        service.stop(); // harmless when idle
+
+        service.start([&](const AudioSamples &) { ++calls; });
+    }
+    // a released service leaves no tap behind
+    QCOMPARE(m_input->installedTapCount(), 0);
+    QVERIFY(!m_input->isRunning());
+    QCOMPARE(calls, 0);
+}
+
+void tst_MacAudioCaptureService::permissionIsLogged()
+{
+    LogCapture log;
+    MacAudioCaptureService service;
+    QVERIFY(service.requestMicrophoneAccess().result());
+    m_input->setPermission(false);
+    QVERIFY(!service.requestMicrophoneAccess().result());
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[MacAudio]")),
+             (QStringList{QStringLiteral("[MacAudio] Mic permission granted=1"),
+                          QStringLiteral("[MacAudio] Mic permission granted=0")}));
+}
+
+QTEST_GUILESS_MAIN(tst_MacAudioCaptureService)
+#include "tst_MacAudioCaptureService.moc"
