@@ -45,7 +45,7 @@ void tst_DesktopHarness::microphoneSourceIsTheDefaultAt48kHz()
     QCOMPARE(runProgram(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")},
                         std::chrono::milliseconds(5000), &sources),
              0);
-    QVERIFY2(sources.contains("tavrune_mic.monitor") && sources.contains("48000Hz"), sources.constData());
+    QVERIFY2(sources.contains(m_desktop.microphoneSourceName().toUtf8()) && sources.contains("48000Hz"), sources.constData());
 }
 
 void tst_DesktopHarness::soundPlayedIntoTheMicrophoneIsRecorded()

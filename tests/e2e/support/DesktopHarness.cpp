@@ -327,8 +327,13 @@ bool DesktopHarness::startPulseAudio()
                    "load-module module-null-sink sink_name=tavrune_speakers\n"
                    "load-module module-null-sink sink_name=tavrune_mic rate=%2 channels=%3 "
                    "sink_properties=device.description=Microphone\n"
+                   // Qt lists no monitor sources, so the microphone is a plain
+                   // source fed from the sink's monitor.
+                   "load-module module-remap-source master=tavrune_mic.monitor "
+                   "source_name=tavrune_microphone rate=%2 channels=%3 "
+                   "source_properties=device.description=Microphone\n"
                    "set-default-sink tavrune_speakers\n"
-                   "set-default-source tavrune_mic.monitor\n")
+                   "set-default-source tavrune_microphone\n")
                    .arg(socket)
                    .arg(m_options.microphoneRate)
                    .arg(m_options.microphoneChannels)
@@ -368,8 +373,9 @@ TargetApp *DesktopHarness::startTarget(bool accessible)
 
 bool DesktopHarness::playIntoMicrophone(const QString &soundFile, bool wait)
 {
-    // a short buffer, so playback starts at once rather than after a second
-    const QStringList arguments{QStringLiteral("--device=tavrune_mic"), QStringLiteral("--latency-msec=50"), soundFile};
+    // A short buffer: playback starts at once, and the null sink drops about
+    // a buffer's worth of the start of a stream from its monitor.
+    const QStringList arguments{QStringLiteral("--device=tavrune_mic"), QStringLiteral("--latency-msec=10"), soundFile};
     if (wait)
         return runProgram(QStringLiteral("paplay"), arguments, milliseconds(60000)) == 0;
     auto player = std::make_unique<ChildProcess>();

@@ -32,9 +32,10 @@
 // PULSE_SERVER and the XDG config/data/cache homes point at the desktop, for
 // this process and for every child it starts; stop() puts them back.
 //
-// Audio: the default source is the monitor of a 48 kHz mono null sink
-// ("tavrune_mic"); playIntoMicrophone() plays a sound file into it with
-// paplay, so whatever records from the default source hears it. Playback of
+// Audio: the default source ("tavrune_microphone") carries what is played
+// into a 48 kHz mono null sink ("tavrune_mic"); playIntoMicrophone() plays a
+// sound file into it with paplay, so whatever records from the default source
+// hears it. Playback of
 // the process under test goes to a separate null sink ("tavrune_speakers").
 //
 // Keys: xdotool() runs xdotool against the test display, e.g.
@@ -94,7 +95,7 @@ public:
     // Plays a sound file into the microphone source; waits for the end of
     // playback unless wait is false.
     bool playIntoMicrophone(const QString &soundFile, bool wait = true);
-    QString microphoneSourceName() const { return QStringLiteral("tavrune_mic.monitor"); }
+    QString microphoneSourceName() const { return QStringLiteral("tavrune_microphone"); }
 
     // Runs xdotool with the arguments; true when it exits with status 0.
     bool xdotool(const QStringList &arguments);

@@ -1,0 +1,112 @@
+#include "DesktopHarness.h"
+
+#include "pipeline/MacAudioCaptureService.h"
+#include "platform/AudioInput.h"
+#include "platform/linux/LinuxPlatform.h"
+
+#include <QtTest>
+
+#include <QMutex>
+#include <QThread>
+
+using namespace std::chrono_literals;
+
+// Capture from the real PulseAudio default source, fed by the harness.
+class tst_AudioCaptureOnDesktop : public QObject {
+    Q_OBJECT
+public:
+    explicit tst_AudioCaptureOnDesktop(DesktopHarness &desktop)
+        : m_desktop(desktop)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void speechArrivesAt16kHzInDeviceSizedBuffers();
+
+private:
+    // Three seconds of speech at 48 kHz, over a faint noise floor so that no
+    // stretch of it is digital silence.
+    QString makeSpeech();
+
+    DesktopHarness &m_desktop;
+};
+
+void tst_AudioCaptureOnDesktop::initTestCase()
+{
+    Platform::install(createLinuxPlatform());
+}
+
+void tst_AudioCaptureOnDesktop::cleanupTestCase()
+{
+    Platform::install(nullptr);
+}
+
+QString tst_AudioCaptureOnDesktop::makeSpeech()
+{
+    const QString dir = m_desktop.runDir() + QLatin1Char('/');
+    auto sox = [](const QString &arguments) {
+        return runProgram(QStringLiteral("sox"), arguments.split(QLatin1Char(' ')), 20s) == 0;
+    };
+    const bool made = runProgram(QStringLiteral("espeak-ng"),
+                                 {QStringLiteral("-w"), dir + QStringLiteral("raw.wav"),
+                                  QStringLiteral("Please hold the key and speak clearly into the microphone.")},
+                                 20s)
+            == 0
+        && sox(QStringLiteral("%1raw.wav -r 48000 -c 1 -b 16 %1voice.wav pad 0 3 trim 0 3").arg(dir))
+        && sox(QStringLiteral("-n -r 48000 -c 1 -b 16 %1noise.wav synth 3 whitenoise vol 0.01").arg(dir))
+        && sox(QStringLiteral("-m %1voice.wav %1noise.wav %1speech.wav").arg(dir));
+    return made ? dir + QStringLiteral("speech.wav") : QString();
+}
+
+void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
+{
+    const QString speech = makeSpeech();
+    QVERIFY2(!speech.isEmpty(), "could not make the speech file with espeak-ng and sox");
+
+    const AudioInput::Format format = Platform::instance().audioInput().inputFormat();
+    QCOMPARE(format.sampleRate, 48000.0);
+    QCOMPARE(format.channelCount, 1);
+
+    MacAudioCaptureService service;
+    QVERIFY(service.requestMicrophoneAccess().result());
+
+    QMutex mutex;
+    QList<AudioSamples> buffers;
+    bool onMainThread = false;
+    QThread *mainThread = QThread::currentThread();
+    service.start([&](const AudioSamples &samples) {
+        QMutexLocker lock(&mutex);
+        onMainThread = onMainThread || QThread::currentThread() == mainThread;
+        buffers.append(samples);
+    });
+    QVERIFY(m_desktop.playIntoMicrophone(speech));
+    // the last of the playback still has to pass through the sink
+    DesktopHarness::waitUntil([] { return false; }, 300ms);
+    service.stop();
+
+    QMutexLocker lock(&mutex);
+    QVERIFY(!onMainThread);
+    QVERIFY(buffers.size() > 10);
+    // 1024 frames at 48 kHz each; only the rest handed over at stop may be shorter
+    for (qsizetype i = 0; i + 1 < buffers.size(); ++i)
+        QCOMPARE(buffers[i].size(), 341);
+    QVERIFY(buffers.last().size() <= 341);
+
+    AudioSamples all;
+    for (const AudioSamples &b : buffers)
+        all += b;
+    const qsizetype first = std::find_if(all.cbegin(), all.cend(), [](float s) { return s != 0.0f; }) - all.cbegin();
+    const qsizetype last = all.crend() - std::find_if(all.crbegin(), all.crend(), [](float s) { return s != 0.0f; });
+    QVERIFY2(last > first, "nothing but silence was captured");
+    const qsizetype heard = last - first;
+    QVERIFY2(heard > 47500 && heard < 48500, qPrintable(QStringLiteral("%1 samples of sound").arg(heard)));
+
+    // the speech itself, not just the noise floor, came through
+    const float peak = *std::max_element(all.cbegin(), all.cend(), [](float a, float b) { return std::abs(a) < std::abs(b); });
+    QVERIFY2(std::abs(peak) > 0.1f, qPrintable(QString::number(peak)));
+}
+
+TAVRUNE_E2E_MAIN(tst_AudioCaptureOnDesktop, (DesktopHarness::Options{false, false, true}))
+#include "tst_AudioCaptureOnDesktop.moc"
