@@ -97,60 +97,43 @@ std::optional<GlobalHotkeyService::Gesture> GlobalHotkeyService::matchKeyDown(co
 
 void GlobalHotkeyService::handleGlobalKeyDown(const KeyEvent &event)
 {
-    const auto gesture = matchKeyDown(event);
-    if (!gesture)
-        return;
-    switch (*gesture) {
-    case Gesture::fallbackPaste:
-        logLine(kTag, "Cmd+Ctrl+V (fallback paste) matched!");
-        call(onFallbackPaste);
-        break;
-    case Gesture::summarizeAndSpeak:
-        logLine(kTag, "Cmd+Ctrl+S (summarize & speak) matched!");
-        call(onSummarizeAndSpeak);
-        break;
-    case Gesture::speakAgain:
-        logLine(kTag, "Cmd+Ctrl+R (speak again) matched!");
-        call(onSpeakAgain);
-        break;
-    case Gesture::hold:
-        m_optionSpaceDown = true;
-        m_holdStartTime = m_now();
-        m_holdRecordingStarted = false;
-        logLine(kTag, "Option+Space DOWN — starting hold recording");
-        m_holdRecordingStarted = true;
-        call(onHoldStart);
-        break;
-    }
+    if (const auto gesture = matchKeyDown(event))
+        perform(*gesture, false);
 }
 
 bool GlobalHotkeyService::handleLocalKeyDown(const KeyEvent &event)
 {
     const auto gesture = matchKeyDown(event);
-    if (!gesture)
-        return false;
-    switch (*gesture) {
+    if (gesture)
+        perform(*gesture, true);
+    // A matched gesture is consumed even when nobody listens for it.
+    return gesture.has_value();
+}
+
+void GlobalHotkeyService::perform(Gesture gesture, bool local)
+{
+    switch (gesture) {
     case Gesture::fallbackPaste:
-        logLine(kTag, "Cmd+Ctrl+V (fallback paste) matched (local)!");
+        logLine(kTag, local ? "Cmd+Ctrl+V (fallback paste) matched (local)!" : "Cmd+Ctrl+V (fallback paste) matched!");
         call(onFallbackPaste);
         break;
     case Gesture::summarizeAndSpeak:
-        logLine(kTag, "Cmd+Ctrl+S (summarize) matched (local)!");
+        logLine(kTag, local ? "Cmd+Ctrl+S (summarize) matched (local)!" : "Cmd+Ctrl+S (summarize & speak) matched!");
         call(onSummarizeAndSpeak);
         break;
     case Gesture::speakAgain:
-        logLine(kTag, "Cmd+Ctrl+R (speak again) matched (local)!");
+        logLine(kTag, local ? "Cmd+Ctrl+R (speak again) matched (local)!" : "Cmd+Ctrl+R (speak again) matched!");
         call(onSpeakAgain);
         break;
     case Gesture::hold:
         m_optionSpaceDown = true;
         m_holdStartTime = m_now();
         m_holdRecordingStarted = true;
-        logLine(kTag, "Option+Space DOWN (local) — starting hold recording");
+        logLine(kTag, local ? "Option+Space DOWN (local) — starting hold recording"
+                            : "Option+Space DOWN — starting hold recording");
         call(onHoldStart);
         break;
     }
-    return true;
 }
 
 void GlobalHotkeyService::releaseHold(const std::function<QString(double)> &message)

@@ -51,6 +51,7 @@ private:
     enum class Gesture { fallbackPaste, summarizeAndSpeak, speakAgain, hold };
 
     std::optional<Gesture> matchKeyDown(const KeyEvent &event) const;
+    void perform(Gesture gesture, bool local);
     // Ends the hold; when it had started, logs message(seconds held) and calls onHoldRelease.
     void releaseHold(const std::function<QString(double)> &message);
     static void call(const Callback &callback);

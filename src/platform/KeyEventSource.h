@@ -26,8 +26,6 @@ public:
     static constexpr quint16 vKeyCode = 9;
     static constexpr quint16 sKeyCode = 1;
     static constexpr quint16 rKeyCode = 15;
-    // Reported for keys that are none of the above.
-    static constexpr quint16 otherKeyCode = 0xFFFF;
 
     struct ModifierFlag {
         static constexpr quint64 capsLock = 0x10000;
