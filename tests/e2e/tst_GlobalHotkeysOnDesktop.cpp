@@ -33,6 +33,7 @@ private slots:
     void holdEndsWhicheverKeyIsReleasedFirst();
     void heldKeyRepeatsDoNotEndTheHold();
     void otherChordsReachTheirCallbacks();
+    void toggleLeavesNoModifierBehind();
     void chordGrabbedByAnotherClientIsReported();
 
 private:
@@ -135,6 +136,16 @@ void tst_GlobalHotkeysOnDesktop::otherChordsReachTheirCallbacks()
     QVERIFY(waitForCalls(4));
     settle();
     QCOMPARE(m_calls, (QStringList{"toggle", "fallbackPaste", "summarize", "speakAgain"}));
+}
+
+void tst_GlobalHotkeysOnDesktop::toggleLeavesNoModifierBehind()
+{
+    // Super is released after the grab ends, out of our sight; the next
+    // chord must not be taken for another toggle.
+    QVERIFY(keys({"key super+space", "keydown alt", "keydown space", "keyup space", "keyup alt"}));
+    QVERIFY2(waitForCalls(3), qPrintable(m_calls.join(QLatin1Char(','))));
+    settle();
+    QCOMPARE(m_calls, (QStringList{"toggle", "holdStart", "holdRelease"}));
 }
 
 void tst_GlobalHotkeysOnDesktop::chordGrabbedByAnotherClientIsReported()
