@@ -1,5 +1,6 @@
 #include "GlobalHotkeyService.h"
 
+#include "platform/Accessibility.h"
 #include "platform/KeyChords.h"
 #include "platform/Platform.h"
 #include "support/Log.h"
@@ -65,7 +66,7 @@ void GlobalHotkeyService::start()
     logLine(kTag, QStringLiteral("Registered (Hold: %1, Toggle: %2, Paste: %3). Accessibility=%4")
                       .arg(QLatin1String(KeyChords::hold.label), QLatin1String(KeyChords::toggle.label),
                            QLatin1String(KeyChords::fallbackPaste.label))
-                      .arg(0 /*ACCESSIBILITY_TRUST*/));
+                      .arg(Platform::instance().accessibility().isProcessTrusted() ? 1 : 0));
 }
 
 void GlobalHotkeyService::stop()
