@@ -39,6 +39,7 @@ private:
     void play(const QStringList &script);
     quint64 flags(const QString &names) const;
 
+    FakePlatform *m_platform = nullptr;
     FakeKeyEventSource *m_keys = nullptr;
     std::unique_ptr<GlobalHotkeyService> m_service;
     QStringList m_calls;
@@ -48,7 +49,8 @@ private:
 
 void tst_GlobalHotkeyService::init()
 {
-    m_keys = &FakePlatform::installNew().fakeKeyEventSource();
+    m_platform = &FakePlatform::installNew();
+    m_keys = &m_platform->fakeKeyEventSource();
     m_service = std::make_unique<GlobalHotkeyService>();
     m_calls.clear();
     m_consumed.clear();
@@ -265,10 +267,14 @@ void tst_GlobalHotkeyService::startReplacesMonitorsAndStopRemovesThem()
 {
     LogCapture log;
     m_service->start();
+    m_platform->fakeAccessibility().trusted = false;
     m_service->start();
     QCOMPARE(m_keys->monitorCount(), 5);
-    QCOMPARE(log.lines().last(),
-             QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=0"));
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Registered")),
+             (QStringList{
+                 QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=1"),
+                 QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=0"),
+             }));
 
     play({"down 9 command+control"});
     QCOMPARE(m_calls, QStringList{QStringLiteral("fallbackPaste")});
