@@ -97,10 +97,22 @@ void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
     AudioSamples all;
     for (const AudioSamples &b : buffers)
         all += b;
+    // Sound is what lies between the first and the last non-zero sample,
+    // less the runs of silence a starved null sink inserts on a busy machine
+    // (the noise floor alone is never zero for long).
     const qsizetype first = std::find_if(all.cbegin(), all.cend(), [](float s) { return s != 0.0f; }) - all.cbegin();
     const qsizetype last = all.crend() - std::find_if(all.crbegin(), all.crend(), [](float s) { return s != 0.0f; });
     QVERIFY2(last > first, "nothing but silence was captured");
-    const qsizetype heard = last - first;
+    qsizetype heard = 0;
+    qsizetype zeros = 0;
+    for (qsizetype i = first; i < last; ++i) {
+        if (all[i] == 0.0f) {
+            ++zeros;
+            continue;
+        }
+        heard += 1 + (zeros < 8 ? zeros : 0);
+        zeros = 0;
+    }
     QVERIFY2(heard > 47500 && heard < 48500, qPrintable(QStringLiteral("%1 samples of sound").arg(heard)));
 
     // the speech itself, not just the noise floor, came through
