@@ -35,6 +35,10 @@ private:
 
 void tst_AudioCaptureOnDesktop::initTestCase()
 {
+    for (const char *tool : {"espeak-ng", "sox"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/bootstrap installs it)").arg(QLatin1String(tool))));
+    }
     Platform::install(createLinuxPlatform());
 }
 

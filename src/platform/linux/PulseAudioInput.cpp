@@ -62,8 +62,10 @@ public:
 
     QString start()
     {
-        if (m_source)
+        if (m_source && m_source->state() != QAudio::StoppedState)
             return {};
+        // A source that failed while running is replaced.
+        stop();
         const QAudioDevice device = QMediaDevices::defaultAudioInput();
         if (device.isNull())
             return QStringLiteral("No audio input device is available.");

@@ -95,6 +95,8 @@ void X11KeyEventSource::monitoringChanged(bool active)
     } else if (m_display) {
         ungrabAll();
     }
+    // Syncing with the server may have queued events the notifier will not announce.
+    processPending();
 }
 
 bool X11KeyEventSource::openDisplay()
@@ -114,7 +116,6 @@ bool X11KeyEventSource::openDisplay()
     XkbSetDetectableAutoRepeat(m_display, True, &supported);
     if (!supported)
         logLine(kTag, "The X server cannot report key repeats; holding a key may end the hold gesture");
-    XSelectInput(m_display, DefaultRootWindow(m_display), NoEventMask);
     readModifierMapping();
 
     m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
@@ -183,7 +184,6 @@ void X11KeyEventSource::grabAll()
         }
         grab.grabbed = true;
     }
-    processPending();
 }
 
 void X11KeyEventSource::ungrabAll()
@@ -200,7 +200,6 @@ void X11KeyEventSource::ungrabAll()
         }
     });
     m_pressed.clear();
-    processPending();
 }
 
 void X11KeyEventSource::processPending()
