@@ -29,7 +29,9 @@ QList<float> samples(const QString &text)
     if (!runTool(QStringLiteral("espeak-ng"), { QStringLiteral("-v"), QStringLiteral("en-us+m3"), QStringLiteral("-s"),
                                                 QStringLiteral("160"), QStringLiteral("-w"), wav, text }))
         return {};
-    if (!runTool(QStringLiteral("sox"), { wav, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
+    // -R: sox seeds its dither randomly otherwise, and the recogniser's answer
+    // on borderline words then changes from run to run
+    if (!runTool(QStringLiteral("sox"), { QStringLiteral("-R"), wav, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"),
                                           QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("16"),
                                           QStringLiteral("-e"), QStringLiteral("signed-integer"), QStringLiteral("-t"),
                                           QStringLiteral("raw"), raw, QStringLiteral("pad"), QStringLiteral("0.3"),
