@@ -105,7 +105,6 @@ AdaptiveLearningEngine::SessionStats AdaptiveLearningEngine::learnFromSession(co
     const QStringList words = tokenize(stats.cleanedText);
     if (!words.isEmpty()) {
         m_store.recordWords(words, code);
-        m_store.recordPhrases(nGrams(words, 2) + nGrams(words, 3), code);
         VocabularyTracker(m_store).detectTerms(words, code);
     }
     // The queue is serial, so this count already includes the words above.
@@ -113,6 +112,11 @@ AdaptiveLearningEngine::SessionStats AdaptiveLearningEngine::learnFromSession(co
     stats.uniqueWordsAdded = std::max(0, after - before);
 
     StyleAnalyzer(m_store).analyze(finalText.isEmpty() ? stats.cleanedText : finalText);
+
+    // Queued after the synchronous reads above: the phrase table grows with
+    // the history, and the main thread must not wait for it.
+    if (!words.isEmpty())
+        m_store.recordPhrases(nGrams(words, 2) + nGrams(words, 3), code);
 
     stats.wordCount = int(TextUtils::splitOnWhitespace(stats.cleanedText).size());
     m_store.logSession(duration, stats.wordCount, code, raw, finalText);
