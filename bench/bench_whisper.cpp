@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,12 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QString withoutSpaces(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\s")));
+    return text;
 }
 
 double millisecondsOf(const std::function<void()> &work)
@@ -134,13 +141,18 @@ int main(int argc, char **argv)
         // The first 4 s decode live at once; with the clock stopped the rest only buffers.
         const double live = millisecondsOf([&] { resultOf(adapter.ingest(speech.first(window), LanguageOption::english)); });
         resultOf(adapter.ingest(speech.sliced(window), LanguageOption::english));
-        const double decodeMs = millisecondsOf([&] { resultOf(adapter.finalize(LanguageOption::english)); });
+        QString adapterText;
+        const double decodeMs = millisecondsOf([&] { adapterText = resultOf(adapter.finalize(LanguageOption::english)); });
+        QProcess process;
         const double cli = millisecondsOf([&] {
-            QProcess process;
             process.start(QStringLiteral(WHISPER_CLI_EXECUTABLE), cliArguments);
             if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
                 fail(QStringLiteral("whisper-cli failed: %1").arg(QString::fromLocal8Bit(process.readAllStandardError().right(400))));
         });
+        // Both must have done the same work: the same text, up to line breaks between segments.
+        const QString cliText = QString::fromUtf8(process.readAllStandardOutput());
+        if (withoutSpaces(cliText) != withoutSpaces(adapterText))
+            fail(QStringLiteral("adapter and whisper-cli transcribed differently:\n%1\n%2").arg(adapterText, cliText));
         adapterMs.push_back(loadMs + decodeMs);
         finalizeMs.push_back(decodeMs);
         cliMs.push_back(cli);
