@@ -7,54 +7,32 @@
 
 namespace {
 // Everything a task hands to its handler, from whichever thread.
-class Collector {
-public:
+struct Collector {
+    mutable std::mutex mutex;
+    QList<SpeechRecognitionResult> results;
+    QStringList errors;
+
     RecognitionResultHandler handler()
     {
         return [this](const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &error) {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard lock(mutex);
             if (result)
-                m_results.append(*result);
+                results.append(*result);
             if (error)
-                m_errors.append(*error);
+                errors.append(*error);
         };
     }
-    QList<SpeechRecognitionResult> results() const
+    QList<SpeechRecognitionResult> snapshot() const
     {
-        std::lock_guard lock(m_mutex);
-        return m_results;
-    }
-    QStringList errors() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_errors;
+        std::lock_guard lock(mutex);
+        return results;
     }
     bool hasFinal() const
     {
-        const auto all = results();
+        const auto all = snapshot();
         return std::any_of(all.cbegin(), all.cend(), [](const auto &r) { return r.isFinal; });
     }
-    QString finalText() const
-    {
-        for (const auto &r : results()) {
-            if (r.isFinal)
-                return r.formattedString;
-        }
-        return {};
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QList<SpeechRecognitionResult> m_results;
-    QStringList m_errors;
 };
-
-void feed(RecognitionRequest &request, const QList<float> &samples)
-{
-    for (const auto &batch : SynthesizedSpeech::batches(samples))
-        request.append(batch);
-    request.endAudio();
-}
 
 // A spoken word of four letters or more was heard (short function words
 // come out of almost any audio).
@@ -71,112 +49,102 @@ class tst_PocketsphinxSpeechRecognition : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void speechGivesPartialsThenOneFinal_data();
     void speechGivesPartialsThenOneFinal();
-    void sentencesAreHeard_data();
-    void sentencesAreHeard();
     void sameAudioGivesSameTextEveryTime();
     void silenceEndsWithAnEmptyFinal();
     void cancelEndsTheTaskWithoutAFinal();
     void onlyLocalesWithAnInstalledModelHaveARecognizer();
 
 private:
-    std::unique_ptr<SpeechRecognizer> englishRecognizer();
-    QString recognise(SpeechRecognizer &recognizer, const QList<float> &samples);
+    // Feeds the samples in capture-sized batches, ends the audio and waits for the final result.
+    QList<SpeechRecognitionResult> recognise(const QList<float> &samples, Collector &collector);
+    QString finalText(const QList<float> &samples);
 
     std::unique_ptr<PocketsphinxSpeechRecognition> m_recognition;
+    std::unique_ptr<SpeechRecognizer> m_english;
 };
 
 void tst_PocketsphinxSpeechRecognition::initTestCase()
 {
     m_recognition = std::make_unique<PocketsphinxSpeechRecognition>();
-    auto recognizer = englishRecognizer();
-    QVERIFY(recognizer);
-    if (!recognizer->isAvailable())
+    m_english = m_recognition->recognizer(QStringLiteral("en-US"));
+    QVERIFY(m_english);
+    if (!m_english->isAvailable())
         QSKIP("pocketsphinx-en-us is not installed");
     QCOMPARE(m_recognition->requestAuthorization().result(), SpeechAuthorizationStatus::authorized);
-    QVERIFY(recognizer->supportsOnDeviceRecognition());
+    QVERIFY(m_english->supportsOnDeviceRecognition());
 }
 
-std::unique_ptr<SpeechRecognizer> tst_PocketsphinxSpeechRecognition::englishRecognizer()
+QList<SpeechRecognitionResult> tst_PocketsphinxSpeechRecognition::recognise(const QList<float> &samples,
+                                                                            Collector &collector)
 {
-    return m_recognition->recognizer(QStringLiteral("en-US"));
+    auto request = std::make_shared<RecognitionRequest>();
+    auto task = m_english->recognitionTask(request, collector.handler());
+    for (const auto &batch : SynthesizedSpeech::batches(samples))
+        request->append(batch);
+    request->endAudio();
+    if (!QTest::qWaitFor([&] { return collector.hasFinal(); }, 30000)
+        || !QTest::qWaitFor([&] { return task->state() == RecognitionTaskState::completed; }, 5000))
+        return {};
+    return collector.snapshot();
 }
 
-QString tst_PocketsphinxSpeechRecognition::recognise(SpeechRecognizer &recognizer, const QList<float> &samples)
+QString tst_PocketsphinxSpeechRecognition::finalText(const QList<float> &samples)
 {
     Collector collector;
-    auto request = std::make_shared<RecognitionRequest>();
-    auto task = recognizer.recognitionTask(request, collector.handler());
-    feed(*request, samples);
-    if (!QTest::qWaitFor([&] { return collector.hasFinal(); }, 30000))
-        return QStringLiteral("<no final result>");
-    return collector.finalText();
+    const auto results = recognise(samples, collector);
+    return results.isEmpty() ? QStringLiteral("<no final result>") : results.last().formattedString;
+}
+
+void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal_data()
+{
+    QTest::addColumn<QString>("sentence");
+    QTest::addColumn<int>("minPartials");
+    QTest::newRow("long") << QStringLiteral("hello world, the weather is nice today") << 2;
+    QTest::newRow("greeting") << QStringLiteral("hello world") << 0;
+    QTest::newRow("plan") << QStringLiteral("we are going to the park") << 0;
+    QTest::newRow("question") << QStringLiteral("can you send me the report before friday") << 0;
 }
 
 void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal()
 {
-    const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("hello world, the weather is nice today"));
+    QFETCH(QString, sentence);
+    QFETCH(int, minPartials);
+    const QList<float> speech = SynthesizedSpeech::samples(sentence);
     QVERIFY(!speech.isEmpty());
-    auto recognizer = englishRecognizer();
     Collector collector;
-    auto request = std::make_shared<RecognitionRequest>();
-    auto task = recognizer->recognitionTask(request, collector.handler());
-    feed(*request, speech);
-    QTRY_VERIFY_WITH_TIMEOUT(collector.hasFinal(), 30000);
-    QTRY_COMPARE(task->state(), RecognitionTaskState::completed);
-
-    const auto results = collector.results();
-    QVERIFY2(results.size() >= 3, "expected several partial results before the final one");
+    const auto results = recognise(speech, collector);
+    QVERIFY2(!results.isEmpty(), "no final result, or the task never completed");
+    QVERIFY(results.size() > minPartials);
     for (qsizetype i = 0; i + 1 < results.size(); ++i) {
         QVERIFY(!results[i].isFinal);
         QVERIFY(!results[i].formattedString.isEmpty());
     }
     QVERIFY(results.last().isFinal);
-    QVERIFY2(sharesAWord(results.last().formattedString, QStringLiteral("hello world the weather is nice today")),
-             qPrintable(results.last().formattedString));
-    QVERIFY(collector.errors().isEmpty());
-}
-
-void tst_PocketsphinxSpeechRecognition::sentencesAreHeard_data()
-{
-    QTest::addColumn<QString>("sentence");
-    QTest::newRow("greeting") << QStringLiteral("hello world");
-    QTest::newRow("plan") << QStringLiteral("we are going to the park");
-    QTest::newRow("statement") << QStringLiteral("she read the book in one afternoon");
-    QTest::newRow("question") << QStringLiteral("can you send me the report before friday");
-}
-
-void tst_PocketsphinxSpeechRecognition::sentencesAreHeard()
-{
-    QFETCH(QString, sentence);
-    auto recognizer = englishRecognizer();
-    const QString heard = recognise(*recognizer, SynthesizedSpeech::samples(sentence));
-    QVERIFY2(sharesAWord(heard, sentence), qPrintable(QStringLiteral("heard \"%1\"").arg(heard)));
+    QVERIFY2(sharesAWord(results.last().formattedString, sentence), qPrintable(results.last().formattedString));
+    QVERIFY(collector.errors.isEmpty());
 }
 
 void tst_PocketsphinxSpeechRecognition::sameAudioGivesSameTextEveryTime()
 {
     // The second run reuses the first run's decoder.
     const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("please open the door and close the window"));
-    auto recognizer = englishRecognizer();
-    const QString first = recognise(*recognizer, speech);
-    const QString second = recognise(*recognizer, speech);
+    const QString first = finalText(speech);
     QVERIFY(!first.isEmpty());
-    QCOMPARE(second, first);
+    QCOMPARE(finalText(speech), first);
 }
 
 void tst_PocketsphinxSpeechRecognition::silenceEndsWithAnEmptyFinal()
 {
-    auto recognizer = englishRecognizer();
-    QCOMPARE(recognise(*recognizer, QList<float>(16000, 0.0f)), QString());
+    QCOMPARE(finalText(QList<float>(16000, 0.0f)), QString());
 }
 
 void tst_PocketsphinxSpeechRecognition::cancelEndsTheTaskWithoutAFinal()
 {
-    auto recognizer = englishRecognizer();
     Collector collector;
     auto request = std::make_shared<RecognitionRequest>();
-    auto task = recognizer->recognitionTask(request, collector.handler());
+    auto task = m_english->recognitionTask(request, collector.handler());
     request->append(SynthesizedSpeech::samples(QStringLiteral("hello world")));
     task->cancel();
     QVERIFY(task->state() == RecognitionTaskState::canceling || task->state() == RecognitionTaskState::completed);
@@ -189,8 +157,6 @@ void tst_PocketsphinxSpeechRecognition::cancelEndsTheTaskWithoutAFinal()
 void tst_PocketsphinxSpeechRecognition::onlyLocalesWithAnInstalledModelHaveARecognizer()
 {
     QVERIFY(!m_recognition->recognizer(QStringLiteral("de-DE")));
-    QVERIFY(!m_recognition->recognizer(QStringLiteral("ja-JP")));
-
     QTemporaryDir empty;
     PocketsphinxSpeechRecognition withoutModels(empty.path());
     auto recognizer = withoutModels.recognizer(QStringLiteral("en-US"));
