@@ -12,7 +12,9 @@ function(tavrune_add_test name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENVIRONMENT}")
+    # Spinning OpenMP workers starve each other when suites run in parallel:
+    # whisper.cpp decodes then slow down many times over.
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;OMP_WAIT_POLICY=passive;${T_ENVIRONMENT}")
 endfunction()
 
 # Every tests/<dir>/tst_<Class>.cpp becomes the executable tst_<Class>,
