@@ -12,17 +12,13 @@
 using namespace std::chrono_literals;
 
 // Capture from the real PulseAudio default source, fed by the harness.
-class tst_AudioCaptureOnDesktop : public QObject {
+class tst_AudioCaptureOnDesktop : public DesktopTest {
     Q_OBJECT
 public:
-    explicit tst_AudioCaptureOnDesktop(DesktopHarness &desktop)
-        : m_desktop(desktop)
-    {
-    }
+    using DesktopTest::DesktopTest;
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void speechArrivesAt16kHzInDeviceSizedBuffers();
 
 private:
@@ -30,7 +26,6 @@ private:
     // stretch of it is digital silence.
     QString makeSpeech();
 
-    DesktopHarness &m_desktop;
 };
 
 void tst_AudioCaptureOnDesktop::initTestCase()
@@ -40,11 +35,6 @@ void tst_AudioCaptureOnDesktop::initTestCase()
             QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/bootstrap installs it)").arg(QLatin1String(tool))));
     }
     Platform::install(createLinuxPlatform());
-}
-
-void tst_AudioCaptureOnDesktop::cleanupTestCase()
-{
-    Platform::install(nullptr);
 }
 
 QString tst_AudioCaptureOnDesktop::makeSpeech()

@@ -15,17 +15,13 @@ using namespace std::chrono_literals;
 // The hotkey service on the real X11 backend: chords typed with xdotool
 // (XTest, so they pass through the server's grab logic like a real keyboard)
 // while another application has the focus.
-class tst_GlobalHotkeysOnDesktop : public QObject {
+class tst_GlobalHotkeysOnDesktop : public DesktopTest {
     Q_OBJECT
 public:
-    explicit tst_GlobalHotkeysOnDesktop(DesktopHarness &desktop)
-        : m_desktop(desktop)
-    {
-    }
+    using DesktopTest::DesktopTest;
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -42,8 +38,7 @@ private:
     // Gives late events a chance to arrive before asserting that none did.
     void settle() { DesktopHarness::waitUntil([] { return false; }, 300ms); }
 
-    DesktopHarness &m_desktop;
-    GlobalHotkeyService *m_service = nullptr;
+    std::unique_ptr<GlobalHotkeyService> m_service;
     QStringList m_calls;
 };
 
@@ -57,16 +52,10 @@ void tst_GlobalHotkeysOnDesktop::initTestCase()
     QVERIFY(target->focus(TargetApp::lineEdit));
 }
 
-void tst_GlobalHotkeysOnDesktop::cleanupTestCase()
-{
-    // Let go of the X connection while the display is still there.
-    Platform::install(nullptr);
-}
-
 void tst_GlobalHotkeysOnDesktop::init()
 {
     m_calls.clear();
-    m_service = new GlobalHotkeyService(this);
+    m_service = std::make_unique<GlobalHotkeyService>();
     auto record = [this](const char *name) { return [this, name] { m_calls.append(QLatin1String(name)); }; };
     m_service->onHoldStart = record("holdStart");
     m_service->onHoldRelease = record("holdRelease");
@@ -79,18 +68,14 @@ void tst_GlobalHotkeysOnDesktop::init()
 
 void tst_GlobalHotkeysOnDesktop::cleanup()
 {
-    m_service->stop();
-    delete m_service;
-    m_service = nullptr;
+    m_service->stop(); // a released service leaves its grabs behind
+    m_service.reset();
 }
 
 bool tst_GlobalHotkeysOnDesktop::keys(const QStringList &steps)
 {
-    for (const QString &step : steps) {
-        if (!m_desktop.xdotool(step.split(QLatin1Char(' '))))
-            return false;
-    }
-    return true;
+    return std::all_of(steps.begin(), steps.end(),
+                       [this](const QString &step) { return m_desktop.xdotool(step.split(QLatin1Char(' '))); });
 }
 
 void tst_GlobalHotkeysOnDesktop::holdEndsWhicheverKeyIsReleasedFirst_data()

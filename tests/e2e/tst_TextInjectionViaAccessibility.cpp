@@ -11,13 +11,10 @@
 #include <csignal>
 
 // Text typed through AT-SPI into a real Qt application on a real desktop.
-class tst_TextInjectionViaAccessibility : public QObject {
+class tst_TextInjectionViaAccessibility : public DesktopTest {
     Q_OBJECT
 public:
-    explicit tst_TextInjectionViaAccessibility(DesktopHarness &desktop)
-        : m_desktop(desktop)
-    {
-    }
+    using DesktopTest::DesktopTest;
 
 private slots:
     void initTestCase();
@@ -31,7 +28,6 @@ private:
     Accessibility &ax() { return Platform::instance().accessibility(); }
     Accessibility::ElementPtr focused();
 
-    DesktopHarness &m_desktop;
     TargetApp *m_target = nullptr;
 };
 

@@ -12,13 +12,10 @@ using namespace std::chrono;
 
 // A desktop without accessibility: text arrives by the clipboard and the
 // paste key, and the user's clipboard comes back whole afterwards.
-class tst_TextInjectionViaClipboard : public QObject {
+class tst_TextInjectionViaClipboard : public DesktopTest {
     Q_OBJECT
 public:
-    explicit tst_TextInjectionViaClipboard(DesktopHarness &desktop)
-        : m_desktop(desktop)
-    {
-    }
+    using DesktopTest::DesktopTest;
 
 private slots:
     void initTestCase();
@@ -29,7 +26,6 @@ private:
     // What another client gets for a clipboard format.
     QByteArray clipboardAsSeenByOthers(const QString &format);
 
-    DesktopHarness &m_desktop;
     TargetApp *m_target = nullptr;
 };
 

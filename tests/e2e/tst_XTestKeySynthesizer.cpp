@@ -9,13 +9,10 @@
 
 // The paste key as the focused application receives it, and the
 // applications of the desktop as the window manager lists them.
-class tst_XTestKeySynthesizer : public QObject {
+class tst_XTestKeySynthesizer : public DesktopTest {
     Q_OBJECT
 public:
-    explicit tst_XTestKeySynthesizer(DesktopHarness &desktop)
-        : m_desktop(desktop)
-    {
-    }
+    using DesktopTest::DesktopTest;
 
 private slots:
     void initTestCase();
@@ -25,7 +22,6 @@ private slots:
     void unknownKeysPostNothing();
 
 private:
-    DesktopHarness &m_desktop;
     TargetApp *m_first = nullptr;
     TargetApp *m_second = nullptr;
 };

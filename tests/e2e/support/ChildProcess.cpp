@@ -72,8 +72,7 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
 
     const QByteArray programBytes = QFile::encodeName(program);
-    std::vector<QByteArray> argStorage;
-    argStorage.push_back(programBytes);
+    std::vector<QByteArray> argStorage{programBytes};
     for (const QString &argument : arguments)
         argStorage.push_back(argument.toLocal8Bit());
     std::vector<char *> argv;
@@ -86,20 +85,17 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
 
-    closeFd(inPipe[0]);
-    closeFd(outPipe[1]);
-    closeFd(extraPipe[1]);
+    for (int fd : {inPipe[0], outPipe[1], extraPipe[1]})
+        closeFd(fd);
+    m_stdin = inPipe[1];
+    m_stdout = outPipe[0];
+    m_extra = extraPipe[0];
     if (rc != 0) {
-        closeFd(inPipe[1]);
-        closeFd(outPipe[0]);
-        closeFd(extraPipe[0]);
+        stop();
         return false;
     }
     m_pid = pid;
     m_exitCode = -1;
-    m_stdin = inPipe[1];
-    m_stdout = outPipe[0];
-    m_extra = extraPipe[0];
     return true;
 }
 
@@ -151,22 +147,14 @@ void ChildProcess::stop(milliseconds grace)
 
 bool ChildProcess::writeLine(const QByteArray &line)
 {
-    if (m_stdin < 0)
-        return false;
-    QByteArray data = line + '\n';
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(m_stdin, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+    const QByteArray data = line + '\n';
+    for (qsizetype done = 0; done < data.size() && m_stdin >= 0;) {
+        const ssize_t n = ::write(m_stdin, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno != EINTR)
             return false;
-        }
-        p += n;
-        left -= n;
+        done += std::max<ssize_t>(n, 0);
     }
-    return true;
+    return m_stdin >= 0;
 }
 
 bool ChildProcess::readLineFrom(int fd, QByteArray &buffer, QByteArray *line, milliseconds timeout)
@@ -198,15 +186,6 @@ bool ChildProcess::readLineFrom(int fd, QByteArray &buffer, QByteArray *line, mi
     }
 }
 
-bool ChildProcess::readLine(QByteArray *line, milliseconds timeout)
-{
-    return readLineFrom(m_stdout, m_stdoutBuffer, line, timeout);
-}
-
-bool ChildProcess::readExtraLine(QByteArray *line, milliseconds timeout)
-{
-    return readLineFrom(m_extra, m_extraBuffer, line, timeout);
-}
 
 int runProgram(const QString &program, const QStringList &arguments, milliseconds timeout, QByteArray *output)
 {

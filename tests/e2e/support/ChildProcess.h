@@ -45,9 +45,15 @@ public:
 
     bool writeLine(const QByteArray &line);
     // One line from stdout without its newline; false on timeout or end of output.
-    bool readLine(QByteArray *line, std::chrono::milliseconds timeout);
-    // Reads what the child wrote on the extra descriptor until it closes or a newline comes.
-    bool readExtraLine(QByteArray *line, std::chrono::milliseconds timeout);
+    bool readLine(QByteArray *line, std::chrono::milliseconds timeout)
+    {
+        return readLineFrom(m_stdout, m_stdoutBuffer, line, timeout);
+    }
+    // The same from the extra descriptor.
+    bool readExtraLine(QByteArray *line, std::chrono::milliseconds timeout)
+    {
+        return readLineFrom(m_extra, m_extraBuffer, line, timeout);
+    }
 
 private:
     friend int runProgram(const QString &, const QStringList &, std::chrono::milliseconds, QByteArray *);

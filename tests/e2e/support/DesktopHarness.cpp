@@ -4,13 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,20 +23,14 @@ constexpr milliseconds kStartLimit(10000);
 // they can be ended and reaped instead of lingering as zombies.
 void endStrayDescendants()
 {
-    const QString self = QString::number(::getpid());
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const int pid = entry.toInt(&numeric);
-        if (!numeric)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
+    const QByteArray self = QByteArray::number(::getpid());
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) == self.toLatin1())
-            ::kill(pid, SIGTERM);
+        if (line.mid(line.lastIndexOf(')') + 2).split(' ').value(1) == self)
+            ::kill(entry.toInt(), SIGTERM);
     }
     const auto deadline = steady_clock::now() + milliseconds(1000);
     while (steady_clock::now() < deadline) {
@@ -60,53 +51,33 @@ bool sessionBusAnswers(const QString &destination, const QString &path, const QS
         == 0;
 }
 
-bool rootHasProperty(const QByteArray &display, const char *atomName)
+bool windowManagerRuns(const QByteArray &display)
 {
     Display *dpy = XOpenDisplay(display.constData());
     if (!dpy)
         return false;
-    const Atom atom = XInternAtom(dpy, atomName, True);
-    bool found = false;
-    if (atom != None) {
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), atom, 0, 1, False, AnyPropertyType,
-                               &type, &format, &count, &after, &data) == Success) {
-            found = type != None && count > 0;
-            if (data)
-                XFree(data);
-        }
-    }
+    const Atom atom = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", True);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    const bool found = atom != None
+        && XGetWindowProperty(dpy, DefaultRootWindow(dpy), atom, 0, 1, False, AnyPropertyType, &type, &format,
+                              &count, &after, &data) == Success
+        && type != None && count > 0;
+    if (data)
+        XFree(data);
     XCloseDisplay(dpy);
     return found;
 }
 } // namespace
-
-DesktopHarness::DesktopHarness() = default;
-
-DesktopHarness::~DesktopHarness()
-{
-    stop();
-}
-
-QString DesktopHarness::runDir() const
-{
-    return QFile::decodeName(m_runDir);
-}
-
-QString DesktopHarness::logPath(const QString &name) const
-{
-    return runDir() + QStringLiteral("/") + name + QStringLiteral(".log");
-}
 
 QString DesktopHarness::logTail(const QString &name, int lines) const
 {
     QFile file(logPath(name));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList all = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList all = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'));
     return all.mid(std::max<qsizetype>(0, all.size() - lines)).join(QLatin1Char('\n'));
 }
 
@@ -117,41 +88,40 @@ bool DesktopHarness::fail(const QString &message)
     return false;
 }
 
-void DesktopHarness::setEnv(const char *name, const QByteArray &value)
+void DesktopHarness::setEnv(const char *name, const QByteArray &value, bool unset)
 {
     m_savedEnv.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-    qputenv(name, value);
-}
-
-void DesktopHarness::unsetEnv(const char *name)
-{
-    m_savedEnv.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-    qunsetenv(name);
-}
-
-void DesktopHarness::restoreEnv()
-{
-    for (auto it = m_savedEnv.rbegin(); it != m_savedEnv.rend(); ++it) {
-        if (it->wasSet)
-            qputenv(it->name.constData(), it->value);
-        else
-            qunsetenv(it->name.constData());
-    }
-    m_savedEnv.clear();
+    unset ? qunsetenv(name) : qputenv(name, value);
 }
 
 bool DesktopHarness::waitUntil(const std::function<bool()> &condition, milliseconds timeout)
 {
     const auto deadline = steady_clock::now() + timeout;
-    for (;;) {
-        if (condition())
-            return true;
+    while (!condition()) {
         if (steady_clock::now() >= deadline)
             return false;
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(milliseconds(10));
     }
+    return true;
+}
+
+QString DesktopHarness::writeConfig(const QString &fileName, const QByteArray &content)
+{
+    const QString path = m_runDir + QLatin1Char('/') + fileName;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path : QString();
+}
+
+bool DesktopHarness::launch(ChildProcess &process, const QString &name, const QString &program,
+                            const QStringList &arguments, const std::function<bool()> &ready,
+                            ChildProcess::Options options)
+{
+    options.logFile = logPath(name);
+    if (!process.start(program, arguments, options))
+        return fail(QStringLiteral("cannot run %1 (scripts/bootstrap installs it)").arg(program));
+    return waitUntil(ready, kStartLimit) || fail(QStringLiteral("%1 did not come up:\n%2").arg(name, logTail(name)));
 }
 
 bool DesktopHarness::start(const Options &options)
@@ -160,37 +130,111 @@ bool DesktopHarness::start(const Options &options)
         return true;
     m_options = options;
     m_error.clear();
-    QByteArray templ = QDir::tempPath().toLocal8Bit() + "/tavrune-e2e-XXXXXX";
+    QByteArray templ = QFile::encodeName(QDir::tempPath()) + "/tavrune-e2e-XXXXXX";
     if (!::mkdtemp(templ.data())) {
         m_error = QStringLiteral("cannot create a temporary directory");
         return false;
     }
-    m_runDir = templ;
-    for (const char *sub : {"runtime", "config", "data", "cache"})
-        QDir().mkpath(runDir() + QLatin1Char('/') + QLatin1String(sub));
-    QFile::setPermissions(runDir() + QStringLiteral("/runtime"),
+    m_runDir = QFile::decodeName(templ);
+    for (const char *sub : {"runtime/pulse", "config", "data", "cache"})
+        QDir().mkpath(m_runDir + QLatin1Char('/') + QLatin1String(sub));
+    QFile::setPermissions(m_runDir + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     m_started = true;
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
-    setEnv("XDG_RUNTIME_DIR", m_runDir + "/runtime");
-    setEnv("XDG_CONFIG_HOME", m_runDir + "/config");
-    setEnv("XDG_DATA_HOME", m_runDir + "/data");
-    setEnv("XDG_CACHE_HOME", m_runDir + "/cache");
+    setEnv("XDG_RUNTIME_DIR", templ + "/runtime");
+    setEnv("XDG_CONFIG_HOME", templ + "/config");
+    setEnv("XDG_DATA_HOME", templ + "/data");
+    setEnv("XDG_CACHE_HOME", templ + "/cache");
     for (const char *name : {"WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE", "PULSE_SERVER",
                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "QT_ACCESSIBILITY", "SESSION_MANAGER"})
-        unsetEnv(name);
+        setEnv(name, {}, true);
 
-    if (!startX())
+    // Xvfb picks a free display itself and writes its number once it is ready.
+    QByteArray number;
+    ChildProcess::Options xOptions;
+    xOptions.extraWriteFd = 3;
+    if (!launch(m_xvfb, QStringLiteral("xvfb"), QStringLiteral("Xvfb"),
+                QStringLiteral("-displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset").split(QLatin1Char(' ')),
+                [&] { return m_xvfb.readExtraLine(&number, kStartLimit) && !number.trimmed().isEmpty(); }, xOptions))
         return false;
-    if (m_options.windowManager && !startWindowManager())
+    m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    setEnv("DISPLAY", m_display.toLatin1());
+
+    // No key bindings: the stock ones take chords the application grabs
+    // itself (Alt+Space opens openbox's window menu).
+    if (m_options.windowManager) {
+        const QString rc = writeConfig(QStringLiteral("openbox-rc.xml"),
+                                       "<?xml version=\"1.0\"?>\n"
+                                       "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+                                       "  <focus><focusNew>yes</focusNew></focus><keyboard></keyboard>\n"
+                                       "</openbox_config>\n");
+        const QByteArray display = m_display.toLatin1();
+        if (!launch(m_openbox, QStringLiteral("openbox"), QStringLiteral("openbox"),
+                    {QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), rc},
+                    [&] { return windowManagerRuns(display); }))
+            return false;
+    }
+
+    // No service directories: nothing gets started behind our back, so a
+    // desktop without accessibility stays without it.
+    const QByteArray bus = "unix:path=" + templ + "/runtime/bus";
+    const QString busConfig = writeConfig(
+        QStringLiteral("session-bus.conf"),
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig><type>session</type><listen>" + bus + "</listen><auth>EXTERNAL</auth>\n"
+        "  <policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>\n"
+        "</busconfig>\n");
+    setEnv("DBUS_SESSION_BUS_ADDRESS", bus);
+    if (!launch(m_dbus, QStringLiteral("dbus"), QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--config-file=") + busConfig, QStringLiteral("--nofork"), QStringLiteral("--nopidfile")},
+                [] { return sessionBusAnswers(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/"),
+                                              QStringLiteral("org.freedesktop.DBus.GetId")); }))
         return false;
-    if (!startSessionBus())
-        return false;
-    if (m_options.accessibility && !startAccessibilityBus())
-        return false;
-    if (m_options.audio && !startPulseAudio())
-        return false;
+
+    if (m_options.accessibility) {
+        QString launcher = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
+        if (!QFileInfo::exists(launcher))
+            launcher = QStringLiteral("/usr/lib/at-spi2-core/at-spi-bus-launcher");
+        if (!launch(m_atspi, QStringLiteral("atspi"), launcher, {QStringLiteral("--launch-immediately")}, [] {
+                return sessionBusAnswers(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                         QStringLiteral("org.a11y.Bus.GetAddress"));
+            }))
+            return false;
+    }
+
+    if (m_options.audio) {
+        // Qt lists no monitor sources, so the microphone is a plain source
+        // fed from the sink's monitor.
+        const QString socket = m_runDir + QStringLiteral("/runtime/pulse/native");
+        const QString script = writeConfig(
+            QStringLiteral("pulse.pa"),
+            QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
+                           "load-module module-null-sink sink_name=tavrune_speakers\n"
+                           "load-module module-null-sink sink_name=tavrune_mic rate=%2 channels=%3 "
+                           "sink_properties=device.description=Microphone\n"
+                           "load-module module-remap-source master=tavrune_mic.monitor "
+                           "source_name=tavrune_microphone rate=%2 channels=%3 "
+                           "source_properties=device.description=Microphone\n"
+                           "set-default-sink tavrune_speakers\nset-default-source tavrune_microphone\n")
+                .arg(socket)
+                .arg(m_options.microphoneRate)
+                .arg(m_options.microphoneChannels)
+                .toUtf8());
+        setEnv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+        // Root runs it as a per-user daemon too: --system would need the
+        // pulse user and its fixed socket.
+        if (!launch(m_pulse, QStringLiteral("pulse"), QStringLiteral("pulseaudio"),
+                    QStringLiteral("-n --daemonize=no --system=no --use-pid-file=no --exit-idle-time=-1 "
+                                   "--disallow-exit --log-target=stderr -F")
+                            .split(QLatin1Char(' '))
+                        << script,
+                    [] { return runProgram(QStringLiteral("pactl"), {QStringLiteral("info")}, milliseconds(2000)) == 0; }))
+            return false;
+    }
     return true;
 }
 
@@ -206,161 +250,18 @@ void DesktopHarness::stop()
     m_openbox.stop();
     m_xvfb.stop();
     endStrayDescendants();
-    restoreEnv();
-    if (qgetenv("TAVRUNE_E2E_KEEP") != "1" && !m_runDir.isEmpty())
-        QDir(runDir()).removeRecursively();
+    for (auto it = m_savedEnv.rbegin(); it != m_savedEnv.rend(); ++it)
+        it->wasSet ? qputenv(it->name.constData(), it->value) : qunsetenv(it->name.constData());
+    m_savedEnv.clear();
+    if (qgetenv("TAVRUNE_E2E_KEEP") != "1")
+        QDir(m_runDir).removeRecursively();
     m_started = false;
-}
-
-bool DesktopHarness::startX()
-{
-    // Xvfb picks a free display itself and writes its number once it is ready.
-    ChildProcess::Options options;
-    options.logFile = logPath(QStringLiteral("xvfb"));
-    options.extraWriteFd = 3;
-    if (!m_xvfb.start(QStringLiteral("Xvfb"),
-                      {QStringLiteral("-displayfd"), QStringLiteral("3"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                       QStringLiteral("tcp"), QStringLiteral("-noreset")},
-                      options))
-        return fail(QStringLiteral("cannot run Xvfb (is the xvfb package installed?)"));
-    QByteArray number;
-    if (!m_xvfb.readExtraLine(&number, kStartLimit) || number.trimmed().isEmpty())
-        return fail(QStringLiteral("Xvfb did not come up:\n") + logTail(QStringLiteral("xvfb")));
-    m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
-    setEnv("DISPLAY", m_display.toLatin1());
-    Display *dpy = XOpenDisplay(m_display.toLatin1().constData());
-    if (!dpy)
-        return fail(QStringLiteral("cannot open display %1").arg(m_display));
-    XCloseDisplay(dpy);
-    return true;
-}
-
-bool DesktopHarness::startWindowManager()
-{
-    // No key bindings: the stock ones take chords the application grabs
-    // itself (Alt+Space opens openbox's window menu).
-    const QString config = runDir() + QStringLiteral("/openbox-rc.xml");
-    QFile rc(config);
-    if (!rc.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1").arg(config));
-    rc.write("<?xml version=\"1.0\"?>\n"
-             "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
-             "  <focus><focusNew>yes</focusNew></focus>\n"
-             "  <keyboard></keyboard>\n"
-             "</openbox_config>\n");
-    rc.close();
-    ChildProcess::Options options;
-    options.logFile = logPath(QStringLiteral("openbox"));
-    if (!m_openbox.start(QStringLiteral("openbox"),
-                         {QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), config}, options))
-        return fail(QStringLiteral("cannot run openbox"));
-    const QByteArray display = m_display.toLatin1();
-    if (!waitUntil([&] { return rootHasProperty(display, "_NET_SUPPORTING_WM_CHECK"); }, kStartLimit))
-        return fail(QStringLiteral("openbox did not come up:\n") + logTail(QStringLiteral("openbox")));
-    return true;
-}
-
-bool DesktopHarness::startSessionBus()
-{
-    const QByteArray socket = m_runDir + "/runtime/bus";
-    // No service directories: nothing gets started behind our back, so a
-    // desktop without accessibility stays without it.
-    const QString config = runDir() + QStringLiteral("/session-bus.conf");
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1").arg(config));
-    file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig>\n"
-               "  <type>session</type>\n"
-               "  <listen>unix:path=" + socket + "</listen>\n"
-               "  <auth>EXTERNAL</auth>\n"
-               "  <policy context=\"default\">\n"
-               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-               "    <allow eavesdrop=\"true\"/>\n"
-               "    <allow own=\"*\"/>\n"
-               "  </policy>\n"
-               "</busconfig>\n");
-    file.close();
-    ChildProcess::Options options;
-    options.logFile = logPath(QStringLiteral("dbus"));
-    if (!m_dbus.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--nopidfile")},
-                      options))
-        return fail(QStringLiteral("cannot run dbus-daemon"));
-    setEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
-    const bool up = waitUntil([] {
-        return sessionBusAnswers(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/"),
-                                 QStringLiteral("org.freedesktop.DBus.GetId"));
-    }, kStartLimit);
-    return up || fail(QStringLiteral("the session bus did not come up:\n") + logTail(QStringLiteral("dbus")));
-}
-
-bool DesktopHarness::startAccessibilityBus()
-{
-    ChildProcess::Options options;
-    options.logFile = logPath(QStringLiteral("atspi"));
-    QString launcher = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
-    if (!QFileInfo::exists(launcher))
-        launcher = QStringLiteral("/usr/lib/at-spi2-core/at-spi-bus-launcher");
-    if (!m_atspi.start(launcher, {QStringLiteral("--launch-immediately")}, options))
-        return fail(QStringLiteral("cannot run at-spi-bus-launcher (is at-spi2-core installed?)"));
-    const bool up = waitUntil([] {
-        return sessionBusAnswers(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                 QStringLiteral("org.a11y.Bus.GetAddress"));
-    }, kStartLimit);
-    return up || fail(QStringLiteral("the accessibility bus did not come up:\n") + logTail(QStringLiteral("atspi")));
-}
-
-bool DesktopHarness::startPulseAudio()
-{
-    const QString socket = runDir() + QStringLiteral("/runtime/pulse/native");
-    QDir().mkpath(runDir() + QStringLiteral("/runtime/pulse"));
-    const QString script = runDir() + QStringLiteral("/pulse.pa");
-    QFile file(script);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1").arg(script));
-    file.write(QStringLiteral(
-                   "load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
-                   "load-module module-null-sink sink_name=tavrune_speakers\n"
-                   "load-module module-null-sink sink_name=tavrune_mic rate=%2 channels=%3 "
-                   "sink_properties=device.description=Microphone\n"
-                   // Qt lists no monitor sources, so the microphone is a plain
-                   // source fed from the sink's monitor.
-                   "load-module module-remap-source master=tavrune_mic.monitor "
-                   "source_name=tavrune_microphone rate=%2 channels=%3 "
-                   "source_properties=device.description=Microphone\n"
-                   "set-default-sink tavrune_speakers\n"
-                   "set-default-source tavrune_microphone\n")
-                   .arg(socket)
-                   .arg(m_options.microphoneRate)
-                   .arg(m_options.microphoneChannels)
-                   .toUtf8());
-    file.close();
-    setEnv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
-    ChildProcess::Options options;
-    options.logFile = logPath(QStringLiteral("pulse"));
-    // Root runs it as a per-user daemon too: --system would need the pulse
-    // user and its fixed socket.
-    if (!m_pulse.start(QStringLiteral("pulseaudio"),
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--system=no"),
-                        QStringLiteral("--use-pid-file=no"), QStringLiteral("--exit-idle-time=-1"),
-                        QStringLiteral("--disallow-exit"), QStringLiteral("--log-target=stderr"),
-                        QStringLiteral("-F"), script},
-                       options))
-        return fail(QStringLiteral("cannot run pulseaudio"));
-    const bool up = waitUntil([] {
-        return runProgram(QStringLiteral("pactl"), {QStringLiteral("info")}, milliseconds(2000)) == 0;
-    }, kStartLimit);
-    return up || fail(QStringLiteral("PulseAudio did not come up:\n") + logTail(QStringLiteral("pulse")));
 }
 
 TargetApp *DesktopHarness::startTarget(bool accessible)
 {
     const QString name = QStringLiteral("target-%1").arg(m_targets.size() + 1);
-    const QString directory = runDir() + QLatin1Char('/') + name;
+    const QString directory = m_runDir + QLatin1Char('/') + name;
     QDir().mkpath(directory);
     auto target = std::make_unique<TargetApp>(directory, logPath(name));
     if (!target->start(accessible)) {

@@ -1,58 +1,39 @@
 #pragma once
 
-// A throwaway X11 desktop for end-to-end tests: Xvfb on a free display,
-// openbox, a private D-Bus session bus (nothing is bus-activated on it) with
-// the AT-SPI accessibility bus, PulseAudio with a microphone source the test
-// feeds, and our small target application. Everything runs under a private temporary directory and is
-// stopped again, in reverse order and with bounded waits, by stop() or the
-// destructor.
+// A throwaway X11 desktop for end-to-end tests: Xvfb, openbox, a private
+// D-Bus session bus (nothing bus-activated) with the AT-SPI bus, PulseAudio
+// with a microphone the test feeds, and our target application. All of it
+// lives in a private temporary directory and is stopped, in reverse order
+// and with bounded waits, by stop() or the destructor.
 //
-// Typical use (the main macro starts the desktop before QGuiApplication, so the
-// test process itself talks to the test X server):
-//
-//   class tst_Something : public QObject {
-//       Q_OBJECT
-//   public:
-//       explicit tst_Something(DesktopHarness &desktop) : m_desktop(desktop) {}
-//   private slots:
-//       void typesIntoTarget() {
-//           TargetApp *target = m_desktop.startTarget();
-//           QVERIFY2(target, qPrintable(m_desktop.errorString()));
-//           QVERIFY(target->setText(TargetApp::textArea, "hello world"));
-//           QVERIFY(target->select(TargetApp::textArea, 6, 11));
-//           ... drive the code under test ...
-//           QVERIFY(target->waitForText(TargetApp::textArea, "hello there"));
-//       }
-//   private:
-//       DesktopHarness &m_desktop;
-//   };
+// Use: derive the test object from DesktopTest (or give it a constructor
+// taking DesktopHarness &), then
 //   TAVRUNE_E2E_MAIN(tst_Something, DesktopHarness::Options{})
+// which starts the desktop before the QGuiApplication, so the test process
+// itself talks to the test X server. In a test:
+//   TargetApp *target = m_desktop.startTarget();
+//   QVERIFY(target->setText(TargetApp::textArea, "hello world"));
+//   ... drive the code under test ...
+//   QVERIFY(target->waitForText(TargetApp::textArea, "hello there"));
 //
 // While started, DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR,
 // PULSE_SERVER and the XDG config/data/cache homes point at the desktop, for
-// this process and for every child it starts; stop() puts them back.
+// this process and its children; stop() puts them back.
 //
-// Audio: the default source ("tavrune_microphone") carries what is played
-// into a 48 kHz mono null sink ("tavrune_mic"); playIntoMicrophone() plays a
-// sound file into it with paplay, so whatever records from the default source
-// hears it. Playback of
-// the process under test goes to a separate null sink ("tavrune_speakers").
-//
-// Keys: xdotool() runs xdotool against the test display, e.g.
-// xdotool({"keydown", "alt+space"}).
-//
-// Logs of every helper are kept in runDir(); set TAVRUNE_E2E_KEEP=1 to keep
-// that directory after the test.
+// Audio: the default source ("tavrune_microphone") carries what
+// playIntoMicrophone() plays into the null sink "tavrune_mic"; our own
+// playback goes to the null sink "tavrune_speakers".
+// Keys: xdotool({"keydown", "alt+space"}) runs against the test display.
+// Every helper's log stays in runDir(); TAVRUNE_E2E_KEEP=1 keeps the
+// directory after the test.
 
 #include "ChildProcess.h"
 #include "TargetApp.h"
 #include "platform/Platform.h"
 
-#include <QByteArray>
 #include <QGuiApplication>
+#include <QObject>
 #include <QTest>
-#include <QString>
-#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -63,16 +44,15 @@ class DesktopHarness {
 public:
     struct Options {
         bool windowManager = true;
-        // The AT-SPI bus on the private session bus; off = no accessibility
-        // anywhere on this desktop.
+        // off = no accessibility anywhere on this desktop
         bool accessibility = true;
         bool audio = true;
         int microphoneRate = 48000;
         int microphoneChannels = 1;
     };
 
-    DesktopHarness();
-    ~DesktopHarness();
+    DesktopHarness() = default;
+    ~DesktopHarness() { stop(); }
     DesktopHarness(const DesktopHarness &) = delete;
     DesktopHarness &operator=(const DesktopHarness &) = delete;
 
@@ -85,23 +65,21 @@ public:
 
     const Options &options() const { return m_options; }
     QString display() const { return m_display; }
-    QString runDir() const;
+    QString runDir() const { return m_runDir; }
 
-    // A new instance of the target application, its window shown and
-    // active; nullptr on failure. Owned by the harness; accessible means it
-    // exposes itself on the AT-SPI bus.
+    // A new target application, its window shown and active; nullptr on
+    // failure. Owned by the harness; accessible = on the AT-SPI bus.
     TargetApp *startTarget(bool accessible = true);
 
-    // Plays a sound file into the microphone source; waits for the end of
-    // playback unless wait is false.
+    // Plays a sound file into the microphone; waits for its end unless told not to.
     bool playIntoMicrophone(const QString &soundFile, bool wait = true);
     QString microphoneSourceName() const { return QStringLiteral("tavrune_microphone"); }
 
-    // Runs xdotool with the arguments; true when it exits with status 0.
+    // Runs xdotool; true when it exits with status 0.
     bool xdotool(const QStringList &arguments);
 
-    // Polls condition every 10 ms (pumping Qt events when an application
-    // exists) until it holds or the timeout passes.
+    // Polls condition every 10 ms, pumping Qt events, until it holds or the
+    // timeout passes.
     static bool waitUntil(const std::function<bool()> &condition,
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
@@ -111,15 +89,13 @@ public:
 
 private:
     bool fail(const QString &message);
-    bool startX();
-    bool startWindowManager();
-    bool startSessionBus();
-    bool startAccessibilityBus();
-    bool startPulseAudio();
-    void setEnv(const char *name, const QByteArray &value);
-    void unsetEnv(const char *name);
-    void restoreEnv();
-    QString logPath(const QString &name) const;
+    // Starts a helper logging to <name>.log and waits until ready() holds.
+    bool launch(ChildProcess &process, const QString &name, const QString &program,
+                const QStringList &arguments, const std::function<bool()> &ready,
+                ChildProcess::Options options = {});
+    QString writeConfig(const QString &fileName, const QByteArray &content);
+    void setEnv(const char *name, const QByteArray &value, bool unset = false);
+    QString logPath(const QString &name) const { return m_runDir + QLatin1Char('/') + name + QStringLiteral(".log"); }
 
     struct SavedEnv {
         QByteArray name;
@@ -131,21 +107,26 @@ private:
     bool m_started = false;
     QString m_error;
     QString m_display;
-    QByteArray m_runDir;
+    QString m_runDir;
     std::vector<SavedEnv> m_savedEnv;
-    ChildProcess m_xvfb;
-    ChildProcess m_openbox;
-    ChildProcess m_dbus;
-    ChildProcess m_atspi;
-    ChildProcess m_pulse;
+    ChildProcess m_xvfb, m_openbox, m_dbus, m_atspi, m_pulse;
     std::vector<std::unique_ptr<TargetApp>> m_targets;
     std::vector<std::unique_ptr<ChildProcess>> m_players;
 };
 
-// main() for an end-to-end test: starts the desktop, then the QGuiApplication
-// (on the test X server), then runs the test object constructed with the
-// harness. An installed Platform goes before the application and the desktop,
-// whose X server its connections would otherwise outlive.
+// A base for end-to-end test objects.
+class DesktopTest : public QObject {
+public:
+    explicit DesktopTest(DesktopHarness &desktop) : m_desktop(desktop) {}
+
+protected:
+    DesktopHarness &m_desktop;
+};
+
+// main() for an end-to-end test: the desktop, then the QGuiApplication on it,
+// then the test object constructed with the harness. An installed Platform
+// goes before the application and the desktop, whose X server its
+// connections would otherwise outlive.
 #define TAVRUNE_E2E_MAIN(TestObject, desktopOptions)                                   \
     int main(int argc, char **argv)                                                   \
     {                                                                                  \

@@ -22,11 +22,6 @@ TargetApp::TargetApp(const QString &directory, const QString &logFile)
 {
 }
 
-TargetApp::~TargetApp()
-{
-    stop();
-}
-
 bool TargetApp::start(bool accessible)
 {
     ChildProcess::Options options;
@@ -50,25 +45,15 @@ bool TargetApp::start(bool accessible)
 
 void TargetApp::stop()
 {
-    if (m_process.isRunning()) {
-        m_process.writeLine("quit");
-        if (!m_process.waitForFinished(milliseconds(2000)))
-            m_process.stop();
-    }
+    if (m_process.isRunning() && m_process.writeLine("quit"))
+        m_process.waitForFinished(milliseconds(2000));
     m_process.stop();
 }
 
 QString TargetApp::fieldName(Field field)
 {
-    switch (field) {
-    case lineEdit:
-        return QStringLiteral("line");
-    case textArea:
-        return QStringLiteral("area");
-    case passwordEdit:
-        break;
-    }
-    return QStringLiteral("password");
+    static const char *const names[] = {"line", "area", "password"};
+    return QLatin1String(names[field]);
 }
 
 bool TargetApp::command(const QString &line)
@@ -81,15 +66,10 @@ bool TargetApp::command(const QString &line)
     // the target may be waiting on us (as clipboard owner) to finish
     const bool answered = DesktopHarness::waitUntil([&] { return m_process.readLine(&answer, milliseconds(1)); },
                                                     kAnswerLimit);
-    if (!answered) {
-        m_error = QStringLiteral("no answer from the target application to: ") + line;
-        return false;
-    }
-    if (answer != "ok") {
-        m_error = QString::fromUtf8(answer);
-        return false;
-    }
-    return true;
+    if (answered && answer == "ok")
+        return true;
+    m_error = answered ? QString::fromUtf8(answer) : QStringLiteral("no answer from the target application to: ") + line;
+    return false;
 }
 
 bool TargetApp::focus(Field field)
@@ -126,9 +106,7 @@ QString TargetApp::textFile(Field field) const
 QString TargetApp::text(Field field) const
 {
     QFile file(textFile(field));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 bool TargetApp::waitForText(Field field, const QString &expected, milliseconds timeout) const

@@ -6,17 +6,17 @@
 
 #include <chrono>
 
-// Our target application: one window with a line edit, a text area and a
-// password field. Each field writes its whole content to a file on every
-// change, so a test sees what landed in it without going through the desktop. Driven by one-line
-// commands over its stdin; every command waits for the target's answer.
+// Our target application: a window with a line edit, a text area and a
+// password field, each writing its whole content to a file on every change,
+// so a test sees what landed without going through the desktop. Driven by
+// one-line commands on its stdin; each waits for the target's answer.
 class TargetApp {
 public:
     enum Field { lineEdit, textArea, passwordEdit };
 
     // Use DesktopHarness::startTarget().
     TargetApp(const QString &directory, const QString &logFile);
-    ~TargetApp();
+    ~TargetApp() { stop(); }
     bool start(bool accessible);
     void stop();
 

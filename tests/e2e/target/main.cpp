@@ -1,8 +1,6 @@
-// The end-to-end tests' target application: a line edit, a text area and a
-// password field whose contents are written to <dir>/line.txt, area.txt and
-// password.txt on every change.
-// Commands arrive one per line on stdin and are answered with "ok" or an
-// error line on stdout (see tests/e2e/support/TargetApp.h).
+// The end-to-end tests' target application (see tests/e2e/support/TargetApp.h):
+// each field's content goes to <dir>/<name>.txt on every change; commands
+// arrive one per line on stdin and are answered with "ok" or an error line.
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,16 +23,13 @@ namespace {
 void writeFile(const QString &path, const QString &text)
 {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text.toUtf8());
+    if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0)
         file.commit();
-    }
 }
 
 void answer(const QByteArray &line)
 {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
+    std::fputs((line + '\n').constData(), stdout);
     std::fflush(stdout);
 }
 
@@ -60,15 +55,12 @@ public:
         layout->addWidget(m_area);
         layout->addWidget(m_password);
         resize(480, 320);
-        const QString areaFile = directory + QStringLiteral("/area.txt");
-        for (QLineEdit *edit : {m_line, m_password}) {
-            const QString file = directory + QLatin1Char('/') + edit->accessibleName() + QStringLiteral(".txt");
-            connect(edit, &QLineEdit::textChanged, this, [file](const QString &text) { writeFile(file, text); });
-            writeFile(file, QString());
-        }
-        connect(m_area, &QPlainTextEdit::textChanged, this,
-                [this, areaFile] { writeFile(areaFile, m_area->toPlainText()); });
-        writeFile(areaFile, QString());
+        auto file = [directory](QWidget *w) { return directory + QLatin1Char('/') + w->accessibleName() + QStringLiteral(".txt"); };
+        for (QLineEdit *edit : {m_line, m_password})
+            connect(edit, &QLineEdit::textChanged, this, [path = file(edit)](const QString &text) { writeFile(path, text); });
+        connect(m_area, &QPlainTextEdit::textChanged, this, [this, path = file(m_area)] { writeFile(path, m_area->toPlainText()); });
+        for (QWidget *w : {static_cast<QWidget *>(m_line), static_cast<QWidget *>(m_area), static_cast<QWidget *>(m_password)})
+            writeFile(file(w), QString());
     }
 
     QByteArray handle(const QList<QByteArray> &words)
