@@ -19,7 +19,6 @@ public:
 private slots:
     void initTestCase();
     void replacesTheSelectionAtTheCursor();
-    void insertsAtTheCaretOfALineEdit();
     void readsRolesValuesAndSelections();
     void neverReadsPasswordFields();
     void hungApplicationDoesNotFreezeUs();
@@ -71,16 +70,6 @@ void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
     TextInjectionService::inject(QStringLiteral("!"));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋!, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
-}
-
-void tst_TextInjectionViaAccessibility::insertsAtTheCaretOfALineEdit()
-{
-    QVERIFY(m_target->setText(TargetApp::lineEdit, QStringLiteral("ab")));
-    QVERIFY(m_target->focus(TargetApp::lineEdit));
-    QVERIFY(m_target->select(TargetApp::lineEdit, 1, 1));
-    QVERIFY(focused());
-    TextInjectionService::inject(QStringLiteral("XY"));
-    QVERIFY2(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("aXYb")), qPrintable(m_target->text(TargetApp::lineEdit)));
 }
 
 void tst_TextInjectionViaAccessibility::readsRolesValuesAndSelections()

@@ -20,7 +20,7 @@ class tst_GlobalHotkeyService : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { m_service.reset(); }
 
     void holdGesture_data();
     void holdGesture();
@@ -43,7 +43,6 @@ private:
     FakeKeyEventSource *m_keys = nullptr;
     std::unique_ptr<GlobalHotkeyService> m_service;
     QStringList m_calls;
-    QList<bool> m_consumed;
     std::chrono::steady_clock::time_point m_now;
 };
 
@@ -53,31 +52,23 @@ void tst_GlobalHotkeyService::init()
     m_keys = &m_platform->fakeKeyEventSource();
     m_service = std::make_unique<GlobalHotkeyService>();
     m_calls.clear();
-    m_consumed.clear();
     m_now = std::chrono::steady_clock::time_point{};
     m_service->setClock([this] { return m_now; });
-    auto record = [this](const QString &name) { return [this, name] { m_calls.append(name); }; };
-    m_service->onToggle = record(QStringLiteral("toggle"));
-    m_service->onHoldStart = record(QStringLiteral("holdStart"));
-    m_service->onHoldRelease = record(QStringLiteral("holdRelease"));
-    m_service->onFallbackPaste = record(QStringLiteral("fallbackPaste"));
-    m_service->onSummarizeAndSpeak = record(QStringLiteral("summarize"));
-    m_service->onSpeakAgain = record(QStringLiteral("speakAgain"));
+    auto record = [this](const char *name) { return [this, name] { m_calls.append(QLatin1String(name)); }; };
+    m_service->onToggle = record("toggle");
+    m_service->onHoldStart = record("holdStart");
+    m_service->onHoldRelease = record("holdRelease");
+    m_service->onFallbackPaste = record("fallbackPaste");
+    m_service->onSummarizeAndSpeak = record("summarize");
+    m_service->onSpeakAgain = record("speakAgain");
     m_service->start();
-}
-
-void tst_GlobalHotkeyService::cleanup()
-{
-    m_service.reset();
 }
 
 quint64 tst_GlobalHotkeyService::flags(const QString &names) const
 {
-    static const QHash<QString, quint64> bits{
-        {QStringLiteral("shift"), Flag::shift},     {QStringLiteral("control"), Flag::control},
-        {QStringLiteral("option"), Flag::option},   {QStringLiteral("command"), Flag::command},
-        {QStringLiteral("function"), Flag::function}, {QStringLiteral("capsLock"), Flag::capsLock},
-    };
+    static const QHash<QString, quint64> bits{{"shift", Flag::shift},       {"control", Flag::control},
+                                              {"option", Flag::option},     {"command", Flag::command},
+                                              {"function", Flag::function}, {"capsLock", Flag::capsLock}};
     quint64 result = 0;
     for (const QString &name : names.split(QLatin1Char('+'), Qt::SkipEmptyParts))
         result |= bits.value(name);
@@ -88,19 +79,20 @@ void tst_GlobalHotkeyService::play(const QStringList &script)
 {
     for (const QString &step : script) {
         const QStringList w = step.split(QLatin1Char(' '));
-        const QString modifiers = w.size() > 2 ? w[2] : QString();
-        if (w[0] == QLatin1String("active") || w[0] == QLatin1String("inactive"))
-            m_keys->setActiveApplication(w[0] == QLatin1String("active"));
-        else if (w[0] == QLatin1String("wait"))
+        const QString verb = w[0];
+        const quint16 key = quint16(w.value(1).toUInt());
+        if (verb == "active" || verb == "inactive")
+            m_keys->setActiveApplication(verb == "active");
+        else if (verb == "wait")
             m_now += std::chrono::milliseconds(w[1].toInt());
-        else if (w[0] == QLatin1String("down") || w[0] == QLatin1String("repeat"))
-            m_consumed.append(m_keys->keyDown(quint16(w[1].toUInt()), flags(modifiers), w[0] == QLatin1String("repeat")));
-        else if (w[0] == QLatin1String("up"))
-            m_consumed.append(m_keys->keyUp(quint16(w[1].toUInt()), flags(modifiers)));
-        else if (w[0] == QLatin1String("flags"))
+        else if (verb == "down" || verb == "repeat")
+            m_keys->keyDown(key, flags(w.value(2)), verb == "repeat");
+        else if (verb == "up")
+            m_keys->keyUp(key, flags(w.value(2)));
+        else if (verb == "flags")
             m_keys->flagsChanged(flags(w.value(1)));
         else
-            QFAIL(qPrintable(QStringLiteral("bad script step: ") + step));
+            QFAIL(qPrintable("bad script step: " + step));
     }
 }
 
@@ -179,12 +171,8 @@ void tst_GlobalHotkeyService::chordsMatchExactModifiers_data()
     QTest::newRow("function is outside the mask") << false << keyR << "command+control+function" << "speakAgain"
                                                   << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
     QTest::newRow("extra option") << false << keyV << "command+control+option" << "" << "";
-    QTest::newRow("extra shift") << false << keyS << "command+control+shift" << "" << "";
     QTest::newRow("control only") << false << keyV << "control" << "" << "";
-    QTest::newRow("command only") << false << keyV << "command" << "" << "";
     QTest::newRow("other key") << false << quint16(7) << "command+control" << "" << "";
-    QTest::newRow("local paste") << true << keyV << "command+control" << "fallbackPaste"
-                                 << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched (local)!";
     QTest::newRow("local summarize") << true << keyS << "command+control" << "summarize"
                                      << "[Hotkey] Cmd+Ctrl+S (summarize) matched (local)!";
     QTest::newRow("local speak again") << true << keyR << "command+control+capsLock" << "speakAgain"
@@ -220,7 +208,6 @@ void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive_data()
                            << 2;
     QTest::newRow("fn+caps lock+space") << QStringList{"flags function+capsLock", "down 49 function+capsLock"} << 1;
     QTest::newRow("fn+shift+space") << QStringList{"flags function+shift", "down 49 function+shift"} << 0;
-    QTest::newRow("fn+control+space") << QStringList{"flags function+control", "down 49 function+control"} << 0;
     QTest::newRow("fn released before space") << QStringList{"flags function", "flags", "down 49"} << 0;
     QTest::newRow("fn+v") << QStringList{"flags function", "down 9 function"} << 0;
     QTest::newRow("in our own window") << QStringList{"active", "flags function", "down 49 function"} << 0;
@@ -232,9 +219,8 @@ void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive()
     QFETCH(int, toggles);
     LogCapture log;
     play(script);
-    QCOMPARE(m_calls.count(QStringLiteral("toggle")), toggles);
+    QCOMPARE(m_calls, QStringList(toggles, QStringLiteral("toggle")));
     QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Fn+Space matched (toggle)!")).size(), toggles);
-    QCOMPARE(m_calls.size(), toggles);
 }
 
 void tst_GlobalHotkeyService::gesturesWithoutCallbacksOnlyLogAndConsume()

@@ -31,12 +31,22 @@ private:
         return samples;
     }
 
+    // Starts the service with the fake device at rate and one channel;
+    // what it delivers collects in m_received.
+    void startMono(MacAudioCaptureService &service, double rate = 16000.0)
+    {
+        m_input->setFormat({rate, 1});
+        service.start([this](const AudioSamples &samples) { m_received.append(samples); });
+    }
+
     FakeAudioInput *m_input = nullptr;
+    QList<AudioSamples> m_received;
 };
 
 void tst_MacAudioCaptureService::init()
 {
     m_input = &FakePlatform::installNew().fakeAudioInput();
+    m_received.clear();
 }
 
 void tst_MacAudioCaptureService::resampledLength_data()
@@ -95,8 +105,7 @@ void tst_MacAudioCaptureService::capturesFirstChannelAt16kHz()
     LogCapture log;
     m_input->setFormat({48000.0, 2});
     MacAudioCaptureService service;
-    QList<AudioSamples> received;
-    service.start([&](const AudioSamples &samples) { received.append(samples); });
+    service.start([&](const AudioSamples &samples) { m_received.append(samples); });
     QCOMPARE(m_input->requestedBufferFrames(), 1024);
     QVERIFY(m_input->isRunning());
     QVERIFY(log.contains(QStringLiteral("[MacAudio] Engine started, sample rate: 48000 → 16000")));
@@ -106,40 +115,29 @@ void tst_MacAudioCaptureService::capturesFirstChannelAt16kHz()
     for (int i = 0; i < 1024; ++i)
         interleaved << 0.25f << -0.75f;
     QVERIFY(m_input->deliverInterleaved(interleaved));
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(received[0].size(), 341);
-    QCOMPARE(received[0].count(0.25f), 341);
+    QCOMPARE(m_received, QList<AudioSamples>{AudioSamples(341, 0.25f)});
 }
 
 void tst_MacAudioCaptureService::emptyAndNonFloatBuffers()
 {
-    m_input->setFormat({16000.0, 1});
     MacAudioCaptureService service;
-    QList<AudioSamples> received;
-    service.start([&](const AudioSamples &samples) { received.append(samples); });
-
+    startMono(service);
     m_input->deliver({{QList<float>{}}, 0});
-    QCOMPARE(received, QList<AudioSamples>{AudioSamples{}});
+    QCOMPARE(m_received, QList<AudioSamples>{AudioSamples{}});
     m_input->deliver({{}, 512}); // no float channel data: dropped
-    QCOMPARE(received.size(), 1);
+    QCOMPARE(m_received.size(), 1);
 }
 
 void tst_MacAudioCaptureService::gainClampsOnlyAboveOne()
 {
-    m_input->setFormat({16000.0, 1});
     MacAudioCaptureService service;
-    QCOMPARE(service.whisperModeGain(), 1.0f);
-    AudioSamples last;
-    service.start([&](const AudioSamples &samples) { last = samples; });
-
+    startMono(service);
     m_input->deliverInterleaved({1.5f, -0.2f, -1.5f});
-    QCOMPARE(last, (AudioSamples{1.5f, -0.2f, -1.5f}));
+    QCOMPARE(m_received.last(), (AudioSamples{1.5f, -0.2f, -1.5f}));
 
     service.setWhisperModeGain(3.0f);
     m_input->deliverInterleaved({0.5f, -0.2f, -0.4f});
-    QCOMPARE(last[0], 1.0f);
-    QCOMPARE(last[1], -0.2f * 3.0f);
-    QCOMPARE(last[2], -1.0f);
+    QCOMPARE(m_received.last(), (AudioSamples{1.0f, -0.2f * 3.0f, -1.0f}));
 }
 
 void tst_MacAudioCaptureService::restartReplacesTheTap()

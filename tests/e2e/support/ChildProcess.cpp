@@ -32,11 +32,6 @@ qint64 msSince(steady_clock::time_point start)
 }
 } // namespace
 
-ChildProcess::~ChildProcess()
-{
-    stop();
-}
-
 bool ChildProcess::start(const QString &program, const QStringList &arguments, const Options &options)
 {
     if (m_pid > 0)
@@ -160,32 +155,23 @@ bool ChildProcess::writeLine(const QByteArray &line)
 bool ChildProcess::readLineFrom(int fd, QByteArray &buffer, QByteArray *line, milliseconds timeout)
 {
     const auto start = steady_clock::now();
-    for (;;) {
-        const qsizetype newline = buffer.indexOf('\n');
-        if (newline >= 0) {
-            *line = buffer.left(newline);
-            buffer.remove(0, newline + 1);
-            return true;
-        }
-        if (fd < 0)
-            return false;
+    qsizetype newline;
+    while ((newline = buffer.indexOf('\n')) < 0) {
         const qint64 left = timeout.count() - msSince(start);
-        if (left <= 0)
-            return false;
         pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, int(left));
+        const int r = fd < 0 || left <= 0 ? 0 : ::poll(&p, 1, int(left));
         if (r < 0 && errno == EINTR)
             continue;
-        if (r <= 0)
-            return false;
         char chunk[4096];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = r > 0 ? ::read(fd, chunk, sizeof chunk) : 0;
         if (n <= 0)
             return false;
         buffer.append(chunk, n);
     }
+    *line = buffer.left(newline);
+    buffer.remove(0, newline + 1);
+    return true;
 }
-
 
 int runProgram(const QString &program, const QStringList &arguments, milliseconds timeout, QByteArray *output)
 {

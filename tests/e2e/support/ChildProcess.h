@@ -22,7 +22,7 @@ public:
     };
 
     ChildProcess() = default;
-    ~ChildProcess();
+    ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
