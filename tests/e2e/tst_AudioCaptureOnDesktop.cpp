@@ -60,7 +60,7 @@ void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
     QVERIFY2(!speech.isEmpty(), "could not make the speech file with espeak-ng and sox");
 
     const AudioInput::Format format = Platform::instance().audioInput().inputFormat();
-    QCOMPARE(format.sampleRate, 48000.0);
+    QCOMPARE(format.sampleRate, 48000.0); // the harness's default source
     QCOMPARE(format.channelCount, 1);
 
     MacAudioCaptureService service;
@@ -69,10 +69,9 @@ void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
     QMutex mutex;
     QList<AudioSamples> buffers;
     bool onMainThread = false;
-    QThread *mainThread = QThread::currentThread();
     service.start([&](const AudioSamples &samples) {
         QMutexLocker lock(&mutex);
-        onMainThread = onMainThread || QThread::currentThread() == mainThread;
+        onMainThread = onMainThread || QThread::currentThread() == qApp->thread();
         buffers.append(samples);
     });
     QVERIFY(m_desktop.playIntoMicrophone(speech));

@@ -109,20 +109,11 @@ private:
 
 int main(int argc, char **argv)
 {
-    QString directory;
-    bool accessible = false;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg = argv[i];
-        if (arg == "--dir" && i + 1 < argc)
-            directory = QFile::decodeName(argv[++i]);
-        else if (arg == "--accessible")
-            accessible = true;
-    }
+    // arguments: --dir <directory> [--accessible]
+    const QString directory = argc > 2 ? QFile::decodeName(argv[2]) : QString();
+    const bool accessible = argc > 3 && QByteArray(argv[3]) == "--accessible";
     qputenv("QT_QPA_PLATFORM", "xcb");
-    if (accessible)
-        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    else
-        qputenv("NO_AT_BRIDGE", "1");
+    qputenv(accessible ? "QT_LINUX_ACCESSIBILITY_ALWAYS_ON" : "NO_AT_BRIDGE", "1");
     QApplication app(argc, argv);
     TargetWindow window(directory);
     window.show();
