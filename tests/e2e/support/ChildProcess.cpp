@@ -36,10 +36,8 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
 {
     if (m_pid > 0)
         return false;
-    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, extraPipe[2] = {-1, -1};
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
     if (options.pipes && (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0))
-        return false;
-    if (options.extraWriteFd >= 0 && ::pipe2(extraPipe, O_CLOEXEC) != 0)
         return false;
 
     posix_spawn_file_actions_t actions;
@@ -53,8 +51,6 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
         posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     }
     posix_spawn_file_actions_addopen(&actions, 2, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (options.extraWriteFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, extraPipe[1], options.extraWriteFd);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -80,11 +76,10 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
 
-    for (int fd : {inPipe[0], outPipe[1], extraPipe[1]})
-        closeFd(fd);
+    closeFd(inPipe[0]);
+    closeFd(outPipe[1]);
     m_stdin = inPipe[1];
     m_stdout = outPipe[0];
-    m_extra = extraPipe[0];
     if (rc != 0) {
         stop();
         return false;
@@ -137,7 +132,6 @@ void ChildProcess::stop(milliseconds grace)
         ::kill(-group, SIGKILL);
     }
     closeFd(m_stdout);
-    closeFd(m_extra);
 }
 
 bool ChildProcess::writeLine(const QByteArray &line)

@@ -17,8 +17,6 @@ public:
         // Keep a pipe to the child's stdin and from its stdout (then stdout
         // does not go to the log).
         bool pipes = false;
-        // A pipe whose write end the child sees as this descriptor (-1 = none).
-        int extraWriteFd = -1;
     };
 
     ChildProcess() = default;
@@ -49,11 +47,6 @@ public:
     {
         return readLineFrom(m_stdout, m_stdoutBuffer, line, timeout);
     }
-    // The same from the extra descriptor.
-    bool readExtraLine(QByteArray *line, std::chrono::milliseconds timeout)
-    {
-        return readLineFrom(m_extra, m_extraBuffer, line, timeout);
-    }
 
 private:
     friend int runProgram(const QString &, const QStringList &, std::chrono::milliseconds, QByteArray *);
@@ -65,9 +58,7 @@ private:
     int m_exitCode = -1;
     int m_stdin = -1;
     int m_stdout = -1;
-    int m_extra = -1;
     QByteArray m_stdoutBuffer;
-    QByteArray m_extraBuffer;
 };
 
 // Runs a program to completion within the timeout; returns its exit code, or

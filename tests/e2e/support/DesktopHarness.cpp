@@ -154,10 +154,10 @@ bool DesktopHarness::start(const Options &options)
     // Xvfb picks a free display itself and writes its number once it is ready.
     QByteArray number;
     ChildProcess::Options xOptions;
-    xOptions.extraWriteFd = 3;
+    xOptions.pipes = true;
     if (!launch(m_xvfb, QStringLiteral("xvfb"), QStringLiteral("Xvfb"),
-                QStringLiteral("-displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset").split(QLatin1Char(' ')),
-                [&] { return m_xvfb.readExtraLine(&number, kStartLimit) && !number.trimmed().isEmpty(); }, xOptions))
+                QStringLiteral("-displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset").split(QLatin1Char(' ')),
+                [&] { return m_xvfb.readLine(&number, kStartLimit) && !number.trimmed().isEmpty(); }, xOptions))
         return false;
     m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
     setEnv("DISPLAY", m_display.toLatin1());
