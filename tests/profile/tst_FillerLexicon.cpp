@@ -9,12 +9,9 @@ class tst_FillerLexicon : public QObject {
 private slots:
     void removeFillers_data();
     void removeFillers();
-    void keepsLineBreaksAndTabs_data();
-    void keepsLineBreaksAndTabs();
     void countAndDensity_data();
     void countAndDensity();
     void hesitationSetsAreSubsetsOfFullSets();
-    void unknownCodeFallsBackToEnglish();
 };
 
 void tst_FillerLexicon::removeFillers_data()
@@ -24,43 +21,35 @@ void tst_FillerLexicon::removeFillers_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("en attached marks and case")
-        << "en" << false << "Um, so I was like thinking." << "I was thinking.";
-    QTest::newRow("en marks pulled back onto words")
-        << "en" << false << " Hello , world ." << "Hello, world.";
-    QTest::newRow("en other marks keep their blank")
-        << "en" << false << "wait um ; really" << "wait ; really";
-    QTest::newRow("en filler last")
-        << "en" << false << "that is right" << "that is";
-    QTest::newRow("en runs of fillers")
-        << "en" << false << "so um uh like well okay" << "okay";
-    QTest::newRow("en filler inside a word stays")
-        << "en" << false << "umbrella soap likely" << "umbrella soap likely";
+    QTest::newRow("en attached marks and case") << "en" << false << "Um, so I was like thinking." << "I was thinking.";
+    QTest::newRow("en marks pulled back onto words") << "en" << false << " Hello , world ." << "Hello, world.";
+    QTest::newRow("en other marks keep their blank") << "en" << false << "wait um ; really" << "wait ; really";
+    QTest::newRow("en runs of fillers") << "en" << false << "so um uh like well okay" << "okay";
+    QTest::newRow("en filler inside a word stays") << "en" << false << "umbrella soap likely" << "umbrella soap likely";
     QTest::newRow("en hesitation only keeps tics")
         << "en" << true << "Um, so I was like thinking." << "so I was like thinking.";
-    QTest::newRow("en empty") << "en" << false << "" << "";
     QTest::newRow("en only fillers") << "en" << false << "Um... uh!" << "";
     QTest::newRow("es") << "es" << false << "Pues, bueno, vamos ya" << "vamos ya";
     QTest::newRow("zh separated") << "zh" << false << "嗯 我觉得" << "我觉得";
     QTest::newRow("zh unseparated is one piece") << "zh" << false << "嗯我觉得" << "嗯我觉得";
-    QTest::newRow("ja") << "ja" << false << "えーと 今日は あの 晴れ" << "今日は 晴れ";
-    QTest::newRow("fr apostrophe and hyphens")
-        << "fr" << false << "euh, c'est-à-dire, voilà!" << "";
+    QTest::newRow("fr apostrophe and hyphens") << "fr" << false << "euh, c'est-à-dire, voilà!" << "";
     QTest::newRow("fr decomposed accent matches canonically")
         << "fr" << false << QStringLiteral("voila\u0300 c'est fini") << "c'est fini";
-    QTest::newRow("de sharp s and umlaut")
-        << "de" << false << "ÄHM das ist gewissermaßen gut" << "das ist gut";
-    QTest::newRow("pt") << "pt" << false << "Olha, né, eu acho" << "eu acho";
-    QTest::newRow("ko") << "ko" << false << "음 그러니까 좋아요" << "좋아요";
-    QTest::newRow("ar") << "ar" << false << "يعني هذا جيد" << "هذا جيد";
+    QTest::newRow("de sharp s and umlaut") << "de" << false << "ÄHM das ist gewissermaßen gut" << "das ist gut";
     QTest::newRow("hi") << "hi" << false << "मतलब यह अच्छा है" << "यह है";
-    QTest::newRow("it") << "it" << false << "Allora, cioè, andiamo." << "andiamo.";
     QTest::newRow("ru upper case") << "ru" << false << "НУ вот, короче, всё." << "всё.";
-    QTest::newRow("multi-word entries stay inert")
-        << "en" << false << "you know I mean it" << "you know I mean it";
-    QTest::newRow("unknown code, hesitation only")
-        << "xx" << true << "um hmm uh so yes" << "hmm so yes";
+    QTest::newRow("multi-word entries stay inert") << "en" << false << "you know I mean it" << "you know I mean it";
+    QTest::newRow("unknown code, hesitation only") << "xx" << true << "um hmm uh so yes" << "hmm so yes";
     QTest::newRow("unknown code, full set") << "xx" << false << "um hmm uh so yes" << "yes";
+
+    // Spoken punctuation has run by now: line breaks and tabs are what the user dictated.
+    QTest::newRow("paragraph, filler after") << "en" << false << "Dear Sam,\n\num I agree." << "Dear Sam,\n\nI agree.";
+    QTest::newRow("two fillers before a line break") << "en" << false << "first um um\nsecond" << "first\nsecond";
+    QTest::newRow("tab kept") << "en" << false << "Name:\tuh Sam" << "Name:\tSam";
+    QTest::newRow("filler between breaks") << "en" << false << "a\num\nb" << "a\n\nb";
+    QTest::newRow("no fillers, layout untouched") << "en" << false << "line one\n\tindented\n\nend"
+                                                  << "line one\n\tindented\n\nend";
+    QTest::newRow("doubled blanks still collapse") << "en" << false << "one  um  two" << "one two";
 }
 
 void tst_FillerLexicon::removeFillers()
@@ -72,32 +61,6 @@ void tst_FillerLexicon::removeFillers()
     QCOMPARE(FillerLexicon::removeFillers(text, code, hesitationOnly), expected);
 }
 
-// The text has been through spoken punctuation by now: its line breaks and
-// tabs are what the user dictated.
-void tst_FillerLexicon::keepsLineBreaksAndTabs_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("paragraph, filler after")
-        << "Dear Sam,\n\num I agree." << "Dear Sam,\n\nI agree.";
-    QTest::newRow("filler before a line break")
-        << "first item um\nsecond item" << "first item\nsecond item";
-    QTest::newRow("two fillers before a line break")
-        << "first um um\nsecond" << "first\nsecond";
-    QTest::newRow("tab kept") << "Name:\tuh Sam" << "Name:\tSam";
-    QTest::newRow("filler between breaks") << "a\num\nb" << "a\n\nb";
-    QTest::newRow("no fillers, layout untouched")
-        << "line one\n\tindented\n\nend" << "line one\n\tindented\n\nend";
-    QTest::newRow("doubled blanks still collapse") << "one  um  two" << "one two";
-}
-
-void tst_FillerLexicon::keepsLineBreaksAndTabs()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(FillerLexicon::removeFillers(text, QStringLiteral("en"), false), expected);
-}
-
 void tst_FillerLexicon::countAndDensity_data()
 {
     QTest::addColumn<QString>("code");
@@ -105,7 +68,6 @@ void tst_FillerLexicon::countAndDensity_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<double>("density");
     QTest::newRow("en") << "en" << "Um, so I was like thinking." << 3 << 50.0;
-    QTest::newRow("empty") << "en" << "" << 0 << 0.0;
     QTest::newRow("blank only") << "en" << " \n\t " << 0 << 0.0;
     QTest::newRow("lone marks are words, not fillers") << "en" << "well , ok ." << 1 << 25.0;
     QTest::newRow("counting ignores hesitation-only") << "es" << "bueno pues si" << 2 << 100.0 * 2 / 3;
@@ -126,16 +88,9 @@ void tst_FillerLexicon::hesitationSetsAreSubsetsOfFullSets()
 {
     const QStringList codes = {"en", "es", "zh", "ja", "fr", "de", "pt", "ko", "ar", "hi", "it", "ru", "xx"};
     for (const QString &code : codes) {
-        const QSet<QString> hesitation = hesitationWords(code);
-        QVERIFY2(!hesitation.isEmpty(), qPrintable(code));
-        QVERIFY2(fillerWords(code).contains(hesitation), qPrintable(code));
+        QVERIFY2(!hesitationWords(code).isEmpty() && fillerWords(code).contains(hesitationWords(code)),
+                 qPrintable(code));
     }
-}
-
-void tst_FillerLexicon::unknownCodeFallsBackToEnglish()
-{
-    QCOMPARE(fillerWords(QStringLiteral("xx")), fillerWords(QStringLiteral("en")));
-    QCOMPARE(hesitationWords(QStringLiteral("xx")), (QSet<QString>{"um", "uh", "umm", "uhh"}));
 }
 
 QTEST_GUILESS_MAIN(tst_FillerLexicon)

@@ -16,14 +16,11 @@ void tst_VocabularyTracker::detectsTerms_data()
     QTest::addColumn<QStringList>("stored");
     QTest::newRow("camel case") << "iPhone" << QStringList{"iphone"};
     QTest::newRow("long with inner capital, once") << "PowerPoint" << QStringList{"powerpoint"};
-    QTest::newRow("inner capital") << "YouTube" << QStringList{"youtube"};
     QTest::newRow("short inner capital") << "McD" << QStringList{};
     QTest::newRow("long uncommon") << "wonderful" << QStringList{"wonderful"};
     QTest::newRow("long but common") << "everything" << QStringList{};
     QTest::newRow("common in any case") << "Definitely" << QStringList{};
-    QTest::newRow("plain capital") << "Hello" << QStringList{};
     QTest::newRow("all capitals") << "NASA" << QStringList{};
-    QTest::newRow("short") << "about" << QStringList{};
     QTest::newRow("eight graphemes, more code units") << "cafe\u0301teri" << QStringList{"cafe\u0301teri"};
     QTest::newRow("seven graphemes") << "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301" << QStringList{};
     QTest::newRow("non-Latin camel case") << "мойТелефон" << QStringList{"мойтелефон"};

@@ -16,16 +16,13 @@ private slots:
     void initTestCase();
     void init();
 
-    void freshFileGetsTheWholeSchema();
-    void existingFileKeepsItsRowsAndGainsMissingTables();
+    void existingFileKeepsItsRowsAndGainsTheSchema();
     void fileLivesInTheContainerElseInDocuments();
     void unopenablePathLogsOnceAndReadsEmpty();
     void foreignFileIsLeftUntouched();
 
-    void readSeesThousandsOfEarlierWrites();
     void writesFromSeveralThreadsKeepTheirOrder();
     void readFromInsideAQueuedBlockDoesNotDeadlock();
-    void shutdownDrainsQueuedWrites();
     void failedCommitIsRolledBackAndLaterWritesLand();
 
     void wordsAndPhrasesAreLowercasedCountedAndFiltered();
@@ -68,38 +65,21 @@ std::unique_ptr<VoiceProfileStore> tst_VoiceProfileStore::openStore(const QStrin
     return store;
 }
 
-void tst_VoiceProfileStore::freshFileGetsTheWholeSchema()
+void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsTheSchema()
 {
-    openStore(path());
+    // Every other test starts from a fresh file; here the user's table is already there.
+    QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
+                               "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
+                               "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
+    openStore(path())->logSession(10, 20, "en", "raw", "final");
+    auto reopened = openStore(path());
+    QCOMPARE(reopened->topWords(30).first().frequency, 7);
+    QCOMPARE(reopened->totalWords(), 20);
     QCOMPARE(sqliteRows(path(), "SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite_%' ORDER BY rowid"),
              QStringList({"table|vocabulary", "table|phrases", "table|style_metrics", "table|custom_dictionary",
                           "table|session_log", "table|corrections", "table|snippets", "index|idx_vocab_freq",
                           "index|idx_phrases_freq", "index|idx_session_time", "index|idx_snippets_category"}));
-    // Column types and defaults are what other versions of the file rely on.
-    QCOMPARE(sqliteRows(path(), "SELECT name, type, dflt_value, pk FROM pragma_table_info('custom_dictionary')"),
-             QStringList({"term|TEXT||1", "replacement|TEXT||0", "language|TEXT|'en'|0", "added_date|REAL||0",
-                          "source|TEXT|'manual'|0"}));
-    QCOMPARE(sqliteRows(path(), "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info('snippets')"),
-             QStringList({"shortcut|TEXT|0|", "expansion|TEXT|1|", "category|TEXT|0|'General'",
-                          "usage_count|INTEGER|0|0", "created_date|REAL|0|", "last_used|REAL|0|"}));
     QCOMPARE(sqliteRows(path(), "PRAGMA journal_mode"), QStringList{"wal"});
-}
-
-void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsMissingTables()
-{
-    QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
-                               "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
-                               "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
-    {
-        auto store = openStore(path());
-        QCOMPARE(store->vocabularyCount(), 1);
-        store->logSession(10, 20, "en", "raw", "final");
-    }
-    auto reopened = openStore(path());
-    QCOMPARE(reopened->topWords(30).first().frequency, 7);
-    QCOMPARE(reopened->totalWords(), 20);
-    QCOMPARE(sqliteRows(path(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'"),
-             QStringList{"7"});
 }
 
 void tst_VoiceProfileStore::fileLivesInTheContainerElseInDocuments()
@@ -122,11 +102,6 @@ void tst_VoiceProfileStore::unopenablePathLogsOnceAndReadsEmpty()
     store->addSnippet("addr", "1 Main St", "General");
     QCOMPARE(store->vocabularyCount(), 0);
     QCOMPARE(store->totalWords(), 0);
-    QCOMPARE(store->streakDays(), 0);
-    QCOMPARE(store->averageWPM(), 0.0);
-    QVERIFY(store->snippets().isEmpty());
-    QVERIFY(store->customTerms().isEmpty());
-    QVERIFY(!store->styleMetric("avg_word_length").has_value());
     store.reset();
     QCOMPARE(log.linesStartingWith("[VoiceProfileStore]"),
              QStringList{"[VoiceProfileStore] Failed to open database at " + missing});
@@ -154,22 +129,11 @@ void tst_VoiceProfileStore::foreignFileIsLeftUntouched()
     QVERIFY(log.contains(path() + " is not a database"));
 }
 
-void tst_VoiceProfileStore::readSeesThousandsOfEarlierWrites()
-{
-    auto store = openStore(path());
-    for (int i = 0; i < 2000; ++i)
-        store->logSession(1, 1, "en", "w", "w");
-    QCOMPARE(store->totalWords(), 2000);
-    // The next read sees a write made just before it.
-    store->addCustomTerm("API", std::nullopt, "en");
-    QCOMPARE(store->customTerms().size(), 1);
-}
-
 void tst_VoiceProfileStore::writesFromSeveralThreadsKeepTheirOrder()
 {
     auto store = openStore(path());
     constexpr int threads = 4;
-    constexpr int writesEach = 250;
+    constexpr int writesEach = 500; // thousands of queued writes, then one read
     std::vector<std::thread> writers;
     for (int t = 0; t < threads; ++t) {
         writers.emplace_back([&store, t] {
@@ -194,22 +158,6 @@ void tst_VoiceProfileStore::readFromInsideAQueuedBlockDoesNotDeadlock()
     store->m_queue->post([&] { seenInside = store->totalWords(); });
     QCOMPARE(store->totalWords(), 3);
     QCOMPARE(seenInside, 3);
-}
-
-void tst_VoiceProfileStore::shutdownDrainsQueuedWrites()
-{
-    {
-        auto store = openStore(path());
-        for (int i = 0; i < 2000; ++i)
-            store->recordWords({QStringLiteral("word%1").arg(i)}, "en");
-        store->shutdown();
-        // Closed: later writes and reads find no database.
-        store->recordWords({"late"}, "en");
-        QCOMPARE(store->vocabularyCount(), 0);
-    }
-    QCOMPARE(sqliteRows(path(), "SELECT COUNT(*) FROM vocabulary"), QStringList{"2000"});
-    // Closing checkpointed the journal into the main file.
-    QVERIFY(!QFileInfo::exists(path() + "-wal") || QFileInfo(path() + "-wal").size() == 0);
 }
 
 void tst_VoiceProfileStore::failedCommitIsRolledBackAndLaterWritesLand()
@@ -245,13 +193,8 @@ void tst_VoiceProfileStore::wordsAndPhrasesAreLowercasedCountedAndFiltered()
     QCOMPARE(sqliteRows(path(), "SELECT word, frequency, language FROM vocabulary ORDER BY word"),
              QStringList({"càfe|1|fr", "the|3|fr", "ça|1|fr", "éé|1|fr"}));
     QCOMPARE(sqliteRows(path(), "SELECT phrase, frequency FROM phrases"), QStringList{"see you|2"});
-
-    const auto top = store->topWords(30);
-    QCOMPARE(top.first().word, QStringLiteral("the"));
-    QCOMPARE(top.size(), 4);
-    QCOMPARE(store->topWords(1).size(), 1);
+    QCOMPARE(store->topWords(1).first().word, QStringLiteral("the"));
     QVERIFY(store->topWords(30, QStringLiteral("de")).isEmpty()); // the row keeps its first language
-    QCOMPARE(store->vocabularyCount(), 4);
 }
 
 void tst_VoiceProfileStore::customTermsUpsertByLowercasedTerm()
@@ -270,10 +213,8 @@ void tst_VoiceProfileStore::customTermsUpsertByLowercasedTerm()
     QCOMPARE(terms.size(), 3);
     QCOMPARE(terms[0].term, QStringLiteral("empty")); // newest first
     QCOMPARE(terms[0].replacement, std::optional<QString>(QString("")));
-    QCOMPARE(terms[1].term, QStringLiteral("btw"));
     QCOMPARE(terms[1].source, QStringLiteral("auto"));
     QCOMPARE(terms[1].replacement, std::optional<QString>(QStringLiteral("by the way")));
-    QCOMPARE(terms[2].term, QStringLiteral("api"));
     QCOMPARE(terms[2].source, QStringLiteral("manual"));
     QVERIFY(!terms[2].replacement.has_value());
 
@@ -284,7 +225,6 @@ void tst_VoiceProfileStore::customTermsUpsertByLowercasedTerm()
 void tst_VoiceProfileStore::sessionsFeedTotalsAverageAndHistory()
 {
     auto store = openStore(path());
-    QCOMPARE(store->averageWPM(), 0.0);
     store->logSession(30, 60, "en", "first", "first!");
     m_now = m_now.addSecs(60);
     store->logSession(60, 90, "en", "second", "second!");
@@ -300,7 +240,6 @@ void tst_VoiceProfileStore::sessionsFeedTotalsAverageAndHistory()
     const auto recent = store->recentSessions(200);
     QCOMPARE(recent.size(), 200);
     QCOMPARE(recent.first().rawTranscript, QStringLiteral("s249"));
-    QCOMPARE(recent.first().timestamp, m_now);
     QCOMPARE(store->recentSessions(3).last().rawTranscript, QStringLiteral("s247"));
 }
 
@@ -335,8 +274,6 @@ void tst_VoiceProfileStore::streak_data()
 
     const QDate day(2026, 6, 15);
     auto at = [](QDate date, int hour, int minute = 0) { return QDateTime(date, QTime(hour, minute)); };
-    QTest::newRow("none") << QList<QDateTime>{} << at(day, 12) << 0;
-    QTest::newRow("today and yesterday") << QList{at(day, 9), at(day.addDays(-1), 9)} << at(day, 12) << 2;
     QTest::newRow("nothing today") << QList{at(day.addDays(-1), 9), at(day.addDays(-2), 9)} << at(day, 12) << 0;
     QTest::newRow("gap") << QList{at(day, 9), at(day.addDays(-2), 9)} << at(day, 12) << 1;
     QTest::newRow("across midnight") << QList{at(day.addDays(-1), 23, 59), at(day, 0, 1)} << at(day, 0, 2) << 2;
@@ -370,13 +307,15 @@ void tst_VoiceProfileStore::sharedStoreDrainsWhenTheApplicationQuits()
     FakePlatform::installNew();
     const QString file = VoiceProfileStore::defaultDatabasePath();
     VoiceProfileStore &store = VoiceProfileStore::shared();
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 2000; ++i)
         store.recordWords({QStringLiteral("word%1").arg(i)}, "en");
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
-    QCOMPARE(sqliteRows(file, "SELECT COUNT(*) FROM vocabulary"), QStringList{"300"});
+    QCOMPARE(sqliteRows(file, "SELECT COUNT(*) FROM vocabulary"), QStringList{"2000"});
+    // Closing checkpointed the journal into the main file; later calls find no database.
     QVERIFY(!QFileInfo::exists(file + "-wal") || QFileInfo(file + "-wal").size() == 0);
-    QCOMPARE(store.vocabularyCount(), 0); // closed
+    store.recordWords({"late"}, "en");
+    QCOMPARE(store.vocabularyCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_VoiceProfileStore)
