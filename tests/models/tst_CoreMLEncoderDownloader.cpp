@@ -26,29 +26,20 @@ public:
 
     QByteArray archive() const
     {
-        QByteArray out = m_local;
-        const quint32 directoryOffset = quint32(out.size());
-        out += m_central;
-        appendLE<quint32>(out, 0x06054b50);
-        appendLE<quint16>(out, 0);
-        appendLE<quint16>(out, 0);
-        appendLE<quint16>(out, m_count);
-        appendLE<quint16>(out, m_count);
-        appendLE<quint32>(out, quint32(m_central.size()));
-        appendLE<quint32>(out, directoryOffset);
-        appendLE<quint16>(out, 0);
+        QByteArray out = m_local + m_central;
+        le(out, quint32(0x06054b50), quint16(0), quint16(0), m_count, m_count, quint32(m_central.size()),
+           quint32(m_local.size()), quint16(0));
         return out;
     }
 
 private:
-    template <typename T>
-    static void appendLE(QByteArray &out, T value)
+    template <typename... T>
+    static void le(QByteArray &out, T... values)
     {
-        value = qToLittleEndian(value);
-        out.append(reinterpret_cast<const char *>(&value), sizeof value);
+        ((values = qToLittleEndian(values), out.append(reinterpret_cast<const char *>(&values), sizeof values)), ...);
     }
 
-    static quint32 crc32(const QByteArray &data)
+    ZipBuilder &add(const QByteArray &name, const QByteArray &data, quint32 mode)
     {
         quint32 crc = 0xFFFFFFFF;
         for (char byte : data) {
@@ -56,44 +47,20 @@ private:
             for (int k = 0; k < 8; ++k)
                 crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
         }
-        return ~crc;
-    }
-
-    ZipBuilder &add(const QByteArray &name, const QByteArray &data, quint32 mode)
-    {
-        const quint32 offset = quint32(m_local.size());
-        const quint32 crc = crc32(data);
-        const quint16 dosTime = 0x6000, dosDate = 0x5a21;
-        appendLE<quint32>(m_local, 0x04034b50);
-        appendLE<quint16>(m_local, 10);
-        appendLE<quint16>(m_local, 0);
-        appendLE<quint16>(m_local, 0);
-        appendLE<quint16>(m_local, dosTime);
-        appendLE<quint16>(m_local, dosDate);
-        appendLE<quint32>(m_local, crc);
-        appendLE<quint32>(m_local, quint32(data.size()));
-        appendLE<quint32>(m_local, quint32(data.size()));
-        appendLE<quint16>(m_local, quint16(name.size()));
-        appendLE<quint16>(m_local, 0);
+        crc = ~crc;
+        const quint32 offset = quint32(m_local.size()), size = quint32(data.size());
+        // version 1.0, no flags, stored, a fixed time and date
+        const auto common = [&](QByteArray &out) {
+            le(out, quint16(10), quint16(0), quint16(0), quint16(0x6000), quint16(0x5a21), crc, size, size,
+               quint16(name.size()), quint16(0));
+        };
+        le(m_local, quint32(0x04034b50));
+        common(m_local);
         m_local += name + data;
-
-        appendLE<quint32>(m_central, 0x02014b50);
-        appendLE<quint16>(m_central, (3 << 8) | 30); // made on Unix
-        appendLE<quint16>(m_central, 10);
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint16>(m_central, dosTime);
-        appendLE<quint16>(m_central, dosDate);
-        appendLE<quint32>(m_central, crc);
-        appendLE<quint32>(m_central, quint32(data.size()));
-        appendLE<quint32>(m_central, quint32(data.size()));
-        appendLE<quint16>(m_central, quint16(name.size()));
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint16>(m_central, 0);
-        appendLE<quint32>(m_central, (mode << 16) | ((mode & 040000) ? 0x10 : 0));
-        appendLE<quint32>(m_central, offset);
+        le(m_central, quint32(0x02014b50), quint16((3 << 8) | 30)); // made on Unix
+        common(m_central);
+        le(m_central, quint16(0), quint16(0), quint16(0), quint32((mode << 16) | ((mode & 040000) ? 0x10 : 0)),
+           offset);
         m_central += name;
         ++m_count;
         return *this;
@@ -132,15 +99,26 @@ class tst_CoreMLEncoderDownloader : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void namesFollowTheModelFiles();
     void fetchesMissingEncodersOnceAndContinuesPastFailures();
     void doesNothingWithoutTheContainer();
     void brokenOrHostileArchivesLeaveNothing_data();
     void brokenOrHostileArchivesLeaveNothing();
 
 private:
-    QString modelsDirectory() const;
-    static QString finish(QFuture<void> future);
+    QString modelsDirectory() const
+    {
+        return *m_platform->paths().appGroupContainer() + QStringLiteral("/OfflineModels");
+    }
+    // Runs the fetch to its end; the error as "domain code description", or empty.
+    static QString finish(QFuture<void> future)
+    {
+        if (!waitForFuture(future, 30'000))
+            return QStringLiteral("<still running>");
+        if (const auto error = failureOf<CoreMLEncoderError>(future))
+            return QStringLiteral("%1 %2 %3").arg(CoreMLEncoderError::domain()).arg(error->code()).arg(error->description());
+        const auto other = Futures::failureOf(future);
+        return other ? describeException(other) : QString();
+    }
 
     FakePlatform *m_platform = nullptr;
     LoopbackHttpServer m_server;
@@ -151,35 +129,6 @@ void tst_CoreMLEncoderDownloader::init()
     m_platform = &FakePlatform::installNew();
     QDir().mkpath(modelsDirectory());
     m_server.clearRequests();
-}
-
-QString tst_CoreMLEncoderDownloader::modelsDirectory() const
-{
-    return *m_platform->paths().appGroupContainer() + QStringLiteral("/OfflineModels");
-}
-
-QString tst_CoreMLEncoderDownloader::finish(QFuture<void> future)
-{
-    if (!waitForFuture(future, 30'000))
-        return QStringLiteral("<still running>");
-    if (const auto error = failureOf<CoreMLEncoderError>(future))
-        return QStringLiteral("%1 %2 %3").arg(CoreMLEncoderError::domain()).arg(error->code()).arg(error->description());
-    const auto other = Futures::failureOf(future);
-    return other ? describeException(other) : QString();
-}
-
-void tst_CoreMLEncoderDownloader::namesFollowTheModelFiles()
-{
-    const auto &encoders = CoreMLEncoderDownloader::defaultEncoders();
-    QCOMPARE(encoders.size(), 2);
-    QCOMPARE(encoders[0].encoderName, kBaseEncoder);
-    QCOMPARE(encoders[1].modelFile, QStringLiteral("ggml-large-v3-q5_0.bin"));
-    QCOMPARE(encoders[1].encoderName, QStringLiteral("ggml-large-v3-encoder.mlmodelc"));
-    for (const auto &encoder : encoders) {
-        QCOMPARE(encoder.archiveURL.scheme(), QStringLiteral("https"));
-        QVERIFY(encoder.archiveURL.path().endsWith(QStringLiteral("/resolve/main/") + encoder.encoderName
-                                                   + QStringLiteral(".zip")));
-    }
 }
 
 void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFailures()
@@ -244,15 +193,9 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
     QTest::addColumn<QString>("error");
     const QString httpError = QStringLiteral("CoreMLEncoder -1 HTTP error");
     const QString unzipFailed = QStringLiteral("CoreMLEncoder -2 Unzip failed");
-    const QByteArray good = goodEncoder().archive();
 
     QTest::newRow("not found") << 404 << QByteArray("Not Found") << httpError;
     QTest::newRow("not a zip") << 200 << QByteArray(5000, 'x') << unzipFailed;
-    QTest::newRow("truncated") << 200 << good.left(good.size() / 2) << unzipFailed;
-    QTest::newRow("other directory") << 200
-                                     << ZipBuilder().directory("ggml-tiny-encoder.mlmodelc/")
-                                            .file("ggml-tiny-encoder.mlmodelc/model.mil", "x").archive()
-                                     << unzipFailed;
     QTest::newRow("loose file beside") << 200 << goodEncoder().file("README", "x").archive() << unzipFailed;
     QTest::newRow("parent traversal")
         << 200 << goodEncoder().file("ggml-base-encoder.mlmodelc/../../../escaped.txt", "x").archive() << unzipFailed;

@@ -148,68 +148,41 @@ void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
                              .arg(d.destination())));
 }
 
-enum class Server { honoursRange, ignoresRange, wrongContentRange, overlongRange, redirectsToRanges, alreadyComplete };
-
 void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
 {
-    QTest::addColumn<Server>("server");
+    QTest::addColumn<Response>("first"); // the answer to the first request; the whole file after it
     QTest::addColumn<qint64>("partialBytes");
     QTest::addColumn<QByteArrayList>("ranges"); // the Range header of each request
 
-    QTest::newRow("resumes where it stopped") << Server::honoursRange << qint64(1'080'000)
-                                              << QByteArrayList{"bytes=1080000-"};
-    QTest::newRow("restarts when the range is ignored") << Server::ignoresRange << qint64(1'080'000)
-                                                        << QByteArrayList{"bytes=1080000-"};
-    QTest::newRow("restarts when the range starts elsewhere")
-        << Server::wrongContentRange << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", ""};
+    Response fromStart = Response::generated(kSize, kSeed);
+    fromStart.status = 206; // claims to resume but sends the file from its start
+    fromStart.addHeader("Content-Range", "bytes 0-2999999/3000000");
+    Response overlong = wholeFile();
+    overlong.addHeader("Content-Range", "bytes 1080000-1080099/3000000");
+    const QByteArrayList resumed{"bytes=1080000-"};
+    QTest::newRow("resumes where it stopped") << wholeFile() << qint64(1'080'000) << resumed;
+    QTest::newRow("restarts when the range is ignored") << Response::generated(kSize, kSeed) << qint64(1'080'000)
+                                                        << resumed;
+    QTest::newRow("restarts when the range starts elsewhere") << fromStart << qint64(1'080'000)
+                                                              << resumed + QByteArrayList{""};
     QTest::newRow("restarts when more arrives than the range said")
-        << Server::overlongRange << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", ""};
-    QTest::newRow("keeps the range across a redirect")
-        << Server::redirectsToRanges << qint64(1'080'000) << QByteArrayList{"bytes=1080000-", "bytes=1080000-"};
-    QTest::newRow("starts over after 416") << Server::alreadyComplete << kSize
-                                           << QByteArrayList{"bytes=3000000-", ""};
+        << overlong << qint64(1'080'000) << resumed + QByteArrayList{""};
+    QTest::newRow("keeps the range across a redirect") << Response::redirect("/cdn/file") << qint64(1'080'000)
+                                                       << resumed + resumed;
+    QTest::newRow("starts over after 416") << wholeFile() << kSize << QByteArrayList{"bytes=3000000-", ""};
 }
 
 void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
 {
-    QFETCH(Server, server);
+    QFETCH(Response, first);
     QFETCH(qint64, partialBytes);
     QFETCH(QByteArrayList, ranges);
 
     Download d(4'000'000);
     writeFile(d.partial(), payload(0, partialBytes));
-    switch (server) {
-    case Server::honoursRange:
-    case Server::alreadyComplete:
-        d.server.setResponse(kPath, wholeFile());
-        break;
-    case Server::ignoresRange:
-        d.server.setResponse(kPath, Response::generated(kSize, kSeed));
-        break;
-    case Server::wrongContentRange:
-        d.server.setHandler([](const LoopbackHttpServer::Request &request) {
-            Response response = Response::generated(kSize, kSeed);
-            if (request.hasHeader("Range")) {
-                // claims to resume but sends the file from its start
-                response.status = 206;
-                response.addHeader("Content-Range", "bytes 0-2999999/3000000");
-            }
-            return response;
-        });
-        break;
-    case Server::overlongRange:
-        d.server.setHandler([](const LoopbackHttpServer::Request &request) {
-            Response response = wholeFile();
-            if (request.hasHeader("Range"))
-                response.addHeader("Content-Range", "bytes 1080000-1080099/3000000");
-            return response;
-        });
-        break;
-    case Server::redirectsToRanges:
-        d.server.setResponse(kPath, Response::redirect(d.server.url(QStringLiteral("/cdn/file")).toEncoded()));
-        d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
-        break;
-    }
+    d.server.enqueue(kPath, first);
+    d.server.setResponse(kPath, wholeFile());
+    d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
 
     QCOMPARE(d.run(), QString());
     QVERIFY(readFile(d.destination()) == payload());
@@ -218,7 +191,7 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
     for (const auto &request : d.server.requests())
         sent.append(request.header("Range"));
     QCOMPARE(sent, ranges);
-    if (server == Server::honoursRange)
+    if (QByteArray(QTest::currentDataTag()) == "resumes where it stopped")
         QCOMPARE(d.statuses.first(), QStringLiteral("Resuming from 1.1 MB (27%)..."));
 }
 

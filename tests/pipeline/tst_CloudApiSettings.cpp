@@ -9,25 +9,9 @@ Q_DECLARE_METATYPE(Problem)
 class tst_CloudApiSettings : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
     void endpointRules_data();
     void endpointRules();
-    void defaultBaseEndsInV1();
-
-private:
-    FakeSettings *m_settings = nullptr;
 };
-
-void tst_CloudApiSettings::initTestCase()
-{
-    m_settings = &FakePlatform::installNew().fakeSettings();
-}
-
-void tst_CloudApiSettings::init()
-{
-    m_settings->clear();
-}
 
 void tst_CloudApiSettings::endpointRules_data()
 {
@@ -56,19 +40,11 @@ void tst_CloudApiSettings::endpointRules()
     QFETCH(QString, base);
     QFETCH(QString, expected);
     QFETCH(Problem, problem);
-    m_settings->setValue(CloudApiSettings::baseUrlKey, base);
+    FakePlatform::installNew().fakeSettings().setValue(CloudApiSettings::baseUrlKey, base);
     const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("transcribe"));
     QCOMPARE(endpoint.problem, problem);
     QCOMPARE(endpoint.url.toString(), expected);
     QCOMPARE(endpoint.problemDescription().isEmpty(), problem == Problem::none);
-}
-
-void tst_CloudApiSettings::defaultBaseEndsInV1()
-{
-    const CloudApiSettings::Endpoint endpoint = CloudApiSettings::endpoint(QStringLiteral("rewrite"));
-    QCOMPARE(endpoint.problem, Problem::none);
-    QCOMPARE(endpoint.url.scheme(), QStringLiteral("https"));
-    QCOMPARE(endpoint.url.path(), QStringLiteral("/v1/rewrite"));
 }
 
 QTEST_GUILESS_MAIN(tst_CloudApiSettings)

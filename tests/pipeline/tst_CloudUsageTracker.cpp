@@ -8,16 +8,15 @@ class tst_CloudUsageTracker : public QObject {
     Q_OBJECT
 private slots:
     void init();
-    void firstLaunchStoresTheMonth();
-    void startsFromStoredFiguresInTheSameMonth();
-    void newMonthResetsUsedMinutes();
-    void onlyPositiveStoredQuotaCounts_data();
-    void onlyPositiveStoredQuotaCounts();
+    void startsFromTheStoredFigures_data();
+    void startsFromTheStoredFigures();
     void addedMinutesAccumulateAndRollOver();
     void serverFiguresReplaceOurs();
 
 private:
     CloudUsageTracker::DateSource today() { return [this] { return m_today; }; }
+    double stored(const QString &key) const { return m_settings.doubleValue(key); }
+    QString storedMonth() const { return m_settings.value(CloudUsageTracker::monthKey).toString(); }
 
     FakeSettings m_settings;
     QDate m_today;
@@ -29,55 +28,37 @@ void tst_CloudUsageTracker::init()
     m_today = QDate(2026, 3, 14);
 }
 
-void tst_CloudUsageTracker::firstLaunchStoresTheMonth()
+void tst_CloudUsageTracker::startsFromTheStoredFigures_data()
 {
+    QTest::addColumn<QVariant>("month");
+    QTest::addColumn<QVariant>("quota");
+    QTest::addColumn<double>("used");
+    QTest::addColumn<double>("expectedQuota");
+    QTest::newRow("first launch") << QVariant() << QVariant() << 0.0 << 1000.0;
+    QTest::newRow("same month") << QVariant("2026-03") << QVariant(300.0) << 42.5 << 300.0;
+    QTest::newRow("new month resets the minutes") << QVariant("2026-02") << QVariant(300.0) << 0.0 << 300.0;
+    QTest::newRow("zero quota means the default") << QVariant("2026-03") << QVariant(0.0) << 42.5 << 1000.0;
+    QTest::newRow("negative quota too") << QVariant("2026-03") << QVariant(-5.0) << 42.5 << 1000.0;
+}
+
+void tst_CloudUsageTracker::startsFromTheStoredFigures()
+{
+    QFETCH(QVariant, month);
+    QFETCH(QVariant, quota);
+    QFETCH(double, used);
+    QFETCH(double, expectedQuota);
+    if (month.isValid()) {
+        m_settings.setValue(CloudUsageTracker::monthKey, month);
+        m_settings.setValue(CloudUsageTracker::usedKey, 42.5);
+        m_settings.setValue(CloudUsageTracker::quotaKey, quota);
+    }
     CloudUsageTracker tracker(&m_settings, today());
-    QCOMPARE(tracker.minutesUsedThisMonth(), 0.0);
-    QCOMPARE(tracker.monthlyQuotaMinutes(), 1000.0);
-    QCOMPARE(m_settings.value(CloudUsageTracker::monthKey).toString(), QStringLiteral("2026-03"));
+    QCOMPARE(tracker.minutesUsedThisMonth(), used);
+    QCOMPARE(tracker.monthlyQuotaMinutes(), expectedQuota);
+    QCOMPARE(storedMonth(), QStringLiteral("2026-03"));
     QVERIFY(m_settings.contains(CloudUsageTracker::usedKey));
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 0.0);
-    QVERIFY(!m_settings.contains(CloudUsageTracker::quotaKey));
-}
-
-void tst_CloudUsageTracker::startsFromStoredFiguresInTheSameMonth()
-{
-    m_settings.setValue(CloudUsageTracker::monthKey, QStringLiteral("2026-03"));
-    m_settings.setValue(CloudUsageTracker::usedKey, 42.5);
-    m_settings.setValue(CloudUsageTracker::quotaKey, 300.0);
-    CloudUsageTracker tracker(&m_settings, today());
-    QCOMPARE(tracker.minutesUsedThisMonth(), 42.5);
-    QCOMPARE(tracker.monthlyQuotaMinutes(), 300.0);
-}
-
-void tst_CloudUsageTracker::newMonthResetsUsedMinutes()
-{
-    m_settings.setValue(CloudUsageTracker::monthKey, QStringLiteral("2026-02"));
-    m_settings.setValue(CloudUsageTracker::usedKey, 500.0);
-    m_settings.setValue(CloudUsageTracker::quotaKey, 300.0);
-    CloudUsageTracker tracker(&m_settings, today());
-    QCOMPARE(tracker.minutesUsedThisMonth(), 0.0);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 0.0);
-    QCOMPARE(m_settings.value(CloudUsageTracker::monthKey).toString(), QStringLiteral("2026-03"));
-    QCOMPARE(tracker.monthlyQuotaMinutes(), 300.0);
-}
-
-void tst_CloudUsageTracker::onlyPositiveStoredQuotaCounts_data()
-{
-    QTest::addColumn<double>("stored");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("zero") << 0.0 << 1000.0;
-    QTest::newRow("negative") << -5.0 << 1000.0;
-    QTest::newRow("positive") << 120.0 << 120.0;
-}
-
-void tst_CloudUsageTracker::onlyPositiveStoredQuotaCounts()
-{
-    QFETCH(double, stored);
-    QFETCH(double, expected);
-    m_settings.setValue(CloudUsageTracker::quotaKey, stored);
-    CloudUsageTracker tracker(&m_settings, today());
-    QCOMPARE(tracker.monthlyQuotaMinutes(), expected);
+    QCOMPARE(stored(CloudUsageTracker::usedKey), used);
+    QCOMPARE(m_settings.contains(CloudUsageTracker::quotaKey), quota.isValid());
 }
 
 void tst_CloudUsageTracker::addedMinutesAccumulateAndRollOver()
@@ -85,19 +66,18 @@ void tst_CloudUsageTracker::addedMinutesAccumulateAndRollOver()
     CloudUsageTracker tracker(&m_settings, today());
     QSignalSpy changed(&tracker, &CloudUsageTracker::minutesUsedThisMonthChanged);
     tracker.addMinutes(0.5);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 0.5);
+    QCOMPARE(stored(CloudUsageTracker::usedKey), 0.5);
     tracker.addMinutes(0.5);
     QCOMPARE(tracker.minutesUsedThisMonth(), 1.0);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 1.0);
+    QCOMPARE(stored(CloudUsageTracker::usedKey), 1.0);
     QCOMPARE(changed.count(), 2);
 
-    // The year turns while the application runs: the first addition of the
-    // new month starts from zero.
+    // the year turns while the application runs
     m_today = QDate(2027, 1, 1);
     tracker.addMinutes(2.0);
     QCOMPARE(tracker.minutesUsedThisMonth(), 2.0);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 2.0);
-    QCOMPARE(m_settings.value(CloudUsageTracker::monthKey).toString(), QStringLiteral("2027-01"));
+    QCOMPARE(stored(CloudUsageTracker::usedKey), 2.0);
+    QCOMPARE(storedMonth(), QStringLiteral("2027-01"));
 }
 
 void tst_CloudUsageTracker::serverFiguresReplaceOurs()
@@ -107,17 +87,16 @@ void tst_CloudUsageTracker::serverFiguresReplaceOurs()
     CloudUsageTracker tracker(&m_settings, today());
     QSignalSpy quotaChanged(&tracker, &CloudUsageTracker::monthlyQuotaMinutesChanged);
 
-    // A server reply arriving after midnight on the last day belongs to the new month.
+    // a reply arriving after midnight on the last day belongs to the new month
     m_today = QDate(2026, 4, 1);
     tracker.updateFromServer(12.5, 87.5);
     QCOMPARE(tracker.minutesUsedThisMonth(), 12.5);
     QCOMPARE(tracker.monthlyQuotaMinutes(), 100.0);
     QCOMPARE(quotaChanged.count(), 1);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::usedKey), 12.5);
-    QCOMPARE(m_settings.doubleValue(CloudUsageTracker::quotaKey), 100.0);
-    QCOMPARE(m_settings.value(CloudUsageTracker::monthKey).toString(), QStringLiteral("2026-04"));
+    QCOMPARE(stored(CloudUsageTracker::usedKey), 12.5);
+    QCOMPARE(stored(CloudUsageTracker::quotaKey), 100.0);
+    QCOMPARE(storedMonth(), QStringLiteral("2026-04"));
 
-    // Ours add to the server's figure from then on.
     tracker.addMinutes(1.5);
     QCOMPARE(tracker.minutesUsedThisMonth(), 14.0);
 }

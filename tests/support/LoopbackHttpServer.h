@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMetaType>
 #include <QMutex>
 #include <QPair>
 #include <QString>
@@ -23,23 +24,12 @@
 //
 // For each request the first of these that applies answers it:
 //   1. a response queued for the request's path: enqueue(path, response), in order;
-//   2. a response queued for any path: enqueue(response), in order;
-//   3. the response set for the path: setResponse(path, response), every time;
-//   4. the handler: setHandler(fn);
-//   5. otherwise "404 Not Found".
+//   2. the response set for the path: setResponse(path, response), every time;
+//   3. the handler: setHandler(fn);
+//   4. otherwise "404 Not Found".
 // Paths are compared without their query string. Every request is recorded
 // (method, target, headers, body) before it is answered: requests().
-//
-// Example:
-//     LoopbackHttpServer server;
-//     auto r = LoopbackHttpServer::Response::generated(3'000'000, 7);
-//     r.honourRange = true;
-//     r.dropAfterBytes = 1'000'000;          // first answer breaks off
-//     server.enqueue("/model.bin", r);
-//     r.dropAfterBytes = -1;
-//     server.setResponse("/model.bin", r);   // later answers are whole
-//     fetch(server.url("/model.bin"));
-//     QCOMPARE(server.requests().last().header("Range"), "bytes=1000000-");
+// Request bodies must carry a Content-Length.
 class LoopbackHttpServer {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
@@ -68,7 +58,7 @@ public:
         qint64 generatedSize = -1;
         quint64 seed = 0;
 
-        // Answer "Range: bytes=N-" and "bytes=N-M" on a 200 response with 206
+        // Answer "Range: bytes=N-" on a 200 response with 206
         // and a Content-Range, or with 416 when N is at or past the end.
         bool honourRange = false;
         // Send no Content-Length: the body ends when the connection closes.
@@ -108,12 +98,10 @@ public:
     LoopbackHttpServer(const LoopbackHttpServer &) = delete;
     LoopbackHttpServer &operator=(const LoopbackHttpServer &) = delete;
 
-    quint16 port() const { return m_port; }
     QUrl url(const QString &path = QStringLiteral("/")) const;
 
     void setResponse(const QString &path, Response response);
     void enqueue(const QString &path, Response response);
-    void enqueue(Response response);
     void setHandler(Handler handler);
 
     QList<Request> requests() const;
@@ -138,10 +126,11 @@ private:
 
     mutable QMutex m_mutex;
     QHash<QString, std::deque<Response>> m_queuedByPath;
-    std::deque<Response> m_queued;
     QHash<QString, Response> m_fixed;
     Handler m_handler;
     QList<Request> m_requests;
     QList<int> m_openFds;
     std::vector<std::thread> m_connections;
 };
+
+Q_DECLARE_METATYPE(LoopbackHttpServer::Response)
