@@ -110,7 +110,7 @@ private slots:
     void droppedConnectionsRetryAtOnceAndResetTheCount();
     void failuresFollowTheBackoffScheduleThenGiveUp_data();
     void failuresFollowTheBackoffScheduleThenGiveUp();
-    void pagesAndTinyFilesAreNotModels();
+    void tinyFilesAreNotModels();
     void permanentErrorsAreNotRetried();
     void oneDownloadPerModelAtATime();
     void installReplacesTheOldFileAtomically();
@@ -236,30 +236,36 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
 {
-    QTest::addColumn<bool>("refused");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("connection refused") << true << QString();
+    QTest::addColumn<Response>("reply");
+    QTest::addColumn<qint64>("partialBytes"); // kept as it was
+    QTest::addColumn<QString>("error"); // empty: nothing listens, the connection is refused
+    QTest::newRow("connection refused") << Response() << qint64(500) << QString();
     // without a Range header a 416 is the server's fault, not a stale file
-    QTest::newRow("416 to a plain request") << false << QStringLiteral("Server returned HTTP 416.");
+    QTest::newRow("416 to a plain request") << Response::withBody({}, 416) << qint64(0)
+                                            << QStringLiteral("Server returned HTTP 416.");
+    // a large page (a captive portal, say) never touches the partial file
+    QTest::newRow("web page") << Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8")
+                              << qint64(700'000) << QStringLiteral("The server sent a web page instead of the model file.");
 }
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
 {
-    QFETCH(bool, refused);
+    QFETCH(Response, reply);
+    QFETCH(qint64, partialBytes);
     QFETCH(QString, error);
 
     Download d;
-    if (refused) {
+    if (error.isEmpty())
         d.model.downloadURL = LoopbackHttpServer::refusingUrl(kPath);
-        writeFile(d.partial(), payload(0, 500));
-    } else {
-        d.server.setResponse(kPath, Response::withBody({}, 416));
-    }
+    else
+        d.server.setResponse(kPath, reply);
+    if (partialBytes > 0)
+        writeFile(d.partial(), payload(0, partialBytes));
     LogCapture log;
 
     QFuture<void> future = d.service.download(d.model, &d.manager);
     const QString description = Download::finish(future);
-    if (refused) {
+    if (error.isEmpty()) {
         const auto transferError = failureOf<TransferError>(future);
         QVERIFY(transferError);
         QCOMPARE(transferError->code(), QNetworkReply::ConnectionRefusedError);
@@ -276,31 +282,19 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     QVERIFY(log.contains(QStringLiteral("consecutiveFailures=10")));
     QVERIFY(d.isIdle());
     QVERIFY(!QFileInfo::exists(d.destination()));
-    if (refused)
-        QVERIFY(readFile(d.partial()) == payload(0, 500));
+    if (partialBytes > 0)
+        QVERIFY(readFile(d.partial()) == payload(0, partialBytes));
 }
 
-void tst_ModelDownloadService::pagesAndTinyFilesAreNotModels()
+void tst_ModelDownloadService::tinyFilesAreNotModels()
 {
-    {
-        // a small error page under a 200 is deleted, not installed
-        Download d;
-        d.server.setResponse(kPath, Response::withBody(QByteArray(512, 'x')));
-        QCOMPARE(d.run(), QStringLiteral("Server returned HTTP 0."));
-        QVERIFY(!QFileInfo::exists(d.partial()));
-        QVERIFY(!QFileInfo::exists(d.destination()));
-        QVERIFY(d.isIdle());
-    }
-    {
-        // a large page (a captive portal, say) never touches the partial file
-        Download d;
-        writeFile(d.partial(), payload(0, 700'000));
-        d.server.setResponse(kPath, Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8"));
-        QCOMPARE(d.run(), QStringLiteral("The server sent a web page instead of the model file."));
-        QCOMPARE(d.waits, kFullBackoff);
-        QVERIFY(readFile(d.partial()) == payload(0, 700'000));
-        QVERIFY(!QFileInfo::exists(d.destination()));
-    }
+    // a small error page under a 200 is deleted, not installed
+    Download d;
+    d.server.setResponse(kPath, Response::withBody(QByteArray(512, 'x')));
+    QCOMPARE(d.run(), QStringLiteral("Server returned HTTP 0."));
+    QVERIFY(!QFileInfo::exists(d.partial()));
+    QVERIFY(!QFileInfo::exists(d.destination()));
+    QVERIFY(d.isIdle());
 }
 
 void tst_ModelDownloadService::permanentErrorsAreNotRetried()
