@@ -133,6 +133,7 @@ int main(int argc, char **argv)
     std::printf("whisper: %s random model, %.1f s of speech, %d final / %d live threads, %d runs\n",
                 tiny ? "TINY (checks the benchmark, not a figure)" : "Base-shaped", double(speech.size()) / kSampleRate,
                 finalThreads, liveThreads, runs);
+    std::fflush(stdout);
 
     StoppedClock stoppedClock;
     WhisperCppEngineAdapter adapter(stoppedClock);
