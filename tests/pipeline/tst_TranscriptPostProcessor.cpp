@@ -1,6 +1,7 @@
 #include "pipeline/OfflineRewriteService.h"
 #include "pipeline/TranscriptPostProcessor.h"
 
+#include "support/FutureWait.h"
 #include "support/LogCapture.h"
 #include "support/TextUtils.h"
 
@@ -41,7 +42,7 @@ QString distinctWords(QChar letter, int length)
 
 QString awaited(QFuture<QString> future)
 {
-    if (!QTest::qWaitFor([&future] { return future.isFinished(); }, 5000))
+    if (!waitForFuture(future, 5000))
         return QStringLiteral("<timed out>");
     return future.isValid() && future.resultCount() > 0 ? future.result() : QStringLiteral("<no result>");
 }

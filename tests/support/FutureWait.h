@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/FutureWatch.h"
+
 #include <QDeadlineTimer>
 #include <QFuture>
 #include <QtTest>
@@ -20,8 +22,10 @@ bool waitForFuture(const QFuture<T> &future, int timeoutMs = 10000)
 template <typename E, typename T>
 std::optional<E> failureOf(QFuture<T> future)
 {
+    const std::exception_ptr failure = Futures::failureOf(future);
     try {
-        future.waitForFinished();
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (const E &error) {
         return error;
     } catch (...) {
