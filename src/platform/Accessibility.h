@@ -52,6 +52,10 @@ public:
 
     // Whether we may read and write other applications' elements at all.
     virtual bool isProcessTrusted() = 0;
+    // Asks the desktop to turn accessibility on, as the user could in its
+    // settings; false when it could not be asked. Applications started
+    // before may only take part once restarted.
+    virtual bool requestAccess() = 0;
     // The element with the keyboard focus in the application with this
     // process id; success with a null element when it has none.
     virtual Result<ElementPtr> focusedElement(qint64 processIdentifier) = 0;

@@ -8,6 +8,7 @@ class KeySynthesizer;
 class Pasteboard;
 class AudioInput;
 class KeyEventSource;
+class LoginItems;
 class Paths;
 class Settings;
 class SpeechRecognition;
@@ -29,6 +30,7 @@ public:
     virtual Accessibility &accessibility() = 0;
     virtual AudioInput &audioInput() = 0;
     virtual KeyEventSource &keyEventSource() = 0;
+    virtual LoginItems &loginItems() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

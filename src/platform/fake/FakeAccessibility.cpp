@@ -26,6 +26,13 @@ bool FakeAccessibility::isProcessTrusted()
     return trusted;
 }
 
+bool FakeAccessibility::requestAccess()
+{
+    calls << QStringLiteral("requestAccess");
+    trusted = trusted || grantOnRequest;
+    return true;
+}
+
 Accessibility::Result<Accessibility::ElementPtr> FakeAccessibility::focusedElement(qint64 processIdentifier)
 {
     calls << QStringLiteral("focusedElement");

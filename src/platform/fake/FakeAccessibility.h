@@ -22,6 +22,8 @@ public:
     };
 
     bool trusted = true;
+    // What requestAccess() makes of trusted.
+    bool grantOnRequest = true;
     // Returned by focusedElement() instead of an element when not success.
     Error focusError = Error::success;
     // Every operation called, by name ("focusedElement", "setValue", ...).
@@ -32,6 +34,7 @@ public:
     void clearFocus(qint64 processIdentifier);
 
     bool isProcessTrusted() override;
+    bool requestAccess() override;
     Result<ElementPtr> focusedElement(qint64 processIdentifier) override;
     Result<QString> role(const Element &element) override;
     Result<QVariant> value(const Element &element) override;

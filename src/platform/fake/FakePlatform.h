@@ -7,6 +7,7 @@
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeAudioInput.h"
 #include "platform/fake/FakeKeyEventSource.h"
+#include "platform/fake/FakeLoginItems.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
@@ -26,6 +27,7 @@ public:
     Accessibility &accessibility() override { return m_accessibility; }
     AudioInput &audioInput() override { return m_audioInput; }
     KeyEventSource &keyEventSource() override { return m_keyEventSource; }
+    LoginItems &loginItems() override { return m_loginItems; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
@@ -37,6 +39,7 @@ public:
     FakeAccessibility &fakeAccessibility() { return m_accessibility; }
     FakeAudioInput &fakeAudioInput() { return m_audioInput; }
     FakeKeyEventSource &fakeKeyEventSource() { return m_keyEventSource; }
+    FakeLoginItems &fakeLoginItems() { return m_loginItems; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -52,4 +55,5 @@ private:
     FakeAccessibility m_accessibility;
     FakeAudioInput m_audioInput;
     FakeKeyEventSource m_keyEventSource;
+    FakeLoginItems m_loginItems;
 };

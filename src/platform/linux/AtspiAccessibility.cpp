@@ -9,6 +9,8 @@
 #include <X11/Xlib.h>
 #include <algorithm>
 #include <dbus/dbus.h>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 #include <utility>
@@ -18,6 +20,7 @@
 #pragma push_macro("signals")
 #undef signals
 #include <atspi/atspi.h>
+#include <gio/gio.h>
 #pragma pop_macro("signals")
 
 namespace {
@@ -324,6 +327,87 @@ bool canConnect(const QByteArray &address)
     return true;
 }
 
+
+struct MessageUnref {
+    void operator()(DBusMessage *message) const { dbus_message_unref(message); }
+};
+using Message = std::unique_ptr<DBusMessage, MessageUnref>;
+
+// A call to the accessibility bus launcher's status properties on the session
+// bus; the reply, or null on any error or timeout.
+Message callA11yStatus(const char *method, const std::function<void(DBusMessageIter *)> &appendValue, int timeoutMs)
+{
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection *session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    dbus_error_free(&error);
+    if (!session)
+        return nullptr;
+    dbus_connection_set_exit_on_disconnect(session, FALSE);
+    Message call(dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                                              method));
+    const char *interface = "org.a11y.Status";
+    const char *property = "IsEnabled";
+    DBusMessageIter arguments;
+    dbus_message_iter_init_append(call.get(), &arguments);
+    dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &interface);
+    dbus_message_iter_append_basic(&arguments, DBUS_TYPE_STRING, &property);
+    if (appendValue)
+        appendValue(&arguments);
+    Message reply(dbus_connection_send_with_reply_and_block(session, call.get(), timeoutMs, &error));
+    dbus_error_free(&error);
+    dbus_connection_close(session);
+    dbus_connection_unref(session);
+    return reply;
+}
+
+bool accessibilityEnabled(int timeoutMs)
+{
+    const Message reply = callA11yStatus("Get", {}, timeoutMs);
+    DBusMessageIter value, inner;
+    if (!reply || !dbus_message_iter_init(reply.get(), &value)
+        || dbus_message_iter_get_arg_type(&value) != DBUS_TYPE_VARIANT)
+        return false;
+    dbus_message_iter_recurse(&value, &inner);
+    if (dbus_message_iter_get_arg_type(&inner) != DBUS_TYPE_BOOLEAN)
+        return false;
+    dbus_bool_t enabled = FALSE;
+    dbus_message_iter_get_basic(&inner, &enabled);
+    return enabled;
+}
+
+bool enableAccessibilityBus(int timeoutMs)
+{
+    const auto appendTrue = [](DBusMessageIter *arguments) {
+        DBusMessageIter variant;
+        const dbus_bool_t yes = TRUE;
+        dbus_message_iter_open_container(arguments, DBUS_TYPE_VARIANT, "b", &variant);
+        dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &yes);
+        dbus_message_iter_close_container(arguments, &variant);
+    };
+    return callA11yStatus("Set", appendTrue, timeoutMs) != nullptr;
+}
+
+// GNOME-style desktops keep the switch in a setting that toolkits read at
+// start-up; elsewhere there is no such schema and nothing to write.
+bool enableToolkitAccessibilitySetting()
+{
+    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
+    GSettingsSchema *schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
+                                     : nullptr;
+    if (!schema)
+        return false;
+    bool written = false;
+    if (g_settings_schema_has_key(schema, "toolkit-accessibility")) {
+        GSettings *settings = g_settings_new_full(schema, nullptr, nullptr);
+        written = g_settings_set_boolean(settings, "toolkit-accessibility", TRUE);
+        g_settings_sync();
+        g_object_unref(settings);
+    }
+    g_settings_schema_unref(schema);
+    return written;
+}
+
 } // namespace
 
 AtspiAccessibility::AtspiAccessibility() = default;
@@ -350,7 +434,7 @@ bool AtspiAccessibility::connect()
 
 bool AtspiAccessibility::isProcessTrusted()
 {
-    if (!connect())
+    if (!accessibilityEnabled(int(callTimeout.count())) || !connect())
         return false;
     Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop)
@@ -358,6 +442,15 @@ bool AtspiAccessibility::isProcessTrusted()
     GError *error = nullptr;
     const gint count = atspi_accessible_get_child_count(desktop.get(), &error);
     return errorFrom(error, count < 0) == Error::success;
+}
+
+bool AtspiAccessibility::requestAccess()
+{
+    const bool setting = enableToolkitAccessibilitySetting();
+    const bool bus = enableAccessibilityBus(int(callTimeout.count()));
+    logLine("Accessibility", QStringLiteral("Asked the desktop to enable accessibility (bus %1, setting %2)")
+                                 .arg(bus ? "switched on" : "unreachable", setting ? "written" : "absent"));
+    return bus || setting;
 }
 
 Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElement(qint64 processIdentifier)

@@ -17,7 +17,11 @@ public:
     AtspiAccessibility();
     ~AtspiAccessibility() override;
 
+    // The desktop has accessibility switched on and its bus answers.
     bool isProcessTrusted() override;
+    // Switches the bus's IsEnabled status on, and the desktop's
+    // toolkit-accessibility setting where the desktop has one.
+    bool requestAccess() override;
     Result<ElementPtr> focusedElement(qint64 processIdentifier) override;
     Result<QString> role(const Element &element) override;
     Result<QVariant> value(const Element &element) override;

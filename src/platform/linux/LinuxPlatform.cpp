@@ -9,8 +9,11 @@
 #include "RuleBasedLexicalTagger.h"
 #include "X11Connection.h"
 #include "X11KeyEventSource.h"
+#include "XdgAutostartLoginItems.h"
 #include "XTestKeySynthesizer.h"
 #include "XdgPaths.h"
+
+#include <QFileInfo>
 
 #include <memory>
 #include <mutex>
@@ -58,6 +61,14 @@ public:
         // A connection of its own: it reads events, the shared one only properties.
         return lazy(m_keyEventSource, [] { return std::make_unique<X11KeyEventSource>(); });
     }
+    LoginItems &loginItems() override
+    {
+        return lazy(m_loginItems, [] {
+            return std::make_unique<XdgAutostartLoginItems>(
+                XdgAutostartLoginItems::defaultAutostartDirectory(),
+                QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+        });
+    }
 
 private:
     template <typename T, typename Make>
@@ -84,6 +95,7 @@ private:
     std::unique_ptr<Accessibility> m_accessibility;
     std::unique_ptr<PulseAudioInput> m_audioInput;
     std::unique_ptr<X11KeyEventSource> m_keyEventSource;
+    std::unique_ptr<LoginItems> m_loginItems;
 };
 } // namespace
 

@@ -147,6 +147,9 @@ bool DesktopHarness::start(const Options &options)
     setEnv("XDG_CONFIG_HOME", templ + "/config");
     setEnv("XDG_DATA_HOME", templ + "/data");
     setEnv("XDG_CACHE_HOME", templ + "/cache");
+    // No dconf on the private bus: desktop settings (such as the one behind
+    // the accessibility bus's IsEnabled) live in each process's memory.
+    setEnv("GSETTINGS_BACKEND", "memory");
     for (const char *name : {"WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE", "PULSE_SERVER",
                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "QT_ACCESSIBILITY", "SESSION_MANAGER"})
         setEnv(name, {}, true);
