@@ -1,9 +1,7 @@
-#include "app/TranscriptionModePicker.h"
+#include "app/SettingsChoices.h"
 #include "app/VoiceNames.h"
 
 #include <QtTest>
-
-Q_DECLARE_METATYPE(ASRModelPreference)
 
 // What the settings' pickers offer and how they name it.
 class tst_SettingsChoices : public QObject {
@@ -13,9 +11,11 @@ private slots:
     void voiceDisplayName();
     void voiceSections_data();
     void voiceSections();
-    void modePickerOffersFiveModesWithTheirTags();
-    void modePickerSelection_data();
-    void modePickerSelection();
+    void voiceStatusAndPreview_data();
+    void voiceStatusAndPreview();
+    void pickerItems();
+    void modeSelection_data();
+    void modeSelection();
 };
 
 void tst_SettingsChoices::voiceDisplayName_data()
@@ -63,44 +63,83 @@ void tst_SettingsChoices::voiceSections()
     QFETCH(QStringList, voices);
     QFETCH(QStringList, headers);
     QFETCH(QList<QStringList>, ids);
-    const QList<VoiceNames::Section> sections = VoiceNames::sections(voices);
     QStringList gotHeaders;
     QList<QStringList> gotIds;
-    for (const auto &section : sections) {
-        gotHeaders << section.header;
-        gotIds << section.voiceIds;
+    for (const QVariant &section : SettingsChoices::voiceSections(voices)) {
+        gotHeaders << section.toMap().value("header").toString();
+        gotIds << section.toMap().value("voices").toStringList();
     }
     QCOMPARE(gotHeaders, headers);
     QCOMPARE(gotIds, ids);
 }
 
-void tst_SettingsChoices::modePickerOffersFiveModesWithTheirTags()
+void tst_SettingsChoices::voiceStatusAndPreview_data()
 {
-    QStringList items;
-    for (const auto &item : TranscriptionModePicker::items())
-        items << QStringLiteral("%1=%2").arg(item.text).arg(item.tag);
-    QCOMPARE(items, QStringList({"Parallel (Live + Whisper)=0", "Live Speech Only=1", "Whisper Base Only=4",
-                                 "Whisper Large Only=5", "Cloud AI=6"}));
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<bool>("neural");
+    QTest::addColumn<bool>("speaking");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("preview");
+    QTest::newRow("loading") << false << true << false << "Loading voices..." << false;
+    QTest::newRow("loaded") << true << true << false << "Currently: British Male — George" << true;
+    QTest::newRow("loaded, speaking") << true << true << true << "Currently: British Male — George" << false;
+    QTest::newRow("no neural engine") << false << false << false << "Neural voices are unavailable on this system"
+                                      << true;
+    QTest::newRow("no neural engine, speaking") << false << false << true
+                                                << "Neural voices are unavailable on this system" << false;
 }
 
-void tst_SettingsChoices::modePickerSelection_data()
+void tst_SettingsChoices::voiceStatusAndPreview()
 {
-    QTest::addColumn<ASRModelPreference>("mode");
+    QFETCH(bool, loaded);
+    QFETCH(bool, neural);
+    QFETCH(bool, speaking);
+    QFETCH(QString, status);
+    QFETCH(bool, preview);
+    QCOMPARE(SettingsChoices::voiceStatusLine(loaded, neural, QStringLiteral("bm_george")), status);
+    QCOMPARE(SettingsChoices::previewEnabled(loaded, neural, speaking), preview);
+}
+
+void tst_SettingsChoices::pickerItems()
+{
+    const auto texts = [](const QVariantList &items) {
+        QStringList result;
+        for (const QVariant &entry : items) {
+            const QVariantMap map = entry.toMap();
+            result << map.value("text").toString() + "=" + map.value("value").toString()
+                    + (map.contains("tag") ? "/" + map.value("tag").toString() : QString());
+        }
+        return result;
+    };
+    QCOMPARE(texts(SettingsChoices::transcriptionModes()),
+             QStringList({"Parallel (Live + Whisper)=parallelFast/0", "Live Speech Only=auto/1",
+                          "Whisper Base Only=whisperBase/4", "Whisper Large Only=whisperLargeV3/5",
+                          "Cloud AI=cloudflareWhisper/6"}));
+    QCOMPARE(texts(SettingsChoices::rewriteStyles()),
+             QStringList({"Grammar Correct=grammarCorrect", "Professional=professional",
+                          "Casual Spoken=casualSpoken", "Concise=concise"}));
+    const QStringList languages = texts(SettingsChoices::languages());
+    QCOMPARE(languages.size(), 12);
+    QCOMPARE(languages.first(), QStringLiteral("English=en"));
+    QCOMPARE(languages.last(), QStringLiteral("Russian=ru"));
+}
+
+void tst_SettingsChoices::modeSelection_data()
+{
+    QTest::addColumn<QString>("mode");
     QTest::addColumn<int>("index"); // -1: no item selected
-    QTest::newRow("parallel") << ASRModelPreference::parallelFast << 0;
-    QTest::newRow("live speech") << ASRModelPreference::auto_ << 1;
-    QTest::newRow("hidden fast live") << ASRModelPreference::appleSpeechFast << -1;
-    QTest::newRow("hidden whisper") << ASRModelPreference::whisperMode << -1;
-    QTest::newRow("base") << ASRModelPreference::whisperBase << 2;
-    QTest::newRow("large") << ASRModelPreference::whisperLargeV3 << 3;
-    QTest::newRow("cloud") << ASRModelPreference::cloudflareWhisper << 4;
+    QTest::newRow("parallel") << "parallelFast" << 0;
+    QTest::newRow("live speech") << "auto" << 1;
+    QTest::newRow("hidden fast live") << "appleSpeechFast" << -1;
+    QTest::newRow("hidden whisper") << "whisperMode" << -1;
+    QTest::newRow("cloud") << "cloudflareWhisper" << 4;
 }
 
-void tst_SettingsChoices::modePickerSelection()
+void tst_SettingsChoices::modeSelection()
 {
-    QFETCH(ASRModelPreference, mode);
+    QFETCH(QString, mode);
     QFETCH(int, index);
-    QCOMPARE(TranscriptionModePicker::indexOf(mode), index);
+    QCOMPARE(SettingsChoices::indexOfValue(SettingsChoices::transcriptionModes(), mode), index);
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsChoices)
