@@ -1,6 +1,6 @@
 #include "pipeline/DictationSessionCoordinator.h"
 
-#include <QtFuture>
+#include <QFuture>
 
 #include <stdexcept>
 
