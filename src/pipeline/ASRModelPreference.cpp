@@ -21,7 +21,7 @@ std::optional<QString> pickerLabel(ASRModelPreference preference)
     case ASRModelPreference::parallelFast:
         return QStringLiteral("Parallel (Live + Whisper)");
     case ASRModelPreference::auto_:
-        return QStringLiteral("Apple Speech Only");
+        return QStringLiteral("Live Speech Only");
     case ASRModelPreference::whisperBase:
         return QStringLiteral("Whisper Base Only");
     case ASRModelPreference::whisperLargeV3:

@@ -9,6 +9,7 @@
 #include "models/ModelManager.h"
 #include "pipeline/HybridRealtimeTranscriptionService.h"
 #include "pipeline/HybridTranscriptionError.h"
+#include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/PocketsphinxSpeechRecognition.h"
 #include "support/FutureWatch.h"
@@ -52,15 +53,6 @@ private:
     std::shared_ptr<Script> m_script;
 };
 
-// The fakes, except that speech is recognised for real.
-class PlatformWithPocketsphinx : public FakePlatform {
-public:
-    SpeechRecognition &speechRecognition() override { return m_recognition; }
-
-private:
-    PocketsphinxSpeechRecognition m_recognition;
-};
-
 void pump()
 {
     for (int i = 0; i < 10; ++i)
@@ -96,6 +88,15 @@ private slots:
     void recognisesRealSpeechLive();
 
 private:
+    std::unique_ptr<HybridRealtimeTranscriptionService> makeHybrid(SpeechRecognition &recognition,
+                                                                   MonotonicClock &clock)
+    {
+        return std::make_unique<HybridRealtimeTranscriptionService>(
+            *m_manager,
+            std::make_unique<WhisperOfflineTranscriptionService>(
+                *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), clock),
+            std::make_unique<FakeCloudService>(m_cloud), recognition, clock);
+    }
     void startIn(ASRModelPreference mode, LanguageOption language = LanguageOption::english);
     QString stop();
     void feed(const AudioSamples &samples) { QVERIFY(waitForFuture(m_hybrid->appendAudioFrames(samples))); }
@@ -138,9 +139,7 @@ void tst_HybridRealtimeTranscriptionService::init()
     m_cloud = std::make_shared<FakeCloudService::Script>();
     m_partials.clear();
     m_reports.clear();
-    m_hybrid = std::make_unique<HybridRealtimeTranscriptionService>(
-        *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), std::make_unique<FakeCloudService>(m_cloud),
-        m_clock);
+    m_hybrid = makeHybrid(m_platform->speechRecognition(), m_clock);
     m_hybrid->setOnPartialText([this](const QString &t) { m_partials.append(t); });
     m_hybrid->setOnRefinedText([this](const QString &t) { m_reports.append(QStringLiteral("base:") + t); });
     m_hybrid->setOnBaseModelFailed([this] { m_reports.append(QStringLiteral("baseFailed")); });
@@ -180,6 +179,7 @@ void tst_HybridRealtimeTranscriptionService::placeModel(const ModelDescriptor &m
     QDir().mkpath(m_manager->modelsDirectory());
     QFile file(QDir(m_manager->modelsDirectory()).filePath(model.id));
     QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(ModelManager::minimumModelBytes));
 }
 
 void tst_HybridRealtimeTranscriptionService::placeEncoder()
@@ -196,7 +196,7 @@ void tst_HybridRealtimeTranscriptionService::routesEachModeToItsEngine_data()
     QTest::addColumn<QString>("engines"); // which of live, whisper and cloud get the samples
 
     using P = ASRModelPreference;
-    const QString apple = QStringLiteral("Apple Speech (Live)");
+    const QString apple = QStringLiteral("Live Speech");
     const QString cloud = QStringLiteral("Cloud test model");
     QTest::newRow("parallel") << P::parallelFast << apple + " + Whisper Base" << P::parallelFast << "live";
     QTest::newRow("auto") << P::auto_ << apple << P::appleSpeechFast << "live";
@@ -259,7 +259,7 @@ void tst_HybridRealtimeTranscriptionService::liveRecognitionStartFailures()
     error = startFailure(ASRModelPreference::auto_, LanguageOption::japanese);
     QVERIFY(error);
     QCOMPARE(error->kind(), HybridTranscriptionError::Kind::speechRecognizerUnavailable);
-    QCOMPARE(error->description(), QStringLiteral("Apple Speech recognizer is unavailable for this language."));
+    QCOMPARE(error->description(), QStringLiteral("The live speech recognizer is unavailable for this language."));
 
     // A Whisper mode without its model fails with the Whisper service's error.
     m_hybrid->setPreferredASRModel(ASRModelPreference::whisperBase);
@@ -399,8 +399,8 @@ void tst_HybridRealtimeTranscriptionService::failedRestartsBackOffAndGiveUp()
         tick(gaps[i] - 1ms);
         QCOMPARE(restartAttempts(log), i);
         tick(1ms);
-        QVERIFY(log.contains(QStringLiteral("[AppleSpeech] Restart attempt %1 failed: Apple Speech recognizer is "
-                                            "unavailable for this language.")
+        QVERIFY(log.contains(QStringLiteral("[AppleSpeech] Restart attempt %1 failed: The live speech recognizer "
+                                            "is unavailable for this language.")
                                  .arg(i + 1)));
     }
     QVERIFY(log.contains(QStringLiteral("[AppleSpeech] Giving up live recognition after 8 failed restarts")));
@@ -617,7 +617,7 @@ void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMilli
     m_engine->finalizeResults = { QStringLiteral("words") };
     stop();
     QTRY_COMPARE(m_reports, QStringList { QStringLiteral("base:words") });
-    QCOMPARE(m_engine->lastIngested.size(), HybridRealtimeTranscriptionService::maxSessionSamples);
+    QCOMPARE(m_engine->lastIngested.size(), SessionSampleHistory::capacity);
     QCOMPARE(m_engine->lastIngested.count(1.0f), 0);
 
     // The next dictation starts with an empty history.
@@ -630,10 +630,9 @@ void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMilli
 
 void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive()
 {
-    Platform::install(std::make_unique<PlatformWithPocketsphinx>());
-    ModelManager manager;
-    HybridRealtimeTranscriptionService hybrid(manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine),
-                                              std::make_unique<FakeCloudService>(m_cloud), MonotonicClock::system());
+    PocketsphinxSpeechRecognition recognition;
+    const auto live = makeHybrid(recognition, MonotonicClock::system());
+    HybridRealtimeTranscriptionService &hybrid = *live;
     QStringList partials;
     hybrid.setOnPartialText([&](const QString &t) { partials.append(t); });
     hybrid.setPreferredASRModel(ASRModelPreference::appleSpeechFast);

@@ -23,6 +23,7 @@ void placeModel(ModelManager &manager, const ModelDescriptor &model)
     QDir().mkpath(manager.modelsDirectory());
     QFile file(QDir(manager.modelsDirectory()).filePath(model.id));
     QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(ModelManager::minimumModelBytes));
 }
 } // namespace
 
