@@ -3,8 +3,6 @@
 #include "support/DescribedError.h"
 
 #include <QFuture>
-#include <QFutureWatcher>
-#include <QObject>
 
 #include <exception>
 
@@ -19,20 +17,6 @@ public:
 };
 
 namespace Futures {
-
-// Calls handler(future) on context's thread once future has finished, always
-// from the event loop (never inside this call), and never once context is gone.
-template <typename T, typename Handler>
-void whenFinished(const QFuture<T> &future, QObject *context, Handler handler)
-{
-    auto *watcher = new QFutureWatcher<T>(context);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, handler = std::move(handler)]() mutable {
-                         watcher->deleteLater();
-                         handler(watcher->future());
-                     });
-    watcher->setFuture(future);
-}
 
 // Why a finished future has no result: its exception, OperationCancelled when
 // it was cancelled, null when it succeeded.
