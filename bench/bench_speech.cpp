@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/PocketsphinxSpeechRecognition.h"
+#include "support/MonotonicClock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -83,7 +84,9 @@ void waitFor(const QFuture<void> &future)
 QList<double> stopLatencies(int runs, const QList<float> &speech)
 {
     ModelManager modelManager;
-    HybridRealtimeTranscriptionService transcriber(modelManager);
+    const auto hybrid = HybridRealtimeTranscriptionService::withDefaultEngines(
+        modelManager, Platform::instance().speechRecognition(), MonotonicClock::system());
+    HybridRealtimeTranscriptionService &transcriber = *hybrid;
     QList<double> latencies;
     const auto batches = SynthesizedSpeech::batches(speech);
     for (int run = 0; run < runs; ++run) {

@@ -3,6 +3,7 @@
 // speech: the final decode (load + finalize vs. one whole CLI run, same thread
 // count, greedy), and one live 4 s window decode next to the live pacing interval.
 #include "pipeline/WhisperCppEngineAdapter.h"
+#include "support/FakeMonotonicClock.h"
 #include "support/WhisperModelWriter.h"
 
 #include <QCoreApplication>
@@ -93,13 +94,6 @@ void prepare(const QString &model, const WhisperModelShape &shape, const QString
     }
 }
 
-// Time that stands still: feeding the speech runs only the session's first live decode.
-class StoppedClock final : public MonotonicClock {
-public:
-    Duration now() const override { return Duration::zero(); }
-    void callAfter(Duration, QObject *, std::function<void()>) override { }
-};
-
 template <typename T>
 T resultOf(QFuture<T> future)
 {
@@ -135,7 +129,8 @@ int main(int argc, char **argv)
                 finalThreads, liveThreads, runs);
     std::fflush(stdout);
 
-    StoppedClock stoppedClock;
+    // Time that stands still: feeding the speech runs only the session's first live decode.
+    FakeMonotonicClock stoppedClock;
     WhisperCppEngineAdapter adapter(stoppedClock);
     const qsizetype window = std::min<qsizetype>(speech.size(), WhisperCppEngineAdapter::liveWindowSamples);
 

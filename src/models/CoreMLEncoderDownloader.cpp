@@ -4,8 +4,6 @@
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
-#include "platform/Paths.h"
-#include "platform/Platform.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
 
@@ -203,8 +201,8 @@ private:
             return fail(TransferError(reply->error(), reply->errorString()));
         m_zip.close();
         // Look before unpacking: a hostile entry could write anywhere.
-        Futures::whenFinished(runProcess(kUnzip, {QStringLiteral("-Zs"), m_zipPath}, m_context), m_context,
-                              [self = shared_from_this()](QFuture<ProcessResult> listing) { self->listed(listing); });
+        runProcess(kUnzip, {QStringLiteral("-Zs"), m_zipPath}, m_context)
+            .then(m_context, [self = shared_from_this()](QFuture<ProcessResult> listing) { self->listed(listing); });
     }
 
     void listed(QFuture<ProcessResult> listing)
@@ -226,10 +224,10 @@ private:
             return fail(DescribedError(
                 QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString())));
         const QStringList arguments{QStringLiteral("-oq"), m_zipPath, QStringLiteral("-d"), m_staging->path()};
-        Futures::whenFinished(runProcess(kUnzip, arguments, m_context), m_context,
-                              [self = shared_from_this()](QFuture<ProcessResult> extraction) {
-                                  self->extracted(extraction);
-                              });
+        runProcess(kUnzip, arguments, m_context)
+            .then(m_context, [self = shared_from_this()](QFuture<ProcessResult> extraction) {
+                self->extracted(extraction);
+            });
     }
 
     void extracted(QFuture<ProcessResult> extraction)
@@ -276,12 +274,6 @@ private:
 
 } // namespace
 
-CoreMLEncoderDownloader &CoreMLEncoderDownloader::shared()
-{
-    static auto *instance = new CoreMLEncoderDownloader;
-    return *instance;
-}
-
 const QList<CoreMLEncoderDownloader::Encoder> &CoreMLEncoderDownloader::defaultEncoders()
 {
     static const QList<Encoder> encoders = [] {
@@ -306,29 +298,33 @@ QString CoreMLEncoderDownloader::encoderDirectoryName(const QString &modelFile)
     return base + QStringLiteral("-encoder.mlmodelc");
 }
 
-CoreMLEncoderDownloader::CoreMLEncoderDownloader(QList<Encoder> encoders, QObject *parent)
+std::optional<QString> CoreMLEncoderDownloader::encoderNameFor(const QString &modelFile)
+{
+    for (const Encoder &encoder : defaultEncoders()) {
+        if (encoder.modelFile == modelFile)
+            return encoder.encoderName;
+    }
+    return std::nullopt;
+}
+
+CoreMLEncoderDownloader::CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders,
+                                                 QObject *parent)
     : QObject(parent)
+    , m_modelManager(modelManager)
     , m_encoders(std::move(encoders))
 {
 }
 
 QFuture<void> CoreMLEncoderDownloader::downloadMissingEncoders()
 {
-    auto done = std::make_shared<QPromise<void>>();
-    done->start();
-    QFuture<void> future = done->future();
     // only the application container: without it there is nothing to do
-    const std::optional<QString> container = Platform::instance().paths().appGroupContainer();
-    if (!container) {
-        done->finish();
-        return future;
-    }
-    fetchFrom(0, QDir(*container).filePath(ModelManager::defaultModelsDirectoryName), done);
-    return future;
+    const std::optional<QString> directory = m_modelManager.containerModelsDirectory();
+    if (!directory)
+        return QtFuture::makeReadyFuture();
+    return fetchFrom(0, *directory);
 }
 
-void CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &directory,
-                                        std::shared_ptr<QPromise<void>> done)
+QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &directory)
 {
     const QDir dir(directory);
     for (; index < m_encoders.size(); ++index) {
@@ -339,20 +335,19 @@ void CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &director
         setActiveModel(encoder.modelFile);
         log(QStringLiteral("Downloading encoder for %1").arg(encoder.modelFile));
         const QString modelFile = encoder.modelFile;
-        Futures::whenFinished(downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName), this,
-                              [this, index, directory, done, modelFile](QFuture<void> result) {
-                                  if (const auto error = Futures::failureOf(result))
-                                      log(QStringLiteral("Encoder download failed for %1: %2")
-                                              .arg(modelFile, describeException(error)));
-                                  else
-                                      log(QStringLiteral("Installed encoder for %1").arg(modelFile));
-                                  fetchFrom(index + 1, directory, done);
-                              });
-        return;
+        return downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName)
+            .then(this, [modelFile] { log(QStringLiteral("Installed encoder for %1").arg(modelFile)); })
+            .onFailed(this,
+                      [modelFile](const std::exception &error) {
+                          log(QStringLiteral("Encoder download failed for %1: %2")
+                                  .arg(modelFile, describeException(error)));
+                      })
+            .then(this, [this, index, directory] { return fetchFrom(index + 1, directory); })
+            .unwrap();
     }
     setIsDownloading(false);
     setActiveModel(QString());
-    done->finish();
+    return QtFuture::makeReadyFuture();
 }
 
 QFuture<void> CoreMLEncoderDownloader::downloadAndInstall(const QUrl &url, const QString &directory,

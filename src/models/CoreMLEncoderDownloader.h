@@ -7,10 +7,13 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
+class ModelManager;
+
 // Makes sure every installed Whisper model has its compiled encoder
 // directory beside it: downloads the zipped encoder and unpacks it in place.
-// One shared instance on the main thread; the application runs a fetch once
-// per launch.
+// Lives on the main thread; the application runs a fetch once per launch.
 class CoreMLEncoderDownloader : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY isDownloadingChanged)
@@ -23,14 +26,17 @@ public:
         QUrl archiveURL;
     };
 
-    static CoreMLEncoderDownloader &shared();
     // The two Whisper models of the catalogue and their encoder archives.
     static const QList<Encoder> &defaultEncoders();
+    // The encoder directory of a model file of defaultEncoders().
+    static std::optional<QString> encoderNameFor(const QString &modelFile);
     // The directory whisper.cpp looks for: the model file without ".bin" and
     // without a quantisation suffix such as "-q5_0", plus "-encoder.mlmodelc".
     static QString encoderDirectoryName(const QString &modelFile);
 
-    explicit CoreMLEncoderDownloader(QList<Encoder> encoders = defaultEncoders(), QObject *parent = nullptr);
+    // Works in the manager's container models directory.
+    explicit CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
+                                     QObject *parent = nullptr);
 
     bool isDownloading() const { return m_isDownloading; }
     QString activeModel() const { return m_activeModel; }
@@ -48,10 +54,11 @@ signals:
     void activeModelChanged();
 
 private:
-    void fetchFrom(qsizetype index, const QString &directory, std::shared_ptr<QPromise<void>> done);
+    QFuture<void> fetchFrom(qsizetype index, const QString &directory);
     void setIsDownloading(bool value);
     void setActiveModel(const QString &value);
 
+    const ModelManager &m_modelManager;
     QList<Encoder> m_encoders;
     bool m_isDownloading = false;
     QString m_activeModel;

@@ -4,7 +4,6 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 #include "support/ByteCountFormat.h"
-#include "support/FutureWatch.h"
 #include "support/Log.h"
 
 #include <QDir>
@@ -45,14 +44,6 @@ QSet<QString> &runningModelIDs()
 {
     static QSet<QString> ids;
     return ids;
-}
-
-QFuture<void> timerSleep(std::chrono::seconds wait, QObject *context)
-{
-    auto promise = std::make_shared<QPromise<void>>();
-    promise->start();
-    QTimer::singleShot(wait, context, [promise] { promise->finish(); });
-    return promise->future();
 }
 
 // Error pages, not files: accepting one would put HTML under a model's name.
@@ -127,10 +118,10 @@ void syncFile(const QString &path)
 
 } // namespace
 
-ModelDownloadService::ModelDownloadService(QObject *parent)
+ModelDownloadService::ModelDownloadService(MonotonicClock &clock, QObject *parent)
     : QObject(parent)
+    , m_clock(clock)
 {
-    m_sleeper = [this](std::chrono::seconds wait) { return timerSleep(wait, this); };
     m_idleTimer.setSingleShot(true);
     m_resourceTimer.setSingleShot(true);
     const auto timeOut = [this] {
@@ -484,11 +475,7 @@ void ModelDownloadService::waitAndRetry(const std::exception_ptr &error)
         m_manager->setIsDownloading(true);
     }
     debugLog(QStringLiteral("waiting %1s before retry %2").arg(wait).arg(m_consecutiveFailures + 2));
-    Futures::whenFinished(m_sleeper(std::chrono::seconds(wait)), this, [this](QFuture<void> slept) {
-        if (slept.isCanceled()) {
-            endWithError(std::make_exception_ptr(TransferError::cancelled()));
-            return;
-        }
+    m_clock.callAfter(std::chrono::seconds(wait), this, [this] {
         ++m_consecutiveFailures;
         prepareAttemptState();
         startAttempt();

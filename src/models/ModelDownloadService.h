@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/ModelDescriptor.h"
+#include "support/MonotonicClock.h"
 
 #include <QFile>
 #include <QFuture>
@@ -28,8 +29,6 @@ class ModelDownloadService : public QObject {
     Q_OBJECT
 
 public:
-    // Resolves after the given wait; a cancelled future ends the download.
-    using Sleeper = std::function<QFuture<void>(std::chrono::seconds)>;
     struct Timeouts {
         // An attempt that receives nothing for this long is dropped.
         std::chrono::milliseconds request{std::chrono::seconds(120)};
@@ -39,14 +38,14 @@ public:
 
     static constexpr int maxRetries = 10;
 
-    explicit ModelDownloadService(QObject *parent = nullptr);
+    // The clock times the waits between attempts.
+    explicit ModelDownloadService(MonotonicClock &clock = MonotonicClock::system(), QObject *parent = nullptr);
     ~ModelDownloadService() override;
 
     // Finishes when the model file is in place; fails with ModelDownloadError,
     // TransferError or another DescribedError.
     QFuture<void> download(const ModelDescriptor &model, ModelManager *manager);
 
-    void setSleeper(Sleeper sleeper) { m_sleeper = std::move(sleeper); }
     void setTimeouts(Timeouts timeouts) { m_timeouts = timeouts; }
 
     // One HTTP attempt; the outcome arrives through the reply's signals.
@@ -76,7 +75,7 @@ private:
     std::optional<QPromise<void>> m_promise;
     int m_consecutiveFailures = 0;
     qint64 m_existingBytes = 0;
-    Sleeper m_sleeper;
+    MonotonicClock &m_clock;
     Timeouts m_timeouts;
 
     // the attempt

@@ -9,37 +9,61 @@
 
 #include <sys/stat.h>
 
-ModelManager::ModelManager(QObject *parent)
+namespace {
+// The size of the regular file at path, following links; none for anything
+// else. A link to an unmounted disk, or a file we may not inspect, has none:
+// the model is missing for now, but the file is the user's and stays.
+std::optional<qint64> regularFileSize(const QByteArray &path)
+{
+    struct stat target;
+    if (::stat(path.constData(), &target) != 0 || !S_ISREG(target.st_mode))
+        return std::nullopt;
+    return qint64(target.st_size);
+}
+} // namespace
+
+ModelManager::ModelManager(Paths &paths, QObject *parent)
     : QObject(parent)
+    , m_paths(paths)
+{
+}
+
+ModelManager::ModelManager(QObject *parent)
+    : ModelManager(Platform::instance().paths(), parent)
 {
 }
 
 QString ModelManager::modelsDirectory() const
 {
-    Paths &paths = Platform::instance().paths();
-    const QString base = paths.appGroupContainer().value_or(paths.applicationSupportDirectory());
+    const QString base = m_paths.appGroupContainer().value_or(m_paths.applicationSupportDirectory());
     return QDir(base).filePath(m_modelsDirectoryName);
+}
+
+std::optional<QString> ModelManager::containerModelsDirectory() const
+{
+    const std::optional<QString> container = m_paths.appGroupContainer();
+    if (!container)
+        return std::nullopt;
+    return QDir(*container).filePath(defaultModelsDirectoryName);
+}
+
+bool ModelManager::hasModelFile(const ModelDescriptor &model) const
+{
+    const std::optional<qint64> size = regularFileSize(QFile::encodeName(QDir(modelsDirectory()).filePath(model.id)));
+    return size && *size >= minimumModelBytes;
 }
 
 bool ModelManager::isInstalled(const ModelDescriptor &model)
 {
     const QByteArray path = QFile::encodeName(QDir(modelsDirectory()).filePath(model.id));
-    struct stat entry;
-    if (::lstat(path.constData(), &entry) != 0)
+    const std::optional<qint64> size = regularFileSize(path);
+    if (!size)
         return false;
-    struct stat target;
-    // A link to an unmounted disk, or a file we may not inspect: the model is
-    // missing for now, but the file is the user's and stays.
-    if (::stat(path.constData(), &target) != 0)
-        return false;
-    if (!S_ISREG(target.st_mode))
-        return false;
-    const qint64 size = target.st_size;
-    if (size >= minimumModelBytes)
+    if (*size >= minimumModelBytes)
         return true;
     logLine("ModelManager", QStringLiteral("Rejecting %1 — file too small (%2 bytes), deleting corrupt file")
                                 .arg(model.id)
-                                .arg(size));
+                                .arg(*size));
     QFile::remove(QFile::decodeName(path));
     return false;
 }

@@ -8,9 +8,11 @@
 
 #include <optional>
 
-// Owns the models directory, decides which catalogue models are installed and
-// carries the observable state of the running download. Lives on the main
-// thread.
+class Paths;
+
+// Owns the models directory and the rules for model files, decides which
+// catalogue models are installed and carries the observable state of the
+// running download. Lives on the main thread.
 class ModelManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(QSet<QString> installedModelIDs READ installedModelIDs NOTIFY installedModelIDsChanged)
@@ -27,14 +29,22 @@ public:
     // Files below this size are truncated downloads or error pages.
     static constexpr qint64 minimumModelBytes = 1'000'000;
 
+    explicit ModelManager(Paths &paths, QObject *parent = nullptr);
+    // On the platform's paths.
     explicit ModelManager(QObject *parent = nullptr);
 
     // The application container, else the per-user data directory, plus the
     // models directory name. Read afresh each time; not created here.
     QString modelsDirectory() const;
     QString modelsDirectoryName() const { return m_modelsDirectoryName; }
+    // The models directory of the application container alone, where the
+    // compiled encoders live; none without a container.
+    std::optional<QString> containerModelsDirectory() const;
 
-    // Present and at least minimumModelBytes; a smaller file is deleted.
+    // The model's file is a regular file (or a link to one) of at least
+    // minimumModelBytes. Looks only; deletes nothing.
+    bool hasModelFile(const ModelDescriptor &model) const;
+    // hasModelFile(), and a file that is too small is deleted.
     bool isInstalled(const ModelDescriptor &model);
     void refreshInstalledModels();
 
@@ -59,6 +69,7 @@ signals:
     void downloadStatusTextChanged();
 
 private:
+    Paths &m_paths;
     QSet<QString> m_installedModelIDs;
     bool m_isDownloading = false;
     double m_downloadProgress = 0;

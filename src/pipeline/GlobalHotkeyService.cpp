@@ -31,8 +31,9 @@ GlobalHotkeyService &GlobalHotkeyService::shared()
     return *instance;
 }
 
-GlobalHotkeyService::GlobalHotkeyService(QObject *parent)
+GlobalHotkeyService::GlobalHotkeyService(MonotonicClock &clock, QObject *parent)
     : QObject(parent)
+    , m_clock(clock)
 {
 }
 
@@ -128,7 +129,7 @@ void GlobalHotkeyService::perform(Gesture gesture, bool local)
         break;
     case Gesture::hold:
         m_optionSpaceDown = true;
-        m_holdStartTime = m_now();
+        m_holdStartTime = m_clock.now();
         m_holdRecordingStarted = true;
         logLine(kTag, local ? "Option+Space DOWN (local) — starting hold recording"
                             : "Option+Space DOWN — starting hold recording");
@@ -140,7 +141,7 @@ void GlobalHotkeyService::perform(Gesture gesture, bool local)
 void GlobalHotkeyService::releaseHold(const std::function<QString(double)> &message)
 {
     const double held = m_holdStartTime
-        ? std::chrono::duration<double>(m_now() - *m_holdStartTime).count()
+        ? toSeconds(m_clock.now() - *m_holdStartTime)
         : 0.0;
     m_optionSpaceDown = false;
     if (m_holdRecordingStarted) {

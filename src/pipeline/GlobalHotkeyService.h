@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KeyEventSource.h"
+#include "support/MonotonicClock.h"
 
 #include <QObject>
 
@@ -15,13 +16,13 @@ class GlobalHotkeyService : public QObject {
     Q_OBJECT
 public:
     using Callback = std::function<void()>;
-    using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using KeyEvent = KeyEventSource::KeyEvent;
 
     // The process-wide instance, created on first use and never released.
     static GlobalHotkeyService &shared();
 
-    explicit GlobalHotkeyService(QObject *parent = nullptr);
+    // The clock times a hold.
+    explicit GlobalHotkeyService(MonotonicClock &clock = MonotonicClock::system(), QObject *parent = nullptr);
 
     // Replaces any installed monitors with the five of this service.
     void start();
@@ -37,8 +38,6 @@ public:
     Callback onSpeakAgain;
 
     bool isHolding() const { return m_optionSpaceDown; }
-    // Tests replace the clock that times a hold.
-    void setClock(Clock clock) { m_now = std::move(clock); }
 
     // Monitor handlers; the local ones return true when they consume the event.
     void handleGlobalKeyDown(const KeyEvent &event);
@@ -68,10 +67,9 @@ private:
     const quint16 m_rKeyCode = KeyEventSource::rKeyCode;
 
     bool m_optionSpaceDown = false;
-    std::optional<std::chrono::steady_clock::time_point> m_holdStartTime;
+    MonotonicClock &m_clock;
+    std::optional<MonotonicClock::Duration> m_holdStartTime;
     const double m_minimumHoldDuration = 0.2;
     bool m_holdRecordingStarted = false;
     bool m_fnKeyDown = false;
-
-    Clock m_now = [] { return std::chrono::steady_clock::now(); };
 };

@@ -9,7 +9,7 @@ HybridTranscriptionError::HybridTranscriptionError(Kind kind, const QString &des
 HybridTranscriptionError HybridTranscriptionError::speechRecognizerUnavailable()
 {
     return { Kind::speechRecognizerUnavailable,
-             QStringLiteral("Apple Speech recognizer is unavailable for this language.") };
+             QStringLiteral("The live speech recognizer is unavailable for this language.") };
 }
 
 HybridTranscriptionError HybridTranscriptionError::speechAuthorizationDenied()

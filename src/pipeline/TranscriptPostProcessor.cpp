@@ -85,7 +85,7 @@ TranscriptPostProcessor::TranscriptPostProcessor(ModelManager *modelManager,
 
 TranscriptPostProcessor::~TranscriptPostProcessor() = default;
 
-QFuture<QString> TranscriptPostProcessor::process(const QString &apple, const std::optional<QString> &whisperBase,
+QFuture<QString> TranscriptPostProcessor::process(const QString &live, const std::optional<QString> &whisperBase,
                                                   const std::optional<QString> &whisperLarge)
 {
     QList<Candidate> candidates;
@@ -96,7 +96,7 @@ QFuture<QString> TranscriptPostProcessor::process(const QString &apple, const st
         if (!trimmed.isEmpty())
             candidates.append({trimmed, weight(source)});
     };
-    add(apple, QStringLiteral("apple"));
+    add(live, QStringLiteral("apple"));
     add(whisperBase, QStringLiteral("whisperBase"));
     add(whisperLarge, QStringLiteral("whisperLarge"));
 

@@ -23,7 +23,7 @@ public:
         double weight = 0.0;
     };
 
-    // Source weights, keyed "apple", "whisperBase", "whisperLarge".
+    // Source weights, keyed "apple" (the live recogniser), "whisperBase", "whisperLarge".
     static double weight(const QString &source);
 
     TranscriptPostProcessor(ModelManager *modelManager, std::unique_ptr<RewriteService> rewriteService,
@@ -31,7 +31,7 @@ public:
     ~TranscriptPostProcessor() override;
 
     // Never fails; blank or absent sources are skipped, none at all gives "".
-    QFuture<QString> process(const QString &apple, const std::optional<QString> &whisperBase,
+    QFuture<QString> process(const QString &live, const std::optional<QString> &whisperBase,
                              const std::optional<QString> &whisperLarge);
 
     // Polish through the rewrite service, else the rule-based cleanup.

@@ -11,3 +11,8 @@ TranscriptionServiceError TranscriptionServiceError::missingASRModel()
     return { Kind::missingASRModel,
              QStringLiteral("No Whisper ASR model is installed. Please download Whisper Base or Whisper Large first.") };
 }
+
+TranscriptionServiceError TranscriptionServiceError::finalizeTimedOut()
+{
+    return { Kind::finalizeTimedOut, QStringLiteral("Whisper did not finish the transcription in time.") };
+}

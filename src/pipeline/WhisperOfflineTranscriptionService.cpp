@@ -27,14 +27,6 @@ const ModelDescriptor *chooseModel(ASRModelPreference preference, bool baseInsta
         return baseInstalled ? &base : &large;
     }
 }
-
-template <typename T>
-std::shared_ptr<QPromise<T>> startedPromise()
-{
-    auto promise = std::make_shared<QPromise<T>>();
-    promise->start();
-    return promise;
-}
 } // namespace
 
 WhisperOfflineTranscriptionService::WhisperOfflineTranscriptionService(ModelManager &modelManager,
@@ -55,11 +47,8 @@ QFuture<void> WhisperOfflineTranscriptionService::start(LanguageOption language)
     m_language = language;
     m_finalText.clear();
 
-    const QDir directory(m_modelManager.modelsDirectory());
-    const QString largePath = directory.filePath(ModelDescriptor::whisperLargeV3().id);
-    const QString basePath = directory.filePath(ModelDescriptor::whisperBase().id);
-    const bool largeInstalled = QFileInfo::exists(largePath);
-    const bool baseInstalled = QFileInfo::exists(basePath);
+    const bool largeInstalled = m_modelManager.hasModelFile(ModelDescriptor::whisperLargeV3());
+    const bool baseInstalled = m_modelManager.hasModelFile(ModelDescriptor::whisperBase());
     if (!largeInstalled && !baseInstalled) {
         logLine(kTag, "Transcription.start failed: no installed ASR model");
         return QtFuture::makeExceptionalFuture(TranscriptionServiceError::missingASRModel());
@@ -70,7 +59,7 @@ QFuture<void> WhisperOfflineTranscriptionService::start(LanguageOption language)
                           .arg(Enums::toString(m_preferredASRModel)));
         return QtFuture::makeExceptionalFuture(TranscriptionServiceError::missingASRModel());
     }
-    const QString path = directory.filePath(model->id);
+    const QString path = QDir(m_modelManager.modelsDirectory()).filePath(model->id);
     m_activeASRModelName = model->name;
     logLine(kTag, QStringLiteral("Transcription.start model=%1 modelURL=%2 exists=%3")
                       .arg(model->name, path, QFileInfo::exists(path) ? QStringLiteral("1") : QStringLiteral("0")));
@@ -79,51 +68,59 @@ QFuture<void> WhisperOfflineTranscriptionService::start(LanguageOption language)
 
 QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioSamples &frames)
 {
-    auto promise = Futures::startedPromise<void>();
-    Futures::whenFinished(m_engine->ingest(frames, m_language), this,
-                          [this, promise](QFuture<std::optional<QString>> ingest) {
-                              if (const std::exception_ptr error = Futures::failureOf(ingest)) {
-                                  const QString description = describeException(error);
-                                  logLine(kTag, QStringLiteral("Transcription.appendAudioFrames error=%1").arg(description));
-                                  if (m_onPartialText)
-                                      m_onPartialText(QStringLiteral("Transcription error: ") + description);
-                              } else if (const std::optional<QString> hypothesis = ingest.result()) {
-                                  m_finalText = *hypothesis;
-                                  logLine(kTag, QStringLiteral("Transcription.partial=%1").arg(*hypothesis));
-                                  if (m_onPartialText)
-                                      m_onPartialText(*hypothesis);
-                              }
-                              promise->finish();
-                          });
-    return promise->future();
+    return m_engine->ingest(frames, m_language)
+        .then(this,
+              [this](const std::optional<QString> &hypothesis) {
+                  if (!hypothesis)
+                      return;
+                  m_finalText = *hypothesis;
+                  logLine(kTag, QStringLiteral("Transcription.partial=%1").arg(*hypothesis));
+                  if (m_onPartialText)
+                      m_onPartialText(*hypothesis);
+              })
+        .onFailed(this, [this](const std::exception &error) {
+            const QString description = describeException(error);
+            logLine(kTag, QStringLiteral("Transcription.appendAudioFrames error=%1").arg(description));
+            if (m_onPartialText)
+                m_onPartialText(QStringLiteral("Transcription error: ") + description);
+        });
+}
+
+QFuture<QString> WhisperOfflineTranscriptionService::finalTranscript()
+{
+    QFuture<QString> decoding = m_engine->finalize(m_language);
+    return QtFuture::whenAny(decoding, m_clock.sleep(finalizeTimeLimit, this))
+        .then(this, [decoding](const std::variant<QFuture<QString>, QFuture<void>> &first) mutable {
+            if (first.index() == 1) {
+                decoding.cancel(); // the engine may stop the decode and free itself
+                throw TranscriptionServiceError::finalizeTimedOut();
+            }
+            if (const std::exception_ptr error = Futures::failureOf(decoding))
+                std::rethrow_exception(error);
+            return decoding.result();
+        });
 }
 
 QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
 {
-    auto promise = Futures::startedPromise<QString>();
-    // Whichever ends first answers; the other finds the promise finished.
-    auto answer = [this, promise] {
-        if (promise->future().isFinished())
-            return;
-        promise->addResult(m_finalText);
-        promise->finish();
-    };
-    Futures::whenFinished(m_engine->finalize(m_language), this, [this, promise, answer](QFuture<QString> finalize) {
-        if (promise->future().isFinished())
-            return; // too late: the time limit has already answered
-        if (const std::exception_ptr error = Futures::failureOf(finalize)) {
-            logLine(kTag, QStringLiteral("Transcription.stopAndFinalize error=%1, using last partial")
-                              .arg(describeException(error)));
-        } else if (const QString text = finalize.result(); !text.isEmpty()) {
-            m_finalText = text;
-        }
-        answer();
-    });
-    m_clock.callAfter(finalizeTimeLimit, this, [this, promise, answer] {
-        if (promise->future().isFinished())
-            return;
-        logLine(kTag, QStringLiteral("Transcription.stopAndFinalize timed out, using last partial: %1").arg(m_finalText));
-        answer();
-    });
-    return promise->future();
+    return finalTranscript()
+        .then(this,
+              [this](const QString &text) {
+                  if (!text.isEmpty())
+                      m_finalText = text;
+                  return m_finalText;
+              })
+        .onFailed(this,
+                  [this](const TranscriptionServiceError &) {
+                      logLine(kTag, QStringLiteral("Transcription.stopAndFinalize timed out, using last partial: %1")
+                                        .arg(m_finalText));
+                      return m_finalText;
+                  })
+        .onFailed(this,
+                  [this](const std::exception &error) {
+                      logLine(kTag, QStringLiteral("Transcription.stopAndFinalize error=%1, using last partial")
+                                        .arg(describeException(error)));
+                      return m_finalText;
+                  })
+        .onCanceled(this, [this] { return m_finalText; });
 }

@@ -29,8 +29,12 @@ public:
     QFuture<void> start(LanguageOption language) override;
     QFuture<void> appendAudioFrames(const AudioSamples &frames) override;
     // The engine's final text, else the last live hypothesis; empty when the
-    // session produced no text at all.
+    // session produced no text at all. Never fails.
     QFuture<QString> stopAndFinalize() override;
+    // The engine's text of the whole session and nothing else: fails when the
+    // engine fails or takes longer than finalizeTimeLimit (the decode is then
+    // cancelled).
+    QFuture<QString> finalTranscript();
     QString activeASRModelName() const override { return m_activeASRModelName; }
 
 private:

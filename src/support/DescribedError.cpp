@@ -13,3 +13,10 @@ QString describeException(const std::exception_ptr &error)
     }
     return QStringLiteral("Unknown error.");
 }
+
+QString describeException(const std::exception &error)
+{
+    if (const auto *described = dynamic_cast<const DescribedError *>(&error))
+        return described->description();
+    return QString::fromUtf8(error.what());
+}

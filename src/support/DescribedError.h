@@ -36,3 +36,4 @@ public:
 
 // The description of any exception, for status texts and logs.
 QString describeException(const std::exception_ptr &error);
+QString describeException(const std::exception &error);

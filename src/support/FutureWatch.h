@@ -1,30 +1,25 @@
 #pragma once
 
+#include "support/DescribedError.h"
+
 #include <QFuture>
-#include <QFutureWatcher>
-#include <QObject>
-#include <QPromise>
 
 #include <exception>
-#include <memory>
+
+// What a future that was cancelled reports in place of a result: a cancelled
+// operation is never a success.
+class OperationCancelled : public DescribedErrorOf<OperationCancelled> {
+public:
+    OperationCancelled()
+        : DescribedErrorOf(QStringLiteral("The operation was cancelled."))
+    {
+    }
+};
 
 namespace Futures {
 
-// Calls handler(future) on context's thread once future has finished, always
-// from the event loop (never inside this call), and never once context is gone.
-template <typename T, typename Handler>
-void whenFinished(const QFuture<T> &future, QObject *context, Handler handler)
-{
-    auto *watcher = new QFutureWatcher<T>(context);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher,
-                     [watcher, handler = std::move(handler)]() mutable {
-                         watcher->deleteLater();
-                         handler(watcher->future());
-                     });
-    watcher->setFuture(future);
-}
-
-// The exception a finished future failed with; null when it succeeded.
+// Why a finished future has no result: its exception, OperationCancelled when
+// it was cancelled, null when it succeeded.
 template <typename T>
 std::exception_ptr failureOf(QFuture<T> future)
 {
@@ -33,23 +28,17 @@ std::exception_ptr failureOf(QFuture<T> future)
     } catch (...) {
         return std::current_exception();
     }
+    if (future.isCanceled())
+        return std::make_exception_ptr(OperationCancelled());
     return nullptr;
 }
 
-// A promise already started, shared by the continuations that settle it.
+// The same outcome, except that a cancellation arrives as an OperationCancelled
+// failure, where .onFailed() handles it.
 template <typename T>
-std::shared_ptr<QPromise<T>> startedPromise()
+QFuture<T> cancellationAsFailure(QFuture<T> future)
 {
-    auto promise = std::make_shared<QPromise<T>>();
-    promise->start();
-    return promise;
-}
-
-template <typename T>
-void finishWithFailure(const std::shared_ptr<QPromise<T>> &promise, const std::exception_ptr &error)
-{
-    promise->setException(error);
-    promise->finish();
+    return future.onCanceled([]() -> T { throw OperationCancelled(); });
 }
 
 } // namespace Futures

@@ -1,6 +1,9 @@
 #include "MonotonicClock.h"
 
+#include <QPromise>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 class SteadyClock : public MonotonicClock {
@@ -22,4 +25,13 @@ MonotonicClock &MonotonicClock::system()
 {
     static SteadyClock clock;
     return clock;
+}
+
+QFuture<void> MonotonicClock::sleep(Duration delay, QObject *context)
+{
+    // An unfinished promise cancels its future when the pending action is dropped.
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    callAfter(delay, context, [done] { done->finish(); });
+    return done->future();
 }

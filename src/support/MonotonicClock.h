@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 
 #include <chrono>
@@ -18,6 +19,8 @@ public:
     // Runs action on context's thread once delay has passed; never when the
     // context is destroyed first.
     virtual void callAfter(Duration delay, QObject *context, std::function<void()> action) = 0;
+    // Finishes once delay has passed; cancelled when the context goes first.
+    QFuture<void> sleep(Duration delay, QObject *context);
 
     // The steady clock with Qt timers.
     static MonotonicClock &system();

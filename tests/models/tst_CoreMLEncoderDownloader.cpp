@@ -1,5 +1,6 @@
 #include "models/CoreMLEncoderDownloader.h"
 #include "models/CoreMLEncoderError.h"
+#include "models/ModelManager.h"
 
 #include "platform/fake/FakePlatform.h"
 #include "support/FutureWait.h"
@@ -121,12 +122,14 @@ private:
     }
 
     FakePlatform *m_platform = nullptr;
+    std::unique_ptr<ModelManager> m_manager;
     LoopbackHttpServer m_server;
 };
 
 void tst_CoreMLEncoderDownloader::init()
 {
     m_platform = &FakePlatform::installNew();
+    m_manager = std::make_unique<ModelManager>(m_platform->paths());
     QDir().mkpath(modelsDirectory());
     m_server.clearRequests();
 }
@@ -139,7 +142,7 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
     // what a run killed while unpacking leaves behind
     QVERIFY(dir.mkpath(QStringLiteral(".ggml-base-encoder.mlmodelc-staging-Ab12Cd/ggml-base-encoder.mlmodelc")));
     m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(goodEncoder().archive()));
-    CoreMLEncoderDownloader downloader({
+    CoreMLEncoderDownloader downloader(*m_manager, {
         {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
          m_server.url(QStringLiteral("/missing.zip"))},
         {QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url(QStringLiteral("/base.zip"))},
@@ -177,7 +180,7 @@ void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
 {
     touch(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin")));
     m_platform->fakePaths().setContainerAvailable(false);
-    CoreMLEncoderDownloader downloader({{QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url()}});
+    CoreMLEncoderDownloader downloader(*m_manager, {{QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url()}});
     QSignalSpy changes(&downloader, &CoreMLEncoderDownloader::isDownloadingChanged);
     LogCapture log;
     QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
@@ -213,7 +216,7 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
 
     const QString container = *m_platform->paths().appGroupContainer();
     m_server.setResponse(QStringLiteral("/encoder.zip"), Response::withBody(body, status));
-    CoreMLEncoderDownloader downloader(QList<CoreMLEncoderDownloader::Encoder>{});
+    CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{});
     QCOMPARE(finish(downloader.downloadAndInstall(m_server.url(QStringLiteral("/encoder.zip")), modelsDirectory(),
                                                   kBaseEncoder)),
              error);

@@ -3,6 +3,7 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 
+#include "support/FakeMonotonicClock.h"
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
@@ -51,13 +52,25 @@ const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
 
 // One download against the loopback server, with every published change of
 // the manager recorded and the backoff waits taken instantly.
+// Takes every wait at once, from the event loop, and remembers its length.
+class InstantClock : public FakeMonotonicClock {
+public:
+    void callAfter(Duration delay, QObject *context, std::function<void()> action) override
+    {
+        waits.append(int(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
+        QMetaObject::invokeMethod(context, std::move(action), Qt::QueuedConnection);
+    }
+    QList<int> waits;
+};
+
 struct Download {
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
     ModelManager manager;
-    ModelDownloadService service;
+    InstantClock clock;
+    ModelDownloadService service { clock };
     ModelDescriptor model = ModelDescriptor::whisperBase();
-    QList<int> waits;
+    QList<int> &waits = clock.waits;
     QStringList statuses;
     QList<double> progress;
 
@@ -65,10 +78,6 @@ struct Download {
     {
         model.downloadURL = server.url(kPath);
         model.expectedBytes = expectedBytes;
-        service.setSleeper([this](std::chrono::seconds wait) {
-            waits.append(int(wait.count()));
-            return QtFuture::makeReadyFuture();
-        });
         service.setTimeouts({300ms, 20s});
         QObject::connect(&manager, &ModelManager::downloadStatusTextChanged, [this] {
             statuses.append(manager.downloadStatusText().value_or(QStringLiteral("<none>")));

@@ -1,5 +1,6 @@
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
+#include "support/FakeMonotonicClock.h"
 
 #include "support/LogCapture.h"
 
@@ -43,17 +44,15 @@ private:
     FakeKeyEventSource *m_keys = nullptr;
     std::unique_ptr<GlobalHotkeyService> m_service;
     QStringList m_calls;
-    std::chrono::steady_clock::time_point m_now;
+    FakeMonotonicClock m_clock;
 };
 
 void tst_GlobalHotkeyService::init()
 {
     m_platform = &FakePlatform::installNew();
     m_keys = &m_platform->fakeKeyEventSource();
-    m_service = std::make_unique<GlobalHotkeyService>();
+    m_service = std::make_unique<GlobalHotkeyService>(m_clock);
     m_calls.clear();
-    m_now = std::chrono::steady_clock::time_point{};
-    m_service->setClock([this] { return m_now; });
     auto record = [this](const char *name) { return [this, name] { m_calls.append(QLatin1String(name)); }; };
     m_service->onToggle = record("toggle");
     m_service->onHoldStart = record("holdStart");
@@ -84,7 +83,7 @@ void tst_GlobalHotkeyService::play(const QStringList &script)
         if (verb == "active" || verb == "inactive")
             m_keys->setActiveApplication(verb == "active");
         else if (verb == "wait")
-            m_now += std::chrono::milliseconds(w[1].toInt());
+            m_clock.advance(std::chrono::milliseconds(w[1].toInt()));
         else if (verb == "down" || verb == "repeat")
             m_keys->keyDown(key, flags(w.value(2)), verb == "repeat");
         else if (verb == "up")

@@ -54,13 +54,6 @@ std::unique_ptr<WhisperCppEngineAdapter> makeAdapter(MonotonicClock &clock)
     return std::make_unique<WhisperCppEngineAdapter>(clock, [] { return 1; });
 }
 
-// Reads zero forever: a clock whose origin is the moment the session starts.
-class ClockAtOrigin final : public MonotonicClock {
-public:
-    Duration now() const override { return Duration::zero(); }
-    void callAfter(Duration, QObject *, std::function<void()>) override { }
-};
-
 int linesContaining(const LogCapture &log, const QString &fragment)
 {
     int count = 0;
@@ -275,7 +268,7 @@ void tst_WhisperCppEngineAdapter::liveDecodesFollowStrideAndInterval()
 void tst_WhisperCppEngineAdapter::firstLiveDecodeIsNeverHeldBackByTheClock()
 {
     // A reading near the clock's origin must not look like "just decoded".
-    ClockAtOrigin clock;
+    FakeMonotonicClock clock { MonotonicClock::Duration::zero() }; // reads its origin forever
     auto adapter = makeAdapter(clock);
     await(adapter->loadModel(m_model));
     QVERIFY(await(adapter->ingest(syntheticAudio(24'000), LanguageOption::english)).has_value());

@@ -9,6 +9,11 @@
 // Time moves only when the test advances it; due actions run in deadline order.
 class FakeMonotonicClock : public MonotonicClock {
 public:
+    explicit FakeMonotonicClock(Duration start = std::chrono::hours(1))
+        : m_now(start)
+    {
+    }
+
     Duration now() const override { return m_now; }
     void callAfter(Duration delay, QObject *context, std::function<void()> action) override;
 
@@ -28,7 +33,7 @@ private:
     };
     bool runNextDueBy(Duration limit);
 
-    Duration m_now { std::chrono::hours(1) };
+    Duration m_now;
     quint64 m_nextOrder = 0;
     std::vector<Pending> m_pending;
 };

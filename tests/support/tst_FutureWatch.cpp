@@ -7,41 +7,29 @@
 class tst_FutureWatch : public QObject {
     Q_OBJECT
 private slots:
-    void handlerRunsLaterWithTheOutcome();
-    void handlerIsSkippedWhenTheContextIsGone();
+    void aCancelledFutureIsAFailure();
 };
 
-void tst_FutureWatch::handlerRunsLaterWithTheOutcome()
+void tst_FutureWatch::aCancelledFutureIsAFailure()
 {
-    QObject context;
-    QList<QString> seen;
-    Futures::whenFinished(QtFuture::makeReadyFuture(QStringLiteral("done")), &context,
-                          [&](QFuture<QString> f) { seen.append(f.result()); });
-    QPromise<void> failing;
-    failing.start();
-    Futures::whenFinished(failing.future(), &context, [&](QFuture<void> f) {
-        seen.append(describeException(Futures::failureOf(f)));
-    });
-    QVERIFY(seen.isEmpty()); // never inside the call, even for a ready future
-    failing.setException(TestError(QStringLiteral("Sample failure.")));
-    failing.finish();
-    QTRY_COMPARE(seen, (QList<QString> { QStringLiteral("done"), QStringLiteral("Sample failure.") }));
     QVERIFY(!Futures::failureOf(QtFuture::makeReadyFuture(1)));
-}
+    QCOMPARE(describeException(Futures::failureOf(
+                 QtFuture::makeExceptionalFuture<int>(TestError(QStringLiteral("Sample failure."))))),
+             QStringLiteral("Sample failure."));
 
-void tst_FutureWatch::handlerIsSkippedWhenTheContextIsGone()
-{
-    bool called = false;
-    QPromise<int> promise;
-    promise.start();
-    {
-        QObject context;
-        Futures::whenFinished(promise.future(), &context, [&](QFuture<int>) { called = true; });
-    }
-    promise.addResult(1);
-    promise.finish();
-    QTest::qWait(20);
-    QVERIFY(!called);
+    std::optional<QPromise<int>> abandoned(std::in_place);
+    abandoned->start();
+    QFuture<int> cancelled = abandoned->future();
+    abandoned.reset(); // a promise dropped unfinished cancels its future
+    QVERIFY_THROWS_EXCEPTION(OperationCancelled, std::rethrow_exception(Futures::failureOf(cancelled)));
+
+    // ... and reaches .onFailed() as one.
+    bool failed = false;
+    Futures::cancellationAsFailure(cancelled).onFailed([&](const OperationCancelled &) {
+        failed = true;
+        return 0;
+    });
+    QVERIFY(failed);
 }
 
 QTEST_GUILESS_MAIN(tst_FutureWatch)

@@ -68,3 +68,10 @@ std::unique_ptr<SpeechRecognizer> FakeSpeechRecognition::recognizer(const QStrin
         return nullptr;
     return std::make_unique<FakeSpeechRecognizer>(*this, localeIdentifier);
 }
+
+void FakeSpeechRecognition::addTask(std::shared_ptr<FakeRecognitionTask> task)
+{
+    m_tasks.append(task);
+    if (m_onTaskStarted)
+        m_onTaskStarted(*task);
+}

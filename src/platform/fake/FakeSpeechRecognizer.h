@@ -61,12 +61,14 @@ public:
     void setLocales(const QStringList &locales) { m_locales = locales; }
     void setAvailable(bool available) { m_available = available; }
     void setSupportsOnDeviceRecognition(bool supported) { m_onDevice = supported; }
+    // Runs right after each task is created, before it is handed out.
+    void setOnTaskStarted(std::function<void(FakeRecognitionTask &)> hook) { m_onTaskStarted = std::move(hook); }
 
     bool isAvailable() const { return m_available; }
     bool supportsOnDeviceRecognition() const { return m_onDevice; }
     const QList<std::shared_ptr<FakeRecognitionTask>> &tasks() const { return m_tasks; }
     std::shared_ptr<FakeRecognitionTask> lastTask() const { return m_tasks.isEmpty() ? nullptr : m_tasks.last(); }
-    void addTask(std::shared_ptr<FakeRecognitionTask> task) { m_tasks.append(std::move(task)); }
+    void addTask(std::shared_ptr<FakeRecognitionTask> task);
 
 private:
     SpeechAuthorizationStatus m_status = SpeechAuthorizationStatus::authorized;
@@ -74,4 +76,5 @@ private:
     bool m_available = true;
     bool m_onDevice = true;
     QList<std::shared_ptr<FakeRecognitionTask>> m_tasks;
+    std::function<void(FakeRecognitionTask &)> m_onTaskStarted;
 };
