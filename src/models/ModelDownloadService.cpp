@@ -453,8 +453,9 @@ void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
             waitAndRetry(error);
             return;
         }
-    } else if (m_bytesThisAttempt > 0) {
-        // Progress counts even when a 200 restart left the file shorter than before.
+    } else if (m_bytesWrittenTotal > m_existingBytes) {
+        // Only a file longer than before is progress: a server that restarts
+        // every resume from zero and drops early would otherwise loop at once forever.
         debugLog(QStringLiteral("connection dropped but saved %1 new bytes (total: %2), retrying immediately")
                      .arg(m_bytesThisAttempt)
                      .arg(fileSize(m_partialFile)));

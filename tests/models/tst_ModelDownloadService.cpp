@@ -165,6 +165,11 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
                                                         << resumed;
     QTest::newRow("restarts when the range starts elsewhere") << fromStart << qint64(1'080'000)
                                                               << resumed + QByteArrayList{""};
+    // appending it would give a corrupt file of the right size
+    Response later = Response::withBody(payload(2'000'000, 1'000'000), 206);
+    later.addHeader("Content-Range", "bytes 2000000-2999999/3000000");
+    QTest::newRow("restarts when the range starts later") << later << qint64(1'080'000)
+                                                          << resumed + QByteArrayList{""};
     QTest::newRow("restarts when more arrives than the range said")
         << overlong << qint64(1'080'000) << resumed + QByteArrayList{""};
     QTest::newRow("keeps the range across a redirect") << Response::redirect("/cdn/file") << qint64(1'080'000)
@@ -243,6 +248,11 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
     // without a Range header a 416 is the server's fault, not a stale file
     QTest::newRow("416 to a plain request") << Response::withBody({}, 416) << qint64(0)
                                             << QStringLiteral("Server returned HTTP 416.");
+    // every resume restarts from zero and breaks off before the old size
+    Response restartsAndDrops = Response::generated(kSize, kSeed);
+    restartsAndDrops.dropAfterBytes = 500'000;
+    QTest::newRow("restart that never gets further") << restartsAndDrops << qint64(500'000)
+                                                     << QStringLiteral("Connection closed");
     // a large page (a captive portal, say) never touches the partial file
     QTest::newRow("web page") << Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8")
                               << qint64(700'000) << QStringLiteral("The server sent a web page instead of the model file.");
