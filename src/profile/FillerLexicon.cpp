@@ -115,6 +115,13 @@ int countIn(const QStringList &pieces, const QSet<QString> &set)
     return count;
 }
 
+bool isLineBreak(QStringView separator)
+{
+    return !separator.isEmpty() && (separator.front() == u'\n' || separator.front() == u'\r'
+                                    || separator.front() == QChar::LineSeparator
+                                    || separator.front() == QChar::ParagraphSeparator);
+}
+
 // Runs of two or more blanks become one.
 QString collapsedBlanks(const QString &text)
 {
@@ -161,21 +168,23 @@ QString removeFillers(const QString &text, const QString &code, bool hesitationO
             ++end;
         const QStringView piece = QStringView(text).mid(start, end - start);
         const bool atEnd = end >= size;
-        const QChar separator = atEnd ? QChar() : text.at(end);
+        // CR LF is one line break
+        const qsizetype separatorSize = !atEnd && text.at(end) == u'\r' && end + 1 < size && text.at(end + 1) == u'\n' ? 2 : 1;
+        const QStringView separator = atEnd ? QStringView() : QStringView(text).mid(end, separatorSize);
         if (!isFiller(piece, chosen)) {
             kept += piece;
-            if (!atEnd)
-                kept += separator;
-        } else if (separator != u' ') {
-            // No blank after it: take the one before, keep the separator.
+            kept += separator;
+        } else if (separator != u" ") {
+            // No blank after it: take the one before, keep the separator,
+            // unless the filler was all its line had.
             if (kept.endsWith(u' '))
                 kept.chop(1);
-            if (!atEnd)
+            if (!(isLineBreak(separator) && (kept.isEmpty() || kept.endsWith(u'\n') || kept.endsWith(u'\r'))))
                 kept += separator;
         }
         if (atEnd)
             break;
-        start = end + 1;
+        start = end + separatorSize;
     }
 
     kept = collapsedBlanks(kept);

@@ -46,7 +46,9 @@ void tst_FillerLexicon::removeFillers_data()
     QTest::newRow("paragraph, filler after") << "en" << false << "Dear Sam,\n\num I agree." << "Dear Sam,\n\nI agree.";
     QTest::newRow("two fillers before a line break") << "en" << false << "first um um\nsecond" << "first\nsecond";
     QTest::newRow("tab kept") << "en" << false << "Name:\tuh Sam" << "Name:\tSam";
-    QTest::newRow("filler between breaks") << "en" << false << "a\num\nb" << "a\n\nb";
+    QTest::newRow("filler alone on its line") << "en" << false << "first point\nuh\nsecond point"
+                                              << "first point\nsecond point";
+    QTest::newRow("fillers alone on a CR LF line") << "en" << false << "a\r\num uh\r\nb" << "a\r\nb";
     QTest::newRow("no fillers, layout untouched") << "en" << false << "line one\n\tindented\n\nend"
                                                   << "line one\n\tindented\n\nend";
     QTest::newRow("doubled blanks still collapse") << "en" << false << "one  um  two" << "one two";
