@@ -161,7 +161,9 @@ void tst_TranscriptPostProcessor::ruleBasedCleanup_data()
     QTest::newRow("non-adjacent repeats kept") << "no yes no" << "No yes no.";
     QTest::newRow("comma counts as closed") << "and then," << "And then,";
     QTest::newRow("marker only") << "[BLANK_AUDIO]" << "";
-    QTest::newRow("markers removed, others kept") << "hi [Music] there [MUSIC]" << "Hi  there [MUSIC].";
+    QTest::newRow("markers removed, others kept") << "hi [Music] there [MUSIC]" << "Hi there [MUSIC].";
+    QTest::newRow("marker at the end") << "hello [BLANK_AUDIO]." << "Hello.";
+    QTest::newRow("marker at the start") << "[Music] hello" << "Hello.";
     QTest::newRow("sentences capitalised") << "one. two? three" << "One. Two? Three.";
     QTest::newRow("line feed kept, not a sentence start") << "one\ntwo" << "One\ntwo.";
     QTest::newRow("single word keeps its spacing") << "  word  " << "Word.";
