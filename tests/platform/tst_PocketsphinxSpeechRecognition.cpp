@@ -49,7 +49,6 @@ class tst_PocketsphinxSpeechRecognition : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void speechGivesPartialsThenOneFinal_data();
     void speechGivesPartialsThenOneFinal();
     void sameAudioGivesSameTextWhateverCameBefore();
     void silenceEndsWithAnEmptyFinal();
@@ -99,24 +98,15 @@ QString tst_PocketsphinxSpeechRecognition::finalText(const QList<float> &samples
     return results.isEmpty() ? QStringLiteral("<no final result>") : results.last().formattedString;
 }
 
-void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal_data()
-{
-    QTest::addColumn<QString>("sentence");
-    QTest::addColumn<int>("minPartials");
-    QTest::newRow("long") << QStringLiteral("hello world, the weather is nice today") << 2;
-    QTest::newRow("short") << QStringLiteral("hello world") << 0;
-}
-
 void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal()
 {
-    QFETCH(QString, sentence);
-    QFETCH(int, minPartials);
+    const QString sentence = QStringLiteral("hello world, the weather is nice today");
     const QList<float> speech = SynthesizedSpeech::samples(sentence);
     QVERIFY(!speech.isEmpty());
     Collector collector;
     const auto results = recognise(speech, collector);
     QVERIFY2(!results.isEmpty(), "no final result, or the task never completed");
-    QVERIFY(results.size() > minPartials);
+    QVERIFY(results.size() > 2);
     for (qsizetype i = 0; i + 1 < results.size(); ++i) {
         QVERIFY(!results[i].isFinal);
         QVERIFY(!results[i].formattedString.isEmpty());
