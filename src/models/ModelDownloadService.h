@@ -76,6 +76,7 @@ private:
     std::optional<QPromise<void>> m_promise;
     int m_consecutiveFailures = 0;
     qint64 m_existingBytes = 0;
+    qint64 m_discardedBytes = 0; // size of a partial file just thrown away to start afresh
     Sleeper m_sleeper;
     Timeouts m_timeouts;
 

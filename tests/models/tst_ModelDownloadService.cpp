@@ -31,6 +31,14 @@ Response wholeFile()
     return response;
 }
 
+// A 206 for a range that starts later than any request asks for.
+Response resumesLater()
+{
+    Response response = Response::withBody(payload(2'000'000, 1'000'000), 206);
+    response.addHeader("Content-Range", "bytes 2000000-2999999/3000000");
+    return response;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -160,9 +168,7 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
     QTest::newRow("restarts when the range starts elsewhere") << fromStart << qint64(1'080'000)
                                                               << resumed + QByteArrayList{""};
     // appending it would give a corrupt file of the right size
-    Response later = Response::withBody(payload(2'000'000, 1'000'000), 206);
-    later.addHeader("Content-Range", "bytes 2000000-2999999/3000000");
-    QTest::newRow("restarts when the range starts later") << later << qint64(1'080'000)
+    QTest::newRow("restarts when the range starts later") << resumesLater() << qint64(1'080'000)
                                                           << resumed + QByteArrayList{""};
     QTest::newRow("restarts when more arrives than the range said")
         << overlong << qint64(1'080'000) << resumed + QByteArrayList{""};
@@ -232,34 +238,38 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
 {
-    QTest::addColumn<Response>("reply");
+    QTest::addColumn<QList<Response>>("replies"); // answered in turn
     QTest::addColumn<qint64>("partialBytes"); // kept as it was
     QTest::addColumn<QString>("error"); // empty: nothing listens, the connection is refused
-    QTest::newRow("connection refused") << Response() << qint64(500) << QString();
+    QTest::newRow("connection refused") << QList<Response>() << qint64(500) << QString();
     // without a Range header a 416 is the server's fault, not a stale file
-    QTest::newRow("416 to a plain request") << Response::withBody({}, 416) << qint64(0)
+    QTest::newRow("416 to a plain request") << QList{Response::withBody({}, 416)} << qint64(0)
                                             << QStringLiteral("Server returned HTTP 416.");
-    // every resume restarts from zero and breaks off before the old size
+    // every resume restarts from zero, or is thrown away for a fresh start,
+    // and the transfer breaks off before the old size
     Response restartsAndDrops = Response::generated(kSize, kSeed);
     restartsAndDrops.dropAfterBytes = 500'000;
-    QTest::newRow("restart that never gets further") << restartsAndDrops << qint64(500'000)
+    QTest::newRow("restart that never gets further") << QList{restartsAndDrops} << qint64(500'000)
                                                      << QStringLiteral("Connection closed");
+    QTest::newRow("fresh start that never gets further") << QList{resumesLater(), restartsAndDrops}
+                                                         << qint64(500'000) << QStringLiteral("Connection closed");
     // a large page (a captive portal, say) never touches the partial file
-    QTest::newRow("web page") << Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8")
+    QTest::newRow("web page") << QList{Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8")}
                               << qint64(700'000) << QStringLiteral("The server sent a web page instead of the model file.");
 }
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
 {
-    QFETCH(Response, reply);
+    QFETCH(QList<Response>, replies);
     QFETCH(qint64, partialBytes);
     QFETCH(QString, error);
 
+    std::atomic<int> answered{0};
     Download d;
     if (error.isEmpty())
         d.model.downloadURL = LoopbackHttpServer::refusingUrl(kPath);
     else
-        d.server.setResponse(kPath, reply);
+        d.server.setHandler([&](const LoopbackHttpServer::Request &) { return replies[answered++ % replies.size()]; });
     if (partialBytes > 0)
         writeFile(d.partial(), payload(0, partialBytes));
 
@@ -271,7 +281,7 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
         QCOMPARE(transferError->code(), QNetworkReply::ConnectionRefusedError);
     } else {
         QCOMPARE(description, error);
-        QCOMPARE(d.server.requestCount(), 10);
+        QCOMPARE(d.server.requestCount(), 10 * replies.size());
     }
     QCOMPARE(d.waits, kFullBackoff);
     QStringList retries;
