@@ -21,9 +21,9 @@ class QNetworkReply;
 // Fetches one catalogue model into the models directory. Bytes go to
 // "<id>.partial", each new attempt asks for the rest with a Range request,
 // attempts that left the file longer than before are retried at once and
-// others after a growing wait, and only a complete file is moved under the model's name. Progress is
-// published through the given ModelManager. Lives on the main thread; one
-// object per download.
+// others after a growing wait, and only a complete file is moved under the
+// model's name. Progress is published through the given ModelManager. Lives
+// on the main thread; one object per download.
 class ModelDownloadService : public QObject {
     Q_OBJECT
 

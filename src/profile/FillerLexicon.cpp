@@ -115,11 +115,9 @@ int countIn(const QStringList &pieces, const QSet<QString> &set)
     return count;
 }
 
-bool isLineBreak(QStringView separator)
+bool isLineBreak(QChar c)
 {
-    return !separator.isEmpty() && (separator.front() == u'\n' || separator.front() == u'\r'
-                                    || separator.front() == QChar::LineSeparator
-                                    || separator.front() == QChar::ParagraphSeparator);
+    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
 }
 
 // Runs of two or more blanks become one.
@@ -169,7 +167,8 @@ QString removeFillers(const QString &text, const QString &code, bool hesitationO
         const QStringView piece = QStringView(text).mid(start, end - start);
         const bool atEnd = end >= size;
         // CR LF is one line break
-        const qsizetype separatorSize = !atEnd && text.at(end) == u'\r' && end + 1 < size && text.at(end + 1) == u'\n' ? 2 : 1;
+        const bool crlf = !atEnd && text.at(end) == u'\r' && end + 1 < size && text.at(end + 1) == u'\n';
+        const qsizetype separatorSize = crlf ? 2 : 1;
         const QStringView separator = atEnd ? QStringView() : QStringView(text).mid(end, separatorSize);
         if (!isFiller(piece, chosen)) {
             kept += piece;
@@ -179,7 +178,8 @@ QString removeFillers(const QString &text, const QString &code, bool hesitationO
             // unless the filler was all its line had.
             if (kept.endsWith(u' '))
                 kept.chop(1);
-            if (!(isLineBreak(separator) && (kept.isEmpty() || kept.endsWith(u'\n') || kept.endsWith(u'\r'))))
+            const bool lineWasOnlyFillers = kept.isEmpty() || isLineBreak(kept.back());
+            if (!(lineWasOnlyFillers && !separator.isEmpty() && isLineBreak(separator.front())))
                 kept += separator;
         }
         if (atEnd)
