@@ -167,6 +167,7 @@ QFuture<void> ModelDownloadService::download(const ModelDescriptor &model, Model
     }
     prepareAttemptState();
     m_consecutiveFailures = 0;
+    m_discardedBytes = 0;
     startAttempt();
     return future;
 }
@@ -429,6 +430,10 @@ void ModelDownloadService::onFinished()
 
 void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
 {
+    // Progress is a file longer than before, or than the one thrown away to
+    // start this attempt afresh: a server that restarts every resume from zero
+    // and drops early would otherwise loop at once forever.
+    const qint64 sizeToBeat = qMax(m_existingBytes, std::exchange(m_discardedBytes, 0));
     if (isPermanent(error)) {
         debugLog(QStringLiteral("permanent error, not retrying: %1").arg(describeException(error)));
         endWithError(error);
@@ -444,8 +449,8 @@ void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
             waitAndRetry(error);
             return;
         }
-    } else if (m_bytesThisAttempt > 0) {
-        // Progress counts even when a 200 restart left the file shorter than before.
+        m_discardedBytes = sizeToBeat;
+    } else if (m_bytesWrittenTotal > sizeToBeat) {
         debugLog(QStringLiteral("connection dropped but saved %1 new bytes (total: %2), retrying immediately")
                      .arg(m_bytesThisAttempt)
                      .arg(fileSize(m_partialFile)));

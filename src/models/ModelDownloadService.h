@@ -21,10 +21,10 @@ class QNetworkReply;
 
 // Fetches one catalogue model into the models directory. Bytes go to
 // "<id>.partial", each new attempt asks for the rest with a Range request,
-// attempts that made progress are retried at once and others after a growing
-// wait, and only a complete file is moved under the model's name. Progress is
-// published through the given ModelManager. Lives on the main thread; one
-// object per download.
+// attempts that left the file longer than before are retried at once and
+// others after a growing wait, and only a complete file is moved under the
+// model's name. Progress is published through the given ModelManager. Lives
+// on the main thread; one object per download.
 class ModelDownloadService : public QObject {
     Q_OBJECT
 
@@ -75,6 +75,7 @@ private:
     std::optional<QPromise<void>> m_promise;
     int m_consecutiveFailures = 0;
     qint64 m_existingBytes = 0;
+    qint64 m_discardedBytes = 0; // size of a partial file just thrown away to start afresh
     MonotonicClock &m_clock;
     Timeouts m_timeouts;
 

@@ -4,6 +4,7 @@
 #include "support/TextUtils.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -45,6 +46,16 @@ struct LowerCaseWords {
     const QString text;
     const QList<QStringView> words;
 };
+
+// Every occurrence of the marker removed with the blank before it, or else
+// the one after it.
+QString withoutMarker(const QString &text, const QString &marker)
+{
+    const QString escaped = QRegularExpression::escape(marker);
+    const QRegularExpression pattern(QStringLiteral(" ") + escaped + QStringLiteral("|") + escaped
+                                     + QStringLiteral(" ?"));
+    return QString(text).remove(pattern);
+}
 
 QString comparable(const QString &word)
 {
@@ -178,10 +189,13 @@ bool TranscriptPostProcessor::isHallucination(const QString &text)
 
 QString TranscriptPostProcessor::ruleBasedCleanup(const QString &text)
 {
-    QString result = removeDuplicateWords(capitalizeSentences(text));
+    // Markers go first, each with one neighbouring blank, so that none is left
+    // standing where a marker was and a marker's capital does not use up the
+    // sentence's.
+    QString result = text;
     for (const QString &marker : cleanupMarkers())
-        result = TextUtils::replacedAll(result, marker, QString());
-    result = TextUtils::trimmed(result);
+        result = withoutMarker(result, marker);
+    result = TextUtils::trimmed(removeDuplicateWords(capitalizeSentences(result)));
     if (!result.isEmpty() && !result.endsWith(u'.') && !result.endsWith(u'!') && !result.endsWith(u'?')
         && !result.endsWith(u','))
         result += u'.';

@@ -10,6 +10,9 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+#include <numeric>
 
 namespace {
 QStringList nGrams(const QStringList &words, qsizetype n)
@@ -56,6 +59,34 @@ QString expandTemplate(const QString &replacement, const QRegularExpressionMatch
     return out;
 }
 
+// The text's composed form, with where each of its characters came from, so
+// that matches found in the composed form change only their own span of the
+// original. Clusters are composed one by one; a position inside one maps to -1.
+struct ComposedText {
+    explicit ComposedText(const QString &original)
+        : text(TextUtils::nfc(original))
+    {
+        if (text == original) {
+            origin.resize(text.size() + 1);
+            std::iota(origin.begin(), origin.end(), 0);
+            return;
+        }
+        text.clear();
+        QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, original);
+        for (qsizetype start = 0, end = clusters.toNextBoundary(); end > start;
+             start = end, end = clusters.toNextBoundary()) {
+            const QString composed = TextUtils::nfc(original.mid(start, end - start));
+            origin.append(start);
+            origin.insert(origin.size(), composed.size() - 1, -1);
+            text += composed;
+        }
+        origin.append(original.size());
+    }
+
+    QString text;
+    QList<qsizetype> origin;
+};
+
 QString replaceWholeTerm(const QString &text, const QString &term, const QString &replacement)
 {
     const QRegularExpression pattern(QStringLiteral("\\b") + QRegularExpression::escape(term) + QStringLiteral("\\b"),
@@ -63,15 +94,22 @@ QString replaceWholeTerm(const QString &text, const QString &term, const QString
                                          | QRegularExpression::UseUnicodePropertiesOption);
     if (!pattern.isValid())
         return text;
+    const ComposedText composed(text);
     QString result;
     qsizetype copied = 0;
-    for (auto it = pattern.globalMatch(text); it.hasNext();) {
+    bool replaced = false;
+    for (auto it = pattern.globalMatch(composed.text); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
-        result += QStringView(text).mid(copied, match.capturedStart() - copied);
+        const qsizetype start = composed.origin.at(match.capturedStart());
+        const qsizetype end = composed.origin.at(match.capturedEnd());
+        if (start < 0 || end < 0)
+            continue; // a match that splits a character is no whole term
+        result += QStringView(text).mid(copied, start - copied);
         result += expandTemplate(replacement, match);
-        copied = match.capturedEnd();
+        copied = end;
+        replaced = true;
     }
-    if (copied == 0)
+    if (!replaced)
         return text;
     result += QStringView(text).mid(copied);
     return result;
@@ -157,16 +195,10 @@ QStringList AdaptiveLearningEngine::tokenize(const QString &text)
 QString AdaptiveLearningEngine::applyCustomDictionary(const QString &text)
 {
     QString result = text;
-    bool normalized = false;
     for (const VoiceProfileStore::CustomTerm &term : m_store.customTerms()) {
         // A blank term would match at every word boundary.
-        if (!term.replacement || TextUtils::trimmed(term.term).isEmpty())
-            continue;
-        if (!normalized) {
-            result = TextUtils::nfc(result); // terms are stored composed
-            normalized = true;
-        }
-        result = replaceWholeTerm(result, term.term, *term.replacement);
+        if (term.replacement && !TextUtils::trimmed(term.term).isEmpty())
+            result = replaceWholeTerm(result, term.term, *term.replacement);
     }
     return result;
 }

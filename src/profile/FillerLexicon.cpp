@@ -115,6 +115,11 @@ int countIn(const QStringList &pieces, const QSet<QString> &set)
     return count;
 }
 
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
 // Runs of two or more blanks become one.
 QString collapsedBlanks(const QString &text)
 {
@@ -161,21 +166,25 @@ QString removeFillers(const QString &text, const QString &code, bool hesitationO
             ++end;
         const QStringView piece = QStringView(text).mid(start, end - start);
         const bool atEnd = end >= size;
-        const QChar separator = atEnd ? QChar() : text.at(end);
+        // CR LF is one line break
+        const bool crlf = !atEnd && text.at(end) == u'\r' && end + 1 < size && text.at(end + 1) == u'\n';
+        const qsizetype separatorSize = crlf ? 2 : 1;
+        const QStringView separator = atEnd ? QStringView() : QStringView(text).mid(end, separatorSize);
         if (!isFiller(piece, chosen)) {
             kept += piece;
-            if (!atEnd)
-                kept += separator;
-        } else if (separator != u' ') {
-            // No blank after it: take the one before, keep the separator.
+            kept += separator;
+        } else if (separator != u" ") {
+            // No blank after it: take the one before, keep the separator,
+            // unless the filler was all its line had.
             if (kept.endsWith(u' '))
                 kept.chop(1);
-            if (!atEnd)
+            const bool lineWasOnlyFillers = kept.isEmpty() || isLineBreak(kept.back());
+            if (!(lineWasOnlyFillers && !separator.isEmpty() && isLineBreak(separator.front())))
                 kept += separator;
         }
         if (atEnd)
             break;
-        start = end + 1;
+        start = end + separatorSize;
     }
 
     kept = collapsedBlanks(kept);

@@ -16,7 +16,8 @@ QSet<QString> hesitationWords(const QString &code);
 
 // The text without its filler words (a filler goes with its attached
 // punctuation and one neighbouring blank). Line breaks and tabs stay where
-// they were; blanks left before "," and "." are pulled onto the word.
+// they were, except that a line of nothing but fillers goes with its break;
+// blanks left before "," and "." are pulled onto the word.
 QString removeFillers(const QString &text, const QString &code, bool hesitationOnly);
 
 // Fillers in the text, by the full set.

@@ -26,8 +26,7 @@ void tst_ModelDescriptor::downloadsAreSavedUnderTheirIds()
 void tst_ModelDescriptor::jsonSurvivesARoundTripThroughText()
 {
     const QJsonObject json = ModelDescriptor::whisperBase().toJson();
-    QCOMPARE(json.value(QStringLiteral("task")).toString(), QStringLiteral("speechToText"));
-    QCOMPARE(json.value(QStringLiteral("expectedBytes")).toInteger(), 148000000);
+    QCOMPARE(json.value(QStringLiteral("task")).toString(), QStringLiteral("speechToText")); // as stored files have it
     const QJsonObject reread = QJsonDocument::fromJson(QJsonDocument(json).toJson()).object();
     QCOMPARE(ModelDescriptor::fromJson(reread), ModelDescriptor::whisperBase());
     QCOMPARE(ModelDescriptor::fromJson(ModelDescriptor::qwenRewrite().toJson()), ModelDescriptor::qwenRewrite());

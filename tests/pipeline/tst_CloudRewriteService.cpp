@@ -2,7 +2,6 @@
 #include "pipeline/CloudRewriteService.h"
 #include "platform/fake/FakePlatform.h"
 #include "support/FutureWait.h"
-#include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QJsonDocument>
@@ -67,23 +66,22 @@ void tst_CloudRewriteService::failuresGiveBackTheTrimmedInput_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("setting"); // "-": leave the token and base URL alone
     QTest::addColumn<LoopbackHttpServer::Response>("reply"); // status 0: nothing may be sent
-    QTest::addColumn<bool>("logged");
     const QString keep = QStringLiteral(" keep me\n");
     const LoopbackHttpServer::Response none = json({}, 0);
-    QTest::newRow("blank") << " \n\t " << "-" << none << false;
-    QTest::newRow("no token") << keep << "token" << none << false;
+    QTest::newRow("blank") << " \n\t " << "-" << none;
+    QTest::newRow("no token") << keep << "token" << none;
     // rewriting only the head would drop the tail
-    QTest::newRow("over 4000 characters") << " " + QString(4001, QLatin1Char('b')) << "-" << none << false;
-    QTest::newRow("plain http elsewhere") << keep << "http://rewrite.example.com/v1" << none << true;
-    QTest::newRow("success false") << keep << "-" << json(R"({"success": false, "text": "Other"})") << false;
-    QTest::newRow("empty rewrite") << keep << "-" << json(R"({"success": true, "text": "  "})") << false;
-    QTest::newRow("500") << keep << "-" << LoopbackHttpServer::Response::withBody("boom", 500) << false;
-    QTest::newRow("success missing") << keep << "-" << json(R"({"text": "Other"})") << true;
-    QTest::newRow("not JSON") << keep << "-" << json("<html>") << true;
-    QTest::newRow("reply over 1 MiB") << keep << "-" << json(QByteArray(1 << 21, ' ')) << true;
+    QTest::newRow("over 4000 characters") << " " + QString(4001, QLatin1Char('b')) << "-" << none;
+    QTest::newRow("plain http elsewhere") << keep << "http://rewrite.example.com/v1" << none;
+    QTest::newRow("success false") << keep << "-" << json(R"({"success": false, "text": "Other"})");
+    QTest::newRow("empty rewrite") << keep << "-" << json(R"({"success": true, "text": "  "})");
+    QTest::newRow("500") << keep << "-" << LoopbackHttpServer::Response::withBody("boom", 500);
+    QTest::newRow("success missing") << keep << "-" << json(R"({"text": "Other"})");
+    QTest::newRow("not JSON") << keep << "-" << json("<html>");
+    QTest::newRow("reply over 1 MiB") << keep << "-" << json(QByteArray(1 << 21, ' '));
     auto dropped = json(R"({"success": true, "text": "Other"})");
     dropped.closeWithoutResponse = true;
-    QTest::newRow("connection dropped") << keep << "-" << dropped << true;
+    QTest::newRow("connection dropped") << keep << "-" << dropped;
 }
 
 void tst_CloudRewriteService::failuresGiveBackTheTrimmedInput()
@@ -91,24 +89,15 @@ void tst_CloudRewriteService::failuresGiveBackTheTrimmedInput()
     QFETCH(QString, text);
     QFETCH(QString, setting);
     QFETCH(LoopbackHttpServer::Response, reply);
-    QFETCH(bool, logged);
     if (setting == QLatin1String("token"))
         m_settings->remove(CloudApiSettings::tokenKey);
     else if (setting != QLatin1String("-"))
         m_settings->setValue(CloudApiSettings::baseUrlKey, setting);
     m_server->setResponse(QStringLiteral("/api/v1/rewrite"), reply);
     CloudRewriteService service;
-    LogCapture log;
     QCOMPARE(rewritten(service, text), text.trimmed());
     // Qt sends a request once more when the connection closes unanswered
     QCOMPARE(m_server->requestCount() > 0, reply.status != 0);
-    const QStringList failures = log.linesStartingWith(QStringLiteral("[CloudRewriteService]"));
-    QCOMPARE(failures.size(), logged ? 1 : 0);
-    if (setting.startsWith(QLatin1String("http:")))
-        QVERIFY(failures.first().startsWith(
-            QStringLiteral("[CloudRewriteService] Failed: The cloud API address must use https")));
-    else if (logged)
-        QVERIFY(failures.first().startsWith(QStringLiteral("[CloudRewriteService] Failed: ")));
 }
 
 void tst_CloudRewriteService::requestsRunOneAtATimeInCallOrder()

@@ -6,7 +6,6 @@
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/WavEncoder.h"
 #include "support/FutureWait.h"
-#include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QtEndian>
@@ -80,7 +79,6 @@ void tst_CloudflareTranscriptionService::unusableSettingsFailBeforeSending_data(
     QTest::newRow("plain http to another host") << token << QVariant("http://api.example.com/v1")
                                                 << Kind::insecureBaseURL;
     QTest::newRow("empty base") << token << QVariant("") << Kind::invalidBaseURL;
-    QTest::newRow("base not a URL") << token << QVariant("::") << Kind::invalidBaseURL;
 }
 
 void tst_CloudflareTranscriptionService::unusableSettingsFailBeforeSending()
@@ -98,7 +96,6 @@ void tst_CloudflareTranscriptionService::unusableSettingsFailBeforeSending()
     const auto refused = failureOf<CloudTranscriptionError>(service.start(LanguageOption::english));
     QVERIFY(refused);
     QCOMPARE(refused->kind(), kind);
-    QVERIFY(!refused->description().isEmpty());
 
     // ...and again at the stop, without sending
     service.appendAudioFrames(AudioSamples(8000, 0.1f));
@@ -116,7 +113,6 @@ void tst_CloudflareTranscriptionService::uploadsTheDictationAsMultipartWav()
     CloudflareTranscriptionService service;
     QStringList notices;
     service.setOnPartialText([&](const QString &text) { notices << text; });
-    LogCapture log;
 
     AudioSamples samples;
     for (int i = 0; i < 16000; ++i)
@@ -145,9 +141,6 @@ void tst_CloudflareTranscriptionService::uploadsTheDictationAsMultipartWav()
                                 + "--" + boundary + "--\r\n";
     QVERIFY(request.body == expected);
     QCOMPARE(request.header("Content-Length"), QByteArray::number(expected.size()));
-
-    QVERIFY(log.contains(QStringLiteral("[CloudASR] Sending 1.0 seconds of audio (32044 bytes WAV) language=de")));
-    QVERIFY(log.contains(QStringLiteral("[CloudASR] Success: 5 chars")));
     QCOMPARE(service.minutesNotCountedByServer(), 1.0 / 60.0);
 
     // the samples went with the upload: the next stop has nothing to send
@@ -161,36 +154,27 @@ void tst_CloudflareTranscriptionService::failuresMapToErrorsAndKeepTheSamples_da
 {
     QTest::addColumn<Response>("reply");
     QTest::addColumn<QVariant>("kind"); // none: not a CloudTranscriptionError
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("description"); // empty: the kind's fixed text
 
     const QString longBody(500, QLatin1Char('x'));
     const auto api = QVariant::fromValue(Kind::apiError);
-    QTest::newRow("401") << json("{}", 401) << QVariant::fromValue(Kind::notAuthorized)
-                         << CloudTranscriptionError::notAuthorized().description() << "";
-    QTest::newRow("429") << json("{}", 429) << QVariant::fromValue(Kind::rateLimited)
-                         << "You've made too many requests. Please wait a moment and try again." << "";
-    QTest::newRow("503") << json("{}", 503) << QVariant::fromValue(Kind::serviceUnavailable)
-                         << "Cloud transcription is temporarily unavailable. Please try again later or switch to an "
-                            "on-device model."
-                         << "";
+    QTest::newRow("401") << json("{}", 401) << QVariant::fromValue(Kind::notAuthorized) << "";
+    QTest::newRow("429") << json("{}", 429) << QVariant::fromValue(Kind::rateLimited) << "";
+    QTest::newRow("503") << json("{}", 503) << QVariant::fromValue(Kind::serviceUnavailable) << "";
     QTest::newRow("500 boom") << Response::withBody("boom", 500, "text/plain") << api
-                              << "Transcription error (500): boom" << "[CloudASR] Error 500: boom";
+                              << "Transcription error (500): boom";
     QTest::newRow("long error body is cut") << Response::withBody(longBody.toUtf8(), 502, "text/html") << api
-                                            << "Transcription error (502): " + longBody.left(200)
-                                            << "[CloudASR] Error 502: " + longBody.left(200);
+                                            << "Transcription error (502): " + longBody.left(200);
     QTest::newRow("error body not UTF-8") << Response::withBody("\xff\xfe\x80", 400, "text/plain") << api
-                                          << "Transcription error (400): Unknown error"
-                                          << "[CloudASR] Error 400: Unknown error";
+                                          << "Transcription error (400): Unknown error";
     QTest::newRow("success false") << json(R"({"success": false, "text": "ignored"})") << api
-                                   << "Transcription error (200): Server returned success=false" << "";
+                                   << "Transcription error (200): Server returned success=false";
     QTest::newRow("reply over 1 MiB") << json("{\"success\": true, \"text\": \"" + QByteArray(2 << 20, 'a') + "\"}")
-                                      << QVariant::fromValue(Kind::invalidResponse)
-                                      << "Invalid response from transcription service." << "";
-    QTest::newRow("malformed JSON") << json(R"({"success": tru)") << QVariant() << "" << "";
-    QTest::newRow("success missing") << json(R"({"text": "hi"})") << QVariant() << "" << "";
+                                      << QVariant::fromValue(Kind::invalidResponse) << "";
+    QTest::newRow("malformed JSON") << json(R"({"success": tru)") << QVariant() << "";
+    QTest::newRow("success missing") << json(R"({"text": "hi"})") << QVariant() << "";
     QTest::newRow("usage incomplete") << json(R"({"success": true, "usage": {"minutes_used": 1}})") << QVariant()
-                                      << "" << "";
+                                      << "";
 }
 
 void tst_CloudflareTranscriptionService::failuresMapToErrorsAndKeepTheSamples()
@@ -198,10 +182,8 @@ void tst_CloudflareTranscriptionService::failuresMapToErrorsAndKeepTheSamples()
     QFETCH(Response, reply);
     QFETCH(QVariant, kind);
     QFETCH(QString, description);
-    QFETCH(QString, logged);
     answer(reply);
     CloudflareTranscriptionService service;
-    LogCapture log;
 
     const QFuture<QString> result = dictate(service, AudioSamples(1600, 0.1f));
     QCOMPARE(m_server->requestCount(), 1);
@@ -209,13 +191,11 @@ void tst_CloudflareTranscriptionService::failuresMapToErrorsAndKeepTheSamples()
         const auto error = failureOf<CloudTranscriptionError>(result);
         QVERIFY(error);
         QCOMPARE(error->kind(), kind.value<Kind>());
-        QCOMPARE(error->description(), description);
+        if (!description.isEmpty())
+            QCOMPARE(error->description(), description);
     } else {
         QVERIFY(failureOf<CloudReplyFormatError>(result));
     }
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[CloudASR] Error")),
-             logged.isEmpty() ? QStringList() : QStringList{logged});
-    QVERIFY(!log.contains(QStringLiteral("[CloudASR] Success")));
 
     // the samples stay for another try
     answer(json(R"({"success": true, "text": "again"})"));

@@ -158,6 +158,8 @@ void tst_AdaptiveLearningEngine::customDictionary_data()
     QTest::newRow("non-ASCII term") << Terms{{"Café", "Café Nero"}} << "CAFÉ time, cafés later"
                                     << "Café Nero time, cafés later";
     QTest::newRow("decomposed text") << Terms{{"café", "Café Nero"}} << "cafe\u0301!" << "Café Nero!";
+    QTest::newRow("only the replaced span is composed") << Terms{{"teh", "the"}} << "cafe\u0301 teh"
+                                                        << "cafe\u0301 the";
     QTest::newRow("cyrillic boundary") << Terms{{"привет", "Hello"}} << "Привет мир, приветствие"
                                        << "Hello мир, приветствие";
     QTest::newRow("metacharacters are literal") << Terms{{"a.b", "X"}} << "a.b axb" << "X axb";

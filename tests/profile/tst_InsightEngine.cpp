@@ -1,5 +1,4 @@
 #include "platform/fake/FakeLexicalTagger.h"
-#include "platform/linux/RuleBasedLexicalTagger.h"
 #include "profile/InsightEngine.h"
 
 #include <QtTest>
@@ -13,7 +12,6 @@ private slots:
     void extractsOnlyAcceptedTagsOfThreeCharacters();
     void taggingLanguage_data();
     void taggingLanguage();
-    void countsNounsOfRealEnglish();
     void aDestroyedEngineIgnoresLateResults();
 };
 
@@ -59,13 +57,6 @@ void tst_InsightEngine::taggingLanguage()
     FakeLexicalTagger tagger;
     InsightEngine::extractNouns("text", code, tagger);
     QCOMPARE(tagger.requestedLanguages(), QStringList{language});
-}
-
-void tst_InsightEngine::countsNounsOfRealEnglish()
-{
-    RuleBasedLexicalTagger tagger;
-    QCOMPARE(InsightEngine::extractNouns("We will discuss the budget with Sarah in Boston on Monday.", "en", tagger),
-             QStringList({"budget", "sarah", "boston", "monday"}));
 }
 
 void tst_InsightEngine::aDestroyedEngineIgnoresLateResults()

@@ -77,10 +77,12 @@ bool PocketsphinxDecoder::startUtterance()
 {
     if (m_inUtterance)
         endUtterance();
+    // Everything that adapts to the audio starts over: the channel estimate,
+    // and the front end's noise and voice-activity estimates (a new stream).
     feat_t *feat = ps_get_feat(m_decoder);
     if (feat && feat->cmn_struct && !m_initialCepstralMean.empty())
         cmn_live_set(feat->cmn_struct, m_initialCepstralMean.data());
-    m_inUtterance = ps_start_utt(m_decoder) >= 0;
+    m_inUtterance = ps_start_stream(m_decoder) >= 0 && ps_start_utt(m_decoder) >= 0;
     return m_inUtterance;
 }
 

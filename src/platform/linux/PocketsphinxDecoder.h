@@ -37,8 +37,8 @@ public:
     PocketsphinxDecoder(const PocketsphinxDecoder &) = delete;
     PocketsphinxDecoder &operator=(const PocketsphinxDecoder &) = delete;
 
-    // Starts an utterance from the model's own channel estimate, so that the
-    // same audio always gives the same text.
+    // Starts an utterance from the state of a freshly loaded decoder, so that
+    // the same audio always gives the same text, whatever came before.
     bool startUtterance();
     bool process(const int16_t *samples, size_t count);
     bool endUtterance();
