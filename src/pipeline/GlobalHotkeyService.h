@@ -62,11 +62,6 @@ private:
     KeyEventSource::MonitorToken m_localKeyUpMonitor = 0;
     KeyEventSource::MonitorToken m_flagsMonitor = 0;
 
-    const quint16 m_spaceKeyCode = KeyEventSource::spaceKeyCode;
-    const quint16 m_vKeyCode = KeyEventSource::vKeyCode;
-    const quint16 m_sKeyCode = KeyEventSource::sKeyCode;
-    const quint16 m_rKeyCode = KeyEventSource::rKeyCode;
-
     bool m_optionSpaceDown = false;
     std::optional<std::chrono::steady_clock::time_point> m_holdStartTime;
     const double m_minimumHoldDuration = 0.2;

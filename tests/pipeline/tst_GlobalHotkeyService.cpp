@@ -8,11 +8,7 @@
 #include <memory>
 
 namespace {
-using Flag = KeyEventSource::ModifierFlag;
-constexpr quint16 space = KeyEventSource::spaceKeyCode;
-constexpr quint16 keyV = KeyEventSource::vKeyCode;
-constexpr quint16 keyS = KeyEventSource::sKeyCode;
-constexpr quint16 keyR = KeyEventSource::rKeyCode;
+namespace Flag = ModifierFlag;
 constexpr quint64 cmdCtrl = Flag::command | Flag::control;
 } // namespace
 
@@ -160,24 +156,24 @@ void tst_GlobalHotkeyService::chordsMatchExactModifiers_data()
     QTest::addColumn<QString>("call");
     QTest::addColumn<QString>("logLine");
 
-    QTest::newRow("paste") << false << keyV << "command+control" << "fallbackPaste"
+    QTest::newRow("paste") << false << Key::v << "command+control" << "fallbackPaste"
                            << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
-    QTest::newRow("summarize") << false << keyS << "command+control" << "summarize"
+    QTest::newRow("summarize") << false << Key::s << "command+control" << "summarize"
                                << "[Hotkey] Cmd+Ctrl+S (summarize & speak) matched!";
-    QTest::newRow("speak again") << false << keyR << "command+control" << "speakAgain"
+    QTest::newRow("speak again") << false << Key::r << "command+control" << "speakAgain"
                                  << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
-    QTest::newRow("caps lock is outside the mask") << false << keyV << "command+control+capsLock" << "fallbackPaste"
+    QTest::newRow("caps lock is outside the mask") << false << Key::v << "command+control+capsLock" << "fallbackPaste"
                                                    << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
-    QTest::newRow("function is outside the mask") << false << keyR << "command+control+function" << "speakAgain"
+    QTest::newRow("function is outside the mask") << false << Key::r << "command+control+function" << "speakAgain"
                                                   << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
-    QTest::newRow("extra option") << false << keyV << "command+control+option" << "" << "";
-    QTest::newRow("control only") << false << keyV << "control" << "" << "";
+    QTest::newRow("extra option") << false << Key::v << "command+control+option" << "" << "";
+    QTest::newRow("control only") << false << Key::v << "control" << "" << "";
     QTest::newRow("other key") << false << quint16(7) << "command+control" << "" << "";
-    QTest::newRow("local summarize") << true << keyS << "command+control" << "summarize"
+    QTest::newRow("local summarize") << true << Key::s << "command+control" << "summarize"
                                      << "[Hotkey] Cmd+Ctrl+S (summarize) matched (local)!";
-    QTest::newRow("local speak again") << true << keyR << "command+control+capsLock" << "speakAgain"
+    QTest::newRow("local speak again") << true << Key::r << "command+control+capsLock" << "speakAgain"
                                        << "[Hotkey] Cmd+Ctrl+R (speak again) matched (local)!";
-    QTest::newRow("local extra shift passes through") << true << keyR << "command+control+shift" << "" << "";
+    QTest::newRow("local extra shift passes through") << true << Key::r << "command+control+shift" << "" << "";
 }
 
 void tst_GlobalHotkeyService::chordsMatchExactModifiers()
@@ -231,17 +227,17 @@ void tst_GlobalHotkeyService::gesturesWithoutCallbacksOnlyLogAndConsume()
     LogCapture log;
 
     m_keys->setActiveApplication(true);
-    QVERIFY(m_keys->keyDown(keyS, cmdCtrl));
-    QVERIFY(m_keys->keyDown(space, Flag::option));
-    QVERIFY(!m_keys->keyDown(space, Flag::option, true)); // the repeat passes through
-    QVERIFY(m_keys->keyUp(space, Flag::option));
-    QVERIFY(!m_keys->keyUp(space, Flag::option));
+    QVERIFY(m_keys->keyDown(Key::s, cmdCtrl));
+    QVERIFY(m_keys->keyDown(Key::space, Flag::option));
+    QVERIFY(!m_keys->keyDown(Key::space, Flag::option, true)); // the repeat passes through
+    QVERIFY(m_keys->keyUp(Key::space, Flag::option));
+    QVERIFY(!m_keys->keyUp(Key::space, Flag::option));
     m_keys->setActiveApplication(false);
     m_keys->flagsChanged(Flag::function);
-    m_keys->keyDown(space, Flag::function);
+    m_keys->keyDown(Key::space, Flag::function);
     m_keys->flagsChanged(0);
-    m_keys->keyDown(keyV, cmdCtrl);
-    m_keys->keyDown(space, Flag::option);
+    m_keys->keyDown(Key::v, cmdCtrl);
+    m_keys->keyDown(Key::space, Flag::option);
     m_keys->flagsChanged(0);
 
     QVERIFY(m_calls.isEmpty());
@@ -276,9 +272,9 @@ void tst_GlobalHotkeyService::releasedServiceIgnoresEvents()
     m_service.reset(); // its monitors stay installed
     QCOMPARE(m_keys->monitorCount(), 5);
     m_keys->setActiveApplication(true);
-    QVERIFY(!m_keys->keyDown(keyS, cmdCtrl));
+    QVERIFY(!m_keys->keyDown(Key::s, cmdCtrl));
     m_keys->setActiveApplication(false);
-    m_keys->keyDown(space, Flag::option);
+    m_keys->keyDown(Key::space, Flag::option);
     QVERIFY(m_calls.isEmpty());
 }
 
