@@ -18,7 +18,7 @@ QString ModelManager::modelsDirectory() const
 {
     Paths &paths = Platform::instance().paths();
     const QString base = paths.appGroupContainer().value_or(paths.applicationSupportDirectory());
-    return QDir(base).filePath(m_modelsDirectoryName);
+    return QDir(base).filePath(defaultModelsDirectoryName);
 }
 
 bool ModelManager::isInstalled(const ModelDescriptor &model)

@@ -32,7 +32,6 @@ public:
     // The application container, else the per-user data directory, plus the
     // models directory name. Read afresh each time; not created here.
     QString modelsDirectory() const;
-    QString modelsDirectoryName() const { return m_modelsDirectoryName; }
 
     // Present and at least minimumModelBytes; a smaller file is deleted.
     bool isInstalled(const ModelDescriptor &model);
@@ -64,5 +63,4 @@ private:
     double m_downloadProgress = 0;
     std::optional<QString> m_downloadingModelID;
     std::optional<QString> m_downloadStatusText;
-    QString m_modelsDirectoryName = defaultModelsDirectoryName;
 };

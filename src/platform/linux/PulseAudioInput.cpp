@@ -9,7 +9,7 @@
 #include <QFuture>
 
 namespace {
-const char *const kTag = "MacAudio";
+const char *const kTag = "AudioInput";
 
 QString describe(QAudio::Error error)
 {
