@@ -18,11 +18,11 @@
 using namespace std::chrono_literals;
 
 namespace {
-void placeModel(ModelManager &manager, const ModelDescriptor &model)
+bool placeModel(ModelManager &manager, const ModelDescriptor &model)
 {
     QDir().mkpath(manager.modelsDirectory());
     QFile file(QDir(manager.modelsDirectory()).filePath(model.id));
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    return file.open(QIODevice::WriteOnly);
 }
 } // namespace
 
@@ -67,8 +67,7 @@ void tst_WhisperOfflineTranscriptionService::cleanup()
 
 bool tst_WhisperOfflineTranscriptionService::startWithBase(std::optional<QString> hypothesis)
 {
-    placeModel(*m_manager, ModelDescriptor::whisperBase());
-    if (!waitForFuture(m_service->start(LanguageOption::english)))
+    if (!placeModel(*m_manager, ModelDescriptor::whisperBase()) || !waitForFuture(m_service->start(LanguageOption::english)))
         return false;
     m_engine->ingestResults = { hypothesis };
     return waitForFuture(m_service->appendAudioFrames(AudioSamples(1024, 0.1f)));
@@ -100,9 +99,9 @@ void tst_WhisperOfflineTranscriptionService::choosesTheModelForThePreference()
     QFETCH(QString, loaded);
     const ModelDescriptor models[] = { ModelDescriptor::whisperBase(), ModelDescriptor::whisperLargeV3() };
     if (base)
-        placeModel(*m_manager, models[0]);
+        QVERIFY(placeModel(*m_manager, models[0]));
     if (large)
-        placeModel(*m_manager, models[1]);
+        QVERIFY(placeModel(*m_manager, models[1]));
     LogCapture log;
     m_service->setPreferredASRModel(preference);
     QFuture<void> started = m_service->start(LanguageOption::english);
@@ -124,7 +123,7 @@ void tst_WhisperOfflineTranscriptionService::choosesTheModelForThePreference()
 
 void tst_WhisperOfflineTranscriptionService::engineLoadFailurePropagates()
 {
-    placeModel(*m_manager, ModelDescriptor::whisperBase());
+    QVERIFY(placeModel(*m_manager, ModelDescriptor::whisperBase()));
     m_engine->loadError = std::make_shared<TestError>(QStringLiteral("cannot load"));
     QFuture<void> started = m_service->start(LanguageOption::english);
     QVERIFY(waitForFuture(started));
