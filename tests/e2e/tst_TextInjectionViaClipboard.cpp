@@ -4,7 +4,6 @@
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "support/LogCapture.h"
 
 #include <QClipboard>
 #include <QtTest>
@@ -59,10 +58,7 @@ void tst_TextInjectionViaClipboard::pastesAndRestoresTextAndHtml()
 
     QVERIFY(m_target->setText(TargetApp::textArea, QStringLiteral("Dear Ana, ")));
     QVERIFY(m_target->focus(TargetApp::textArea));
-    LogCapture log;
     TextInjectionService::inject(QStringLiteral("thanks for the café ☕"));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection] Accessibility failed, trying clipboard paste")));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection] Pasted via Cmd+V (21 chars)")));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("Dear Ana, thanks for the café ☕")),
              qPrintable(m_target->text(TargetApp::textArea)));
 

@@ -1,8 +1,6 @@
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
 
-#include "support/LogCapture.h"
-
 #include <QtTest>
 
 #include <memory>
@@ -20,12 +18,11 @@ private slots:
 
     void holdGesture_data();
     void holdGesture();
-    void holdDurationOnlyChoosesTheLogLine();
     void chordsMatchExactModifiers_data();
     void chordsMatchExactModifiers();
     void toggleOnlyWhileAnotherApplicationIsActive_data();
     void toggleOnlyWhileAnotherApplicationIsActive();
-    void gesturesWithoutCallbacksOnlyLogAndConsume();
+    void gesturesWithoutCallbacksAreStillConsumed();
     void startReplacesMonitorsAndStopRemovesThem();
     void releasedServiceIgnoresEvents();
 
@@ -100,6 +97,8 @@ void tst_GlobalHotkeyService::holdGesture_data()
     QTest::addColumn<QStringList>("calls");
     const QStringList once{QStringLiteral("holdStart"), QStringLiteral("holdRelease")};
 
+    QTest::newRow("too short a hold ends like a long one")
+        << QStringList{"down 49 option", "wait 100", "up 49 option"} << once;
     QTest::newRow("space released first")
         << QStringList{"flags option", "down 49 option", "wait 500", "up 49 option", "flags"} << once;
     QTest::newRow("option released first")
@@ -129,53 +128,24 @@ void tst_GlobalHotkeyService::holdGesture()
     QVERIFY(!m_service->isHolding());
 }
 
-void tst_GlobalHotkeyService::holdDurationOnlyChoosesTheLogLine()
-{
-    LogCapture log;
-    QVERIFY(play({"down 49 option", "wait 100", "up 49 option"}));
-    QVERIFY(play({"down 49 option", "wait 2000", "up 49 option"}));
-    QVERIFY(play({"down 49 option", "wait 500", "flags"}));
-    QVERIFY(play({"active", "down 49 option", "wait 1000", "up 49 option"}));
-    QCOMPARE(m_calls.count(QStringLiteral("holdRelease")), 4);
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Option")),
-             (QStringList{
-                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
-                 QStringLiteral("[Hotkey] Option+Space UP (0.10s — too short, cancelling)"),
-                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
-                 QStringLiteral("[Hotkey] Option+Space UP (2.00s held) — stopping hold recording"),
-                 QStringLiteral("[Hotkey] Option+Space DOWN — starting hold recording"),
-                 QStringLiteral("[Hotkey] Option released via flagsChanged (0.50s) — stopping"),
-                 QStringLiteral("[Hotkey] Option+Space DOWN (local) — starting hold recording"),
-                 QStringLiteral("[Hotkey] Option+Space UP (local, 1.00s held)"),
-             }));
-}
-
 void tst_GlobalHotkeyService::chordsMatchExactModifiers_data()
 {
     QTest::addColumn<bool>("active");
     QTest::addColumn<quint16>("keyCode");
     QTest::addColumn<QString>("modifiers");
     QTest::addColumn<QString>("call");
-    QTest::addColumn<QString>("logLine");
 
-    QTest::newRow("paste") << false << Key::v << "command+control" << "fallbackPaste"
-                           << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
-    QTest::newRow("summarize") << false << Key::s << "command+control" << "summarize"
-                               << "[Hotkey] Cmd+Ctrl+S (summarize & speak) matched!";
-    QTest::newRow("speak again") << false << Key::r << "command+control" << "speakAgain"
-                                 << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
-    QTest::newRow("caps lock is outside the mask") << false << Key::v << "command+control+capsLock" << "fallbackPaste"
-                                                   << "[Hotkey] Cmd+Ctrl+V (fallback paste) matched!";
-    QTest::newRow("function is outside the mask") << false << Key::r << "command+control+function" << "speakAgain"
-                                                  << "[Hotkey] Cmd+Ctrl+R (speak again) matched!";
-    QTest::newRow("extra option") << false << Key::v << "command+control+option" << "" << "";
-    QTest::newRow("control only") << false << Key::v << "control" << "" << "";
-    QTest::newRow("other key") << false << quint16(7) << "command+control" << "" << "";
-    QTest::newRow("local summarize") << true << Key::s << "command+control" << "summarize"
-                                     << "[Hotkey] Cmd+Ctrl+S (summarize) matched (local)!";
-    QTest::newRow("local speak again") << true << Key::r << "command+control+capsLock" << "speakAgain"
-                                       << "[Hotkey] Cmd+Ctrl+R (speak again) matched (local)!";
-    QTest::newRow("local extra shift passes through") << true << Key::r << "command+control+shift" << "" << "";
+    QTest::newRow("paste") << false << Key::v << "command+control" << "fallbackPaste";
+    QTest::newRow("summarize") << false << Key::s << "command+control" << "summarize";
+    QTest::newRow("speak again") << false << Key::r << "command+control" << "speakAgain";
+    QTest::newRow("caps lock is outside the mask") << false << Key::v << "command+control+capsLock" << "fallbackPaste";
+    QTest::newRow("function is outside the mask") << false << Key::r << "command+control+function" << "speakAgain";
+    QTest::newRow("extra option") << false << Key::v << "command+control+option" << "";
+    QTest::newRow("control only") << false << Key::v << "control" << "";
+    QTest::newRow("other key") << false << quint16(7) << "command+control" << "";
+    QTest::newRow("local summarize") << true << Key::s << "command+control" << "summarize";
+    QTest::newRow("local speak again") << true << Key::r << "command+control+capsLock" << "speakAgain";
+    QTest::newRow("local extra shift passes through") << true << Key::r << "command+control+shift" << "";
 }
 
 void tst_GlobalHotkeyService::chordsMatchExactModifiers()
@@ -184,14 +154,11 @@ void tst_GlobalHotkeyService::chordsMatchExactModifiers()
     QFETCH(quint16, keyCode);
     QFETCH(QString, modifiers);
     QFETCH(QString, call);
-    QFETCH(QString, logLine);
 
-    LogCapture log;
     m_keys->setActiveApplication(active);
     const bool consumed = m_keys->keyDown(keyCode, flags(modifiers));
     m_keys->keyUp(keyCode, flags(modifiers));
     QCOMPARE(m_calls, call.isEmpty() ? QStringList{} : QStringList{call});
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey]")), logLine.isEmpty() ? QStringList{} : QStringList{logLine});
     // only our own window's events can be consumed, and only when they match
     QCOMPARE(consumed, active && !call.isEmpty());
 }
@@ -215,18 +182,15 @@ void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive()
 {
     QFETCH(QStringList, script);
     QFETCH(int, toggles);
-    LogCapture log;
     QVERIFY(play(script));
     QCOMPARE(m_calls, QStringList(toggles, QStringLiteral("toggle")));
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Fn+Space matched (toggle)!")).size(), toggles);
 }
 
-void tst_GlobalHotkeyService::gesturesWithoutCallbacksOnlyLogAndConsume()
+void tst_GlobalHotkeyService::gesturesWithoutCallbacksAreStillConsumed()
 {
     GlobalHotkeyService bare;
     bare.start();
     m_service->stop();
-    LogCapture log;
 
     m_keys->setActiveApplication(true);
     QVERIFY(m_keys->keyDown(Key::s, cmdCtrl));
@@ -243,22 +207,13 @@ void tst_GlobalHotkeyService::gesturesWithoutCallbacksOnlyLogAndConsume()
     m_keys->flagsChanged(0);
 
     QVERIFY(m_calls.isEmpty());
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey]")).size(), 7);
     QVERIFY(!bare.isHolding());
 }
 
 void tst_GlobalHotkeyService::startReplacesMonitorsAndStopRemovesThem()
 {
-    LogCapture log;
-    m_service->start();
-    m_platform->fakeAccessibility().trusted = false;
     m_service->start();
     QCOMPARE(m_keys->monitorCount(), 5);
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[Hotkey] Registered")),
-             (QStringList{
-                 QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=1"),
-                 QStringLiteral("[Hotkey] Registered (Hold: Alt Space, Toggle: Super Space, Paste: Ctrl Alt V). Accessibility=0"),
-             }));
 
     QVERIFY(play({"down 9 command+control"}));
     QCOMPARE(m_calls, QStringList{QStringLiteral("fallbackPaste")});
