@@ -2,6 +2,8 @@
 
 #include <QJsonValue>
 
+#include <cmath>
+
 namespace {
 
 const QString kModelHost = QStringLiteral("https://huggingface.co/");
@@ -81,11 +83,13 @@ std::optional<ModelDescriptor> ModelDescriptor::fromJson(const QJsonObject &json
         return std::nullopt;
     const auto task = Enums::fromString<ModelTask>(*taskName);
     const double bytesValue = bytes.toDouble();
-    // an integer, not 1.5 or 1e300
-    if (!task || bytesValue != double(qint64(bytesValue)))
+    // An integer, not 1.5 or 1e300; the range is checked before converting,
+    // as converting a double outside it is undefined.
+    constexpr double kLimit = 9223372036854775808.0; // 2^63
+    if (!task || !(bytesValue >= -kLimit && bytesValue < kLimit) || bytesValue != std::trunc(bytesValue))
         return std::nullopt;
     return ModelDescriptor{*id, *task, *name, *version, *downloadURL, *checksum,
-                           bytes.toInteger(), *licenseName, *licenseURL};
+                           qint64(bytesValue), *licenseName, *licenseURL};
 }
 
 const ModelDescriptor &ModelDescriptor::whisperBase()

@@ -36,7 +36,7 @@ ModelManager::ModelManager(QObject *parent)
 QString ModelManager::modelsDirectory() const
 {
     const QString base = m_paths.appGroupContainer().value_or(m_paths.applicationSupportDirectory());
-    return QDir(base).filePath(m_modelsDirectoryName);
+    return QDir(base).filePath(defaultModelsDirectoryName);
 }
 
 std::optional<QString> ModelManager::containerModelsDirectory() const

@@ -36,7 +36,6 @@ public:
     // The application container, else the per-user data directory, plus the
     // models directory name. Read afresh each time; not created here.
     QString modelsDirectory() const;
-    QString modelsDirectoryName() const { return m_modelsDirectoryName; }
     // The models directory of the application container alone, where the
     // compiled encoders live; none without a container.
     std::optional<QString> containerModelsDirectory() const;
@@ -75,5 +74,4 @@ private:
     double m_downloadProgress = 0;
     std::optional<QString> m_downloadingModelID;
     std::optional<QString> m_downloadStatusText;
-    QString m_modelsDirectoryName = defaultModelsDirectoryName;
 };

@@ -8,7 +8,7 @@
 #include <QPointer>
 
 namespace {
-using Flag = KeyEventSource::ModifierFlag;
+namespace Flag = ModifierFlag;
 using EventType = KeyEventSource::EventType;
 
 // Caps Lock and Function lie outside it and never prevent a match.
@@ -85,14 +85,14 @@ std::optional<GlobalHotkeyService::Gesture> GlobalHotkeyService::matchKeyDown(co
 {
     const quint64 modifiers = event.modifierFlags & kModifierMask;
     if (modifiers == kCommandControl) {
-        if (event.keyCode == m_vKeyCode)
+        if (event.keyCode == Key::v)
             return Gesture::fallbackPaste;
-        if (event.keyCode == m_sKeyCode)
+        if (event.keyCode == Key::s)
             return Gesture::summarizeAndSpeak;
-        if (event.keyCode == m_rKeyCode)
+        if (event.keyCode == Key::r)
             return Gesture::speakAgain;
     }
-    if (event.keyCode == m_spaceKeyCode && modifiers == Flag::option && !m_optionSpaceDown)
+    if (event.keyCode == Key::space && modifiers == Flag::option && !m_optionSpaceDown)
         return Gesture::hold;
     return std::nullopt;
 }
@@ -155,7 +155,7 @@ void GlobalHotkeyService::releaseHold(const std::function<QString(double)> &mess
 
 void GlobalHotkeyService::handleGlobalKeyUp(const KeyEvent &event)
 {
-    if (event.keyCode != m_spaceKeyCode || !m_optionSpaceDown)
+    if (event.keyCode != Key::space || !m_optionSpaceDown)
         return;
     releaseHold([this](double held) {
         return held >= m_minimumHoldDuration
@@ -166,7 +166,7 @@ void GlobalHotkeyService::handleGlobalKeyUp(const KeyEvent &event)
 
 bool GlobalHotkeyService::handleLocalKeyUp(const KeyEvent &event)
 {
-    if (event.keyCode != m_spaceKeyCode || !m_optionSpaceDown)
+    if (event.keyCode != Key::space || !m_optionSpaceDown)
         return false;
     releaseHold([](double held) { return QStringLiteral("Option+Space UP (local, %1s held)").arg(seconds(held)); });
     return true;
@@ -182,7 +182,7 @@ void GlobalHotkeyService::handleFlagsChanged(const KeyEvent &event)
             });
         return;
     }
-    if (event.type == EventType::keyDown && m_fnKeyDown && event.keyCode == m_spaceKeyCode
+    if (event.type == EventType::keyDown && m_fnKeyDown && event.keyCode == Key::space
         && !(event.modifierFlags & kToggleExcluded)) {
         logLine(kTag, "Fn+Space matched (toggle)!");
         call(onToggle);

@@ -61,11 +61,6 @@ private:
     KeyEventSource::MonitorToken m_localKeyUpMonitor = 0;
     KeyEventSource::MonitorToken m_flagsMonitor = 0;
 
-    const quint16 m_spaceKeyCode = KeyEventSource::spaceKeyCode;
-    const quint16 m_vKeyCode = KeyEventSource::vKeyCode;
-    const quint16 m_sKeyCode = KeyEventSource::sKeyCode;
-    const quint16 m_rKeyCode = KeyEventSource::rKeyCode;
-
     bool m_optionSpaceDown = false;
     MonotonicClock &m_clock;
     std::optional<MonotonicClock::Duration> m_holdStartTime;

@@ -126,7 +126,7 @@ void TextInjectionService::pasteViaClipboard(const QString &text)
     pendingRestore() = PendingRestore{&pasteboard, pasteboard.changeCount(), saved};
 
     QThread::msleep(pasteDelay.count());
-    postKeyPress(KeySynthesizer::keyV, KeySynthesizer::maskCommand);
+    postKeyPress(Key::v, ModifierFlag::command);
     logLine(kTag, QStringLiteral("Pasted via Cmd+V (%1 chars)").arg(TextUtils::graphemeCount(text)));
 
     QTimer::singleShot(restoreDelay, &pasteboard, [&pasteboard, savedCount, saved] {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeyEventSource.h"
+#include "platform/KeyCodes.h"
 
 #include <array>
 
@@ -13,13 +13,13 @@ struct KeyChord {
 };
 
 namespace KeyChords {
-using Flag = KeyEventSource::ModifierFlag;
+namespace Flag = ModifierFlag;
 
-inline constexpr KeyChord hold{"Alt Space", KeyEventSource::spaceKeyCode, Flag::option};
-inline constexpr KeyChord toggle{"Super Space", KeyEventSource::spaceKeyCode, Flag::function};
-inline constexpr KeyChord fallbackPaste{"Ctrl Alt V", KeyEventSource::vKeyCode, Flag::command | Flag::control};
-inline constexpr KeyChord summarizeAndSpeak{"Ctrl Alt S", KeyEventSource::sKeyCode, Flag::command | Flag::control};
-inline constexpr KeyChord speakAgain{"Ctrl Alt R", KeyEventSource::rKeyCode, Flag::command | Flag::control};
+inline constexpr KeyChord hold{"Alt Space", Key::space, Flag::option};
+inline constexpr KeyChord toggle{"Super Space", Key::space, Flag::function};
+inline constexpr KeyChord fallbackPaste{"Ctrl Alt V", Key::v, Flag::command | Flag::control};
+inline constexpr KeyChord summarizeAndSpeak{"Ctrl Alt S", Key::s, Flag::command | Flag::control};
+inline constexpr KeyChord speakAgain{"Ctrl Alt R", Key::r, Flag::command | Flag::control};
 
 inline constexpr std::array<KeyChord, 5> all{hold, toggle, fallbackPaste, summarizeAndSpeak, speakAgain};
 } // namespace KeyChords

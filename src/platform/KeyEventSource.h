@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QtGlobal>
+#include "platform/KeyCodes.h"
 
 #include <functional>
 
-// System-wide key events, in the vocabulary of the hotkey service: ANSI
-// virtual key codes and modifier-flag bits. Global monitors observe events
+// System-wide key events, in the vocabulary of KeyCodes.h. Global monitors observe events
 // meant for other applications; local monitors see the events meant for this
 // application while it is active and may consume them.
 class KeyEventSource {
@@ -19,21 +18,6 @@ public:
         quint16 keyCode = 0;
         quint64 modifierFlags = 0;
         bool isRepeat = false;
-    };
-
-    // Virtual key codes of the ANSI layout.
-    static constexpr quint16 spaceKeyCode = 49;
-    static constexpr quint16 vKeyCode = 9;
-    static constexpr quint16 sKeyCode = 1;
-    static constexpr quint16 rKeyCode = 15;
-
-    struct ModifierFlag {
-        static constexpr quint64 capsLock = 0x10000;
-        static constexpr quint64 shift = 0x20000;
-        static constexpr quint64 control = 0x40000;
-        static constexpr quint64 option = 0x80000;
-        static constexpr quint64 command = 0x100000;
-        static constexpr quint64 function = 0x800000;
     };
 
     using MonitorToken = quint64; // 0 = no monitor

@@ -19,11 +19,12 @@ public:
 
 private slots:
     void initTestCase();
-    void speechArrivesAt16kHzInDeviceSizedBuffers();
+    void leftChannelArrivesAt16kHzInDeviceSizedBuffers();
 
 private:
-    // Three seconds of speech at 48 kHz, over a faint noise floor so that no
-    // stretch of it is digital silence.
+    // Three seconds of stereo at 48 kHz: on the left, speech at half volume
+    // over a faint noise floor (so that no stretch of it is digital silence);
+    // on the right, a loud tone that must not reach the pipeline.
     QString makeSpeech();
 
 };
@@ -50,18 +51,20 @@ QString tst_AudioCaptureOnDesktop::makeSpeech()
             == 0
         && sox(QStringLiteral("%1raw.wav -r 48000 -c 1 -b 16 %1voice.wav pad 0 3 trim 0 3").arg(dir))
         && sox(QStringLiteral("-n -r 48000 -c 1 -b 16 %1noise.wav synth 3 whitenoise vol 0.01").arg(dir))
-        && sox(QStringLiteral("-m %1voice.wav %1noise.wav %1speech.wav").arg(dir));
+        && sox(QStringLiteral("-m %1voice.wav %1noise.wav %1left.wav vol 0.5").arg(dir))
+        && sox(QStringLiteral("-n -r 48000 -c 1 -b 16 %1right.wav synth 3 sine 300 vol 0.9").arg(dir))
+        && sox(QStringLiteral("-M %1left.wav %1right.wav %1speech.wav").arg(dir));
     return made ? dir + QStringLiteral("speech.wav") : QString();
 }
 
-void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
+void tst_AudioCaptureOnDesktop::leftChannelArrivesAt16kHzInDeviceSizedBuffers()
 {
     const QString speech = makeSpeech();
     QVERIFY2(!speech.isEmpty(), "could not make the speech file with espeak-ng and sox");
 
     const AudioInput::Format format = Platform::instance().audioInput().inputFormat();
     QCOMPARE(format.sampleRate, 48000.0); // the harness's default source
-    QCOMPARE(format.channelCount, 1);
+    QCOMPARE(format.channelCount, 2);
 
     MacAudioCaptureService service;
     QVERIFY(service.requestMicrophoneAccess().result());
@@ -108,10 +111,11 @@ void tst_AudioCaptureOnDesktop::speechArrivesAt16kHzInDeviceSizedBuffers()
     }
     QVERIFY2(heard > 47500 && heard < 48500, qPrintable(QStringLiteral("%1 samples of sound").arg(heard)));
 
-    // the speech itself, not just the noise floor, came through
+    // the speech itself, not just the noise floor, came through, and none of the tone
     const float peak = *std::max_element(all.cbegin(), all.cend(), [](float a, float b) { return std::abs(a) < std::abs(b); });
-    QVERIFY2(std::abs(peak) > 0.1f, qPrintable(QString::number(peak)));
+    QVERIFY2(std::abs(peak) > 0.1f && std::abs(peak) < 0.6f, qPrintable(QString::number(peak)));
 }
 
-TAVRUNE_E2E_MAIN(tst_AudioCaptureOnDesktop, (DesktopHarness::Options{false, false, true}))
+TAVRUNE_E2E_MAIN(tst_AudioCaptureOnDesktop,
+                 (DesktopHarness::Options{.windowManager = false, .accessibility = false, .microphoneChannels = 2}))
 #include "tst_AudioCaptureOnDesktop.moc"

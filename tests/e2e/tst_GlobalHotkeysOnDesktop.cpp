@@ -5,6 +5,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "support/LogCapture.h"
 
+#include <QRasterWindow>
 #include <QtTest>
 
 #include <X11/Xlib.h>
@@ -25,10 +26,12 @@ private slots:
     void init();
     void cleanup();
 
-    void holdEndsWhicheverKeyIsReleasedFirst_data();
-    void holdEndsWhicheverKeyIsReleasedFirst();
+    void holdEndsWhenAltIsReleasedFirst();
     void heldKeyRepeatsDoNotEndTheHold();
+    void otherChordsReachTheirCallbacks_data();
     void otherChordsReachTheirCallbacks();
+    void chordsInOurOwnWindowDoNotConfuseTheNextOnes_data();
+    void chordsInOurOwnWindowDoNotConfuseTheNextOnes();
     void chordGrabbedByAnotherClientIsReported();
 
 private:
@@ -37,8 +40,13 @@ private:
     // Gives late events a chance to arrive before asserting that none did.
     void settle() { DesktopHarness::waitUntil([] { return false; }, 300ms); }
 
+    // Gives the keyboard focus to our own window or to the target's.
+    bool activate(bool ours);
+
     std::unique_ptr<GlobalHotkeyService> m_service;
     QStringList m_calls;
+    TargetApp *m_target = nullptr;
+    QRasterWindow m_ownWindow;
 };
 
 void tst_GlobalHotkeysOnDesktop::initTestCase()
@@ -46,9 +54,20 @@ void tst_GlobalHotkeysOnDesktop::initTestCase()
     if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QSKIP("xdotool is not installed (scripts/bootstrap installs it)");
     Platform::install(createLinuxPlatform());
-    TargetApp *target = m_desktop.startTarget(false);
-    QVERIFY2(target, qPrintable(m_desktop.errorString()));
-    QVERIFY(target->focus(TargetApp::lineEdit));
+    m_ownWindow.resize(200, 100);
+    m_ownWindow.show();
+    m_target = m_desktop.startTarget(false);
+    QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
+    QVERIFY(activate(false));
+}
+
+bool tst_GlobalHotkeysOnDesktop::activate(bool ours)
+{
+    if (!ours && !m_target->focus(TargetApp::lineEdit))
+        return false;
+    if (ours && !m_desktop.xdotool({"windowactivate", "--sync", QString::number(m_ownWindow.winId())}))
+        return false;
+    return DesktopHarness::waitUntil([ours] { return (qApp->applicationState() == Qt::ApplicationActive) == ours; });
 }
 
 void tst_GlobalHotkeysOnDesktop::init()
@@ -77,22 +96,15 @@ bool tst_GlobalHotkeysOnDesktop::keys(const QStringList &steps)
                        [this](const QString &step) { return m_desktop.xdotool(step.split(QLatin1Char(' '))); });
 }
 
-void tst_GlobalHotkeysOnDesktop::holdEndsWhicheverKeyIsReleasedFirst_data()
+// Space released first is part of every other hold below.
+void tst_GlobalHotkeysOnDesktop::holdEndsWhenAltIsReleasedFirst()
 {
-    QTest::addColumn<QStringList>("release");
-    QTest::newRow("space first") << QStringList{"keyup space", "keyup alt"};
-    QTest::newRow("alt first") << QStringList{"keyup alt", "keyup space"};
-}
-
-void tst_GlobalHotkeysOnDesktop::holdEndsWhicheverKeyIsReleasedFirst()
-{
-    QFETCH(QStringList, release);
     QVERIFY(keys({"keydown alt", "keydown space"}));
     QVERIFY2(waitForCalls(1), qPrintable(m_calls.join(QLatin1Char(','))));
     QCOMPARE(m_calls, QStringList{"holdStart"});
     QVERIFY(m_service->isHolding());
 
-    QVERIFY(keys(release));
+    QVERIFY(keys({"keyup alt", "keyup space"}));
     QVERIFY(waitForCalls(2));
     settle();
     QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease"}));
@@ -101,23 +113,44 @@ void tst_GlobalHotkeysOnDesktop::holdEndsWhicheverKeyIsReleasedFirst()
 
 void tst_GlobalHotkeysOnDesktop::heldKeyRepeatsDoNotEndTheHold()
 {
-    int repeats = 0;
+    QList<bool> repeats; // isRepeat of each key-down
     KeyEventSource &source = Platform::instance().keyEventSource();
     const auto observer = source.addGlobalMonitor(KeyEventSource::maskFor(KeyEventSource::EventType::keyDown),
-                                                  [&](const KeyEventSource::KeyEvent &e) { repeats += e.isRepeat; });
+                                                  [&](const KeyEventSource::KeyEvent &e) { repeats << e.isRepeat; });
+    const auto removeObserver = qScopeGuard([&] { source.removeMonitor(observer); });
     QVERIFY(keys({"keydown alt", "keydown space"}));
     // long enough for the server to start repeating Space
-    DesktopHarness::waitUntil([&] { return repeats >= 3; }, 3s);
+    DesktopHarness::waitUntil([&] { return repeats.count(true) >= 3; }, 3s);
+    QVERIFY2(repeats.count(true) >= 3, "the key did not repeat, so nothing was tested");
+    QCOMPARE(repeats.first(), false);
     QVERIFY(keys({"keyup space", "keyup alt"}));
     QVERIFY(waitForCalls(2));
+
+    // a fresh press after the release is no repeat, so it starts a new hold
+    repeats.clear();
+    QVERIFY(keys({"keydown alt", "keydown space", "keyup space", "keyup alt"}));
+    QVERIFY(waitForCalls(4));
     settle();
-    source.removeMonitor(observer);
-    QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease"}));
-    QVERIFY2(repeats >= 3, "the key did not repeat, so nothing was tested");
+    QCOMPARE(repeats, QList<bool>{false});
+    QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease", "holdStart", "holdRelease"}));
+}
+
+void tst_GlobalHotkeysOnDesktop::otherChordsReachTheirCallbacks_data()
+{
+    QTest::addColumn<bool>("numLock");
+    QTest::newRow("plain") << false;
+    QTest::newRow("num lock on") << true;
 }
 
 void tst_GlobalHotkeysOnDesktop::otherChordsReachTheirCallbacks()
 {
+    QFETCH(bool, numLock);
+    if (numLock)
+        QVERIFY(keys({"key Num_Lock"}));
+    const auto numLockOff = qScopeGuard([&] {
+        if (numLock)
+            keys({"key Num_Lock"});
+    });
     // Super is released after the toggle's grab ends, out of our sight; the
     // hold that follows must not be taken for another toggle.
     QVERIFY(keys({"key super+space", "keydown alt", "keydown space", "keyup space", "keyup alt", "key ctrl+alt+v",
@@ -125,6 +158,37 @@ void tst_GlobalHotkeysOnDesktop::otherChordsReachTheirCallbacks()
     QVERIFY2(waitForCalls(6), qPrintable(m_calls.join(QLatin1Char(','))));
     settle();
     QCOMPARE(m_calls, (QStringList{"toggle", "holdStart", "holdRelease", "fallbackPaste", "summarize", "speakAgain"}));
+}
+
+void tst_GlobalHotkeysOnDesktop::chordsInOurOwnWindowDoNotConfuseTheNextOnes_data()
+{
+    // each step: "ours" or "other" to move the focus, else a chord
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("toggle here, then elsewhere")
+        << QStringList{"ours", "super+space", "other", "super+space"} << QStringList{"toggle"};
+    QTest::newRow("hold here after a toggle elsewhere, then elsewhere")
+        << QStringList{"other", "super+space", "ours", "alt+space", "other", "alt+space"}
+        << QStringList{"toggle", "holdStart", "holdRelease", "holdStart", "holdRelease"};
+}
+
+void tst_GlobalHotkeysOnDesktop::chordsInOurOwnWindowDoNotConfuseTheNextOnes()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, calls);
+    for (const QString &step : steps) {
+        if (step == "ours" || step == "other") {
+            QVERIFY(activate(step == "ours"));
+            continue;
+        }
+        // Space comes up first: the modifier's release then goes to the
+        // focused window, out of our sight
+        const QString modifier = step.section(QLatin1Char('+'), 0, 0);
+        QVERIFY(keys({"keydown " + modifier, "keydown space", "keyup space", "keyup " + modifier}));
+        settle();
+    }
+    QVERIFY(activate(false));
+    QCOMPARE(m_calls.join(' '), calls.join(' '));
 }
 
 void tst_GlobalHotkeysOnDesktop::chordGrabbedByAnotherClientIsReported()

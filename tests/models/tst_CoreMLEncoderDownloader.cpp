@@ -82,11 +82,10 @@ ZipBuilder goodEncoder()
     return zip;
 }
 
-void touch(const QString &path)
+bool touch(const QString &path)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("model");
+    return file.open(QIODevice::WriteOnly) && file.write("model") == 5;
 }
 
 QStringList entriesIn(const QString &directory)
@@ -137,8 +136,8 @@ void tst_CoreMLEncoderDownloader::init()
 void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFailures()
 {
     const QDir dir(modelsDirectory());
-    touch(dir.filePath(QStringLiteral("ggml-base.bin")));
-    touch(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")));
+    QVERIFY(touch(dir.filePath(QStringLiteral("ggml-base.bin"))));
+    QVERIFY(touch(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin"))));
     // what a run killed while unpacking leaves behind
     QVERIFY(dir.mkpath(QStringLiteral(".ggml-base-encoder.mlmodelc-staging-Ab12Cd/ggml-base-encoder.mlmodelc")));
     m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(goodEncoder().archive()));
@@ -178,7 +177,7 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
 
 void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
 {
-    touch(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin")));
+    QVERIFY(touch(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin"))));
     m_platform->fakePaths().setContainerAvailable(false);
     CoreMLEncoderDownloader downloader(*m_manager, {{QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url()}});
     QSignalSpy changes(&downloader, &CoreMLEncoderDownloader::isDownloadingChanged);

@@ -13,11 +13,10 @@ private slots:
     void unreadableFilesAreMissingButKept();
 
 private:
-    static void writeFile(const QString &path, qint64 size)
+    static bool writeFile(const QString &path, qint64 size)
     {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(size));
+        return file.open(QIODevice::WriteOnly) && file.resize(size);
     }
     FakePlatform *m_platform = nullptr;
 };
@@ -44,11 +43,11 @@ void tst_ModelManager::refreshAppliesTheSizeRule()
     ModelManager manager;
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
-    writeFile(dir.filePath(QStringLiteral("ggml-base.bin")), 999'999);
-    writeFile(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), 1'000'000);
-    writeFile(dir.filePath(QStringLiteral("kokoro-v1_0.safetensors")), 5'000'000);
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("ggml-base.bin")), 999'999));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), 1'000'000));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("kokoro-v1_0.safetensors")), 5'000'000));
     // partial downloads are never judged, whatever their size
-    writeFile(dir.filePath(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")), 10);
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")), 10));
     QVERIFY(manager.installedModelIDs().isEmpty()); // nothing read before the first refresh
 
     QSignalSpy changed(&manager, &ModelManager::installedModelIDsChanged);
@@ -78,7 +77,7 @@ void tst_ModelManager::unreadableFilesAreMissingButKept()
 
     // a link to a real model counts
     const QString target = m_platform->fakePaths().root() + QStringLiteral("/elsewhere.bin");
-    writeFile(target, 2'000'000);
+    QVERIFY(writeFile(target, 2'000'000));
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(target, link));
     QVERIFY(manager.isInstalled(ModelDescriptor::whisperBase()));

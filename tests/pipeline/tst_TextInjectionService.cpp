@@ -147,7 +147,7 @@ void tst_TextInjectionService::clipboardPasteRestoresEveryFormat()
     TextInjectionService::pasteViaClipboard(QStringLiteral("naïve café 👍🏽"));
     QVERIFY(elapsed.elapsed() >= 50);
 
-    const FakeKeySynthesizer::Press paste{KeySynthesizer::keyV, KeySynthesizer::maskCommand};
+    const FakeKeySynthesizer::Press paste{Key::v, ModifierFlag::command};
     QCOMPARE(m_platform->fakeKeySynthesizer().presses, QList<FakeKeySynthesizer::Press>{paste});
     QCOMPARE(seenAtPaste, QStringLiteral("naïve café 👍🏽"));
     // grapheme clusters, not UTF-16 units

@@ -1,12 +1,12 @@
 #include "AtspiAccessibility.h"
 
+#include "X11Connection.h"
+
 #include "support/Log.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <algorithm>
 #include <dbus/dbus.h>
 #include <functional>
@@ -270,27 +270,10 @@ bool selectionOf(AtspiText *text, int *start, int *end, Error *failure)
 
 // The accessibility bus address, found as libatspi finds it: the root
 // window's AT_SPI_BUS property, else the session bus's org.a11y.Bus.
-QByteArray accessibilityBusAddress(int timeoutMs)
+QByteArray accessibilityBusAddress(X11Connection &x11, int timeoutMs)
 {
-    if (Display *dpy = XOpenDisplay(nullptr)) {
-        QByteArray address;
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        const Atom property = XInternAtom(dpy, "AT_SPI_BUS", True);
-        if (property != None
-            && XGetWindowProperty(dpy, DefaultRootWindow(dpy), property, 0, 1024, False, XA_STRING, &type,
-                                  &format, &count, &after, &data)
-                == Success
-            && data) {
-            address = QByteArray(reinterpret_cast<const char *>(data), int(count));
-            XFree(data);
-        }
-        XCloseDisplay(dpy);
-        if (!address.isEmpty())
-            return address;
-    }
+    if (const QByteArray address = x11.stringProperty(x11.rootWindow(), "AT_SPI_BUS"); !address.isEmpty())
+        return address;
     DBusError error;
     dbus_error_init(&error);
     DBusConnection *session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
@@ -410,7 +393,10 @@ bool enableToolkitAccessibilitySetting()
 
 } // namespace
 
-AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::AtspiAccessibility(X11Connection &x11)
+    : m_x11(x11)
+{
+}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -419,7 +405,7 @@ bool AtspiAccessibility::connect()
     if (!m_initialized) {
         // libatspi aborts the process when it finds no accessibility bus, so
         // look for one first
-        const QByteArray address = accessibilityBusAddress(int(callTimeout.count()));
+        const QByteArray address = accessibilityBusAddress(m_x11, int(callTimeout.count()));
         if (address.isEmpty() || !canConnect(address))
             return false;
         const int rc = atspi_init();

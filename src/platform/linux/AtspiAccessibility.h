@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+class X11Connection;
+
 // Accessibility through AT-SPI2 (libatspi). Every call is a blocking D-Bus
 // round trip, so all of them carry a short timeout: an application that hangs
 // costs us at most that long instead of freezing the dictation.
@@ -14,7 +16,7 @@ public:
     static constexpr int searchLimit = 5000;
     static constexpr std::chrono::milliseconds searchTimeLimit{500};
 
-    AtspiAccessibility();
+    explicit AtspiAccessibility(X11Connection &x11);
     ~AtspiAccessibility() override;
 
     // The desktop has accessibility switched on and its bus answers.
@@ -32,5 +34,6 @@ public:
 
 private:
     bool connect();
+    X11Connection &m_x11;
     bool m_initialized = false;
 };

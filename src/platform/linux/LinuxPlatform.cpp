@@ -50,7 +50,7 @@ public:
     }
     Accessibility &accessibility() override
     {
-        return lazy(m_accessibility, [] { return std::make_unique<AtspiAccessibility>(); });
+        return lazy(m_accessibility, [this] { return std::make_unique<AtspiAccessibility>(x11()); });
     }
     AudioInput &audioInput() override
     {

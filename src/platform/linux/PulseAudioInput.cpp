@@ -1,5 +1,7 @@
 #include "PulseAudioInput.h"
 
+#include "BufferRegrouper.h"
+
 #include "support/DescribedError.h"
 #include "support/Log.h"
 
@@ -9,7 +11,7 @@
 #include <QFuture>
 
 namespace {
-const char *const kTag = "MacAudio";
+const char *const kTag = "AudioInput";
 
 QString describe(QAudio::Error error)
 {
@@ -28,17 +30,19 @@ QString describe(QAudio::Error error)
     return QStringLiteral("The audio input device failed.");
 }
 
-// Appends the raw samples of `bytes` as floats in [-1, 1].
-void appendAsFloat(const QByteArray &bytes, const QAudioFormat &format, QList<float> &out)
+// The raw samples of `bytes` as floats in [-1, 1].
+QList<float> asFloat(const QByteArray &bytes, const QAudioFormat &format)
 {
+    QList<float> out;
     const int bytesPerSample = format.bytesPerSample();
     if (bytesPerSample <= 0)
-        return;
+        return out;
     const qsizetype count = bytes.size() / bytesPerSample;
     const char *data = bytes.constData();
-    out.reserve(out.size() + count);
+    out.reserve(count);
     for (qsizetype i = 0; i < count; ++i)
         out.append(format.normalizedSampleValue(data + i * bytesPerSample));
+    return out;
 }
 } // namespace
 
@@ -55,9 +59,8 @@ public:
     {
         // Hand over what has been captured so far so a stop loses nothing.
         readAvailable();
-        deliverPending(true);
+        m_regrouper.flush(m_tap);
         m_tap = nullptr;
-        m_pending.clear();
     }
 
     QString start()
@@ -74,17 +77,14 @@ public:
         m_format = device.preferredFormat();
         m_format.setSampleFormat(QAudioFormat::Float);
         m_source = new QAudioSource(device, m_format, this);
-        m_pending.clear();
+        m_regrouper.reset(m_bufferFrames, m_format.channelCount());
         m_io = m_source->start();
         if (!m_io || m_source->error() != QAudio::NoError) {
             const QString message = describe(m_source->error());
             stop();
             return message.isEmpty() ? describe(QAudio::FatalError) : message;
         }
-        connect(m_io, &QIODevice::readyRead, this, [this] {
-            readAvailable();
-            deliverPending(false);
-        });
+        connect(m_io, &QIODevice::readyRead, this, [this] { readAvailable(); });
         connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
             if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError)
                 logLine(kTag, QStringLiteral("Audio input stopped: %1").arg(describe(m_source->error())));
@@ -103,31 +103,14 @@ public:
         delete m_source;
         m_source = nullptr;
         m_io = nullptr;
-        m_pending.clear();
+        m_regrouper.reset(m_bufferFrames, 0);
     }
 
 private:
     void readAvailable()
     {
         if (m_io)
-            appendAsFloat(m_io->readAll(), m_format, m_pending);
-    }
-
-    // Sends every complete buffer; with `flush`, the partial rest as well.
-    void deliverPending(bool flush)
-    {
-        const int channels = m_format.channelCount();
-        if (channels <= 0)
-            return;
-        const qsizetype chunk = qsizetype(m_bufferFrames) * channels;
-        qsizetype offset = 0;
-        while (m_pending.size() - offset >= chunk || (flush && m_pending.size() - offset >= channels)) {
-            const qsizetype take = std::min(chunk, m_pending.size() - offset);
-            if (m_tap)
-                m_tap(AudioInput::Buffer::fromInterleaved(m_pending.constData() + offset, take, channels));
-            offset += take;
-        }
-        m_pending.remove(0, offset);
+            m_regrouper.append(asFloat(m_io->readAll(), m_format), m_tap);
     }
 
     QAudioSource *m_source = nullptr;
@@ -135,7 +118,7 @@ private:
     QAudioFormat m_format;
     AudioInput::Tap m_tap;
     int m_bufferFrames = 1024;
-    QList<float> m_pending;
+    BufferRegrouper m_regrouper;
 };
 
 PulseAudioInput::PulseAudioInput()

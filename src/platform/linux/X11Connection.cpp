@@ -33,27 +33,43 @@ unsigned long X11Connection::atom(const char *name)
     return display() ? XInternAtom(m_display, name, False) : None;
 }
 
-QList<unsigned long> X11Connection::longs(XID window, const char *name, unsigned long type)
+QByteArray X11Connection::read(XID window, const char *name, unsigned long type, int format, unsigned long *count)
 {
-    QList<unsigned long> result;
+    QByteArray result;
+    *count = 0;
     if (!display() || !window)
         return result;
     Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
+    int actualFormat = 0;
+    unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
-    if (XGetWindowProperty(m_display, window, atom(name), 0, 4096, False, type, &actualType, &format,
-                           &count, &after, &data)
+    if (XGetWindowProperty(m_display, window, atom(name), 0, 4096, False, type, &actualType, &actualFormat,
+                           &items, &after, &data)
             == Success
         && data) {
-        if (actualType == type && format == 32) {
-            // format-32 properties come back as longs
-            const auto *values = reinterpret_cast<const unsigned long *>(data);
-            result = QList<unsigned long>(values, values + count);
+        if (actualType == type && actualFormat == format) {
+            // format-32 items come back as longs
+            const qsizetype itemSize = format == 32 ? qsizetype(sizeof(long)) : format / 8;
+            result = QByteArray(reinterpret_cast<const char *>(data), qsizetype(items) * itemSize);
+            *count = items;
         }
         XFree(data);
     }
     return result;
+}
+
+QList<unsigned long> X11Connection::longs(XID window, const char *name, unsigned long type)
+{
+    unsigned long count = 0;
+    const QByteArray bytes = read(window, name, type, 32, &count);
+    const auto *values = reinterpret_cast<const unsigned long *>(bytes.constData());
+    return QList<unsigned long>(values, values + count);
+}
+
+QByteArray X11Connection::stringProperty(XID window, const char *name)
+{
+    unsigned long count = 0;
+    return read(window, name, XA_STRING, 8, &count);
 }
 
 bool X11Connection::hasWindowManager()

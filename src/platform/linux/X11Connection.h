@@ -28,10 +28,14 @@ public:
     std::optional<XID> windowProperty(XID window, const char *name);
     QList<XID> windowListProperty(XID window, const char *name);
     std::optional<qint64> cardinalProperty(XID window, const char *name);
+    // A STRING property's bytes; empty when it is missing.
+    QByteArray stringProperty(XID window, const char *name);
     // WM_CLASS as (instance, class).
     std::optional<std::pair<QString, QString>> windowClass(XID window);
 
 private:
+    // The property's items when it has this type and format, else nothing.
+    QByteArray read(XID window, const char *name, unsigned long type, int format, unsigned long *count);
     QList<unsigned long> longs(XID window, const char *name, unsigned long type);
 
     Display *m_display = nullptr;

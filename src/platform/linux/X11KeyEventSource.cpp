@@ -1,5 +1,6 @@
 #include "X11KeyEventSource.h"
 
+#include "X11Keys.h"
 #include "support/Log.h"
 
 #include <QGuiApplication>
@@ -13,26 +14,9 @@
 namespace {
 const char *const kTag = "Hotkey";
 
-using Flag = KeyEventSource::ModifierFlag;
+namespace Flag = ModifierFlag;
 
 constexpr unsigned int kModifierBits = ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
-
-// Modifiers of the chord table, resolved to X masks once the keyboard is known.
-enum Role : unsigned int { control = 1, alt = 2, super = 4 };
-
-struct ChordKeys {
-    const KeyChord &chord;
-    KeySym keysym;
-    unsigned int roles;
-};
-
-const ChordKeys kChordKeys[] = {
-    {KeyChords::hold, XK_space, alt},
-    {KeyChords::toggle, XK_space, super},
-    {KeyChords::fallbackPaste, XK_v, control | alt},
-    {KeyChords::summarizeAndSpeak, XK_s, control | alt},
-    {KeyChords::speakAgain, XK_r, control | alt},
-};
 
 // X reports failed requests asynchronously through one process-wide handler;
 // ours is installed only around our own requests and the sync that follows.
@@ -68,8 +52,8 @@ bool refusedByServer(Display *display, Fn requests)
 
 X11KeyEventSource::X11KeyEventSource()
 {
-    for (const ChordKeys &keys : kChordKeys)
-        m_grabs.append({&keys.chord, keys.keysym, keys.roles});
+    for (const KeyChord &chord : KeyChords::all)
+        m_grabs.append({&chord});
 }
 
 X11KeyEventSource::~X11KeyEventSource()
@@ -89,6 +73,8 @@ bool X11KeyEventSource::isActiveApplication() const
 
 void X11KeyEventSource::monitoringChanged(bool active)
 {
+    // new monitors know nothing of the keys held so far
+    m_globalFlags.reset();
     if (active) {
         if (openDisplay())
             grabAll();
@@ -159,9 +145,11 @@ void X11KeyEventSource::grabAll()
     const Window root = DefaultRootWindow(m_display);
     m_reportedKeyCode.clear();
     for (Grab &grab : m_grabs) {
-        grab.xModifiers = ((grab.roles & control) ? ControlMask : 0) | ((grab.roles & alt) ? m_altMask : 0)
-            | ((grab.roles & super) ? m_superMask : 0);
-        grab.keycode = XKeysymToKeycode(m_display, grab.keysym);
+        // Command and Option are Alt here, Function is Super.
+        const quint64 flags = grab.chord->modifierFlags;
+        grab.xModifiers = ((flags & Flag::control) ? ControlMask : 0)
+            | ((flags & (Flag::option | Flag::command)) ? m_altMask : 0) | ((flags & Flag::function) ? m_superMask : 0);
+        grab.keycode = XKeysymToKeycode(m_display, x11KeysymFor(grab.chord->keyCode));
         grab.grabbed = false;
         if (grab.keycode == 0) {
             logLine(kTag, QStringLiteral("Could not grab %1: the keyboard has no such key").arg(QLatin1String(grab.chord->label)));
@@ -254,7 +242,7 @@ const X11KeyEventSource::Grab *X11KeyEventSource::matchingGrab(unsigned int keyc
 
 void X11KeyEventSource::reportFlags(quint64 flags)
 {
-    m_lastFlags = flags;
+    m_globalFlags = isActiveApplication() ? std::nullopt : std::optional(flags);
     deliver({EventType::flagsChanged, 0, flags, false});
 }
 
@@ -276,7 +264,7 @@ void X11KeyEventSource::handleKey(bool press, unsigned int keycode, unsigned int
     const bool repeat = m_pressed.contains(keycode);
     m_pressed.insert(keycode);
     // Modifier changes outside a grab go to other clients; catch up first.
-    if (flagsFor(state) != m_lastFlags)
+    if (flagsFor(state) != m_globalFlags)
         reportFlags(flagsFor(state));
     const Grab *grab = matchingGrab(keycode, state);
     const quint64 flags = grab ? grab->chord->modifierFlags | (flagsFor(state) & Flag::capsLock) : flagsFor(state);

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 struct _XDisplay;
@@ -29,8 +30,6 @@ protected:
 private:
     struct Grab {
         const KeyChord *chord;
-        unsigned long keysym;
-        unsigned int roles;
         unsigned int xModifiers = 0;
         unsigned int keycode = 0;
         bool grabbed = false;
@@ -58,5 +57,7 @@ private:
     QHash<unsigned int, unsigned int> m_modifierOfKeycode;
     QHash<unsigned int, quint16> m_reportedKeyCode;
     QSet<unsigned int> m_pressed;
-    quint64 m_lastFlags = 0;
+    // The flags the global monitors last heard; unknown after a report that
+    // only our own window's monitors saw.
+    std::optional<quint64> m_globalFlags;
 };

@@ -1,8 +1,9 @@
 #include "XTestKeySynthesizer.h"
 
 #include "X11Connection.h"
+#include "X11Keys.h"
+#include "platform/KeyChords.h"
 #include "platform/Workspace.h"
-#include "support/Log.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -13,28 +14,21 @@
 #include <X11/keysym.h>
 
 namespace {
-KeySym keysymFor(quint16 keyCode)
-{
-    switch (keyCode) {
-    case KeySynthesizer::keyC:
-        return XK_c;
-    case KeySynthesizer::keyV:
-        return XK_v;
-    default:
-        return NoSymbol;
-    }
-}
-
 constexpr KeySym kModifierKeys[] = {XK_Shift_L, XK_Shift_R, XK_Control_L, XK_Control_R, XK_Alt_L,
                                     XK_Alt_R,   XK_Meta_L,  XK_Meta_R,    XK_Super_L,   XK_Super_R,
                                     XK_Hyper_L, XK_Hyper_R, XK_ISO_Level3_Shift};
 
-QList<::KeyCode> heldModifiers(Display *dpy)
+// The modifiers and the chord keys still down. While a chord's key is down
+// its grab holds the keyboard, so a key we send would come back to us.
+QList<::KeyCode> heldChordKeys(Display *dpy)
 {
+    QList<KeySym> syms(std::begin(kModifierKeys), std::end(kModifierKeys));
+    for (const KeyChord &chord : KeyChords::all)
+        syms << x11KeysymFor(chord.keyCode);
     char keys[32];
     XQueryKeymap(dpy, keys);
     QList<::KeyCode> held;
-    for (KeySym sym : kModifierKeys) {
+    for (KeySym sym : syms) {
         const ::KeyCode code = XKeysymToKeycode(dpy, sym);
         if (code && (keys[code / 8] & (1 << (code % 8))) && !held.contains(code))
             held << code;
@@ -64,15 +58,15 @@ bool XTestKeySynthesizer::isTerminalClass(const QString &windowClass)
     return terminals.contains(windowClass.toLower());
 }
 
-void XTestKeySynthesizer::waitForModifiersReleased()
+void XTestKeySynthesizer::waitForChordReleased()
 {
     Display *dpy = m_x11.display();
     QElapsedTimer waited;
     waited.start();
-    QList<::KeyCode> held = heldModifiers(dpy);
-    while (!held.isEmpty() && waited.elapsed() < modifierReleaseLimit.count()) {
+    QList<::KeyCode> held = heldChordKeys(dpy);
+    while (!held.isEmpty() && waited.elapsed() < chordReleaseLimit.count()) {
         QThread::msleep(10);
-        held = heldModifiers(dpy);
+        held = heldChordKeys(dpy);
     }
     // still held: lift them for the target, the user's own release follows
     for (::KeyCode code : held)
@@ -82,7 +76,7 @@ void XTestKeySynthesizer::waitForModifiersReleased()
 bool XTestKeySynthesizer::postKeyPress(quint16 keyCode, quint64 flags)
 {
     Display *dpy = m_x11.display();
-    const KeySym sym = keysymFor(keyCode);
+    const KeySym sym = x11KeysymFor(keyCode);
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!dpy || sym == NoSymbol || !XTestQueryExtension(dpy, &eventBase, &errorBase, &major, &minor))
         return false;
@@ -91,12 +85,12 @@ bool XTestKeySynthesizer::postKeyPress(quint16 keyCode, quint64 flags)
         return false;
 
     QList<KeySym> modifiers;
-    if (flags & (maskCommand | maskControl))
+    if (flags & (ModifierFlag::command | ModifierFlag::control))
         modifiers << XK_Control_L;
-    if (flags & maskAlternate)
+    if (flags & ModifierFlag::option)
         modifiers << XK_Alt_L;
-    bool shift = flags & maskShift;
-    if (flags & maskCommand) {
+    bool shift = flags & ModifierFlag::shift;
+    if (flags & ModifierFlag::command) {
         const auto front = m_workspace.frontmostApplication();
         shift = shift || (front && isTerminalClass(front->windowClass));
     }
@@ -108,7 +102,7 @@ bool XTestKeySynthesizer::postKeyPress(quint16 keyCode, quint64 flags)
             modifierCodes << code;
     }
 
-    waitForModifiersReleased();
+    waitForChordReleased();
     for (::KeyCode code : modifierCodes)
         XTestFakeKeyEvent(dpy, code, True, CurrentTime);
     XTestFakeKeyEvent(dpy, key, True, CurrentTime);

@@ -1,11 +1,11 @@
 #include "DesktopHarness.h"
 
+#include "platform/linux/X11Connection.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <X11/Xlib.h>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -51,25 +51,6 @@ bool sessionBusAnswers(const QString &destination, const QString &path, const QS
         == 0;
 }
 
-bool windowManagerRuns(const QByteArray &display)
-{
-    Display *dpy = XOpenDisplay(display.constData());
-    if (!dpy)
-        return false;
-    const Atom atom = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", True);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    const bool found = atom != None
-        && XGetWindowProperty(dpy, DefaultRootWindow(dpy), atom, 0, 1, False, AnyPropertyType, &type, &format,
-                              &count, &after, &data) == Success
-        && type != None && count > 0;
-    if (data)
-        XFree(data);
-    XCloseDisplay(dpy);
-    return found;
-}
 } // namespace
 
 QString DesktopHarness::logTail(const QString &name, int lines) const
@@ -173,10 +154,9 @@ bool DesktopHarness::start(const Options &options)
                                        "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
                                        "  <focus><focusNew>yes</focusNew></focus><keyboard></keyboard>\n"
                                        "</openbox_config>\n");
-        const QByteArray display = m_display.toLatin1();
         if (!launch(m_openbox, QStringLiteral("openbox"), QStringLiteral("openbox"),
                     {QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), rc},
-                    [&] { return windowManagerRuns(display); }))
+                    [] { return X11Connection().hasWindowManager(); }))
             return false;
     }
 
