@@ -34,8 +34,11 @@ QString SessionEntry::dateText(const QDateTime &timestamp, const QLocale &locale
     static const QRegularExpression year(QStringLiteral("[^dMy']*y+"));
     static const QRegularExpression month(QStringLiteral("M+"));
     pattern.remove(weekday).remove(leadingYear).remove(year).replace(month, QStringLiteral("MMM"));
+    // Hours and minutes only, whatever the locale's short time holds.
+    static const QRegularExpression seconds(QStringLiteral("[^Hhmap']*s+"));
+    const QString timePattern = locale.timeFormat(QLocale::ShortFormat).remove(seconds);
     return locale.toString(timestamp.date(), pattern.trimmed()) + QStringLiteral(", ")
-           + locale.toString(timestamp.time(), QLocale::ShortFormat);
+           + locale.toString(timestamp.time(), timePattern.trimmed());
 }
 
 bool SessionEntry::matches(const QString &query) const

@@ -50,6 +50,8 @@ private slots:
     void historyFilter();
     void durationText_data();
     void durationText();
+    void dateFollowsTheLocale_data();
+    void dateFollowsTheLocale();
     void longTextsAreMeasuredInCharacters_data();
     void longTextsAreMeasuredInCharacters();
     void autoDownloadSkipsInstalledAndGoesOnAfterAFailure();
@@ -143,6 +145,22 @@ void tst_MenubarViewModel::durationText()
     QFETCH(double, seconds);
     QFETCH(QString, text);
     QCOMPARE(SessionEntry::durationText(seconds), text);
+}
+
+void tst_MenubarViewModel::dateFollowsTheLocale_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << "Dec 5, 3:41 PM";
+    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << "5. Dez., 15:41";
+    QTest::newRow("C: no seconds") << QLocale::c() << "5 Dec, 15:41";
+}
+
+void tst_MenubarViewModel::dateFollowsTheLocale()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, text);
+    QCOMPARE(SessionEntry::dateText(QDateTime(QDate(2024, 12, 5), QTime(15, 41, 27)), locale), text);
 }
 
 void tst_MenubarViewModel::longTextsAreMeasuredInCharacters_data()

@@ -62,7 +62,7 @@ Item {
                     Text {
                         objectName: "statusTitle"
                         text: root.model.statusTitle
-                        font.pointSize: 13
+                        font.pixelSize: 13
                         font.bold: true
                         color: Theme.named(root.model.statusColor)
                     }
@@ -71,7 +71,7 @@ Item {
                         text: root.model.hintLine
                         Layout.fillWidth: true
                         elide: Text.ElideRight
-                        font.pointSize: 10
+                        font.pixelSize: 10
                         font.weight: Font.Medium
                         color: Theme.secondary
                     }
@@ -101,7 +101,7 @@ Item {
                     width: liveArea.width
                     text: root.model.liveTranscript
                     wrapMode: Text.Wrap
-                    font.pointSize: 13
+                    font.pixelSize: 13
                     color: Theme.primary
                 }
             }

@@ -17,6 +17,9 @@ ListView {
     spacing: 6
     clip: true
     boundsBehavior: Flickable.StopAtBounds
+    // No current row: a current row would take the focus from the search field.
+    currentIndex: -1
+    keyNavigationEnabled: false
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
     header: ColumnLayout {
@@ -32,7 +35,7 @@ ListView {
             Layout.rightMargin: 16
             Text {
                 text: "History"
-                font.pointSize: 14
+                font.pixelSize: 14
                 font.bold: true
                 color: Theme.primary
             }
@@ -40,7 +43,7 @@ ListView {
             Text {
                 objectName: "recordingCount"
                 text: qsTr("%1 recordings").arg(list.count)
-                font.pointSize: 11
+                font.pixelSize: 11
                 font.weight: Font.Medium
                 color: Theme.tertiary
             }
@@ -67,7 +70,7 @@ ListView {
                     placeholderText: "Search transcripts..."
                     placeholderTextColor: Theme.tertiary
                     color: Theme.primary
-                    font.pointSize: 13
+                    font.pixelSize: 13
                     text: list.searchText
                     onTextEdited: list.searchTextEdited(text)
                 }
@@ -99,7 +102,7 @@ ListView {
             objectName: "emptyHistoryText"
             Layout.alignment: Qt.AlignHCenter
             text: list.searchText.length === 0 ? "No recordings yet" : "No matches"
-            font.pointSize: 13
+            font.pixelSize: 13
             font.weight: Font.Medium
             color: Theme.secondary
         }

@@ -28,19 +28,19 @@ Card {
             spacing: 1
             Text {
                 text: row.dateText
-                font.pointSize: 11
+                font.pixelSize: 11
                 font.weight: Font.DemiBold
                 color: Theme.secondary
             }
             RowLayout {
                 spacing: 6
                 SymbolIcon { symbol: "textformat.size"; size: 11; color: Theme.tertiary }
-                Text { text: row.wordCount; font.pointSize: 10; font.weight: Font.Medium; color: Theme.tertiary }
+                Text { text: row.wordCount; font.pixelSize: 10; font.weight: Font.Medium; color: Theme.tertiary }
                 SymbolIcon { symbol: "clock"; size: 11; color: Theme.tertiary }
                 Text {
                     objectName: "durationText"
                     text: row.durationText
-                    font.pointSize: 10
+                    font.pixelSize: 10
                     font.weight: Font.Medium
                     color: Theme.tertiary
                 }
@@ -84,7 +84,7 @@ Card {
         wrapMode: Text.Wrap
         maximumLineCount: row.isExpanded ? 100000 : 2
         elide: Text.ElideRight
-        font.pointSize: 12
+        font.pixelSize: 12
         color: Theme.primary
     }
     PlainButton {
@@ -96,7 +96,7 @@ Card {
         Text {
             id: showMore
             text: row.isExpanded ? "Show less" : "Show more"
-            font.pointSize: 10
+            font.pixelSize: 10
             font.weight: Font.Medium
             color: Theme.accent
         }

@@ -37,7 +37,7 @@ HistoryList {
             RowLayout {
                 spacing: 6
                 Rectangle { width: 6; height: 6; radius: 3; color: Theme.red }
-                Text { text: "Live"; font.pointSize: 11; font.bold: true; color: Theme.red }
+                Text { text: "Live"; font.pixelSize: 11; font.bold: true; color: Theme.red }
             }
             Text {
                 Layout.fillWidth: true
@@ -45,7 +45,7 @@ HistoryList {
                 wrapMode: Text.Wrap
                 maximumLineCount: 4
                 elide: Text.ElideRight
-                font.pointSize: 13
+                font.pixelSize: 13
                 color: Theme.primary
             }
         }

@@ -23,7 +23,7 @@ Item {
         objectName: "mascotEmoji"
         anchors.centerIn: parent
         font.family: Theme.emoji
-        font.pointSize: mascot.mascotState === "processing" ? 20 : 18
+        font.pixelSize: mascot.mascotState === "processing" ? 20 : 18
         text: mascot.mascotState === "listening" ? "\u{1F3A4}"
             : mascot.mascotState === "processing" ? "\u2699\uFE0F" : "\u2728"
         rotation: mascot.mascotState === "processing" ? mascot.turn : 0

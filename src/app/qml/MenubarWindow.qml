@@ -60,7 +60,7 @@ Rectangle {
                         Text {
                             objectName: "startStopLabel"
                             text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
-                            font.pointSize: 13
+                            font.pixelSize: 13
                             font.weight: Font.DemiBold
                             color: Theme.primary
                         }
@@ -80,7 +80,7 @@ Rectangle {
                         id: chord
                         anchors.centerIn: parent
                         text: parent.modelData
-                        font.pointSize: 10
+                        font.pixelSize: 10
                         font.weight: Font.Medium
                         color: Theme.secondary
                     }
@@ -131,6 +131,7 @@ Rectangle {
                     objectName: "tab_" + modelData.tab
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
+                    implicitWidth: tabColumn.implicitWidth
                     implicitHeight: tabColumn.implicitHeight
                     onClicked: root.selectedTab = modelData.tab
                     ColumnLayout {
@@ -146,7 +147,7 @@ Rectangle {
                         Text {
                             Layout.alignment: Qt.AlignHCenter
                             text: tabButton.modelData.title
-                            font.pointSize: 9
+                            font.pixelSize: 9
                             font.weight: tabButton.selected ? Font.Bold : Font.Medium
                             color: tabButton.tint
                         }
@@ -163,6 +164,7 @@ Rectangle {
             Layout.leftMargin: 16
             Layout.rightMargin: 16
             Layout.bottomMargin: 8
+            implicitWidth: quitRow.implicitWidth
             implicitHeight: quitRow.implicitHeight + 12
             onClicked: Qt.quit()
             RowLayout {
@@ -172,7 +174,7 @@ Rectangle {
                 SymbolIcon { symbol: "power"; color: Theme.secondary; size: 13 }
                 Text {
                     text: "Quit Tavrune"
-                    font.pointSize: 12
+                    font.pixelSize: 12
                     font.weight: Font.Medium
                     color: Theme.secondary
                 }

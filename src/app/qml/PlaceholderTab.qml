@@ -6,7 +6,7 @@ Item {
     Text {
         anchors.centerIn: parent
         text: parent.title
-        font.pointSize: 13
+        font.pixelSize: 13
         font.weight: Font.Medium
         color: Theme.tertiary
     }

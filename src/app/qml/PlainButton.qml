@@ -1,13 +1,11 @@
 import QtQuick
 
-// A borderless clickable area around its content.
+// A borderless clickable area around its content; users give its implicit size.
 Item {
     id: button
     signal clicked()
     default property alias content: holder.data
     readonly property bool hovered: area.containsMouse
-    implicitWidth: holder.childrenRect.width
-    implicitHeight: holder.childrenRect.height
 
     Item {
         id: holder

@@ -36,7 +36,7 @@ Card {
                 spacing: 4
                 Text {
                     text: stageCard.stage.title
-                    font.pointSize: 12
+                    font.pixelSize: 12
                     font.weight: Font.DemiBold
                     color: stageCard.running ? stageCard.tint : Theme.primary
                 }
@@ -49,7 +49,7 @@ Card {
             }
             Text {
                 text: stageCard.stage.subtitle
-                font.pointSize: 9
+                font.pixelSize: 9
                 font.weight: Font.Medium
                 color: Theme.tertiary
             }
@@ -60,7 +60,7 @@ Card {
             visible: stageCard.running
             text: stageCard.stage.elapsedText
             font.family: Theme.monospace
-            font.pointSize: 10
+            font.pixelSize: 10
             color: stageCard.tint
         }
     }
@@ -72,7 +72,7 @@ Card {
         wrapMode: Text.Wrap
         maximumLineCount: 4
         elide: Text.ElideRight
-        font.pointSize: 12
+        font.pixelSize: 12
         color: stageCard.stage.isFinal ? Theme.primary : Theme.secondary
     }
 }

@@ -22,14 +22,14 @@ Item {
                 id: bigFigure
                 objectName: "figure"
                 text: page.figure
-                font.pointSize: 42
+                font.pixelSize: 42
                 font.bold: true
                 color: page.tint
             }
             Text {
                 objectName: "unit"
                 text: page.unit
-                font.pointSize: 24
+                font.pixelSize: 24
                 font.bold: true
                 color: Theme.alpha(page.tint, 0.8)
                 // on the figure's baseline
@@ -42,7 +42,7 @@ Item {
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             text: page.description
-            font.pointSize: 13
+            font.pixelSize: 13
             font.weight: Font.Medium
             color: Theme.secondary
         }
@@ -53,7 +53,7 @@ Item {
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             text: page.detail
-            font.pointSize: 12
+            font.pixelSize: 12
             font.weight: Font.DemiBold
             color: Theme.secondary
         }

@@ -27,6 +27,8 @@ QtObject {
                     : Qt.rgba(0.975, 0.975, 0.98, translucent ? 0.88 : 1)
     }
 
+    // Sizes in the views are logical pixels for geometry and fonts alike, so
+    // text keeps its proportion to the 380 x 560 window.
     readonly property string monospace: "monospace"
     readonly property string emoji: "Noto Color Emoji"
 

@@ -43,8 +43,24 @@ QQuickItem *UiTest::findVisible(QQuickItem *root, const QString &objectName)
 
 void UiTest::click(QQuickWindow *window, QQuickItem *item)
 {
+    // Scroll the enclosing list until the item is in view.
+    for (QQuickItem *flickable = item->parentItem(); flickable; flickable = flickable->parentItem()) {
+        if (!flickable->inherits("QQuickFlickable"))
+            continue;
+        const QRectF inView = item->mapRectToItem(flickable, QRectF(0, 0, item->width(), item->height()));
+        if (inView.bottom() > flickable->height())
+            flickable->setProperty("contentY", flickable->property("contentY").toReal() + inView.bottom() - flickable->height());
+        QTest::qWait(50);
+        break;
+    }
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+void UiTest::type(QQuickWindow *window, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
 }
 
 QImage UiTest::screenshot(QQuickWindow *window, const QString &name)

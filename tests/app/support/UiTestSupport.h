@@ -30,6 +30,9 @@ QQuickItem *findVisible(QQuickItem *root, const QString &objectName);
 // Clicks the item's centre.
 void click(QQuickWindow *window, QQuickItem *item);
 
+// Types the text into whatever has the keyboard focus.
+void type(QQuickWindow *window, const QString &text);
+
 // Renders the window, saves it as <build>/screenshots/<name>.png and
 // returns it.
 QImage screenshot(QQuickWindow *window, const QString &name);
