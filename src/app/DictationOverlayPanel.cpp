@@ -34,6 +34,8 @@ DictationOverlayPanel::DictationOverlayPanel(QQmlEngine &engine, DictationOverla
             place();
     });
     connect(m_view.get(), &QWindow::widthChanged, this, &DictationOverlayPanel::updateMask);
+    // The native window is made now, so the first dictation shows at once.
+    prepareWindow();
 }
 
 DictationOverlayPanel::~DictationOverlayPanel() = default;
@@ -57,6 +59,15 @@ void DictationOverlayPanel::place()
 void DictationOverlayPanel::show()
 {
     ++m_generation;
+    prepareWindow();
+    place();
+    m_view->setOpacity(m_translucent ? 0 : 1);
+    m_view->show();
+    fadeTo(1, fadeInMs, {});
+}
+
+void DictationOverlayPanel::prepareWindow()
+{
     const bool translucent = m_compositing && m_compositing();
     if (translucent != m_translucent || !m_view->handle()) {
         // The window's alpha channel is fixed when it is created.
@@ -70,11 +81,8 @@ void DictationOverlayPanel::show()
             root->setProperty("translucent", translucent);
         m_view->setColor(translucent || !root ? QColor(Qt::transparent) : root->property("panelColor").value<QColor>());
         updateMask();
+        m_view->create();
     }
-    place();
-    m_view->setOpacity(m_translucent ? 0 : 1);
-    m_view->show();
-    fadeTo(1, fadeInMs, {});
 }
 
 void DictationOverlayPanel::hide()

@@ -46,6 +46,8 @@ public:
     static QPoint placement(const QRect &available, const QSize &windowSize, int margin);
 
 private:
+    // Makes the native window, again when compositing came or went.
+    void prepareWindow();
     void place();
     void fadeTo(double opacity, int durationMs, std::function<void()> finished);
     void updateMask();
