@@ -25,6 +25,7 @@ private slots:
     void cleanup();
     void startStopToggles();
     void tabsSwitch();
+    void carouselPagesByItsDots();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
@@ -99,6 +100,15 @@ void tst_MenubarWindow::tabsSwitch()
     }
     UiTest::click(m_view.get(), item(QStringLiteral("tab_home")));
     QTRY_VERIFY(item(QStringLiteral("historyList")));
+}
+
+void tst_MenubarWindow::carouselPagesByItsDots()
+{
+    QQuickItem *pages = item(QStringLiteral("statsPages"));
+    UiTest::click(m_view.get(), item(QStringLiteral("pageDot_2")));
+    QTRY_COMPARE(pages->property("currentIndex").toInt(), 2);
+    UiTest::click(m_view.get(), item(QStringLiteral("pageDot_1")));
+    QTRY_COMPARE(pages->property("currentIndex").toInt(), 1);
 }
 
 void tst_MenubarWindow::searchNarrowsAndClearRestores()
