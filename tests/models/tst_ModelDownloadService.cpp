@@ -58,22 +58,11 @@ const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
 
 // One download against the loopback server, with every published change of
 // the manager recorded and the backoff waits taken instantly.
-// Takes every wait at once, from the event loop, and remembers its length.
-class InstantClock : public FakeMonotonicClock {
-public:
-    void callAfter(Duration delay, QObject *context, std::function<void()> action) override
-    {
-        waits.append(int(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
-        QMetaObject::invokeMethod(context, std::move(action), Qt::QueuedConnection);
-    }
-    QList<int> waits;
-};
-
 struct Download {
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
     ModelManager manager;
-    InstantClock clock;
+    InstantMonotonicClock clock;
     ModelDownloadService service { clock };
     ModelDescriptor model = ModelDescriptor::whisperBase();
     QList<int> &waits = clock.waits;

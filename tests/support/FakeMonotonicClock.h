@@ -37,3 +37,15 @@ private:
     quint64 m_nextOrder = 0;
     std::vector<Pending> m_pending;
 };
+
+// Takes every wait at once, from the event loop, and remembers its length in
+// whole seconds.
+class InstantMonotonicClock : public FakeMonotonicClock {
+public:
+    void callAfter(Duration delay, QObject *context, std::function<void()> action) override
+    {
+        waits.append(int(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
+        QMetaObject::invokeMethod(context, std::move(action), Qt::QueuedConnection);
+    }
+    QList<int> waits;
+};

@@ -1,0 +1,134 @@
+#include "app/DictationOverlayPanel.h"
+
+#include "app/DictationOverlayModel.h"
+
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QRegion>
+#include <QScreen>
+#include <QVariantAnimation>
+
+DictationOverlayPanel::DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model,
+                                             std::function<bool()> compositing, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_compositing(std::move(compositing))
+    , m_view(std::make_unique<QQuickView>(&engine, nullptr))
+{
+    // A floating tool window that the window manager never gives the focus.
+    m_view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    m_view->setProperty("_q_showWithoutActivating", true);
+    m_view->setTitle(QStringLiteral("Tavrune dictation"));
+    m_view->setResizeMode(QQuickView::SizeViewToRootObject);
+    m_view->setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(&m_model)}});
+    m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/DictationOverlay.qml")));
+    if (!m_view->errors().isEmpty())
+        qWarning() << "overlay view failed to load:" << m_view->errors();
+    // The card grows upwards as stage cards come and go.
+    connect(m_view.get(), &QWindow::heightChanged, this, [this] {
+        updateMask();
+        if (m_view->isVisible())
+            place();
+    });
+    connect(m_view.get(), &QWindow::widthChanged, this, &DictationOverlayPanel::updateMask);
+    // The native window is made now, so the first dictation shows at once.
+    prepareWindow();
+}
+
+DictationOverlayPanel::~DictationOverlayPanel() = default;
+
+QPoint DictationOverlayPanel::placement(const QRect &available, const QSize &windowSize, int margin)
+{
+    const int x = available.x() + (available.width() - windowSize.width()) / 2;
+    const int cardBottom = available.y() + available.height() - bottomOffset;
+    return {x, cardBottom + margin - windowSize.height()};
+}
+
+void DictationOverlayPanel::place()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const int margin = m_view->rootObject() ? m_view->rootObject()->property("shadowMargin").toInt() : 0;
+    m_view->setPosition(placement(screen->availableGeometry(), m_view->size(), margin));
+}
+
+void DictationOverlayPanel::show()
+{
+    ++m_generation;
+    prepareWindow();
+    place();
+    m_view->setOpacity(m_translucent ? 0 : 1);
+    m_view->show();
+    fadeTo(1, fadeInMs, {});
+}
+
+void DictationOverlayPanel::prepareWindow()
+{
+    const bool translucent = m_compositing && m_compositing();
+    if (translucent != m_translucent || !m_view->handle()) {
+        // The window's alpha channel is fixed when it is created.
+        m_view->destroy();
+        m_translucent = translucent;
+        QSurfaceFormat format = m_view->format();
+        format.setAlphaBufferSize(translucent ? 8 : 0);
+        m_view->setFormat(format);
+        QQuickItem *root = m_view->rootObject();
+        if (root)
+            root->setProperty("translucent", translucent);
+        m_view->setColor(translucent || !root ? QColor(Qt::transparent) : root->property("panelColor").value<QColor>());
+        updateMask();
+        m_view->create();
+    }
+}
+
+void DictationOverlayPanel::hide()
+{
+    const quint64 generation = m_generation;
+    fadeTo(0, fadeOutMs, [this, generation] {
+        if (generation == m_generation)
+            m_view->hide();
+    });
+}
+
+bool DictationOverlayPanel::isVisible() const
+{
+    return m_view->isVisible();
+}
+
+void DictationOverlayPanel::fadeTo(double opacity, int durationMs, std::function<void()> finished)
+{
+    if (m_fade)
+        m_fade->stop();
+    auto *fade = new QVariantAnimation(this);
+    fade->setStartValue(m_view->opacity());
+    fade->setEndValue(opacity);
+    fade->setDuration(durationMs);
+    // Without a compositor window opacity means nothing; the timing stays.
+    connect(fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        if (m_translucent)
+            m_view->setOpacity(value.toDouble());
+    });
+    connect(fade, &QVariantAnimation::finished, this, [finished = std::move(finished)] {
+        if (finished)
+            finished();
+    });
+    m_fade = fade;
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void DictationOverlayPanel::updateMask()
+{
+    if (m_translucent) {
+        m_view->setMask(QRegion());
+        return;
+    }
+    // Without a compositor there is no alpha: cut the corners instead.
+    const double radius = m_view->rootObject() ? m_view->rootObject()->property("cornerRadius").toDouble() : 0;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(m_view->size())), radius, radius);
+    m_view->setMask(QRegion(path.toFillPolygon().toPolygon()));
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+
+class DictationOverlayModel;
+class QQmlEngine;
+class QQuickView;
+class QVariantAnimation;
+
+// The floating panel that shows the dictation's progress near the bottom of
+// the primary screen. It never takes the keyboard focus, so the application
+// that will receive the text stays in front. Main thread.
+class DictationOverlayPanel : public QObject {
+    Q_OBJECT
+
+public:
+    // Bottom edge of the panel above the bottom of the screen's free area.
+    static constexpr int bottomOffset = 120;
+    static constexpr int fadeInMs = 200;
+    static constexpr int fadeOutMs = 150;
+
+    // compositing tells whether translucent windows blend with the desktop;
+    // without it the panel is drawn opaque with its corners cut by a mask.
+    DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model, std::function<bool()> compositing,
+                          QObject *parent = nullptr);
+    ~DictationOverlayPanel() override;
+
+    // Placed, shown without activation at opacity 0, then faded in.
+    void show();
+    // Faded out, then hidden, unless show() came in the meantime.
+    void hide();
+
+    bool isVisible() const;
+    QQuickView *window() const { return m_view.get(); }
+
+    // Top-left of a window of this size whose visible card (inset by margin on
+    // every side) is centred on the area with its bottom bottomOffset above
+    // the area's bottom.
+    static QPoint placement(const QRect &available, const QSize &windowSize, int margin);
+
+private:
+    // Makes the native window, again when compositing came or went.
+    void prepareWindow();
+    void place();
+    void fadeTo(double opacity, int durationMs, std::function<void()> finished);
+    void updateMask();
+
+    DictationOverlayModel &m_model;
+    std::function<bool()> m_compositing;
+    std::unique_ptr<QQuickView> m_view;
+    QPointer<QVariantAnimation> m_fade;
+    // Each show() starts a new generation; a fade-out only hides its own.
+    quint64 m_generation = 0;
+    bool m_translucent = false;
+};

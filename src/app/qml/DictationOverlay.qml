@@ -1,0 +1,126 @@
+import QtQuick
+import QtQuick.Layouts
+import Tavrune.Ui
+
+// The floating dictation panel: mascot, status, hint and level while
+// listening, the live text, then one card per refinement stage.
+Item {
+    id: root
+    required property DictationOverlayModel model
+    // Set by the panel: whether a compositor blends the window's alpha.
+    property bool translucent: false
+    readonly property int shadowMargin: translucent ? 24 : 0
+    readonly property real cornerRadius: 16
+    readonly property color panelColor: Theme.panel(translucent)
+
+    width: 420 + 2 * shadowMargin
+    height: content.implicitHeight + 32 + 2 * shadowMargin
+
+    // A soft shadow below the card, drawn only where it can blend.
+    Repeater {
+        model: root.translucent ? 8 : 0
+        Rectangle {
+            x: root.shadowMargin - spread
+            y: root.shadowMargin - spread + 8
+            width: panel.width + 2 * spread
+            height: panel.height + 2 * spread
+            readonly property real spread: (index + 1) * 2.5
+            radius: root.cornerRadius + spread
+            color: Qt.rgba(0, 0, 0, 0.15 / 8)
+        }
+    }
+
+    Rectangle {
+        id: panel
+        objectName: "overlayPanel"
+        x: root.shadowMargin
+        y: root.shadowMargin
+        width: 420
+        height: content.implicitHeight + 32
+        radius: root.cornerRadius
+        color: root.panelColor
+        border.width: 1
+        border.color: Theme.alpha(Theme.primary, 0.08)
+
+        ColumnLayout {
+            id: content
+            x: 16
+            y: 16
+            width: parent.width - 32
+            spacing: 10
+
+            RowLayout {
+                spacing: 10
+                Layout.fillWidth: true
+                Mascot {
+                    mascotState: root.model.mascotState
+                    audioLevel: root.model.audioLevel
+                }
+                ColumnLayout {
+                    spacing: 1
+                    Layout.fillWidth: true
+                    Text {
+                        objectName: "statusTitle"
+                        text: root.model.statusTitle
+                        font.pixelSize: 13
+                        font.bold: true
+                        color: Theme.named(root.model.statusColor)
+                    }
+                    Text {
+                        objectName: "hintLine"
+                        text: root.model.hintLine
+                        Layout.fillWidth: true
+                        elide: Text.ElideRight
+                        font.pixelSize: 10
+                        font.weight: Font.Medium
+                        color: Theme.secondary
+                    }
+                }
+                WaveformBars {
+                    visible: root.model.isDictating
+                    heights: root.model.barHeights
+                }
+            }
+
+            // The live text, following its newest words.
+            Flickable {
+                id: liveArea
+                objectName: "liveTextArea"
+                visible: root.model.isDictating && root.model.liveTranscript.length > 0
+                Layout.fillWidth: true
+                Layout.preferredHeight: Math.min(liveText.implicitHeight, 80)
+                contentWidth: width
+                contentHeight: liveText.implicitHeight
+                // Always at the end, so the newest words stay in view.
+                contentY: Math.max(0, contentHeight - height)
+                Behavior on contentY { NumberAnimation { duration: 100; easing.type: Easing.OutCubic } }
+                clip: true
+                interactive: false
+                Text {
+                    id: liveText
+                    width: liveArea.width
+                    text: root.model.liveTranscript
+                    wrapMode: Text.Wrap
+                    font.pixelSize: 13
+                    color: Theme.primary
+                }
+            }
+
+            ColumnLayout {
+                objectName: "stageList"
+                visible: !root.model.isDictating
+                Layout.fillWidth: true
+                spacing: 8
+                // By count, so that a running card is not rebuilt on every tick.
+                Repeater {
+                    model: root.model.stages.length
+                    StageCard {
+                        required property int index
+                        stage: root.model.stages[index] || ({})
+                        Layout.fillWidth: true
+                    }
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,117 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// Past dictations, newest first, under a search field; `leading` is shown
+// above the history and scrolls with it. Rows are built as they scroll in.
+ListView {
+    id: list
+    property var sessions
+    property string searchText
+    property Component leading
+    signal searchTextEdited(string text)
+    signal copyRequested(string text)
+
+    objectName: "historyList"
+    model: sessions
+    spacing: 6
+    clip: true
+    boundsBehavior: Flickable.StopAtBounds
+    // No current row: a current row would take the focus from the search field.
+    currentIndex: -1
+    keyNavigationEnabled: false
+    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+    header: ColumnLayout {
+        width: list.width
+        spacing: 10
+        Loader {
+            Layout.fillWidth: true
+            sourceComponent: list.leading
+        }
+        Item { implicitHeight: 6 }
+        RowLayout {
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Text {
+                text: "History"
+                font.pixelSize: 14
+                font.bold: true
+                color: Theme.primary
+            }
+            Item { Layout.fillWidth: true }
+            Text {
+                objectName: "recordingCount"
+                text: qsTr("%1 recordings").arg(list.count)
+                font.pixelSize: 11
+                font.weight: Font.Medium
+                color: Theme.tertiary
+            }
+        }
+        Rectangle {
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 4
+            radius: 8
+            color: Theme.alpha(Theme.secondary, 0.08)
+            implicitHeight: searchRow.implicitHeight + 16
+            RowLayout {
+                id: searchRow
+                anchors.fill: parent
+                anchors.margins: 8
+                spacing: 8
+                SymbolIcon { symbol: "magnifyingglass"; size: 13; color: Theme.tertiary }
+                TextField {
+                    objectName: "searchField"
+                    Layout.fillWidth: true
+                    padding: 0
+                    background: null
+                    placeholderText: "Search transcripts..."
+                    placeholderTextColor: Theme.tertiary
+                    color: Theme.primary
+                    font.pixelSize: 13
+                    text: list.searchText
+                    onTextEdited: list.searchTextEdited(text)
+                }
+                PlainButton {
+                    objectName: "clearSearchButton"
+                    visible: list.searchText.length > 0
+                    implicitWidth: 14
+                    implicitHeight: 14
+                    onClicked: list.searchTextEdited("")
+                    SymbolIcon { symbol: "xmark.circle.fill"; size: 13; color: Theme.tertiary }
+                }
+            }
+        }
+    }
+
+    footer: ColumnLayout {
+        width: list.width
+        visible: list.count === 0
+        height: visible ? implicitHeight : 8
+        spacing: 8
+        Item { implicitHeight: 16 }
+        SymbolIcon {
+            Layout.alignment: Qt.AlignHCenter
+            symbol: "waveform.slash"
+            size: 28
+            color: Theme.tertiary
+        }
+        Text {
+            objectName: "emptyHistoryText"
+            Layout.alignment: Qt.AlignHCenter
+            text: list.searchText.length === 0 ? "No recordings yet" : "No matches"
+            font.pixelSize: 13
+            font.weight: Font.Medium
+            color: Theme.secondary
+        }
+        Item { implicitHeight: 24 }
+    }
+
+    delegate: HistoryRow {
+        x: 16
+        width: list.width - 32
+        onCopyRequested: text => list.copyRequested(text)
+    }
+}

@@ -1,0 +1,104 @@
+import QtQuick
+import QtQuick.Layouts
+
+// One past dictation: when, how long, its text (two lines until expanded)
+// and a copy button that shows a check for a moment.
+Card {
+    id: row
+    required property string dateText
+    required property int wordCount
+    required property string durationText
+    required property string displayText
+    required property bool isLong
+    property bool isExpanded: false
+    property bool copied: false
+    property int copiedMs: 1500
+    signal copyRequested(string text)
+
+    objectName: "historyRow"
+    radius: 8
+    padding: 10
+    spacing: 6
+    color: Theme.alpha(Theme.secondary, 0.04)
+    strokeColor: Theme.alpha(Theme.secondary, 0.08)
+
+    RowLayout {
+        Layout.fillWidth: true
+        ColumnLayout {
+            spacing: 1
+            Text {
+                text: row.dateText
+                font.pixelSize: 11
+                font.weight: Font.DemiBold
+                color: Theme.secondary
+            }
+            RowLayout {
+                spacing: 6
+                SymbolIcon { symbol: "textformat.size"; size: 11; color: Theme.tertiary }
+                Text { text: row.wordCount; font.pixelSize: 10; font.weight: Font.Medium; color: Theme.tertiary }
+                SymbolIcon { symbol: "clock"; size: 11; color: Theme.tertiary }
+                Text {
+                    objectName: "durationText"
+                    text: row.durationText
+                    font.pixelSize: 10
+                    font.weight: Font.Medium
+                    color: Theme.tertiary
+                }
+            }
+        }
+        Item { Layout.fillWidth: true }
+        PlainButton {
+            objectName: "copyButton"
+            implicitWidth: 24
+            implicitHeight: 24
+            onClicked: {
+                row.copyRequested(row.displayText)
+                row.copied = true
+                // a second press starts the period again
+                copiedReset.restart()
+            }
+            Rectangle {
+                width: 24
+                height: 24
+                radius: 12
+                color: Theme.alpha(Theme.secondary, 0.08)
+                SymbolIcon {
+                    objectName: "copyIcon"
+                    anchors.centerIn: parent
+                    symbol: row.copied ? "checkmark" : "doc.on.doc"
+                    size: 12
+                    color: row.copied ? Theme.green : Theme.grey
+                }
+            }
+        }
+    }
+    Timer {
+        id: copiedReset
+        interval: row.copiedMs
+        onTriggered: row.copied = false
+    }
+    Text {
+        objectName: "rowText"
+        Layout.fillWidth: true
+        text: row.displayText
+        wrapMode: Text.Wrap
+        maximumLineCount: row.isExpanded ? 100000 : 2
+        elide: Text.ElideRight
+        font.pixelSize: 12
+        color: Theme.primary
+    }
+    PlainButton {
+        objectName: "showMoreButton"
+        visible: row.isLong
+        implicitWidth: showMore.implicitWidth
+        implicitHeight: showMore.implicitHeight
+        onClicked: row.isExpanded = !row.isExpanded
+        Text {
+            id: showMore
+            text: row.isExpanded ? "Show less" : "Show more"
+            font.pixelSize: 10
+            font.weight: Font.Medium
+            color: Theme.accent
+        }
+    }
+}

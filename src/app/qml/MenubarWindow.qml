@@ -1,0 +1,184 @@
+import QtQuick
+import QtQuick.Layouts
+import Tavrune.Ui
+
+// The window behind the tray icon: Start/Stop with the two chords, the
+// selected tab, the tab bar and Quit.
+Rectangle {
+    id: root
+    required property MenubarViewModel viewModel
+    property string selectedTab: "home"
+    readonly property var tabs: [
+        { tab: "home", title: "Home", symbol: "house.fill" },
+        { tab: "dictionary", title: "Dictionary", symbol: "character.book.closed.fill" },
+        { tab: "snippets", title: "Snippets", symbol: "text.badge.plus" },
+        { tab: "settings", title: "Settings", symbol: "gearshape.fill" }
+    ]
+
+    width: 380
+    height: 560
+    color: Theme.window
+
+    // Statistics and history are read afresh each time the window opens.
+    readonly property bool onScreen: Window.window !== null && Window.window.visible
+    onOnScreenChanged: if (onScreen) { viewModel.refreshStats(); viewModel.loadSessions() }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.topMargin: 10
+            Layout.bottomMargin: 10
+            spacing: 10
+
+            PlainButton {
+                id: startStopButton
+                objectName: "startStopButton"
+                readonly property color tint: root.viewModel.isDictating ? Theme.red : Theme.accent
+                implicitWidth: startStop.implicitWidth
+                implicitHeight: startStop.implicitHeight
+                onClicked: root.viewModel.toggleDictation()
+                Rectangle {
+                    id: startStop
+                    radius: 8
+                    color: Theme.alpha(startStopButton.tint, 0.1)
+                    implicitWidth: startStopRow.implicitWidth + 24
+                    implicitHeight: startStopRow.implicitHeight + 12
+                    RowLayout {
+                        id: startStopRow
+                        anchors.centerIn: parent
+                        spacing: 6
+                        SymbolIcon {
+                            symbol: root.viewModel.isDictating ? "stop.circle.fill" : "mic.circle.fill"
+                            color: startStopButton.tint
+                            size: 18
+                        }
+                        Text {
+                            objectName: "startStopLabel"
+                            text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
+                            font.pixelSize: 13
+                            font.weight: Font.DemiBold
+                            color: Theme.primary
+                        }
+                    }
+                }
+            }
+            Item { Layout.fillWidth: true }
+            Repeater {
+                model: ["Alt Space", "Super Space"]
+                Rectangle {
+                    required property string modelData
+                    radius: 4
+                    color: Theme.alpha(Theme.secondary, 0.1)
+                    implicitWidth: chord.implicitWidth + 12
+                    implicitHeight: chord.implicitHeight + 6
+                    Text {
+                        id: chord
+                        anchors.centerIn: parent
+                        text: parent.modelData
+                        font.pixelSize: 10
+                        font.weight: Font.Medium
+                        color: Theme.secondary
+                    }
+                }
+            }
+        }
+
+        Divider { Layout.fillWidth: true }
+
+        StackLayout {
+            id: pages
+            objectName: "tabContent"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            currentIndex: root.tabs.findIndex(t => t.tab === root.selectedTab)
+            onCurrentIndexChanged: appear.restart()
+            NumberAnimation {
+                id: appear
+                target: pages
+                property: "opacity"
+                from: 0.4
+                to: 1
+                duration: 300
+                easing.type: Easing.OutBack
+            }
+
+            HomeTab { viewModel: root.viewModel }
+            // The dictionary, snippets and settings views take these places.
+            PlaceholderTab { title: "Dictionary"; objectName: "placeholder_dictionary" }
+            PlaceholderTab { title: "Snippets"; objectName: "placeholder_snippets" }
+            PlaceholderTab { title: "Settings"; objectName: "placeholder_settings" }
+        }
+
+        Divider { Layout.fillWidth: true }
+
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.topMargin: 8
+            Layout.bottomMargin: 8
+            spacing: 0
+            Repeater {
+                model: root.tabs
+                PlainButton {
+                    id: tabButton
+                    required property var modelData
+                    readonly property bool selected: root.selectedTab === modelData.tab
+                    readonly property color tint: selected ? Theme.accent : Theme.secondary
+                    objectName: "tab_" + modelData.tab
+                    Layout.fillWidth: true
+                    Layout.preferredWidth: 1
+                    implicitWidth: tabColumn.implicitWidth
+                    implicitHeight: tabColumn.implicitHeight
+                    onClicked: root.selectedTab = modelData.tab
+                    ColumnLayout {
+                        id: tabColumn
+                        width: parent.width
+                        spacing: 3
+                        SymbolIcon {
+                            Layout.alignment: Qt.AlignHCenter
+                            symbol: tabButton.modelData.symbol
+                            color: tabButton.tint
+                            size: 16
+                        }
+                        Text {
+                            Layout.alignment: Qt.AlignHCenter
+                            text: tabButton.modelData.title
+                            font.pixelSize: 9
+                            font.weight: tabButton.selected ? Font.Bold : Font.Medium
+                            color: tabButton.tint
+                        }
+                    }
+                }
+            }
+        }
+
+        Divider { Layout.fillWidth: true }
+
+        PlainButton {
+            objectName: "quitButton"
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 8
+            implicitWidth: quitRow.implicitWidth
+            implicitHeight: quitRow.implicitHeight + 12
+            onClicked: Qt.quit()
+            RowLayout {
+                id: quitRow
+                anchors.centerIn: parent
+                spacing: 6
+                SymbolIcon { symbol: "power"; color: Theme.secondary; size: 13 }
+                Text {
+                    text: "Quit Tavrune"
+                    font.pixelSize: 12
+                    font.weight: Font.Medium
+                    color: Theme.secondary
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,73 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tavrune.Ui
+
+// Three pages of statistics (words, streak, speed) with page dots; swipe or
+// click a dot to page.
+ColumnLayout {
+    id: carousel
+    property int totalWords: 0
+    property int streakDays: 0
+    property double averageWPM: 0
+    property string streakMessage: ""
+    property alias selectedPage: pages.currentIndex
+
+    objectName: "statsCarousel"
+    spacing: 8
+
+    SwipeView {
+        id: pages
+        objectName: "statsPages"
+        Layout.fillWidth: true
+        Layout.leftMargin: 16
+        Layout.rightMargin: 16
+        Layout.preferredHeight: 140
+        clip: true
+
+        StatsPage {
+            objectName: "wordsPage"
+            figure: StatsPhrases.count(carousel.totalWords)
+            unit: "words"
+            tint: Theme.green
+            description: "you've dictated so far."
+            detail: StatsPhrases.bookLine(carousel.totalWords)
+        }
+        StatsPage {
+            objectName: "streakPage"
+            figure: String(StatsPhrases.streakValue(carousel.streakDays))
+            unit: StatsPhrases.streakUnit(carousel.streakDays)
+            tint: Theme.orange
+            description: carousel.streakMessage
+        }
+        StatsPage {
+            objectName: "speedPage"
+            figure: carousel.averageWPM.toFixed(0)
+            unit: "wpm"
+            tint: Theme.cyan
+            description: "This is your words per minute speed."
+            detail: StatsPhrases.percentileLine(carousel.averageWPM)
+        }
+    }
+
+    Row {
+        Layout.alignment: Qt.AlignHCenter
+        spacing: 6
+        Repeater {
+            model: 3
+            Rectangle {
+                required property int index
+                objectName: "pageDot_" + index
+                width: 6
+                height: 6
+                radius: 3
+                color: pages.currentIndex === index ? Theme.primary : Theme.alpha(Theme.secondary, 0.3)
+                MouseArea {
+                    anchors.fill: parent
+                    anchors.margins: -4
+                    onClicked: pages.currentIndex = parent.index
+                }
+            }
+        }
+    }
+}

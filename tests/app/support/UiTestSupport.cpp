@@ -1,0 +1,101 @@
+#include "UiTestSupport.h"
+
+#include "app/UiModule.h"
+#include "pipeline/DictationSessionCoordinator.h"
+
+#include <QDir>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSet>
+#include <QtTest>
+
+std::unique_ptr<DictationSessionCoordinator> UiTest::makeCoordinator()
+{
+    return std::make_unique<DictationSessionCoordinator>();
+}
+
+std::unique_ptr<QQmlEngine> UiTest::makeEngine()
+{
+    auto engine = std::make_unique<QQmlEngine>();
+    UiModule::install(*engine);
+    return engine;
+}
+
+QList<QQuickItem *> UiTest::findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &matches)
+{
+    // Through the visual tree: items made by repeaters and views have no QObject parent.
+    QList<QQuickItem *> found;
+    for (QQuickItem *child : root->childItems()) {
+        if (matches(child))
+            found.append(child);
+        found += findAll(child, matches);
+    }
+    return found;
+}
+
+QQuickItem *UiTest::findVisible(QQuickItem *root, const QString &objectName)
+{
+    const QList<QQuickItem *> found
+        = findAll(root, [&](QQuickItem *item) { return item->objectName() == objectName && item->isVisible(); });
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+void UiTest::click(QQuickWindow *window, QQuickItem *item)
+{
+    // Scroll the enclosing list until the item is in view.
+    for (QQuickItem *flickable = item->parentItem(); flickable; flickable = flickable->parentItem()) {
+        if (!flickable->inherits("QQuickFlickable"))
+            continue;
+        const QRectF inView = item->mapRectToItem(flickable, QRectF(0, 0, item->width(), item->height()));
+        if (inView.bottom() > flickable->height())
+            flickable->setProperty("contentY", flickable->property("contentY").toReal() + inView.bottom() - flickable->height());
+        QTest::qWait(50);
+        break;
+    }
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+void UiTest::type(QQuickWindow *window, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
+}
+
+QImage UiTest::screenshot(QQuickWindow *window, const QString &name)
+{
+    // A see-through window is shown as a compositor would, over a desktop.
+    const QColor background = window->color();
+    if (background.alpha() == 0)
+        window->setColor(QColor(0x5a, 0x6e, 0x82));
+    const QImage image = window->grabWindow();
+    window->setColor(background);
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    image.save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/%1.png").arg(name));
+    return image;
+}
+
+double UiTest::shareOfColour(const QImage &image, const QColor &colour, int tolerance)
+{
+    qint64 close = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) + qAbs(c.blue() - colour.blue())
+                <= tolerance)
+                ++close;
+        }
+    }
+    return image.isNull() ? 0 : double(close) / (qint64(image.width()) * image.height());
+}
+
+int UiTest::distinctColours(const QImage &image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            colours.insert(image.pixel(x, y) & 0xf0f0f0f0);
+    }
+    return int(colours.size());
+}

@@ -1,0 +1,158 @@
+#include "app/DictationOverlayModel.h"
+
+#include <QtTest>
+
+using Model = DictationOverlayModel;
+using Input = Model::Input;
+using Card = Model::StageCard;
+using Stage = Model::Stage;
+using State = Model::StageState;
+
+Q_DECLARE_METATYPE(Input)
+Q_DECLARE_METATYPE(QList<Card>)
+
+namespace {
+
+Input stopped()
+{
+    Input in;
+    in.statusText = QStringLiteral("Refining with Whisper...");
+    return in;
+}
+
+} // namespace
+
+class tst_DictationOverlayModel : public QObject {
+    Q_OBJECT
+private slots:
+    void header_data();
+    void header();
+    void stageCards_data();
+    void stageCards();
+    void barHeights_data();
+    void barHeights();
+};
+
+void tst_DictationOverlayModel::header_data()
+{
+    QTest::addColumn<Input>("input");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<int>("mascot");
+
+    Input hold;
+    hold.isDictating = true;
+    hold.isRefining = true; // a previous session still refining
+    hold.mode = DictationMode::hold;
+    QTest::newRow("hold") << hold << "Listening" << "red" << "Release Alt Space to stop" << int(Model::MascotState::listening);
+    Input toggle = hold;
+    toggle.mode = DictationMode::toggle;
+    QTest::newRow("toggle") << toggle << "Listening" << "red" << "Super Space to stop" << int(Model::MascotState::listening);
+    for (const char *flag : {"refining", "large", "polishing"}) {
+        Input in = stopped();
+        in.isRefining = qstrcmp(flag, "refining") == 0;
+        in.isLargeModelProcessing = qstrcmp(flag, "large") == 0;
+        in.isPolishing = qstrcmp(flag, "polishing") == 0;
+        QTest::newRow(flag) << in << "Refining" << "blue" << "Refining with Whisper..." << int(Model::MascotState::processing);
+    }
+    Input done = stopped();
+    QTest::newRow("stopped, nothing running") << done << "Done" << "green" << "Refining with Whisper..."
+                                              << int(Model::MascotState::done);
+}
+
+void tst_DictationOverlayModel::header()
+{
+    QFETCH(Input, input);
+    QFETCH(QString, title);
+    QFETCH(QString, colour);
+    QFETCH(QString, hint);
+    QFETCH(int, mascot);
+    QCOMPARE(Model::statusTitle(input), title);
+    QCOMPARE(Model::statusColor(input), colour);
+    QCOMPARE(Model::hintLine(input), hint);
+    QCOMPARE(int(Model::mascotState(input)), mascot);
+}
+
+void tst_DictationOverlayModel::stageCards_data()
+{
+    QTest::addColumn<Input>("input");
+    QTest::addColumn<QList<Card>>("cards");
+
+    Input listening;
+    listening.isDictating = true;
+    listening.liveTranscript = QStringLiteral("hello");
+    QTest::newRow("no cards while dictating") << listening << QList<Card>{};
+
+    Input justStopped = stopped();
+    QTest::newRow("empty live text: Base first, pending")
+        << justStopped << QList<Card>{{Stage::whisperBase, State::pending, 0, {}, false}};
+
+    Input running = stopped();
+    running.liveTranscript = QStringLiteral("live");
+    running.isRefining = true;
+    running.refiningElapsedSeconds = 1.25;
+    running.refinedTranscript = QStringLiteral("stale");
+    running.largeModelEnabled = true;
+    running.isLargeModelProcessing = true;
+    running.largeModelElapsedSeconds = 1.3;
+    QTest::newRow("three stages running")
+        << running
+        << QList<Card>{{Stage::apple, State::complete, 0, QStringLiteral("live"), false},
+                       {Stage::whisperBase, State::running, 1.25, QStringLiteral("stale"), false},
+                       {Stage::whisperLarge, State::running, 1.3, {}, false}};
+
+    Input largeOff = stopped();
+    largeOff.refinedTranscript = QStringLiteral("base");
+    largeOff.largeModelTranscript = QStringLiteral("large text");
+    largeOff.isPolishing = true;
+    largeOff.polishingElapsedSeconds = 0.4;
+    QTest::newRow("large model off, polishing without text")
+        << largeOff
+        << QList<Card>{{Stage::whisperBase, State::complete, 0, QStringLiteral("base"), false},
+                       {Stage::polish, State::running, 0.4, {}, true}};
+
+    Input done = stopped();
+    done.liveTranscript = QStringLiteral("live");
+    done.refinedTranscript = QStringLiteral("base");
+    done.largeModelEnabled = true;
+    done.largeModelTranscript = QStringLiteral("large");
+    done.finalText = QStringLiteral("Final.");
+    done.refiningElapsedSeconds = 2; // kept after the stage ends, not shown
+    QTest::newRow("all done")
+        << done
+        << QList<Card>{{Stage::apple, State::complete, 0, QStringLiteral("live"), false},
+                       {Stage::whisperBase, State::complete, 0, QStringLiteral("base"), false},
+                       {Stage::whisperLarge, State::complete, 0, QStringLiteral("large"), false},
+                       {Stage::polish, State::complete, 0, QStringLiteral("Final."), true}};
+}
+
+void tst_DictationOverlayModel::stageCards()
+{
+    QFETCH(Input, input);
+    QFETCH(QList<Card>, cards);
+    QCOMPARE(Model::stageCards(input), cards);
+}
+
+void tst_DictationOverlayModel::barHeights_data()
+{
+    QTest::addColumn<float>("level");
+    QTest::addColumn<QList<double>>("heights");
+    QTest::newRow("silence") << 0.0f << QList<double>{3, 3, 3, 3, 3};
+    QTest::newRow("half") << 0.5f << QList<double>{11.5, 13.2, 14.9, 16.6, 18.3};
+    QTest::newRow("full, clamped") << 1.0f << QList<double>{20, 20, 20, 20, 20};
+    QTest::newRow("below zero") << -1.0f << QList<double>{3, 3, 3, 3, 3};
+}
+
+void tst_DictationOverlayModel::barHeights()
+{
+    QFETCH(float, level);
+    QFETCH(QList<double>, heights);
+    const QList<double> actual = Model::barHeights(level);
+    QCOMPARE(actual.size(), heights.size());
+    for (qsizetype i = 0; i < heights.size(); ++i)
+        QVERIFY2(qAbs(actual[i] - heights[i]) < 1e-6, qPrintable(QString::number(actual[i])));
+}
+
+QTEST_GUILESS_MAIN(tst_DictationOverlayModel)
+#include "tst_DictationOverlayModel.moc"

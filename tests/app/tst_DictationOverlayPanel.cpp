@@ -1,0 +1,156 @@
+#include "app/DictationOverlayModel.h"
+#include "app/DictationOverlayPanel.h"
+
+#include "UiTestSupport.h"
+
+#include <QGuiApplication>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+#include <QtTest>
+
+using Input = DictationOverlayModel::Input;
+Q_DECLARE_METATYPE(Input)
+
+class tst_DictationOverlayPanel : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void placedAboveTheBottomAndNeverFocused();
+    void showAfterHideIsNotUndoneByTheFadeOut();
+    void screenshots_data();
+    void screenshots();
+
+private:
+    std::unique_ptr<QQmlEngine> m_engine;
+    std::unique_ptr<DictationOverlayModel> m_model;
+    std::unique_ptr<DictationOverlayPanel> m_panel;
+    bool m_compositing = false;
+};
+
+void tst_DictationOverlayPanel::init()
+{
+    m_engine = UiTest::makeEngine();
+    m_model = std::make_unique<DictationOverlayModel>();
+    m_panel = std::make_unique<DictationOverlayPanel>(*m_engine, *m_model, [this] { return m_compositing; });
+    QVERIFY(m_panel->window()->rootObject());
+}
+
+void tst_DictationOverlayPanel::cleanup()
+{
+    m_panel.reset();
+    m_model.reset();
+    m_engine.reset();
+}
+
+void tst_DictationOverlayPanel::placedAboveTheBottomAndNeverFocused()
+{
+    QCOMPARE(DictationOverlayPanel::placement(QRect(0, 0, 1920, 1040), QSize(420, 100), 0), QPoint(750, 820));
+    QCOMPARE(DictationOverlayPanel::placement(QRect(100, 30, 800, 600), QSize(468, 148), 24), QPoint(266, 386));
+
+    QQuickView *window = m_panel->window();
+    QVERIFY(window->flags().testFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                      | Qt::WindowDoesNotAcceptFocus));
+    m_panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(window->geometry().bottom() + 1, available.bottom() + 1 - DictationOverlayPanel::bottomOffset);
+    QCOMPARE(window->geometry().center().x(), available.center().x());
+    QTRY_COMPARE(window->opacity(), 1.0);
+
+    // More cards make it taller; it grows upwards.
+    Input in;
+    in.liveTranscript = QStringLiteral("words");
+    in.finalText = QStringLiteral("Words.");
+    const int before = window->height();
+    m_model->setInput(in);
+    QTRY_VERIFY(window->height() > before);
+    QCOMPARE(window->geometry().bottom() + 1, available.bottom() + 1 - DictationOverlayPanel::bottomOffset);
+}
+
+void tst_DictationOverlayPanel::showAfterHideIsNotUndoneByTheFadeOut()
+{
+    m_panel->show();
+    QTRY_COMPARE(m_panel->window()->opacity(), 1.0);
+    m_panel->hide();
+    QTRY_VERIFY(!m_panel->isVisible());
+
+    m_panel->show();
+    m_panel->hide();
+    QTest::qWait(DictationOverlayPanel::fadeOutMs / 3);
+    m_panel->show(); // the next dictation starts while the fade-out runs
+    QTest::qWait(DictationOverlayPanel::fadeOutMs * 3);
+    QVERIFY(m_panel->isVisible());
+    QCOMPARE(m_panel->window()->opacity(), 1.0);
+}
+
+void tst_DictationOverlayPanel::screenshots_data()
+{
+    QTest::addColumn<Input>("input");
+    QTest::addColumn<bool>("compositing");
+    QTest::addColumn<int>("cards");
+    QTest::addColumn<QString>("title");
+
+    Input listening;
+    listening.isDictating = true;
+    listening.mode = DictationMode::hold;
+    listening.audioLevel = 0.6f;
+    listening.liveTranscript = QStringLiteral("Let's meet on Thursday at ten to go through the quarterly plan");
+    QTest::newRow("overlay-listening") << listening << false << 0 << "Listening";
+
+    Input refining;
+    refining.liveTranscript = QStringLiteral("Let's meet on Thursday at ten to go through the quarterly plan.");
+    refining.largeModelEnabled = true;
+    refining.refinedTranscript = QStringLiteral("Let's meet on Thursday at 10 to go through the quarterly plan.");
+    refining.isLargeModelProcessing = true;
+    refining.largeModelElapsedSeconds = 2.34;
+    refining.statusText = QStringLiteral("Refining with Whisper...");
+    QTest::newRow("overlay-three-stages") << refining << true << 3 << "Refining";
+
+    Input done = refining;
+    done.isLargeModelProcessing = false;
+    done.largeModelTranscript = refining.refinedTranscript;
+    done.finalText = QStringLiteral("Let's meet on Thursday at 10 to go through the quarterly plan.");
+    done.statusText = QStringLiteral("Done");
+    QTest::newRow("overlay-done") << done << false << 4 << "Done";
+}
+
+void tst_DictationOverlayPanel::screenshots()
+{
+    QFETCH(Input, input);
+    QFETCH(bool, compositing);
+    QFETCH(int, cards);
+    QFETCH(QString, title);
+    m_compositing = compositing;
+    m_model->setInput(input);
+    m_panel->show();
+    QQuickView *window = m_panel->window();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(300); // cards slide in
+
+    QQuickItem *root = window->rootObject();
+    QCOMPARE(UiTest::findVisible(root, QStringLiteral("statusTitle"))->property("text").toString(), title);
+    const auto shownCards = UiTest::findAll(root, [](QQuickItem *item) {
+        return item->objectName().startsWith(QLatin1String("stageCard_")) && item->isVisible();
+    });
+    QCOMPARE(shownCards.size(), cards);
+    if (cards > 0) {
+        QQuickItem *first = UiTest::findVisible(root, QStringLiteral("stageCard_apple"));
+        QVERIFY(first);
+        QCOMPARE(first->property("stage").toMap().value("title").toString(), QStringLiteral("Live Speech"));
+    }
+
+    const QImage image = UiTest::screenshot(window, QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(UiTest::distinctColours(image) > 20);
+    // Opaque panels have no black corners; every pixel inside is painted.
+    if (!compositing)
+        QCOMPARE(UiTest::shareOfColour(image.copy(image.width() / 2 - 5, 2, 10, 4), Qt::black, 60), 0.0);
+    const QColor statusColour = title == QLatin1String("Listening") ? QColor(0xff, 0x3b, 0x30) : QColor(0x00, 0x7a, 0xff);
+    if (title != QLatin1String("Done"))
+        QVERIFY(UiTest::shareOfColour(image, statusColour) > 0.001);
+}
+
+QTEST_MAIN(tst_DictationOverlayPanel)
+#include "tst_DictationOverlayPanel.moc"
