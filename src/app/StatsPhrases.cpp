@@ -35,11 +35,6 @@ int StatsPhrases::wpmPercentile(double w)
     return 80;
 }
 
-int StatsPhrases::wpmPercentile(VoiceProfileStore &store)
-{
-    return wpmPercentile(store.averageWPM());
-}
-
 std::optional<QString> StatsPhrases::bookProgressText(int words)
 {
     const qint64 n = words;

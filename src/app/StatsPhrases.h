@@ -10,7 +10,7 @@
 class VoiceProfileStore;
 
 // The short texts the statistics carousel turns the profile's totals into.
-// Pure functions of their figures; the store-reading forms query once each.
+// Pure functions of their figures; the store-reading form queries once.
 // Reachable from QML as the singleton StatsPhrases.
 class StatsPhrases : public QObject {
     Q_OBJECT
@@ -26,7 +26,6 @@ public:
     static QString streakMessageText(VoiceProfileStore &store);
     // N of "Top N% of all users".
     static int wpmPercentile(double averageWPM);
-    static int wpmPercentile(VoiceProfileStore &store);
     static std::optional<QString> bookProgressText(int words);
     // Grouped by the locale's separator ("12,345" in US English).
     static QString formattedCount(int count, const QLocale &locale = QLocale());
