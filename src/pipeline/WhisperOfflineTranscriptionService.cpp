@@ -108,7 +108,8 @@ QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
         promise->addResult(m_finalText);
         promise->finish();
     };
-    Futures::whenFinished(m_engine->finalize(m_language), this, [this, promise, answer](QFuture<QString> finalize) {
+    QFuture<QString> finalize = m_engine->finalize(m_language);
+    Futures::whenFinished(finalize, this, [this, promise, answer](QFuture<QString> finalize) {
         if (promise->future().isFinished())
             return; // too late: the time limit has already answered
         if (const std::exception_ptr error = Futures::failureOf(finalize)) {
@@ -119,11 +120,13 @@ QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
         }
         answer();
     });
-    m_clock.callAfter(finalizeTimeLimit, this, [this, promise, answer] {
+    m_clock.callAfter(finalizeTimeLimit, this, [this, promise, answer, finalize]() mutable {
         if (promise->future().isFinished())
             return;
         logLine(kTag, QStringLiteral("Transcription.stopAndFinalize timed out, using last partial: %1").arg(m_finalText));
         answer();
+        // Stops the engine's decode, so the next operation does not wait for a result nobody reads.
+        finalize.cancel();
     });
     return promise->future();
 }

@@ -207,8 +207,9 @@ void tst_WhisperOfflineTranscriptionService::finalizeIsCutOffAfterThirtySeconds(
     QVERIFY(log.contains(
         QStringLiteral("[DEBUG-85dc62] Transcription.stopAndFinalize timed out, using last partial: what was heard live")));
 
-    // The engine's late answer changes nothing.
+    // The engine is told to stop decoding, and its late answer changes nothing.
     QCOMPARE(m_engine->heldFinalizes.size(), 1);
+    QVERIFY(m_engine->heldFinalizes.first()->isCanceled());
     finishHeld(m_engine->heldFinalizes.first(), QStringLiteral("late words"));
     QTest::qWait(20);
     QCOMPARE(stopped.result(), QStringLiteral("what was heard live"));
