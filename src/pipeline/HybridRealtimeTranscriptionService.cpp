@@ -275,7 +275,10 @@ void HybridRealtimeTranscriptionService::handleRecognitionResult(quint64 generat
                                                                  const std::optional<SpeechRecognitionResult> &result,
                                                                  const std::optional<QString> &error)
 {
-    if (generation != m_speechSessionGeneration || m_isStopping)
+    if (generation != m_speechSessionGeneration)
+        return;
+    // While a stop waits, only the final result counts: it holds the last words.
+    if (m_isStopping && !(result && result->isFinal))
         return;
     if (result) {
         const QString text = TextUtils::trimmed(result->formattedString);
@@ -293,7 +296,7 @@ void HybridRealtimeTranscriptionService::handleRecognitionResult(quint64 generat
         if (characters(combined) >= characters(m_latestPartialText))
             m_latestPartialText = combined;
         postPartialText(m_latestPartialText);
-        if (result->isFinal)
+        if (result->isFinal && !m_isStopping)
             restartAppleSpeech();
     }
     if (error) {
@@ -498,7 +501,8 @@ void HybridRealtimeTranscriptionService::waitForRecognizer(Duration startedAt, s
     }
     m_clock.callAfter(kStopPoll, this, [this, startedAt, done = std::move(done)]() mutable {
         if (m_recognitionTask && m_recognitionTask->state() == RecognitionTaskState::completed) {
-            done();
+            // Queued behind the results the task posted before it completed.
+            QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
             return;
         }
         waitForRecognizer(startedAt, std::move(done));

@@ -469,6 +469,19 @@ void tst_HybridRealtimeTranscriptionService::stopWaitsForTheRecognizerAtMostEigh
     QVERIFY(quick.isFinished());
     QVERIFY(first->isCancelled());
 
+    // A final result that arrives while the stop waits brings the last words.
+    startIn(ASRModelPreference::appleSpeechFast);
+    task()->deliverPartial(QStringLiteral("hello"));
+    pump();
+    QFuture<QString> withFinal = m_hybrid->stopAndFinalize();
+    task()->deliverPartial(QStringLiteral("hello there and more")); // late partials still do not
+    task()->deliverFinal(QStringLiteral("hello there"));
+    task()->setState(RecognitionTaskState::completed);
+    tick(100ms);
+    QVERIFY(withFinal.isFinished());
+    QCOMPARE(withFinal.result(), QStringLiteral("hello there"));
+    QCOMPARE(taskCount(), 2); // and no restart
+
     startIn(ASRModelPreference::appleSpeechFast);
     QFuture<QString> slow = m_hybrid->stopAndFinalize();
     tick(700ms);
