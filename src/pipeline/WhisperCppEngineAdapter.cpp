@@ -104,36 +104,47 @@ WhisperCppEngineAdapter::ModelCache &WhisperCppEngineAdapter::ModelCache::shared
 std::shared_ptr<WhisperCppEngineAdapter::Model> WhisperCppEngineAdapter::ModelCache::load(const QString &path)
 {
     routeLibraryLogging();
-    std::lock_guard lock(m_mutex);
+    std::lock_guard loading(m_loading);
     const QString identity = fileIdentity(path);
-    if (const auto found = m_loaded.find(identity); found != m_loaded.end()) {
-        if (std::shared_ptr<Model> model = found->second.lock()) {
-            m_lastLoaded = model;
-            logLine(kTag, QStringLiteral("WhisperCpp.loadModel reusing the loaded model path=%1").arg(path));
-            return model;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_loaded.find(identity); found != m_loaded.end()) {
+            if (std::shared_ptr<Model> model = found->second.lock()) {
+                m_lastLoaded = model;
+                logLine(kTag, QStringLiteral("WhisperCpp.loadModel reusing the loaded model path=%1").arg(path));
+                return model;
+            }
         }
     }
     // Another file replaces the one kept warm: let it go before the new one arrives.
-    m_lastLoaded.reset();
-    std::erase_if(m_loaded, [](const auto &entry) { return entry.second.expired(); });
-
-    const QString problem = WhisperModelFile::problemWith(path);
-    if (!problem.isEmpty()) {
-        m_failed.insert(identity);
-        logLine(kTag, QStringLiteral("WhisperCpp.loadModel failed path=%1 reason=%2").arg(path, problem));
-        throw WhisperCppError::contextInitFailed();
+    std::shared_ptr<Model> previous;
+    {
+        std::lock_guard lock(m_mutex);
+        previous = std::exchange(m_lastLoaded, nullptr);
+        std::erase_if(m_loaded, [](const auto &entry) { return entry.second.expired(); });
     }
+    previous.reset();
+
+    const auto failed = [&](const QString &reason) {
+        logLine(kTag, QStringLiteral("WhisperCpp.loadModel failed path=%1 reason=%2").arg(path, reason));
+        std::lock_guard lock(m_mutex);
+        m_failed.insert(identity);
+        return WhisperCppError::contextInitFailed();
+    };
+    const QString problem = WhisperModelFile::problemWith(path);
+    if (!problem.isEmpty())
+        throw failed(problem);
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = true;
     whisper_context *context = whisper_init_from_file_with_params_no_state(QFile::encodeName(path).constData(), params);
-    if (!context) {
-        m_failed.insert(identity);
-        logLine(kTag, QStringLiteral("WhisperCpp.loadModel failed path=%1 reason=rejected by whisper.cpp").arg(path));
-        throw WhisperCppError::contextInitFailed();
-    }
+    if (!context)
+        throw failed(QStringLiteral("rejected by whisper.cpp"));
     auto model = std::make_shared<Model>(context, identity);
-    m_loaded[identity] = model;
-    m_lastLoaded = model;
+    {
+        std::lock_guard lock(m_mutex);
+        m_loaded[identity] = model;
+        m_lastLoaded = model;
+    }
     logLine(kTag, QStringLiteral("WhisperCpp.loadModel success path=%1").arg(path));
     return model;
 }

@@ -58,7 +58,8 @@ public:
         bool failedToLoad(const QString &path) const;
 
     private:
-        mutable std::mutex m_mutex;
+        std::mutex m_loading; // one load at a time, so a file is never read twice at once
+        mutable std::mutex m_mutex; // the tables below, held only briefly
         std::map<QString, std::weak_ptr<Model>> m_loaded; // by file identity
         std::shared_ptr<Model> m_lastLoaded;
         std::set<QString> m_failed;
