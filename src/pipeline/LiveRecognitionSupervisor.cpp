@@ -140,7 +140,10 @@ void LiveRecognitionSupervisor::handleRecognitionResult(quint64 generation,
                                                         const std::optional<SpeechRecognitionResult> &result,
                                                         const std::optional<QString> &error)
 {
-    if (generation != m_speechSessionGeneration || m_isStopping)
+    if (generation != m_speechSessionGeneration)
+        return;
+    // While a stop waits, only the final result counts: it holds the last words.
+    if (m_isStopping && !(result && result->isFinal))
         return;
     if (result) {
         const QString text = TextUtils::trimmed(result->formattedString);
@@ -158,7 +161,7 @@ void LiveRecognitionSupervisor::handleRecognitionResult(quint64 generation,
         if (characters(combined) >= characters(m_latestPartialText))
             m_latestPartialText = combined;
         reportLiveText();
-        if (result->isFinal)
+        if (result->isFinal && !m_isStopping)
             restart();
     }
     if (error) {
@@ -315,10 +318,20 @@ QFuture<void> LiveRecognitionSupervisor::waitForRecognizer(Duration startedAt)
                   const bool completed =
                       m_recognitionTask && m_recognitionTask->state() == RecognitionTaskState::completed;
                   if (completed || m_clock.now() - startedAt >= kStopWait)
-                      return QtFuture::makeReadyFuture();
+                      return afterQueuedResults();
                   return waitForRecognizer(startedAt);
               })
         .unwrap();
+}
+
+QFuture<void> LiveRecognitionSupervisor::afterQueuedResults()
+{
+    // The task posts its results to this thread; a final one posted just before
+    // it completed must be seen before the stop reads the text.
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    QMetaObject::invokeMethod(this, [done] { done->finish(); }, Qt::QueuedConnection);
+    return done->future();
 }
 
 QString LiveRecognitionSupervisor::chooseBestText(const QString &pre, const QString &post, const QString &latest)

@@ -69,6 +69,7 @@ private:
     void attemptRestart(quint64 dictation, int attempt);
     void finishRestart();
     QFuture<void> waitForRecognizer(Duration startedAt);
+    QFuture<void> afterQueuedResults();
     QString combinedLiveText(const QString &segment) const;
     void freezeCurrentSegment();
     void reportLiveText();

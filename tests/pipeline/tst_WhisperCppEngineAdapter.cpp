@@ -84,7 +84,12 @@ private slots:
     void everyLanguageCodeIsAccepted();
     void threadCounts_data();
     void threadCounts();
-    void callsQueueInOrderAndDestructionWaits();
+    void destructionStopsTheWorkAndWaits();
+    void anUnchangedFileIsReadOnce();
+    void queuedLiveDecodesCollapseIntoTheNewest();
+    void cancelledOrWaitedForDecodesStop();
+    void fittedAudioContext_data();
+    void fittedAudioContext();
 
 private:
     FakeMonotonicClock m_clock;
@@ -322,23 +327,103 @@ void tst_WhisperCppEngineAdapter::threadCounts()
     QCOMPARE(WhisperCppEngineAdapter::threadCount(processors, false), final);
 }
 
-void tst_WhisperCppEngineAdapter::callsQueueInOrderAndDestructionWaits()
+void tst_WhisperCppEngineAdapter::destructionStopsTheWorkAndWaits()
 {
     QFuture<void> load;
     QFuture<QString> finalText;
-    LogCapture log;
     {
         auto adapter = makeAdapter(m_clock);
         load = adapter->loadModel(m_model);
-        adapter->ingest(syntheticAudio(200'000), LanguageOption::english);
+        adapter->ingest(syntheticAudio(WhisperCppEngineAdapter::maxSessionSamples), LanguageOption::english);
         finalText = adapter->finalize(LanguageOption::english);
-        adapter->loadModel(m_model); // a second load frees the first context
     }
     QVERIFY(load.isFinished());
     QVERIFY(finalText.isFinished());
-    QVERIFY(!finalText.result().isEmpty());
-    QVERIFY(log.contains(QStringLiteral("samples=200000")));
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.loadModel success")), 2);
+    QVERIFY(finalText.isCanceled()); // no text pretends to be the whole recording's
+}
+
+void tst_WhisperCppEngineAdapter::anUnchangedFileIsReadOnce()
+{
+    WhisperCppEngineAdapter::ModelCache models;
+    WhisperCppEngineAdapter first(m_clock, [] { return 1; }, models);
+    WhisperCppEngineAdapter second(m_clock, [] { return 1; }, models);
+    const QString copy = m_dir.filePath(QStringLiteral("changing.bin"));
+    QVERIFY(QFile::copy(m_model, copy));
+    LogCapture log;
+    await(first.loadModel(copy));
+    await(first.loadModel(copy));
+    await(second.loadModel(copy)); // shared, not a second copy in memory
+    QCOMPARE(linesContaining(log, QStringLiteral("loadModel success")), 1);
+    QCOMPARE(linesContaining(log, QStringLiteral("loadModel reusing the loaded model")), 2);
+
+    // A new file under the same name is read again, and a broken one is remembered.
+    QCOMPARE(WhisperModelWriter::writeDamagedModel(copy, Damage::truncatedMidTensor), QString());
+    QCOMPARE(failureKind(first.loadModel(copy)), WhisperCppError::Kind::contextInitFailed);
+    QVERIFY(models.failedToLoad(copy));
+    QVERIFY(QFile::remove(copy) && QFile::copy(m_model, copy));
+    QVERIFY(!models.failedToLoad(copy));
+    log.clear();
+    await(first.loadModel(copy));
+    QCOMPARE(linesContaining(log, QStringLiteral("loadModel success")), 1);
+}
+
+void tst_WhisperCppEngineAdapter::queuedLiveDecodesCollapseIntoTheNewest()
+{
+    // Batches queued behind a slow operation (here the first load of a file):
+    // only the newest may decode, so the engine never works through a backlog.
+    WhisperCppEngineAdapter::ModelCache models;
+    WhisperCppEngineAdapter adapter(m_clock, [] { return 1; }, models);
+    LogCapture log;
+    adapter.loadModel(m_model);
+    QList<QFuture<std::optional<QString>>> live;
+    for (int i = 0; i < 4; ++i)
+        live.append(adapter.ingest(syntheticAudio(24'000, i), LanguageOption::english));
+    QVERIFY(await(live.last()).has_value());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(!await(live[i]).has_value());
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.partial")), 1);
+    QVERIFY(log.contains(QStringLiteral("WhisperCpp.skip decode busy skipped=1 ")));
+}
+
+void tst_WhisperCppEngineAdapter::cancelledOrWaitedForDecodesStop()
+{
+    WhisperCppEngineAdapter::ModelCache models;
+    auto adapter = std::make_unique<WhisperCppEngineAdapter>(m_clock, [] { return 1; }, models);
+    LogCapture log;
+    // A waiting finalize takes the engine from a live decode.
+    adapter->loadModel(m_model);
+    QFuture<std::optional<QString>> live = adapter->ingest(syntheticAudio(24'000), LanguageOption::english);
+    QFuture<QString> finalText = adapter->finalize(LanguageOption::english);
+    QVERIFY(!await(live).has_value());
+    QVERIFY(!await(finalText).isEmpty());
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.partial")), 0);
+
+    // A cancelled finalize stops at once instead of decoding its three chunks.
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(syntheticAudio(WhisperCppEngineAdapter::maxSessionSamples), LanguageOption::english));
+    log.clear();
+    QFuture<QString> cancelled = adapter->finalize(LanguageOption::english);
+    cancelled.cancel();
+    await(adapter->loadModel(m_model));
+    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize chunk")), 0);
+}
+
+void tst_WhisperCppEngineAdapter::fittedAudioContext_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("context");
+    QTest::newRow("a moment") << 100 << 64;
+    QTest::newRow("four seconds") << 64'000 << 256;
+    QTest::newRow("just over a step") << 64 * 320 + 1 << 128;
+    QTest::newRow("fifteen seconds") << 240'000 << 768;
+    QTest::newRow("whole window") << 480'000 << 0;
+}
+
+void tst_WhisperCppEngineAdapter::fittedAudioContext()
+{
+    QFETCH(int, samples);
+    QFETCH(int, context);
+    QCOMPARE(WhisperCppEngineAdapter::fittedAudioContext(std::size_t(samples)), context);
 }
 
 QTEST_GUILESS_MAIN(tst_WhisperCppEngineAdapter)

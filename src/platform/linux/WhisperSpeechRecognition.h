@@ -1,0 +1,41 @@
+#pragma once
+
+#include "WhisperRecognitionTask.h"
+#include "platform/SpeechRecognizer.h"
+
+#include <functional>
+#include <memory>
+
+// The live recogniser: Whisper (every dictation language, on the device) when
+// the Whisper Base model is installed and loads, the fallback recognition
+// (pocketsphinx) otherwise. Decided, and logged, each time a recogniser is
+// created, so a model that goes missing or fails to load mid-dictation gives
+// way to the fallback at the next restart. The model is the one the
+// refinement pass loads: both decode it with states of their own.
+class WhisperSpeechRecognition : public SpeechRecognition {
+public:
+    // The installed Whisper Base model file; empty when there is none.
+    using InstalledModel = std::function<QString()>;
+
+    WhisperSpeechRecognition(SpeechRecognition &fallback, InstalledModel baseModel,
+                             WhisperCppEngineAdapter::ModelCache &models = WhisperCppEngineAdapter::ModelCache::shared(),
+                             WhisperCppEngineAdapter::ProcessorCount processorCount =
+                                 WhisperCppEngineAdapter::activeProcessorCount);
+    // Cancels the running recognitions and waits for their workers.
+    ~WhisperSpeechRecognition() override;
+
+    // Whisper needs no permission; the fallback's answer stands for both.
+    QFuture<SpeechAuthorizationStatus> requestAuthorization() override;
+    std::unique_ptr<SpeechRecognizer> recognizer(const QString &localeIdentifier) override;
+
+    // Benchmarks on random weights only (see WhisperCppEngineAdapter::Decoder).
+    void setTokenLimit(int maxTokens) { m_tokenLimit = maxTokens; }
+
+private:
+    SpeechRecognition &m_fallback;
+    InstalledModel m_baseModel;
+    WhisperCppEngineAdapter::ModelCache &m_models;
+    WhisperCppEngineAdapter::ProcessorCount m_processorCount;
+    int m_tokenLimit = 0;
+    std::shared_ptr<WhisperRecognitionTask::Workers> m_workers;
+};

@@ -1,0 +1,186 @@
+#include "support/LogCapture.h"
+#include "support/WhisperModelWriter.h"
+
+#include "platform/fake/FakeSpeechRecognizer.h"
+#include "platform/linux/WhisperSpeechRecognition.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+// A steady tone is "speech" to the energy detector; zeros are a pause.
+QList<float> tone(double seconds)
+{
+    QList<float> samples(qsizetype(seconds * RecognitionRequest::sampleRate));
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        samples[i] = 0.3f * float(std::sin(double(i) * 0.07) + 0.5 * std::sin(double(i) * 0.31));
+    return samples;
+}
+
+QList<float> pause(double seconds)
+{
+    return QList<float>(qsizetype(seconds * RecognitionRequest::sampleRate), 0.0f);
+}
+
+// What one task delivered, collected from its worker thread.
+struct Results {
+    QMutex mutex;
+    QStringList partials;
+    std::optional<QString> final;
+    std::optional<QString> error;
+    RecognitionResultHandler handler()
+    {
+        return [this](const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &failure) {
+            QMutexLocker lock(&mutex);
+            if (failure)
+                error = failure;
+            else if (result && result->isFinal)
+                final = result->formattedString;
+            else if (result)
+                partials.append(result->formattedString);
+        };
+    }
+    qsizetype partialCount()
+    {
+        QMutexLocker lock(&mutex);
+        return partials.size();
+    }
+    bool ended()
+    {
+        QMutexLocker lock(&mutex);
+        return final || error;
+    }
+};
+} // namespace
+
+class tst_WhisperSpeechRecognition : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void backendChoice();
+    void growingTranscriptCommitsAtPauses();
+    void longDictationCommitsAtTheCapInBoundedMemory();
+    void silenceGivesNothingButAnEmptyFinal();
+    void cancelEndsTheWorkerWithoutResults();
+
+private:
+    // Feeds the audio in capture-sized batches, ends it and waits for the end;
+    // false when the task never ended.
+    bool recognise(const QList<float> &audio, Results &results);
+
+    QTemporaryDir m_dir;
+    QString m_model;
+    QString m_installed; // what the recognition sees as the installed Base model
+    FakeSpeechRecognition m_fallback;
+    std::unique_ptr<WhisperSpeechRecognition> m_recognition;
+};
+
+void tst_WhisperSpeechRecognition::initTestCase()
+{
+    m_model = m_dir.filePath(QStringLiteral("ggml-base.bin"));
+    QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 3), QString());
+    m_installed = m_model;
+    m_recognition = std::make_unique<WhisperSpeechRecognition>(
+        m_fallback, [this] { return m_installed; }, WhisperCppEngineAdapter::ModelCache::shared(), [] { return 1; });
+}
+
+bool tst_WhisperSpeechRecognition::recognise(const QList<float> &audio, Results &results)
+{
+    auto request = std::make_shared<RecognitionRequest>();
+    auto task = m_recognition->recognizer(QStringLiteral("en-US"))->recognitionTask(request, results.handler());
+    for (qsizetype offset = 0; offset < audio.size(); offset += 1024)
+        request->append(audio.mid(offset, 1024));
+    request->endAudio();
+    QDeadlineTimer deadline(60000);
+    while (!(results.ended() && task->state() == RecognitionTaskState::completed) && !deadline.hasExpired())
+        QTest::qWait(10);
+    return results.ended() && task->state() == RecognitionTaskState::completed;
+}
+
+void tst_WhisperSpeechRecognition::backendChoice()
+{
+    const auto isWhisper = [](const std::unique_ptr<SpeechRecognizer> &recognizer) {
+        return recognizer && !dynamic_cast<FakeSpeechRecognizer *>(recognizer.get());
+    };
+    LogCapture log;
+    for (const LanguageOption language : Enums::allCases<LanguageOption>()) {
+        const auto recognizer = m_recognition->recognizer(LanguageOptions::localeIdentifier(language));
+        QVERIFY(isWhisper(recognizer));
+        QVERIFY(recognizer->isAvailable() && recognizer->supportsOnDeviceRecognition());
+    }
+    QVERIFY(log.contains(QStringLiteral("[LiveSpeech] Recognizer for ja-JP: Whisper Base (")));
+
+    // A model that fails to load ends its task with an error; the next
+    // recogniser is the fallback, which has English only.
+    const QString broken = m_dir.filePath(QStringLiteral("broken.bin"));
+    QCOMPARE(WhisperModelWriter::writeDamagedModel(broken, WhisperModelWriter::Damage::truncatedInLastTensor), QString());
+    m_installed = broken;
+    Results results;
+    QVERIFY(recognise(tone(2), results));
+    QCOMPARE(results.error, QStringLiteral("The Whisper speech model could not be loaded."));
+    QVERIFY(!isWhisper(m_recognition->recognizer(QStringLiteral("en-US"))));
+    QVERIFY(!m_recognition->recognizer(QStringLiteral("ja-JP")));
+    QVERIFY(log.contains(QStringLiteral("[LiveSpeech] Recognizer for en-US: pocketsphinx (Whisper Base failed to load)")));
+
+    m_installed.clear(); // not installed
+    QVERIFY(!isWhisper(m_recognition->recognizer(QStringLiteral("en-US"))));
+    m_installed = m_model;
+    QVERIFY(!isWhisper(m_recognition->recognizer(QStringLiteral("xx-XX"))));
+}
+
+void tst_WhisperSpeechRecognition::growingTranscriptCommitsAtPauses()
+{
+    // 0.8 s of speech and a pause: committed before any partial was due.
+    LogCapture log;
+    Results results;
+    QVERIFY(recognise(tone(0.8) + pause(1) + tone(3.5) + pause(1) + tone(2.5), results));
+    QVERIFY(!results.error);
+    QVERIFY(results.partials.size() >= 2);
+    const QString first = results.partials.first();
+    QVERIFY(!first.isEmpty());
+    for (const QString &text : std::as_const(results.partials))
+        QVERIFY2(text.startsWith(first), qPrintable(text));
+    QVERIFY(results.final->startsWith(first) && results.final->size() > first.size());
+    QVERIFY(log.contains(QStringLiteral("2 commits, longest decode 4.")));
+}
+
+void tst_WhisperSpeechRecognition::longDictationCommitsAtTheCapInBoundedMemory()
+{
+    LogCapture log;
+    Results results;
+    QList<float> tenMinutes;
+    const QList<float> minute = tone(60);
+    for (int i = 0; i < 10; ++i)
+        tenMinutes += minute;
+    QVERIFY(recognise(tenMinutes, results));
+    QVERIFY(!results.error);
+    QVERIFY(log.contains(QStringLiteral("Whisper recognition ended: 600.0 s heard, 40 commits, longest decode 15.0 s")));
+}
+
+void tst_WhisperSpeechRecognition::silenceGivesNothingButAnEmptyFinal()
+{
+    Results results;
+    QVERIFY(recognise(pause(5) + QList<float>(16000, 0.002f), results));
+    QVERIFY(results.partials.isEmpty());
+    QCOMPARE(results.final, QString());
+}
+
+void tst_WhisperSpeechRecognition::cancelEndsTheWorkerWithoutResults()
+{
+    Results results;
+    auto request = std::make_shared<RecognitionRequest>();
+    auto task = m_recognition->recognizer(QStringLiteral("en-US"))->recognitionTask(request, results.handler());
+    request->append(tone(14)); // a long tail: its partial decode is under way
+    QTRY_COMPARE(task->state(), RecognitionTaskState::running);
+    task->cancel();
+    const qsizetype delivered = results.partialCount();
+    QTRY_COMPARE_WITH_TIMEOUT(task->state(), RecognitionTaskState::completed, 2000);
+    request->endAudio();
+    QTest::qWait(50);
+    QCOMPARE(results.partialCount(), delivered);
+    QVERIFY(!results.ended());
+}
+
+QTEST_GUILESS_MAIN(tst_WhisperSpeechRecognition)
+#include "tst_WhisperSpeechRecognition.moc"
