@@ -4,7 +4,9 @@
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/MonotonicClock.h"
 
 #include <QtTest>
 
@@ -23,6 +25,16 @@ private slots:
     void hungApplicationDoesNotFreezeUs();
 
 private:
+    QFuture<void> inject(const QString &text)
+    {
+        Platform &platform = Platform::instance();
+        if (!m_injection)
+            m_injection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
+                                                                 platform.pasteboard(), platform.keySynthesizer(),
+                                                                 MonotonicClock::system());
+        return m_injection->inject(text);
+    }
+    std::unique_ptr<TextInjectionService> m_injection;
     Accessibility &ax() { return Platform::instance().accessibility(); }
     Accessibility::ElementPtr focused();
 
@@ -58,7 +70,7 @@ void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
     Pasteboard &pasteboard = Platform::instance().pasteboard();
     const int clipboardWrites = pasteboard.changeCount();
     LogCapture log;
-    TextInjectionService::inject(QStringLiteral("thérè 👋"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("thérè 👋"))));
     QVERIFY2(log.contains(QStringLiteral("[TextInjection-AX] Inserted via selectedText replacement")),
              qPrintable(log.lines().join('\n')));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋, bye")),
@@ -66,7 +78,7 @@ void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
     QCOMPARE(pasteboard.changeCount(), clipboardWrites);
 
     // the caret ends after the insertion, so the next dictation follows it
-    TextInjectionService::inject(QStringLiteral("!"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("!"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋!, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
 }
