@@ -7,6 +7,9 @@
 //    to the sum of the fixed waits on that path (the live recogniser's end
 //    wait and the re-activation pause). Goal: within 100 ms of that sum.
 // Medians of 10 runs each.
+// The test microphone is a null sink's monitor, which renders in blocks of
+// about two seconds while nothing plays into it at low latency; a faint noise
+// floor played throughout stands in for a live microphone's steady stream.
 #include "DesktopHarness.h"
 
 #include "app/AppContext.h"
@@ -204,8 +207,10 @@ bool report(const char *what, const QList<double> &times, double goalMs, double 
     std::printf("%-44s median %8.2f ms (min %.2f, max %.2f)", what, m, *std::min_element(times.begin(), times.end()),
                 *std::max_element(times.begin(), times.end()));
     if (offsetMs > 0)
-        std::printf("; fixed waits %.0f ms, %.2f ms beyond them, %.2fx the %.0f ms goal\n", offsetMs, m - offsetMs,
-                    std::max(0.0, m - offsetMs) / goalMs, goalMs);
+        // the recogniser's wait ends early once it has completed, so the
+        // path may come in under the sum
+        std::printf("; prescribed waits sum to %.0f ms, %+.2f ms against them, %.2fx the %.0f ms allowance\n",
+                    offsetMs, m - offsetMs, std::max(0.0, m - offsetMs) / goalMs, goalMs);
     else
         std::printf(", %.2fx the %.0f ms goal\n", m / goalMs, goalMs);
     return true;
@@ -240,7 +245,16 @@ int run(DesktopHarness &desktop)
 
     TargetApp *target = desktop.startTarget(true);
     QString speech;
-    if (!target || !target->focus(TargetApp::textArea) || !makeSpeech(desktop.runDir(), &speech)) {
+    const QString noise = desktop.runDir() + QStringLiteral("/noise.wav");
+    const bool noisePlays = runProgram(QStringLiteral("sox"),
+                                       {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("8000"),
+                                        QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-b"),
+                                        QStringLiteral("16"), noise, QStringLiteral("synth"), QStringLiteral("900"),
+                                        QStringLiteral("whitenoise"), QStringLiteral("vol"), QStringLiteral("0.01")},
+                                       60s)
+            == 0
+        && desktop.playIntoMicrophone(noise, false);
+    if (!target || !target->focus(TargetApp::textArea) || !makeSpeech(desktop.runDir(), &speech) || !noisePlays) {
         std::fprintf(stderr, "set-up failed: %s\n", qPrintable(desktop.errorString()));
         return 1;
     }
