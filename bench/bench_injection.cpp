@@ -6,6 +6,7 @@
 #include "pipeline/TextInjectionService.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/MonotonicClock.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,12 +25,13 @@ QString contentOf(const QString &path)
 }
 
 // Milliseconds from inject() to the text in the field, or -1 after 5 s.
-double timeOneInjection(TargetApp &target, TargetApp::Field field, const QString &text)
+double timeOneInjection(TextInjectionService &injection, TargetApp &target, TargetApp::Field field,
+                        const QString &text)
 {
     const QString file = target.textFile(field);
     QElapsedTimer timer;
     timer.start();
-    TextInjectionService::inject(text);
+    injection.inject(text);
     // keep serving the clipboard to the target while it pastes
     while (contentOf(file) != text) {
         if (timer.elapsed() > 5000)
@@ -48,13 +50,14 @@ double median(QList<double> values)
 }
 
 // Returns the median, or a negative number when a run failed.
-double measure(const char *name, TargetApp &target, TargetApp::Field field, std::chrono::milliseconds settle)
+double measure(const char *name, TextInjectionService &injection, TargetApp &target, TargetApp::Field field,
+               std::chrono::milliseconds settle)
 {
     QList<double> times;
     for (int i = 0; i < kRuns; ++i) {
         if (!target.setText(field, QString()) || !target.focus(field))
             return -1;
-        const double ms = timeOneInjection(target, field, QStringLiteral("dictated sentence number %1").arg(i));
+        const double ms = timeOneInjection(injection, target, field, QStringLiteral("dictated sentence number %1").arg(i));
         if (ms < 0) {
             std::fprintf(stderr, "%s: the text never arrived\n", name);
             return -1;
@@ -90,6 +93,9 @@ int main(int argc, char **argv)
         QGuiApplication app(argc, argv);
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         Platform::install(createLinuxPlatform());
+        Platform &platform = Platform::instance();
+        TextInjectionService injection(platform.workspace(), platform.accessibility(), platform.pasteboard(),
+                                       platform.keySynthesizer(), MonotonicClock::system());
         // one target on the accessibility bus, one that is not
         TargetApp *accessible = desktop.startTarget(true);
         TargetApp *plain = desktop.startTarget(false);
@@ -98,16 +104,16 @@ int main(int argc, char **argv)
             status = 1;
         } else {
             const double viaAccessibility =
-                measure("inject via AT-SPI", *accessible, TargetApp::textArea, std::chrono::milliseconds(20));
+                measure("inject via AT-SPI", injection, *accessible, TargetApp::textArea, std::chrono::milliseconds(20));
             const double viaClipboard = viaAccessibility < 0 ? -1
-                                                             : measure("inject via clipboard", *plain, TargetApp::textArea,
-                                                                       TextInjectionService::restoreDelay
+                                                             : measure("inject via clipboard", injection, *plain, TargetApp::textArea,
+                                                                       injection.delays().restore
                                                                            + std::chrono::milliseconds(100));
             status = viaClipboard < 0 ? 1 : 0;
             if (status == 0) {
                 printAgainstGoal("AT-SPI path", viaAccessibility);
                 printAgainstGoal("clipboard path beyond its paste pause",
-                                 viaClipboard - double(TextInjectionService::pasteDelay.count()));
+                                 viaClipboard - double(injection.delays().paste.count()));
             }
         }
         Platform::install(nullptr);

@@ -12,6 +12,7 @@
 #include "platform/fake/FakeSettings.h"
 #include "platform/linux/X11Compositor.h"
 #include "profile/VoiceProfileStore.h"
+#include "support/CoordinatorRig.h"
 
 #include <QElapsedTimer>
 #include <QQmlEngine>
@@ -133,7 +134,7 @@ int run()
                          QStringLiteral("raw words of dictation number %1 with a few more words to wrap").arg(i),
                          QStringLiteral("Dictation number %1, with a few more words so the row wraps.").arg(i));
     }
-    DictationSessionCoordinator coordinator;
+    RiggedCoordinator coordinator;
     ModelManager models;
     FakePasteboard pasteboard;
     FakeSettings settings;

@@ -1,8 +1,95 @@
 #include "pipeline/DictationSessionCoordinator.h"
 
+#include "pipeline/CloudUsageTracker.h"
+#include "pipeline/MacAudioCaptureService.h"
+#include "pipeline/RealtimeTranscriptionService.h"
+#include "pipeline/RewriteService.h"
+#include "pipeline/SpokenPunctuation.h"
+#include "pipeline/TextInjector.h"
+#include "pipeline/TranscriberRefinement.h"
+#include "pipeline/TranscriptPostProcessor.h"
+#include "platform/Workspace.h"
+#include "profile/AdaptiveLearningEngine.h"
+#include "support/DescribedError.h"
+#include "support/FutureWatch.h"
+#include "support/Log.h"
+#include "support/TextUtils.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QPromise>
 #include <QFuture>
 
-#include <stdexcept>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr char kTag[] = "Coordinator";
+
+qsizetype characters(const QString &text)
+{
+    return TextUtils::graphemeCount(text);
+}
+
+void finish(const std::shared_ptr<QPromise<void>> &promise)
+{
+    if (promise)
+        promise->finish();
+}
+
+// The Part's level: RMS times 5, capped at 1.
+float levelOf(const AudioSamples &frames)
+{
+    double sum = 0;
+    for (float s : frames)
+        sum += double(s) * double(s);
+    return float(std::min(1.0, std::sqrt(sum / double(frames.size())) * 5.0));
+}
+} // namespace
+
+DictationSessionCoordinator::DictationSessionCoordinator(const Services &services, QObject *parent)
+    : QObject(parent)
+    , m_audioCapture(services.audioCapture)
+    , m_transcription(services.transcription)
+    , m_refinement(services.refinement)
+    , m_textInjector(services.textInjector)
+    , m_learningEngine(services.learningEngine)
+    , m_postProcessor(services.postProcessor)
+    , m_rewriteService(services.rewriteService)
+    , m_workspace(services.workspace)
+    , m_usageTracker(services.usageTracker)
+    , m_modelManager(services.modelManager)
+    , m_clock(services.clock)
+{
+    const QPointer<DictationSessionCoordinator> self(this);
+    m_transcription.setOnPartialText([self](const QString &text) {
+        if (self)
+            self->handlePartialText(text);
+    });
+    m_refinement.setOnRefinedText([self](const QString &text) {
+        if (self)
+            self->handleRefinedText(text);
+    });
+    m_refinement.setOnBaseModelFailed([self] {
+        if (self)
+            self->handleBaseModelFailure();
+    });
+    m_refinement.setOnLargeModelText([self](const QString &text) {
+        if (self)
+            self->handleLargeModelText(text);
+    });
+    m_refinement.setOnLargeModelFailed([self] {
+        if (self)
+            self->handleLargeModelFailure();
+    });
+}
+
+DictationSessionCoordinator::~DictationSessionCoordinator()
+{
+    // No capture callback may post to a coordinator that is gone.
+    if (m_acceptingFrames)
+        m_audioCapture.stop();
+}
 
 QString DictationSessionCoordinator::activeDictationModeName() const
 {
@@ -17,25 +104,669 @@ void DictationSessionCoordinator::setActiveDictationMode(DictationMode mode)
     emit activeDictationModeChanged();
 }
 
-ModelManager &DictationSessionCoordinator::modelManager() const
-{
-    throw std::logic_error("the coordinator is not wired yet");
-}
-
 void DictationSessionCoordinator::toggleDictation()
 {
-    if (m_isDictating)
+    if (m_isDictating || m_isStarting)
         stopDictation();
     else
         startDictation();
 }
 
+// ---- start
+
 QFuture<void> DictationSessionCoordinator::startDictation()
 {
-    return QtFuture::makeReadyFuture();
+    // A start still waiting for the permission or the transcriber counts too:
+    // a second one would start the microphone and transcriber twice.
+    if (m_isDictating || m_isProcessing || m_isStarting)
+        return QtFuture::makeReadyFuture();
+    m_stopRequested = false;
+    m_startPromise = Futures::startedPromise<void>();
+    const QFuture<void> done = m_startPromise->future();
+    setIsStarting(true);
+    rememberTargetApp();
+
+    m_audioCapture.requestMicrophoneAccess().then(this, [this](bool granted) {
+        if (!granted) {
+            setStatusText(QStringLiteral("Microphone permission denied"));
+            endStart();
+            return;
+        }
+        beginSession();
+        startCapture();
+    });
+    return done;
 }
+
+void DictationSessionCoordinator::rememberTargetApp()
+{
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
+    if (!front)
+        m_targetAppPID.reset();
+    else if (front->processIdentifier != ownPid)
+        m_targetAppPID = front->processIdentifier;
+    const QString name = front && !front->localizedName.isEmpty() ? front->localizedName : QStringLiteral("nil");
+    logLine(kTag, QStringLiteral("Target app: %1 (pid %2, own pid %3)")
+                      .arg(name)
+                      .arg(m_targetAppPID.value_or(-1))
+                      .arg(ownPid));
+}
+
+void DictationSessionCoordinator::beginSession()
+{
+    ++m_session;
+    setLiveTranscript({});
+    setRefinedTranscript({});
+    setLargeModelTranscript({});
+    setFinalText({});
+    setIsRefining(false);
+    setIsLargeModelProcessing(false);
+    setIsPolishing(false);
+    // The earlier dictation's results will be dropped, so nothing else would
+    // ever end its clocks.
+    for (TimedStage stage : {TimedStage::refining, TimedStage::largeModel, TimedStage::polishing})
+        finishStage(stage);
+    setStatusText(QStringLiteral("Listening..."));
+    m_refinement.clearLiveText();
+    m_refinement.setLargeModelEnabled(largeModelEnabled);
+}
+
+// The microphone starts before the transcriber, whose start may take a while
+// (a model to load, the Whisper engine still busy): nothing said after the
+// key press is lost, the frames wait until the transcriber can take them.
+void DictationSessionCoordinator::startCapture()
+{
+    ++m_capture;
+    m_heldFrames.clear();
+    m_samplesAppended = 0;
+    m_transcriberReady = false;
+    try {
+        m_audioCapture.start([this](const AudioSamples &frames) { handleAudioFrames(frames); });
+    } catch (...) {
+        failStart(describeException(std::current_exception()));
+        return;
+    }
+    m_acceptingFrames = true;
+    m_captureStartTime = m_clock.now();
+
+    m_transcription.setPreferredASRModel(selectedASRModel);
+    m_transcription.start(selectedLanguage).then(this, [this](QFuture<void> started) { transcriberStarted(started); });
+}
+
+void DictationSessionCoordinator::transcriberStarted(QFuture<void> started)
+{
+    if (const std::exception_ptr error = Futures::failureOf(started)) {
+        m_audioCapture.stop();
+        m_acceptingFrames = false;
+        m_heldFrames.clear();
+        failStart(describeException(error));
+        return;
+    }
+    setActiveASRModelLabel(m_transcription.activeASRModelName());
+    const QList<AudioSamples> held = std::exchange(m_heldFrames, {});
+    for (const AudioSamples &frames : held) {
+        m_samplesAppended += frames.size();
+        m_transcription.appendAudioFrames(frames);
+    }
+    m_transcriberReady = true;
+    setIsDictating(true);
+    logLine(kTag, QStringLiteral("Dictation started (ASR: %1, parallel: %2, large: %3)")
+                      .arg(m_activeASRModelLabel)
+                      .arg(selectedASRModel == ASRModelPreference::parallelFast ? 1 : 0)
+                      .arg(largeModelEnabled ? 1 : 0));
+    endStart();
+}
+
+void DictationSessionCoordinator::failStart(const QString &description)
+{
+    setStatusText(QStringLiteral("Failed to start: ") + description);
+    logLine(kTag, QStringLiteral("Start failed: %1").arg(description));
+    endStart();
+}
+
+void DictationSessionCoordinator::endStart()
+{
+    setIsStarting(false);
+    const std::shared_ptr<QPromise<void>> promise = std::exchange(m_startPromise, nullptr);
+    const bool stopNow = std::exchange(m_stopRequested, false) && m_isDictating;
+    if (stopNow) {
+        logLine(kTag, "Stop was requested while starting; stopping now");
+        // the start's caller sees the whole dictation end
+        stopDictation().then(this, [promise] { finish(promise); });
+        return;
+    }
+    finish(promise);
+}
+
+// ---- audio and partial text
+
+void DictationSessionCoordinator::handleAudioFrames(const AudioSamples &frames)
+{
+    const quint64 capture = m_capture.load();
+    const std::optional<float> level = frames.isEmpty() ? std::nullopt : std::optional<float>(levelOf(frames));
+    // Posted events to one receiver keep their order: frames reach the
+    // transcriber in capture order, and before a stop posted after them.
+    QMetaObject::invokeMethod(
+        this,
+        [this, capture, level, frames] {
+            if (level)
+                setAudioLevel(*level);
+            receiveFrames(capture, frames);
+        },
+        Qt::QueuedConnection);
+}
+
+void DictationSessionCoordinator::receiveFrames(quint64 capture, const AudioSamples &frames)
+{
+    if (capture != m_capture.load() || !m_acceptingFrames)
+        return;
+    if (!m_transcriberReady) {
+        m_heldFrames.append(frames);
+        return;
+    }
+    m_samplesAppended += frames.size();
+    m_transcription.appendAudioFrames(frames);
+}
+
+void DictationSessionCoordinator::handlePartialText(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return;
+    if (m_isDictating && !m_liveTranscript.isEmpty() && characters(trimmed) < characters(m_liveTranscript))
+        return;
+    setLiveTranscript(trimmed);
+}
+
+// ---- stop
 
 QFuture<void> DictationSessionCoordinator::stopDictation()
 {
-    return QtFuture::makeReadyFuture();
+    if (m_isStarting) {
+        // A hold released before the start finished: stop right after it.
+        m_stopRequested = true;
+        return m_startPromise ? m_startPromise->future() : QtFuture::makeReadyFuture();
+    }
+    if (!m_isDictating)
+        return QtFuture::makeReadyFuture();
+    m_audioCapture.stop();
+    setIsDictating(false);
+    setIsProcessing(true);
+    setStatusText(QStringLiteral("Processing..."));
+
+    const bool parallel = selectedASRModel == ASRModelPreference::parallelFast;
+    const bool largeModel = largeModelEnabled;
+    if (parallel) {
+        setIsRefining(true);
+        beginStage(TimedStage::refining);
+        if (largeModel) {
+            setIsLargeModelProcessing(true);
+            beginStage(TimedStage::largeModel);
+        }
+    }
+    m_stopPromise = Futures::startedPromise<void>();
+    const QFuture<void> done = m_stopPromise->future();
+    // after the frames the capture thread posted before its stop
+    QMetaObject::invokeMethod(this, [this, parallel, largeModel] { finalize(parallel, largeModel); },
+                              Qt::QueuedConnection);
+    return done;
+}
+
+void DictationSessionCoordinator::finalize(bool parallel, bool largeModel)
+{
+    m_acceptingFrames = false;
+    m_heldFrames.clear();
+    m_refinement.setLargeModelEnabled(largeModel);
+    m_transcription.stopAndFinalize().then(this, [this, parallel, largeModel](QFuture<QString> stopped) {
+        if (parallel && !Futures::failureOf(stopped)) {
+            // Refinements report in the order of their stops; one without a
+            // sample reports at once, ahead of those still decoding.
+            Refinement refinement;
+            refinement.session = m_session;
+            refinement.expectsLarge = largeModel;
+            if (m_samplesAppended == 0)
+                m_refinements.push_front(std::move(refinement));
+            else
+                m_refinements.push_back(std::move(refinement));
+        }
+        finalized(stopped, parallel);
+    });
+}
+
+void DictationSessionCoordinator::finalized(QFuture<QString> stopped, bool parallel)
+{
+    if (const std::exception_ptr error = Futures::failureOf(stopped)) {
+        failStop(describeException(error));
+        return;
+    }
+    if (selectedASRModel == ASRModelPreference::cloudflareWhisper) {
+        // the server's own figures already hold what it counted
+        const double minutes = m_refinement.cloudMinutesNotCountedByServer();
+        if (minutes > 0)
+            m_usageTracker.addMinutes(minutes);
+    }
+    QString text = SpokenPunctuation::apply(stopped.result());
+    setLiveTranscript(text);
+    const double duration = m_captureStartTime ? toSeconds(m_clock.now() - *m_captureStartTime) : 0.0;
+    const AdaptiveLearningEngine::SessionStats stats =
+        m_learningEngine.learnFromSession(text, text, duration, selectedLanguage);
+    if (fillerRemovalEnabled && !stats.cleanedText.isEmpty()) {
+        text = stats.cleanedText;
+        setLiveTranscript(text);
+    }
+    deliver(text, parallel, duration);
+}
+
+void DictationSessionCoordinator::failStop(const QString &description)
+{
+    setStatusText(QStringLiteral("Error: ") + description);
+    endStageEarly(TimedStage::refining);
+    endStageEarly(TimedStage::largeModel);
+    logLine(kTag, QStringLiteral("Stop failed: %1").arg(description));
+    setIsProcessing(false);
+    finish(std::exchange(m_stopPromise, nullptr));
+}
+
+void DictationSessionCoordinator::deliver(QString text, bool parallel, double duration)
+{
+    const QString words = QString::number(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+    if (parallel) {
+        // no rewrite or dictionary here: the refinement's merge polishes later
+        typeIntoTarget(text).then(this, [this, text, words, duration] {
+            if (autoInjectEnabled)
+                setLastTranscribedText(text);
+            setStatusText(QStringLiteral("Refining with Whisper..."));
+            completeStop(words, duration);
+            deliveredRefinement(m_session);
+        });
+        return;
+    }
+    QFuture<QString> rewritten = autoRewriteEnabled
+        ? m_rewriteService.rewrite(text, selectedPreset, selectedLanguage)
+        : QtFuture::makeReadyFuture(text);
+    rewritten.then(this, [this, words, duration](const QString &rewrittenText) {
+        const QString final = m_learningEngine.applyCustomDictionary(rewrittenText);
+        setFinalText(final);
+        typeIntoTarget(final).then(this, [this, final, words, duration] {
+            if (autoInjectEnabled)
+                setLastTranscribedText(final);
+            setStatusText(QStringLiteral("Done"));
+            completeStop(words, duration);
+        });
+    });
+}
+
+QFuture<void> DictationSessionCoordinator::typeIntoTarget(const QString &text)
+{
+    if (!autoInjectEnabled)
+        return QtFuture::makeReadyFuture();
+    auto typed = Futures::startedPromise<void>();
+    reactivateTargetApp().then(this, [this, typed, text] {
+        m_textInjector.inject(text).then(this, [typed](QFuture<void>) { typed->finish(); });
+    });
+    return typed->future();
+}
+
+void DictationSessionCoordinator::completeStop(const QString &words, double duration)
+{
+    logLine(kTag, QStringLiteral("Stop complete: %1 words, %2s").arg(words, QString::number(duration, 'f', 1)));
+    setIsProcessing(false);
+    finish(std::exchange(m_stopPromise, nullptr));
+}
+
+QFuture<void> DictationSessionCoordinator::reactivateTargetApp()
+{
+    if (!m_targetAppPID)
+        return QtFuture::makeReadyFuture();
+    const QList<RunningApplication> running = m_workspace.runningApplications();
+    const auto app = std::find_if(running.cbegin(), running.cend(), [this](const RunningApplication &candidate) {
+        return candidate.processIdentifier == *m_targetAppPID;
+    });
+    if (app == running.cend())
+        return QtFuture::makeReadyFuture();
+    m_workspace.activate(*app);
+    auto paused = Futures::startedPromise<void>();
+    const QString name = app->localizedName.isEmpty() ? QStringLiteral("?") : app->localizedName;
+    const qint64 pid = app->processIdentifier;
+    // the window manager needs a moment to bring it to the front
+    m_clock.callAfter(reactivationPause, this, [paused, name, pid] {
+        logLine(kTag, QStringLiteral("Re-activated target app: %1 (pid %2)").arg(name).arg(pid));
+        paused->finish();
+    });
+    return paused->future();
+}
+
+// ---- stage clocks
+
+std::optional<MonotonicClock::Duration> &DictationSessionCoordinator::stageStartedAt(TimedStage stage)
+{
+    switch (stage) {
+    case TimedStage::refining:
+        return m_refiningStartedAt;
+    case TimedStage::largeModel:
+        return m_largeModelStartedAt;
+    case TimedStage::polishing:
+        break;
+    }
+    return m_polishingStartedAt;
+}
+
+void DictationSessionCoordinator::beginStage(TimedStage stage)
+{
+    stageStartedAt(stage) = m_clock.now();
+    setElapsedSeconds(stage, 0.0);
+    startElapsedTicker();
+}
+
+// A stage that ends without its result: flag down, clock finished.
+void DictationSessionCoordinator::endStageEarly(TimedStage stage)
+{
+    if (stage == TimedStage::refining)
+        setIsRefining(false);
+    else if (stage == TimedStage::largeModel)
+        setIsLargeModelProcessing(false);
+    else
+        setIsPolishing(false);
+    finishStage(stage);
+}
+
+void DictationSessionCoordinator::startElapsedTicker()
+{
+    if (m_tickerRunning)
+        return;
+    m_tickerRunning = true;
+    const quint64 ticker = ++m_ticker;
+    m_clock.callAfter(tickerInterval, this, [this, ticker] { tick(ticker); });
+}
+
+void DictationSessionCoordinator::tick(quint64 ticker)
+{
+    if (ticker != m_ticker)
+        return; // stopped since
+    const Duration now = m_clock.now();
+    for (TimedStage stage : {TimedStage::refining, TimedStage::largeModel, TimedStage::polishing}) {
+        if (const std::optional<Duration> &started = stageStartedAt(stage))
+            setElapsedSeconds(stage, toSeconds(now - *started));
+    }
+    m_clock.callAfter(tickerInterval, this, [this, ticker] { tick(ticker); });
+}
+
+void DictationSessionCoordinator::stopElapsedTicker()
+{
+    m_tickerRunning = false;
+    ++m_ticker;
+}
+
+void DictationSessionCoordinator::finishStage(TimedStage stage)
+{
+    std::optional<Duration> &started = stageStartedAt(stage);
+    if (started) {
+        setElapsedSeconds(stage, toSeconds(m_clock.now() - *started));
+        started.reset();
+    }
+    if (!m_refiningStartedAt && !m_largeModelStartedAt && !m_polishingStartedAt)
+        stopElapsedTicker();
+}
+
+// ---- refinement reports
+
+DictationSessionCoordinator::Refinement *DictationSessionCoordinator::refinementAwaiting(Report kind)
+{
+    for (Refinement &refinement : m_refinements) {
+        if (kind == Report::base ? !refinement.baseReported
+                                 : refinement.baseReported && refinement.expectsLarge && !refinement.largeReported)
+            return &refinement;
+    }
+    return nullptr;
+}
+
+void DictationSessionCoordinator::receiveReport(Report kind, const QString &what,
+                                                std::function<void(Refinement &)> apply)
+{
+    Refinement *refinement = refinementAwaiting(kind);
+    if (!refinement) {
+        logLine(kTag, QStringLiteral("Ignored %1: no refinement is running").arg(what));
+        return;
+    }
+    (kind == Report::base ? refinement->baseReported : refinement->largeReported) = true;
+    if (refinement->session != m_session) {
+        logLine(kTag, QStringLiteral("Dropped %1 of an earlier dictation").arg(what));
+    } else if (!refinement->delivered) {
+        refinement->deferred.append([this, apply, session = refinement->session] {
+            for (Refinement &r : m_refinements) {
+                if (r.session == session)
+                    return apply(r);
+            }
+        });
+    } else {
+        apply(*refinement);
+    }
+    dropFinishedRefinements();
+}
+
+void DictationSessionCoordinator::deliveredRefinement(quint64 session)
+{
+    for (Refinement &refinement : m_refinements) {
+        if (refinement.session != session)
+            continue;
+        refinement.delivered = true;
+        // reports that came while the stop was still delivering, in order
+        while (!refinement.deferred.isEmpty()) {
+            const std::function<void()> apply = refinement.deferred.takeFirst();
+            apply();
+        }
+        break;
+    }
+    dropFinishedRefinements();
+}
+
+void DictationSessionCoordinator::dropFinishedRefinements()
+{
+    std::erase_if(m_refinements, [this](const Refinement &refinement) {
+        return refinement.complete() && (refinement.delivered || refinement.session != m_session)
+            && refinement.deferred.isEmpty();
+    });
+}
+
+void DictationSessionCoordinator::handleRefinedText(const QString &text)
+{
+    receiveReport(Report::base, QStringLiteral("Whisper Base result"),
+                  [this, text](Refinement &refinement) { applyBaseText(text, refinement.expectsLarge); });
+}
+
+void DictationSessionCoordinator::handleBaseModelFailure()
+{
+    receiveReport(Report::base, QStringLiteral("Whisper Base failure"), [this](Refinement &refinement) {
+        refinement.baseFailed = true;
+        applyBaseFailure(refinement.expectsLarge);
+    });
+}
+
+void DictationSessionCoordinator::handleLargeModelText(const QString &text)
+{
+    receiveReport(Report::large, QStringLiteral("Whisper Large result"), [this, text](Refinement &refinement) {
+        if (!refinement.baseFailed)
+            applyLargeText(text);
+    });
+}
+
+void DictationSessionCoordinator::handleLargeModelFailure()
+{
+    receiveReport(Report::large, QStringLiteral("Whisper Large failure"), [this](Refinement &refinement) {
+        // after a failed Base pass the dictation has already finished
+        if (!refinement.baseFailed)
+            applyLargeFailure();
+    });
+}
+
+void DictationSessionCoordinator::applyBaseText(const QString &text, bool expectsLarge)
+{
+    setRefinedTranscript(text);
+    setIsRefining(false);
+    finishStage(TimedStage::refining);
+    logLine(kTag, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(text)));
+    if (!text.isEmpty())
+        setLastTranscribedText(text);
+    if (expectsLarge)
+        return; // the large-model outcome decides
+    if (postProcessingEnabled) {
+        mergeAndPolish();
+    } else {
+        setFinalText(text);
+        setStatusText(QStringLiteral("Done"));
+    }
+}
+
+// No refined text at all (no samples, no Base model, a failed or empty pass):
+// finish with what the live recogniser gave.
+void DictationSessionCoordinator::applyBaseFailure(bool expectsLarge)
+{
+    endStageEarly(TimedStage::refining);
+    if (expectsLarge)
+        endStageEarly(TimedStage::largeModel);
+    logLine(kTag, "Whisper Base gave no text, finishing with the live text");
+    if (postProcessingEnabled) {
+        mergeAndPolish();
+    } else {
+        setFinalText(m_liveTranscript);
+        setStatusText(QStringLiteral("Done"));
+    }
+}
+
+void DictationSessionCoordinator::applyLargeText(const QString &text)
+{
+    setLargeModelTranscript(text);
+    setIsLargeModelProcessing(false);
+    finishStage(TimedStage::largeModel);
+    logLine(kTag, QStringLiteral("Whisper Large: %1 chars").arg(characters(text)));
+    if (!text.isEmpty())
+        setLastTranscribedText(text);
+    if (postProcessingEnabled) {
+        mergeAndPolish();
+    } else {
+        setFinalText(text);
+        setStatusText(QStringLiteral("Done"));
+    }
+}
+
+void DictationSessionCoordinator::applyLargeFailure()
+{
+    setIsLargeModelProcessing(false);
+    finishStage(TimedStage::largeModel);
+    logLine(kTag, "Whisper Large failed, falling back to Base + Apple merge");
+    if (postProcessingEnabled) {
+        mergeAndPolish();
+    } else {
+        setFinalText(m_refinedTranscript.isEmpty() ? m_liveTranscript : m_refinedTranscript);
+        setStatusText(QStringLiteral("Done"));
+    }
+}
+
+QFuture<void> DictationSessionCoordinator::mergeAndPolish()
+{
+    setIsPolishing(true);
+    beginStage(TimedStage::polishing);
+    setStatusText(QStringLiteral("Merging & polishing..."));
+    auto optional = [](const QString &text) { return text.isEmpty() ? std::nullopt : std::optional<QString>(text); };
+    const quint64 session = m_session;
+    return m_postProcessor.process(m_liveTranscript, optional(m_refinedTranscript), optional(m_largeModelTranscript))
+        .then(this, [this, session](const QString &result) {
+            if (session != m_session) {
+                logLine(kTag, "Dropped merge result of an earlier dictation");
+                return;
+            }
+            setFinalText(result);
+            setIsPolishing(false);
+            finishStage(TimedStage::polishing);
+            setStatusText(QStringLiteral("Done"));
+            if (!result.isEmpty())
+                setLastTranscribedText(result);
+            logLine(kTag, QStringLiteral("Weighted merge complete: %1 chars").arg(characters(result)));
+        });
+}
+
+// ---- published state
+
+void DictationSessionCoordinator::setIsDictating(bool value)
+{
+    publish(m_isDictating, value, &DictationSessionCoordinator::isDictatingChanged);
+}
+
+void DictationSessionCoordinator::setIsStarting(bool value)
+{
+    publish(m_isStarting, value, &DictationSessionCoordinator::isStartingChanged);
+}
+
+void DictationSessionCoordinator::setIsProcessing(bool value)
+{
+    publish(m_isProcessing, value, &DictationSessionCoordinator::isProcessingChanged);
+}
+
+void DictationSessionCoordinator::setLiveTranscript(const QString &value)
+{
+    publish(m_liveTranscript, value, &DictationSessionCoordinator::liveTranscriptChanged);
+}
+
+void DictationSessionCoordinator::setRefinedTranscript(const QString &value)
+{
+    publish(m_refinedTranscript, value, &DictationSessionCoordinator::refinedTranscriptChanged);
+}
+
+void DictationSessionCoordinator::setIsRefining(bool value)
+{
+    publish(m_isRefining, value, &DictationSessionCoordinator::isRefiningChanged);
+}
+
+void DictationSessionCoordinator::setLargeModelTranscript(const QString &value)
+{
+    publish(m_largeModelTranscript, value, &DictationSessionCoordinator::largeModelTranscriptChanged);
+}
+
+void DictationSessionCoordinator::setIsLargeModelProcessing(bool value)
+{
+    publish(m_isLargeModelProcessing, value, &DictationSessionCoordinator::isLargeModelProcessingChanged);
+}
+
+void DictationSessionCoordinator::setFinalText(const QString &value)
+{
+    publish(m_finalText, value, &DictationSessionCoordinator::finalTextChanged);
+}
+
+void DictationSessionCoordinator::setIsPolishing(bool value)
+{
+    publish(m_isPolishing, value, &DictationSessionCoordinator::isPolishingChanged);
+}
+
+void DictationSessionCoordinator::setLastTranscribedText(const QString &value)
+{
+    publish(m_lastTranscribedText, value, &DictationSessionCoordinator::lastTranscribedTextChanged);
+}
+
+void DictationSessionCoordinator::setAudioLevel(float value)
+{
+    publish(m_audioLevel, value, &DictationSessionCoordinator::audioLevelChanged);
+}
+
+void DictationSessionCoordinator::setStatusText(const QString &value)
+{
+    publish(m_statusText, value, &DictationSessionCoordinator::statusTextChanged);
+}
+
+void DictationSessionCoordinator::setActiveASRModelLabel(const QString &value)
+{
+    publish(m_activeASRModelLabel, value, &DictationSessionCoordinator::activeASRModelLabelChanged);
+}
+
+void DictationSessionCoordinator::setElapsedSeconds(TimedStage stage, double value)
+{
+    switch (stage) {
+    case TimedStage::refining:
+        return publish(m_refiningElapsedSeconds, value, &DictationSessionCoordinator::refiningElapsedSecondsChanged);
+    case TimedStage::largeModel:
+        return publish(m_largeModelElapsedSeconds, value,
+                       &DictationSessionCoordinator::largeModelElapsedSecondsChanged);
+    case TimedStage::polishing:
+        return publish(m_polishingElapsedSeconds, value, &DictationSessionCoordinator::polishingElapsedSecondsChanged);
+    }
 }

@@ -1,23 +1,41 @@
 #pragma once
 
 #include "pipeline/ASRModelPreference.h"
+#include "pipeline/AudioSamples.h"
 #include "pipeline/DictationMode.h"
 #include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
+#include "support/MonotonicClock.h"
 
 #include <QFuture>
+#include <QList>
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+template <typename T>
+class QPromise;
+
+class AdaptiveLearningEngine;
+class CloudUsageTracker;
+class MacAudioCaptureService;
 class ModelManager;
+class RealtimeTranscriptionService;
+class RewriteService;
+class TextInjector;
+class TranscriberRefinement;
+class TranscriptPostProcessor;
+class Workspace;
 
 // Owns one dictation at a time: remembers the application being typed into,
 // starts the transcriber and the microphone, turns the final text into the
 // delivered text and types it, and after a parallel dictation runs the timed
 // refinement stages. Main thread only.
-//
-// The published surface below is what the interface binds to; the wiring
-// (constructor and collaborators) is completed with the coordinator itself.
 class DictationSessionCoordinator : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isDictating READ isDictating NOTIFY isDictatingChanged)
@@ -43,6 +61,28 @@ class DictationSessionCoordinator : public QObject {
 public:
     using DictationMode = ::DictationMode;
     enum class TimedStage { refining, largeModel, polishing };
+
+    // Collaborators, all outliving the coordinator.
+    struct Services {
+        MacAudioCaptureService &audioCapture;
+        RealtimeTranscriptionService &transcription;
+        TranscriberRefinement &refinement;
+        TextInjector &textInjector;
+        AdaptiveLearningEngine &learningEngine;
+        TranscriptPostProcessor &postProcessor;
+        RewriteService &rewriteService;
+        Workspace &workspace;
+        CloudUsageTracker &usageTracker;
+        ModelManager &modelManager;
+        MonotonicClock &clock;
+    };
+
+    // The pause after re-activating the target before typing into it.
+    static constexpr std::chrono::milliseconds reactivationPause{150};
+    static constexpr std::chrono::milliseconds tickerInterval{100};
+
+    explicit DictationSessionCoordinator(const Services &services, QObject *parent = nullptr);
+    ~DictationSessionCoordinator() override;
 
     bool isDictating() const { return m_isDictating; }
     bool isStarting() const { return m_isStarting; }
@@ -76,12 +116,34 @@ public:
     bool largeModelEnabled = false;
     bool postProcessingEnabled = true;
 
-    ModelManager &modelManager() const;
+    ModelManager &modelManager() const { return m_modelManager; }
+    // The application typed into at the next delivery.
+    std::optional<qint64> targetAppPID() const { return m_targetAppPID; }
+    bool isElapsedTickerRunning() const { return m_tickerRunning; }
 
-    // Never fail to the caller; outcomes show in the published state.
+    // Never fail to the caller; outcomes show in the published state. A stop
+    // asked for while the start is still running takes effect once it has.
     Q_INVOKABLE void toggleDictation();
     QFuture<void> startDictation();
     QFuture<void> stopDictation();
+
+    // The capture callback: any thread. Hands level and frames to the main
+    // thread in capture order.
+    void handleAudioFrames(const AudioSamples &frames);
+    // The transcriber's partial text, main thread.
+    void handlePartialText(const QString &text);
+    // Brings the remembered application to the front and waits the pause.
+    QFuture<void> reactivateTargetApp();
+
+    // Refinement reports of a parallel dictation.
+    void handleRefinedText(const QString &text);
+    void handleBaseModelFailure();
+    void handleLargeModelText(const QString &text);
+    void handleLargeModelFailure();
+
+    void startElapsedTicker();
+    void finishStage(TimedStage stage);
+    QFuture<void> mergeAndPolish();
 
 signals:
     void isDictatingChanged();
@@ -104,6 +166,110 @@ signals:
     void polishingElapsedSecondsChanged();
 
 private:
+    using Duration = MonotonicClock::Duration;
+
+    // One parallel dictation's refinement, from its stop until its last report.
+    struct Refinement {
+        quint64 session = 0;
+        bool expectsLarge = false;
+        bool baseReported = false;
+        bool baseFailed = false;
+        bool largeReported = false;
+        // Until its stop has delivered, reports wait here in arrival order.
+        bool delivered = false;
+        QList<std::function<void()>> deferred;
+        bool complete() const { return baseReported && (!expectsLarge || largeReported); }
+    };
+    enum class Report { base, large };
+
+    void setIsDictating(bool value);
+    void setIsStarting(bool value);
+    void setIsProcessing(bool value);
+    void setLiveTranscript(const QString &value);
+    void setRefinedTranscript(const QString &value);
+    void setIsRefining(bool value);
+    void setLargeModelTranscript(const QString &value);
+    void setIsLargeModelProcessing(bool value);
+    void setFinalText(const QString &value);
+    void setIsPolishing(bool value);
+    void setLastTranscribedText(const QString &value);
+    void setAudioLevel(float value);
+    void setStatusText(const QString &value);
+    void setActiveASRModelLabel(const QString &value);
+    void setElapsedSeconds(TimedStage stage, double value);
+    std::optional<Duration> &stageStartedAt(TimedStage stage);
+    template <typename T>
+    void publish(T &member, const T &value, void (DictationSessionCoordinator::*changed)())
+    {
+        if (member == value)
+            return;
+        member = value;
+        emit(this->*changed)();
+    }
+
+    void rememberTargetApp();
+    void beginSession();
+    void startCapture();
+    void transcriberStarted(QFuture<void> started);
+    void failStart(const QString &description);
+    void endStart();
+    void receiveFrames(quint64 capture, const AudioSamples &frames);
+    void finalize(bool parallel, bool largeModel);
+    void finalized(QFuture<QString> stopped, bool parallel);
+    void failStop(const QString &description);
+    void deliver(QString text, bool parallel, double duration);
+    void completeStop(const QString &words, double duration);
+    QFuture<void> typeIntoTarget(const QString &text);
+
+    void beginStage(TimedStage stage);
+    void endStageEarly(TimedStage stage);
+    void tick(quint64 ticker);
+    void stopElapsedTicker();
+
+    void receiveReport(Report kind, const QString &what, std::function<void(Refinement &)> apply);
+    Refinement *refinementAwaiting(Report kind);
+    void deliveredRefinement(quint64 session);
+    void dropFinishedRefinements();
+    void applyBaseText(const QString &text, bool expectsLarge);
+    void applyBaseFailure(bool expectsLarge);
+    void applyLargeText(const QString &text);
+    void applyLargeFailure();
+
+    MacAudioCaptureService &m_audioCapture;
+    RealtimeTranscriptionService &m_transcription;
+    TranscriberRefinement &m_refinement;
+    TextInjector &m_textInjector;
+    AdaptiveLearningEngine &m_learningEngine;
+    TranscriptPostProcessor &m_postProcessor;
+    RewriteService &m_rewriteService;
+    Workspace &m_workspace;
+    CloudUsageTracker &m_usageTracker;
+    ModelManager &m_modelManager;
+    MonotonicClock &m_clock;
+
+    // Raised by every start that gets past the permission: results of
+    // earlier dictations compare against it.
+    quint64 m_session = 0;
+    // The capture whose frames go to the transcriber; read on the capture thread.
+    std::atomic<quint64> m_capture{0};
+    bool m_acceptingFrames = false;
+    // Frames that arrive before the transcriber has started wait here.
+    bool m_transcriberReady = false;
+    QList<AudioSamples> m_heldFrames;
+    qsizetype m_samplesAppended = 0;
+    bool m_stopRequested = false;
+    std::shared_ptr<QPromise<void>> m_startPromise;
+    std::shared_ptr<QPromise<void>> m_stopPromise;
+
+    std::optional<Duration> m_refiningStartedAt;
+    std::optional<Duration> m_largeModelStartedAt;
+    std::optional<Duration> m_polishingStartedAt;
+    bool m_tickerRunning = false;
+    quint64 m_ticker = 0;
+    std::optional<Duration> m_captureStartTime;
+    std::optional<qint64> m_targetAppPID;
+    std::deque<Refinement> m_refinements;
+
     bool m_isDictating = false;
     bool m_isStarting = false;
     bool m_isProcessing = false;

@@ -328,8 +328,7 @@ QFuture<void> LiveRecognitionSupervisor::afterQueuedResults()
 {
     // The task posts its results to this thread; a final one posted just before
     // it completed must be seen before the stop reads the text.
-    auto done = std::make_shared<QPromise<void>>();
-    done->start();
+    auto done = Futures::startedPromise<void>();
     QMetaObject::invokeMethod(this, [done] { done->finish(); }, Qt::QueuedConnection);
     return done->future();
 }

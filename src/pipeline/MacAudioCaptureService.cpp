@@ -12,7 +12,12 @@ const char *const kTag = "MacAudio";
 }
 
 MacAudioCaptureService::MacAudioCaptureService()
-    : m_engine(Platform::instance().audioInput())
+    : MacAudioCaptureService(Platform::instance().audioInput())
+{
+}
+
+MacAudioCaptureService::MacAudioCaptureService(AudioInput &input)
+    : m_engine(input)
 {
 }
 

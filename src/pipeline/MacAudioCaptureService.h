@@ -17,7 +17,9 @@ class MacAudioCaptureService {
 public:
     using FrameCallback = std::function<void(const AudioSamples &)>;
 
+    // On the installed platform's microphone.
     MacAudioCaptureService();
+    explicit MacAudioCaptureService(AudioInput &input);
     ~MacAudioCaptureService();
     MacAudioCaptureService(const MacAudioCaptureService &) = delete;
     MacAudioCaptureService &operator=(const MacAudioCaptureService &) = delete;

@@ -2,48 +2,38 @@
 
 #include "platform/Accessibility.h"
 #include "platform/KeySynthesizer.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
+#include "support/FutureWatch.h"
 #include "support/Log.h"
+#include "support/MonotonicClock.h"
 #include "support/TextUtils.h"
 
-#include <QPointer>
-#include <QThread>
-#include <QTimer>
-
-#include <optional>
+#include <QFuture>
 
 namespace {
 constexpr const char *kTag = "TextInjection";
 constexpr const char *kAxTag = "TextInjection-AX";
-
-// Our latest paste while its restore is still due. A second paste before
-// then must save what the user had, not our first transcript, or the user's
-// clipboard would be lost for good.
-struct PendingRestore {
-    QPointer<Pasteboard> pasteboard;
-    int changeCount = 0; // the count right after our write
-    PasteboardContents previous;
-};
-std::optional<PendingRestore> &pendingRestore()
-{
-    static std::optional<PendingRestore> pending;
-    return pending;
-}
-
-PasteboardContents contentsToRestore(Pasteboard &pasteboard)
-{
-    const auto &pending = pendingRestore();
-    if (pending && pending->pasteboard == &pasteboard && pasteboard.changeCount() == pending->changeCount)
-        return pending->previous;
-    return pasteboard.contents();
-}
 
 int code(Accessibility::Error error)
 {
     return int(error);
 }
 } // namespace
+
+TextInjectionService::TextInjectionService(Workspace &workspace, Accessibility &accessibility, Pasteboard &pasteboard,
+                                           KeySynthesizer &keySynthesizer, MonotonicClock &clock, Delays delays,
+                                           QObject *parent)
+    : QObject(parent)
+    , m_workspace(workspace)
+    , m_accessibility(accessibility)
+    , m_pasteboard(pasteboard)
+    , m_keySynthesizer(keySynthesizer)
+    , m_clock(clock)
+    , m_delays(delays)
+{
+}
+
+TextInjectionService::~TextInjectionService() = default;
 
 const QStringList &TextInjectionService::textRoles()
 {
@@ -53,28 +43,40 @@ const QStringList &TextInjectionService::textRoles()
     return roles;
 }
 
-void TextInjectionService::inject(const QString &text)
+QFuture<void> TextInjectionService::inject(const QString &text)
 {
     if (text.isEmpty())
-        return;
-    if (insertViaAccessibility(text)) {
-        logLine(kTag, QStringLiteral("Injected via Accessibility API (%1 chars)").arg(TextUtils::graphemeCount(text)));
-        return;
-    }
-    logLine(kTag, "Accessibility failed, trying clipboard paste");
-    pasteViaClipboard(text);
+        return QtFuture::makeReadyFuture();
+    return insertViaAccessibility(text)
+        .then(this,
+              [this, text](bool inserted) {
+                  if (inserted) {
+                      logLine(kTag, QStringLiteral("Injected via Accessibility API (%1 chars)")
+                                        .arg(TextUtils::graphemeCount(text)));
+                      return QtFuture::makeReadyFuture();
+                  }
+                  logLine(kTag, "Accessibility failed, trying clipboard paste");
+                  return pasteViaClipboard(text);
+              })
+        .unwrap();
 }
 
-bool TextInjectionService::insertViaAccessibility(const QString &text)
+QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &text)
 {
-    Platform &platform = Platform::instance();
-    const std::optional<RunningApplication> app = platform.workspace().frontmostApplication();
+    const std::optional<RunningApplication> app = m_workspace.frontmostApplication();
     if (!app) {
         logLine(kAxTag, "No frontmost app");
-        return false;
+        return QtFuture::makeReadyFuture(false);
     }
-    Accessibility &ax = platform.accessibility();
-    const auto focused = ax.focusedElement(app->processIdentifier);
+    const qint64 pid = app->processIdentifier;
+    return m_desktopThread.run([this, pid, text] { return insertInto(pid, text); });
+}
+
+// On the desktop thread: every call here waits on the target application.
+bool TextInjectionService::insertInto(qint64 processIdentifier, const QString &text)
+{
+    Accessibility &ax = m_accessibility;
+    const auto focused = ax.focusedElement(processIdentifier);
     if (!focused.ok() || !focused.value) {
         logLine(kAxTag, QStringLiteral("No focused element (error: %1)").arg(code(focused.error)));
         return false;
@@ -116,37 +118,47 @@ bool TextInjectionService::insertViaAccessibility(const QString &text)
     return false;
 }
 
-void TextInjectionService::pasteViaClipboard(const QString &text)
+// A second paste before the first one's restore must save what the user had,
+// not our first transcript, or the user's clipboard would be lost for good.
+PasteboardContents TextInjectionService::contentsToRestore() const
 {
-    Pasteboard &pasteboard = Platform::instance().pasteboard();
-    const int savedCount = pasteboard.changeCount();
+    if (m_pendingRestore && m_pasteboard.changeCount() == m_pendingRestore->changeCount)
+        return m_pendingRestore->previous;
+    return m_pasteboard.contents();
+}
+
+QFuture<void> TextInjectionService::pasteViaClipboard(const QString &text)
+{
+    const int savedCount = m_pasteboard.changeCount();
     // every format, so rich contents come back whole
-    const PasteboardContents saved = contentsToRestore(pasteboard);
-    pasteboard.setString(text);
-    pendingRestore() = PendingRestore{&pasteboard, pasteboard.changeCount(), saved};
+    const PasteboardContents saved = contentsToRestore();
+    m_pasteboard.setString(text);
+    m_pendingRestore = PendingRestore{m_pasteboard.changeCount(), saved};
 
-    QThread::msleep(pasteDelay.count());
-    postKeyPress(Key::v, ModifierFlag::command);
-    logLine(kTag, QStringLiteral("Pasted via Cmd+V (%1 chars)").arg(TextUtils::graphemeCount(text)));
-
-    QTimer::singleShot(restoreDelay, &pasteboard, [&pasteboard, savedCount, saved] {
-        restorePasteboard(pasteboard, savedCount, saved);
-    });
+    return m_clock.sleep(m_delays.paste, this)
+        .then(this, [this] { return postKeyPress(Key::v, ModifierFlag::command); })
+        .unwrap()
+        .then(this, [this, text, savedCount, saved] {
+            logLine(kTag, QStringLiteral("Pasted via Cmd+V (%1 chars)").arg(TextUtils::graphemeCount(text)));
+            m_clock.callAfter(m_delays.restore, this, [this, savedCount, saved] { restorePasteboard(savedCount, saved); });
+        });
 }
 
-void TextInjectionService::postKeyPress(quint16 keyCode, quint64 flags)
+QFuture<void> TextInjectionService::postKeyPress(quint16 keyCode, quint64 flags)
 {
-    if (!Platform::instance().keySynthesizer().postKeyPress(keyCode, flags))
-        logLine(kTag, QStringLiteral("Failed to create CGEvent for keyCode %1").arg(keyCode));
+    // The synthesizer may wait for the user to let go of the dictation chord.
+    return m_desktopThread.run([this, keyCode, flags] { return m_keySynthesizer.postKeyPress(keyCode, flags); })
+        .then(this, [keyCode](bool posted) {
+            if (!posted)
+                logLine(kTag, QStringLiteral("Failed to create CGEvent for keyCode %1").arg(keyCode));
+        });
 }
 
-void TextInjectionService::restorePasteboard(Pasteboard &pasteboard, int expectedChangeCount,
-                                             const PasteboardContents &items)
+void TextInjectionService::restorePasteboard(int expectedChangeCount, const PasteboardContents &items)
 {
-    auto &pending = pendingRestore();
-    if (pending && pending->pasteboard == &pasteboard && pending->changeCount == expectedChangeCount + 1)
-        pending.reset();
-    if (pasteboard.changeCount() != expectedChangeCount + 1)
+    if (m_pendingRestore && m_pendingRestore->changeCount == expectedChangeCount + 1)
+        m_pendingRestore.reset();
+    if (m_pasteboard.changeCount() != expectedChangeCount + 1)
         return;
-    pasteboard.setContents(items);
+    m_pasteboard.setContents(items);
 }

@@ -1,38 +1,80 @@
 #pragma once
 
+#include "pipeline/TextInjector.h"
 #include "platform/Pasteboard.h"
+#include "support/SerialExecutor.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
+#include <optional>
+
+class Accessibility;
+class KeySynthesizer;
+class MonotonicClock;
+class Workspace;
+
+struct TextInjectionDelays {
+    // Pause before the paste chord, so the clipboard owner change is seen.
+    std::chrono::milliseconds paste{50};
+    // Time the target gets to read the pasted text before the restore.
+    std::chrono::milliseconds restore{400};
+};
 
 // Types a finished transcript into the focused text element of the
 // frontmost application: through accessibility when the element takes it,
 // else by pasting it through the clipboard, whose previous contents come
 // back shortly afterwards unless something else has written to it since.
-// Stateless; call on the main thread.
-class TextInjectionService {
+//
+// Lives on the main thread and never blocks it: accessibility calls and
+// synthetic keys run on a thread of their own (they wait on other
+// processes), the clipboard stays on the main thread, pauses are timers.
+class TextInjectionService : public QObject, public TextInjector {
+    Q_OBJECT
 public:
-    TextInjectionService() = delete;
+    using Delays = TextInjectionDelays;
 
-    // Pause before the paste chord, so the clipboard owner change is seen.
-    static constexpr std::chrono::milliseconds pasteDelay{50};
-    // Time the target gets to read the pasted text before the restore.
-    static constexpr std::chrono::milliseconds restoreDelay{400};
+    TextInjectionService(Workspace &workspace, Accessibility &accessibility, Pasteboard &pasteboard,
+                         KeySynthesizer &keySynthesizer, MonotonicClock &clock, Delays delays = {},
+                         QObject *parent = nullptr);
+    ~TextInjectionService() override;
+
+    const Delays &delays() const { return m_delays; }
 
     // Roles written through accessibility without further questions.
     static const QStringList &textRoles();
 
-    // Never fails; an empty text does nothing.
-    static void inject(const QString &text);
-    // True when the focused element accepted the text.
-    static bool insertViaAccessibility(const QString &text);
-    // Returns at once; the restore runs restoreDelay later on this thread.
-    static void pasteViaClipboard(const QString &text);
-    static void postKeyPress(quint16 keyCode, quint64 flags);
+    // Finishes once the text went in, or was pasted (the restore follows
+    // later); never fails. An empty text does nothing.
+    QFuture<void> inject(const QString &text) override;
+    // True when the focused element of the frontmost application accepted it.
+    QFuture<bool> insertViaAccessibility(const QString &text);
+    // Finishes after the paste chord; the restore runs delays().restore later.
+    QFuture<void> pasteViaClipboard(const QString &text);
+    QFuture<void> postKeyPress(quint16 keyCode, quint64 flags);
     // Puts items back when the only write since the clipboard stood at
     // expectedChangeCount was our paste; otherwise leaves it to whoever wrote.
-    static void restorePasteboard(Pasteboard &pasteboard, int expectedChangeCount,
-                                  const PasteboardContents &items);
+    void restorePasteboard(int expectedChangeCount, const PasteboardContents &items);
+
+private:
+    // Our latest paste while its restore is still due.
+    struct PendingRestore {
+        int changeCount = 0; // the count right after our write
+        PasteboardContents previous;
+    };
+
+    bool insertInto(qint64 processIdentifier, const QString &text);
+    PasteboardContents contentsToRestore() const;
+
+    Workspace &m_workspace;
+    Accessibility &m_accessibility;
+    Pasteboard &m_pasteboard;
+    KeySynthesizer &m_keySynthesizer;
+    MonotonicClock &m_clock;
+    const Delays m_delays;
+    std::optional<PendingRestore> m_pendingRestore;
+    // declared last: destroyed, and so drained, first
+    SerialExecutor m_desktopThread{QStringLiteral("text-injection")};
 };

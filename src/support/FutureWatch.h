@@ -3,6 +3,9 @@
 #include "support/DescribedError.h"
 
 #include <QFuture>
+#include <QPromise>
+
+#include <memory>
 
 #include <exception>
 
@@ -39,6 +42,16 @@ template <typename T>
 QFuture<T> cancellationAsFailure(QFuture<T> future)
 {
     return future.onCanceled([]() -> T { throw OperationCancelled(); });
+}
+
+// A promise already started, for turning a signal or a timer into a future;
+// whoever settles it must finish it on every path.
+template <typename T>
+std::shared_ptr<QPromise<T>> startedPromise()
+{
+    auto promise = std::make_shared<QPromise<T>>();
+    promise->start();
+    return promise;
 }
 
 } // namespace Futures

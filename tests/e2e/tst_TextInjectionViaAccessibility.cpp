@@ -4,6 +4,8 @@
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/FutureWait.h"
+#include "support/MonotonicClock.h"
 
 #include <QtTest>
 
@@ -22,6 +24,16 @@ private slots:
     void hungApplicationDoesNotFreezeUs();
 
 private:
+    QFuture<void> inject(const QString &text)
+    {
+        Platform &platform = Platform::instance();
+        if (!m_injection)
+            m_injection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
+                                                                 platform.pasteboard(), platform.keySynthesizer(),
+                                                                 MonotonicClock::system());
+        return m_injection->inject(text);
+    }
+    std::unique_ptr<TextInjectionService> m_injection;
     Accessibility &ax() { return Platform::instance().accessibility(); }
     Accessibility::ElementPtr focused();
 
@@ -59,13 +71,13 @@ void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
 
     Pasteboard &pasteboard = Platform::instance().pasteboard();
     const int clipboardWrites = pasteboard.changeCount();
-    TextInjectionService::inject(QStringLiteral("thérè 👋"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("thérè 👋"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
     QCOMPARE(pasteboard.changeCount(), clipboardWrites);
 
     // the caret ends after the insertion, so the next dictation follows it
-    TextInjectionService::inject(QStringLiteral("!"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("!"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋!, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
 }

@@ -4,6 +4,8 @@
 #include "platform/Pasteboard.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/FutureWait.h"
+#include "support/MonotonicClock.h"
 
 #include <QClipboard>
 #include <QtTest>
@@ -24,6 +26,16 @@ private slots:
     void selectingTextIsNoClipboardWrite();
 
 private:
+    QFuture<void> inject(const QString &text)
+    {
+        Platform &platform = Platform::instance();
+        if (!m_injection)
+            m_injection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
+                                                                 platform.pasteboard(), platform.keySynthesizer(),
+                                                                 MonotonicClock::system());
+        return m_injection->inject(text);
+    }
+    std::unique_ptr<TextInjectionService> m_injection;
     // What another client gets for a clipboard format.
     QByteArray clipboardAsSeenByOthers(const QString &format);
 
@@ -58,7 +70,7 @@ void tst_TextInjectionViaClipboard::pastesAndRestoresTextAndHtml()
 
     QVERIFY(m_target->setText(TargetApp::textArea, QStringLiteral("Dear Ana, ")));
     QVERIFY(m_target->focus(TargetApp::textArea));
-    TextInjectionService::inject(QStringLiteral("thanks for the café ☕"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("thanks for the café ☕"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("Dear Ana, thanks for the café ☕")),
              qPrintable(m_target->text(TargetApp::textArea)));
 
@@ -71,10 +83,10 @@ void tst_TextInjectionViaClipboard::copyMadeDuringTheWaitSurvives()
 {
     QVERIFY(m_target->copyToClipboard(QStringLiteral("old"), QStringLiteral("<i>old</i>")));
     QVERIFY(m_target->focus(TargetApp::lineEdit));
-    TextInjectionService::inject(QStringLiteral("spoken"));
+    QVERIFY(waitForFuture(inject(QStringLiteral("spoken"))));
     QVERIFY(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("spoken")));
     QVERIFY(m_target->copyToClipboard(QStringLiteral("copied meanwhile"), QStringLiteral("<u>meanwhile</u>")));
-    QTest::qWait(int(TextInjectionService::restoreDelay.count()) + 300);
+    QTest::qWait(int(TextInjectionDelays{}.restore.count()) + 300);
     QCOMPARE(clipboardAsSeenByOthers(QStringLiteral("text/html")), QByteArray("<u>meanwhile</u>"));
     QCOMPARE(Platform::instance().pasteboard().string(), QStringLiteral("copied meanwhile"));
 }

@@ -1,8 +1,12 @@
 #include "pipeline/TextInjectionService.h"
 #include "platform/fake/FakePlatform.h"
+#include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/MonotonicClock.h"
 
 #include <QtTest>
+
+#include <memory>
 
 using Error = Accessibility::Error;
 using TextRange = Accessibility::TextRange;
@@ -28,13 +32,26 @@ private slots:
     void failedKeyEventIsLoggedAndStillRestored();
 
 private:
+    // Runs an injection step to its end.
+    template <typename T>
+    static void finish(QFuture<T> future) { QVERIFY(waitForFuture(future)); }
+    bool insertViaAccessibility(const QString &text)
+    {
+        QFuture<bool> inserted = m_service->insertViaAccessibility(text);
+        return waitForFuture(inserted) && inserted.result();
+    }
+
     FakePlatform *m_platform = nullptr;
+    std::unique_ptr<TextInjectionService> m_service;
 };
 
 void tst_TextInjectionService::init()
 {
     m_platform = &FakePlatform::installNew();
     m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, QStringLiteral("Editor"), 7, QStringLiteral("Editor")};
+    m_service = std::make_unique<TextInjectionService>(m_platform->workspace(), m_platform->accessibility(),
+                                                       m_platform->pasteboard(), m_platform->keySynthesizer(),
+                                                       MonotonicClock::system());
 }
 
 void tst_TextInjectionService::decidesPathByRoleAndValue_data()
@@ -88,7 +105,7 @@ void tst_TextInjectionService::decidesPathByRoleAndValue()
     element->editable = editable;
 
     LogCapture log;
-    TextInjectionService::inject(QStringLiteral("there"));
+    finish(m_service->inject(QStringLiteral("there")));
 
     QVERIFY2(log.contains(expectedLog), qPrintable(log.lines().join('\n')));
     QCOMPARE(element->value.value_or(QVariant()), expectedValue);
@@ -106,7 +123,7 @@ void tst_TextInjectionService::emptyTextTouchesNothing()
 {
     m_platform->fakeAccessibility().focus(kTargetPid);
     LogCapture log;
-    TextInjectionService::inject(QString());
+    finish(m_service->inject(QString()));
     QVERIFY(m_platform->fakeAccessibility().calls.isEmpty());
     QCOMPARE(m_platform->fakePasteboard().changeCount(), 0);
     QVERIFY(log.lines().isEmpty());
@@ -116,20 +133,20 @@ void tst_TextInjectionService::missingFrontmostAppOrFocusFallsBackToClipboard()
 {
     LogCapture log;
     m_platform->fakeWorkspace().frontmost.reset();
-    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
     QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No frontmost app")));
 
     m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, {}, 0, {}};
-    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
     QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 0)")));
 
     m_platform->fakeAccessibility().focus(kTargetPid);
     m_platform->fakeAccessibility().focusError = Error::cannotComplete;
-    QVERIFY(!TextInjectionService::insertViaAccessibility(QStringLiteral("x")));
+    QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
     QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 4)")));
 
     m_platform->fakeAccessibility().trusted = false;
-    TextInjectionService::inject(QStringLiteral("x"));
+    finish(m_service->inject(QStringLiteral("x")));
     QCOMPARE(m_platform->fakePasteboard().string(), QStringLiteral("x"));
     QCOMPARE(m_platform->fakeKeySynthesizer().presses.size(), 1);
 }
@@ -139,13 +156,21 @@ void tst_TextInjectionService::clipboardPasteRestoresEveryFormat()
     FakePasteboard &pasteboard = m_platform->fakePasteboard();
     pasteboard.simulateExternalWrite(kRichClipboard);
     QString seenAtPaste;
-    m_platform->fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) { seenAtPaste = pasteboard.string(); };
+    QThread *pressedOn = nullptr;
+    m_platform->fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) {
+        seenAtPaste = pasteboard.string();
+        pressedOn = QThread::currentThread();
+    };
 
     LogCapture log;
     QElapsedTimer elapsed;
     elapsed.start();
-    TextInjectionService::pasteViaClipboard(QStringLiteral("naïve café 👍🏽"));
+    QFuture<void> pasted = m_service->pasteViaClipboard(QStringLiteral("naïve café 👍🏽"));
+    // the pause before the key is a timer, not a sleep of the main thread
+    QVERIFY(!pasted.isFinished());
+    finish(pasted);
     QVERIFY(elapsed.elapsed() >= 50);
+    QVERIFY(pressedOn && pressedOn != QThread::currentThread());
 
     const FakeKeySynthesizer::Press paste{Key::v, ModifierFlag::command};
     QCOMPARE(m_platform->fakeKeySynthesizer().presses, QList<FakeKeySynthesizer::Press>{paste});
@@ -162,7 +187,7 @@ void tst_TextInjectionService::restoreLeavesLaterCopiesAlone()
 {
     FakePasteboard &pasteboard = m_platform->fakePasteboard();
     pasteboard.simulateExternalWrite(kRichClipboard);
-    TextInjectionService::pasteViaClipboard(QStringLiteral("dictated"));
+    finish(m_service->pasteViaClipboard(QStringLiteral("dictated")));
     const PasteboardContents usersCopy{{QStringLiteral("text/plain"), "copied meanwhile"}};
     pasteboard.simulateExternalWrite(usersCopy);
     const int count = pasteboard.changeCount();
@@ -171,9 +196,9 @@ void tst_TextInjectionService::restoreLeavesLaterCopiesAlone()
     QCOMPARE(pasteboard.changeCount(), count);
 
     // the rule on its own: only one write since the saved count
-    TextInjectionService::restorePasteboard(pasteboard, count - 1, kRichClipboard);
+    m_service->restorePasteboard(count - 1, kRichClipboard);
     QCOMPARE(pasteboard.contents(), kRichClipboard);
-    TextInjectionService::restorePasteboard(pasteboard, count - 1, usersCopy);
+    m_service->restorePasteboard(count - 1, usersCopy);
     QCOMPARE(pasteboard.contents(), kRichClipboard);
 }
 
@@ -181,8 +206,8 @@ void tst_TextInjectionService::quickSecondPasteStillRestoresTheUsersClipboard()
 {
     FakePasteboard &pasteboard = m_platform->fakePasteboard();
     pasteboard.simulateExternalWrite(kRichClipboard);
-    TextInjectionService::pasteViaClipboard(QStringLiteral("first"));
-    TextInjectionService::pasteViaClipboard(QStringLiteral("second"));
+    m_service->pasteViaClipboard(QStringLiteral("first"));
+    finish(m_service->pasteViaClipboard(QStringLiteral("second")));
     QCOMPARE(pasteboard.string(), QStringLiteral("second"));
     // not "first": the user's own contents come back
     QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
@@ -196,7 +221,7 @@ void tst_TextInjectionService::failedKeyEventIsLoggedAndStillRestored()
     pasteboard.simulateExternalWrite(kRichClipboard);
     m_platform->fakeKeySynthesizer().failing = true;
     LogCapture log;
-    TextInjectionService::pasteViaClipboard(QStringLiteral("lost?"));
+    finish(m_service->pasteViaClipboard(QStringLiteral("lost?")));
     QVERIFY(log.contains(QStringLiteral("[TextInjection] Failed to create CGEvent for keyCode 9")));
     QCOMPARE(pasteboard.string(), QStringLiteral("lost?"));
     QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);

@@ -52,7 +52,13 @@ public:
     // Desktop services connect on first use, so headless use needs no display.
     KeySynthesizer &keySynthesizer() override
     {
-        return lazy(m_keySynthesizer, [this] { return std::make_unique<XTestKeySynthesizer>(x11(), workspace()); });
+        // Its own connection and workspace: it posts from the text injection
+        // thread, and an Xlib connection serves one thread.
+        return lazy(m_keySynthesizer, [this] {
+            m_keySynthesizerX11 = std::make_unique<X11Connection>();
+            m_keySynthesizerWorkspace = std::make_unique<EwmhWorkspace>(*m_keySynthesizerX11);
+            return std::make_unique<XTestKeySynthesizer>(*m_keySynthesizerX11, *m_keySynthesizerWorkspace);
+        });
     }
     Pasteboard &pasteboard() override
     {
@@ -105,6 +111,8 @@ private:
     std::unique_ptr<RuleBasedLexicalTagger> m_lexicalTagger;
     std::unique_ptr<X11Connection> m_x11;
     std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<X11Connection> m_keySynthesizerX11;
+    std::unique_ptr<Workspace> m_keySynthesizerWorkspace;
     std::unique_ptr<KeySynthesizer> m_keySynthesizer;
     std::unique_ptr<Pasteboard> m_pasteboard;
     std::unique_ptr<Accessibility> m_accessibility;

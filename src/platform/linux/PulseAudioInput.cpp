@@ -77,6 +77,9 @@ public:
         m_format = device.preferredFormat();
         m_format.setSampleFormat(QAudioFormat::Float);
         m_source = new QAudioSource(device, m_format, this);
+        // Left to itself PulseAudio hands over about two seconds at a time:
+        // the first buffer would come that long after the key press.
+        m_source->setBufferSize(m_format.bytesForFrames(m_bufferFrames));
         m_regrouper.reset(m_bufferFrames, m_format.channelCount());
         m_io = m_source->start();
         if (!m_io || m_source->error() != QAudio::NoError) {

@@ -1,3 +1,4 @@
+#include "support/CoordinatorRig.h"
 #include "UiTestSupport.h"
 
 #include "app/UiModule.h"
@@ -12,7 +13,7 @@
 
 std::unique_ptr<DictationSessionCoordinator> UiTest::makeCoordinator()
 {
-    return std::make_unique<DictationSessionCoordinator>();
+    return std::make_unique<RiggedCoordinator>();
 }
 
 std::unique_ptr<QQmlEngine> UiTest::makeEngine()

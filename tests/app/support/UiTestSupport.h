@@ -18,7 +18,7 @@ namespace UiTest {
 // to build it.
 std::unique_ptr<DictationSessionCoordinator> makeCoordinator();
 // Whether that coordinator really starts a dictation when toggled.
-constexpr bool coordinatorDictates = false;
+constexpr bool coordinatorDictates = true;
 
 // A QML engine ready for the Tavrune.Ui module.
 std::unique_ptr<QQmlEngine> makeEngine();

@@ -1,0 +1,381 @@
+#include "platform/fake/FakePlatform.h"
+#include "support/CoordinatorRig.h"
+#include "support/FutureWait.h"
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using Coordinator = DictationSessionCoordinator;
+
+
+class tst_DictationSessionCoordinator : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void refusesStartsWhileBusy_data();
+    void refusesStartsWhileBusy();
+    void startFailuresLeaveNothingRunning_data();
+    void startFailuresLeaveNothingRunning();
+    void holdReleasedDuringStartStopsOnceStarted();
+    void framesReachTheTranscriberInCaptureOrder();
+    void deliversPerMode_data();
+    void deliversPerMode();
+    void partialTextNeverShrinksWhileDictating();
+    void refinementOutcomes_data();
+    void refinementOutcomes();
+    void stageClocksShareOneTicker();
+    void staleRefinementIsDropped();
+    void stopFailureEndsTheStages();
+    void cloudMinutesCountOnlyWhatTheServerDidNot();
+    void reactivatesTheTargetBeforeTyping();
+
+private:
+    // A dictation of the given text through start and stop.
+    void dictate(const QString &finalText);
+    void deliverFrames(const AudioSamples &frames) { m_coordinator->audioInput.deliver({{frames}, int(frames.size())}); }
+
+    std::unique_ptr<RiggedCoordinator> m_coordinator;
+};
+
+void tst_DictationSessionCoordinator::init()
+{
+    FakePlatform::installNew();
+    m_coordinator = std::make_unique<RiggedCoordinator>();
+}
+
+void tst_DictationSessionCoordinator::cleanup()
+{
+    m_coordinator.reset();
+}
+
+void tst_DictationSessionCoordinator::dictate(const QString &finalText)
+{
+    m_coordinator->transcriber.finalText = finalText;
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    QVERIFY(m_coordinator->isDictating());
+    deliverFrames({0.1f, -0.1f});
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+}
+
+void tst_DictationSessionCoordinator::refusesStartsWhileBusy_data()
+{
+    QTest::addColumn<QString>("busy");
+    QTest::newRow("starting") << "starting";
+    QTest::newRow("dictating") << "dictating";
+    QTest::newRow("processing") << "processing";
+}
+
+void tst_DictationSessionCoordinator::refusesStartsWhileBusy()
+{
+    QFETCH(QString, busy);
+    m_coordinator->transcriber.holdStart = busy == QLatin1String("starting");
+    m_coordinator->rewriter.hold = busy == QLatin1String("processing");
+    m_coordinator->selectedASRModel = ASRModelPreference::whisperBase;
+    m_coordinator->startDictation();
+    QTRY_COMPARE(m_coordinator->transcriber.starts, 1);
+    if (busy == QLatin1String("processing")) {
+        m_coordinator->stopDictation();
+        QTRY_COMPARE(m_coordinator->rewriter.held.size(), 1);
+        QVERIFY(m_coordinator->isProcessing());
+    }
+    QCOMPARE(m_coordinator->isStarting(), busy == QLatin1String("starting"));
+
+    m_coordinator->startDictation();
+    m_coordinator->toggleDictation(); // a stop (or stop request) when busy starting or dictating
+    QTest::qWait(20);
+    QCOMPARE(m_coordinator->transcriber.starts, 1);
+    QCOMPARE(m_coordinator->audioInput.startCount(), 1);
+}
+
+void tst_DictationSessionCoordinator::startFailuresLeaveNothingRunning_data()
+{
+    QTest::addColumn<bool>("permission");
+    QTest::addColumn<QString>("micFailure");
+    QTest::addColumn<QString>("transcriberFailure");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("transcriberStarts");
+
+    QTest::newRow("permission refused") << false << "" << "" << "Microphone permission denied" << 0;
+    QTest::newRow("microphone fails") << true << "no input device" << "" << "Failed to start: no input device" << 0;
+    QTest::newRow("transcriber fails") << true << "" << "model missing" << "Failed to start: model missing" << 1;
+}
+
+void tst_DictationSessionCoordinator::startFailuresLeaveNothingRunning()
+{
+    QFETCH(bool, permission);
+    QFETCH(QString, micFailure);
+    QFETCH(QString, transcriberFailure);
+    QFETCH(QString, status);
+    QFETCH(int, transcriberStarts);
+
+    m_coordinator->audioInput.setPermission(permission);
+    if (!micFailure.isEmpty())
+        m_coordinator->audioInput.failNextStart(micFailure);
+    if (!transcriberFailure.isEmpty())
+        m_coordinator->transcriber.startFailure = transcriberFailure;
+    LogCapture log;
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+
+    QCOMPARE(m_coordinator->statusText(), status);
+    QVERIFY(!m_coordinator->isDictating());
+    QVERIFY(!m_coordinator->isStarting());
+    QCOMPARE(m_coordinator->transcriber.starts, transcriberStarts);
+    // the microphone is not left recording for nobody
+    QVERIFY(!m_coordinator->audioInput.isRunning());
+    QCOMPARE(log.contains(QStringLiteral("[Coordinator] Start failed: ")), permission);
+}
+
+void tst_DictationSessionCoordinator::holdReleasedDuringStartStopsOnceStarted()
+{
+    m_coordinator->transcriber.holdStart = true;
+    m_coordinator->transcriber.finalText = QStringLiteral("short one");
+    m_coordinator->selectedASRModel = ASRModelPreference::appleSpeechFast;
+    QSignalSpy dictating(m_coordinator.get(), &Coordinator::isDictatingChanged);
+    const QFuture<void> started = m_coordinator->startDictation();
+    QTRY_COMPARE(m_coordinator->transcriber.starts, 1);
+    QVERIFY(m_coordinator->isStarting());
+
+    const QFuture<void> stopped = m_coordinator->stopDictation(); // the key is released
+    QCOMPARE(m_coordinator->transcriber.stops, 0);
+    m_coordinator->transcriber.completeStart();
+    QVERIFY(waitForFuture(stopped));
+    QVERIFY(started.isFinished());
+    QCOMPARE(dictating.count(), 2); // on, then off
+    QVERIFY(!m_coordinator->isDictating());
+    QVERIFY(!m_coordinator->audioInput.isRunning());
+    QCOMPARE(m_coordinator->transcriber.stops, 1);
+    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("rewritten: Short one")});
+}
+
+void tst_DictationSessionCoordinator::framesReachTheTranscriberInCaptureOrder()
+{
+    m_coordinator->transcriber.holdStart = true;
+    m_coordinator->startDictation();
+    QTRY_COMPARE(m_coordinator->transcriber.starts, 1);
+    // speech before the transcriber is ready is kept, not lost
+    deliverFrames({0.1f, 0.2f});
+    deliverFrames({});
+    deliverFrames({0.3f});
+    QTRY_COMPARE(m_coordinator->audioLevel(), 1.0f);
+    QVERIFY(m_coordinator->transcriber.appended.isEmpty());
+    m_coordinator->transcriber.completeStart();
+    QTRY_VERIFY(m_coordinator->isDictating());
+    deliverFrames({0.4f});
+    deliverFrames({0.01f, -0.01f}); // the last buffer, posted just before the stop
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    QCOMPARE(m_coordinator->transcriber.appended, (AudioSamples{0.1f, 0.2f, 0.3f, 0.4f, 0.01f, -0.01f}));
+    QCOMPARE(m_coordinator->audioLevel(), 0.05f);
+}
+
+void tst_DictationSessionCoordinator::deliversPerMode_data()
+{
+    QTest::addColumn<ASRModelPreference>("mode");
+    QTest::addColumn<bool>("autoRewrite");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("finalText");
+    QTest::addColumn<QString>("status");
+
+    // "um" is a filler, "colon" spoken punctuation, "tavrun" a dictionary term
+    QTest::newRow("parallel: live text only") << ASRModelPreference::parallelFast << true << "Tavrun: ready"
+                                              << "" << "Refining with Whisper...";
+    QTest::newRow("whisper: rewrite then dictionary")
+        << ASRModelPreference::whisperBase << true << "rewritten: Tavrune: ready"
+        << "rewritten: Tavrune: ready" << "Done";
+    QTest::newRow("live only, no rewrite: dictionary") << ASRModelPreference::auto_ << false << "Tavrune: ready"
+                                                       << "Tavrune: ready" << "Done";
+}
+
+void tst_DictationSessionCoordinator::deliversPerMode()
+{
+    QFETCH(ASRModelPreference, mode);
+    QFETCH(bool, autoRewrite);
+    QFETCH(QString, typed);
+    QFETCH(QString, finalText);
+    QFETCH(QString, status);
+
+    m_coordinator->store.addCustomTerm(QStringLiteral("Tavrun"), QStringLiteral("Tavrune"), QStringLiteral("en"));
+    m_coordinator->selectedASRModel = mode;
+    m_coordinator->autoRewriteEnabled = autoRewrite;
+    dictate(QStringLiteral("um Tavrun colon ready"));
+
+    QCOMPARE(m_coordinator->injector.texts, QStringList{typed});
+    QCOMPARE(m_coordinator->finalText(), finalText);
+    QCOMPARE(m_coordinator->lastTranscribedText(), typed);
+    QCOMPARE(m_coordinator->statusText(), status);
+    QVERIFY(!m_coordinator->isProcessing());
+    QCOMPARE(m_coordinator->rewriter.held.size(), 0);
+}
+
+void tst_DictationSessionCoordinator::partialTextNeverShrinksWhileDictating()
+{
+    m_coordinator->transcriber.finalText = QStringLiteral("hello");
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    const auto partial = [this](const char *text) { m_coordinator->transcriber.onPartialText()(QString::fromUtf8(text)); };
+    partial("  hello world \n");
+    partial("hello");
+    partial("   ");
+    QCOMPARE(m_coordinator->liveTranscript(), QStringLiteral("hello world"));
+    partial("hello there");
+    QCOMPARE(m_coordinator->liveTranscript(), QStringLiteral("hello there"));
+    m_coordinator->selectedASRModel = ASRModelPreference::whisperBase;
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    partial("late");
+    QCOMPARE(m_coordinator->liveTranscript(), QStringLiteral("late"));
+}
+
+void tst_DictationSessionCoordinator::refinementOutcomes_data()
+{
+    QTest::addColumn<bool>("large");
+    QTest::addColumn<bool>("postProcessing");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<QString>("finalText");
+    QTest::addColumn<QString>("lastTranscribed");
+
+    const QString live = QStringLiteral("Alpha beta");
+    QTest::newRow("base, merged") << false << true << QStringList{"base:Alpha beta gamma"}
+                                  << "polished: Alpha beta gamma" << "polished: Alpha beta gamma";
+    QTest::newRow("base, unmerged") << false << false << QStringList{"base:Alpha beta gamma"} << "Alpha beta gamma"
+                                    << "Alpha beta gamma";
+    QTest::newRow("base and large, merged") << true << true << QStringList{"base:Alpha beta gamma", "large:Alpha beta gamma delta"}
+                                            << "polished: Alpha beta gamma delta" << "polished: Alpha beta gamma delta";
+    QTest::newRow("large failed, merged") << true << true << QStringList{"base:Alpha beta gamma", "large:"}
+                                          << "polished: Alpha beta gamma" << "polished: Alpha beta gamma";
+    QTest::newRow("base and large, unmerged") << true << false << QStringList{"base:Alpha beta gamma", "large:Delta"}
+                                              << "Delta" << "Delta";
+    QTest::newRow("large failed, unmerged") << true << false << QStringList{"base:Alpha beta gamma", "large:"}
+                                            << "Alpha beta gamma" << "Alpha beta gamma";
+    QTest::newRow("base failed, merged") << true << true << QStringList{"base:", "large:"}
+                                         << "polished: Alpha beta" << "polished: Alpha beta";
+    QTest::newRow("base failed, unmerged") << false << false << QStringList{"base:"} << live << live;
+}
+
+void tst_DictationSessionCoordinator::refinementOutcomes()
+{
+    QFETCH(bool, large);
+    QFETCH(bool, postProcessing);
+    QFETCH(QStringList, reports);
+    QFETCH(QString, finalText);
+    QFETCH(QString, lastTranscribed);
+
+    m_coordinator->largeModelEnabled = large;
+    m_coordinator->postProcessingEnabled = postProcessing;
+    dictate(QStringLiteral("alpha beta"));
+    QVERIFY(m_coordinator->isRefining());
+    QCOMPARE(m_coordinator->isLargeModelProcessing(), large);
+    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Refining with Whisper..."));
+
+    for (const QString &report : reports) {
+        const QString text = report.section(QLatin1Char(':'), 1);
+        if (report.startsWith(QLatin1String("base")))
+            text.isEmpty() ? m_coordinator->transcriber.baseFailed() : m_coordinator->transcriber.refined(text);
+        else
+            text.isEmpty() ? m_coordinator->transcriber.largeFailed() : m_coordinator->transcriber.largeText(text);
+    }
+    QTRY_COMPARE(m_coordinator->statusText(), QStringLiteral("Done"));
+    QCOMPARE(m_coordinator->finalText(), finalText);
+    QCOMPARE(m_coordinator->lastTranscribedText(), lastTranscribed);
+    QVERIFY(!m_coordinator->isRefining());
+    QVERIFY(!m_coordinator->isLargeModelProcessing());
+    QVERIFY(!m_coordinator->isPolishing());
+    QVERIFY(!m_coordinator->isElapsedTickerRunning());
+    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("Alpha beta")}); // nothing typed twice
+}
+
+void tst_DictationSessionCoordinator::stageClocksShareOneTicker()
+{
+    m_coordinator->largeModelEnabled = true;
+    m_coordinator->postProcessingEnabled = false;
+    dictate(QStringLiteral("one two"));
+    QVERIFY(m_coordinator->isElapsedTickerRunning());
+    m_coordinator->clock.advance(350ms);
+    QCOMPARE(m_coordinator->refiningElapsedSeconds(), 0.3); // the last tick's view
+    QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.3);
+
+    m_coordinator->clock.advance(20ms);
+    m_coordinator->transcriber.refined(QStringLiteral("one two three"));
+    QCOMPARE(m_coordinator->refiningElapsedSeconds(), 0.37); // its final value
+    QVERIFY(m_coordinator->isElapsedTickerRunning());        // still timing the large model
+    m_coordinator->clock.advance(100ms);
+    QCOMPARE(m_coordinator->refiningElapsedSeconds(), 0.37);
+    QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.4);
+
+    m_coordinator->transcriber.largeFailed();
+    QVERIFY(!m_coordinator->isElapsedTickerRunning());
+    QSignalSpy ticks(m_coordinator.get(), &Coordinator::largeModelElapsedSecondsChanged);
+    m_coordinator->clock.advance(1s);
+    QCOMPARE(ticks.count(), 0);
+    QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.47);
+}
+
+void tst_DictationSessionCoordinator::staleRefinementIsDropped()
+{
+    dictate(QStringLiteral("first dictation"));
+    m_coordinator->transcriber.holdStart = true;
+    m_coordinator->startDictation(); // the next one starts while the first still refines
+    QTRY_VERIFY(m_coordinator->isStarting());
+    QTRY_COMPARE(m_coordinator->statusText(), QStringLiteral("Listening..."));
+    LogCapture log;
+    m_coordinator->transcriber.refined(QStringLiteral("first dictation refined"));
+    QVERIFY(log.contains(QStringLiteral("[Coordinator] Dropped Whisper Base result of an earlier dictation")));
+    QCOMPARE(m_coordinator->refinedTranscript(), QString());
+    QCOMPARE(m_coordinator->finalText(), QString());
+    QVERIFY(!m_coordinator->isElapsedTickerRunning());
+
+    // the second dictation's own refinement still lands
+    m_coordinator->transcriber.completeStart();
+    QTRY_VERIFY(m_coordinator->isDictating());
+    m_coordinator->transcriber.finalText = QStringLiteral("second dictation");
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    m_coordinator->transcriber.refined(QStringLiteral("second dictation refined"));
+    QCOMPARE(m_coordinator->refinedTranscript(), QStringLiteral("second dictation refined"));
+}
+
+void tst_DictationSessionCoordinator::stopFailureEndsTheStages()
+{
+    m_coordinator->largeModelEnabled = true;
+    m_coordinator->transcriber.stopFailure = QStringLiteral("upload failed");
+    dictate(QStringLiteral("x"));
+    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Error: upload failed"));
+    QVERIFY(!m_coordinator->isRefining());
+    QVERIFY(!m_coordinator->isLargeModelProcessing());
+    QVERIFY(!m_coordinator->isProcessing());
+    QVERIFY(!m_coordinator->isElapsedTickerRunning());
+    QVERIFY(m_coordinator->injector.texts.isEmpty());
+}
+
+void tst_DictationSessionCoordinator::cloudMinutesCountOnlyWhatTheServerDidNot()
+{
+    m_coordinator->selectedASRModel = ASRModelPreference::cloudflareWhisper;
+    m_coordinator->transcriber.cloudMinutes = 0.5;
+    dictate(QStringLiteral("cloud"));
+    QCOMPARE(m_coordinator->usage.minutesUsedThisMonth(), 0.5);
+    m_coordinator->transcriber.cloudMinutes = 0; // the server's reply already counted them
+    dictate(QStringLiteral("cloud"));
+    QCOMPARE(m_coordinator->usage.minutesUsedThisMonth(), 0.5);
+}
+
+void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()
+{
+    const RunningApplication editor{4242, QStringLiteral("Editor"), 7, QStringLiteral("Editor")};
+    m_coordinator->workspace.frontmost = editor;
+    m_coordinator->workspace.running = {editor};
+    m_coordinator->selectedASRModel = ASRModelPreference::whisperBase;
+    m_coordinator->transcriber.finalText = QStringLiteral("hello");
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    m_coordinator->workspace.frontmost.reset(); // the user clicked elsewhere
+    const QFuture<void> stopped = m_coordinator->stopDictation();
+    QTRY_COMPARE(m_coordinator->workspace.activated, QList<RunningApplication>{editor});
+    QTest::qWait(20);
+    QVERIFY(m_coordinator->injector.texts.isEmpty()); // not before the pause
+    LogCapture log;
+    m_coordinator->clock.advance(Coordinator::reactivationPause);
+    QVERIFY(waitForFuture(stopped));
+    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("rewritten: Hello")});
+    QVERIFY(log.contains(QStringLiteral("[Coordinator] Re-activated target app: Editor (pid 4242)")));
+}
+
+QTEST_GUILESS_MAIN(tst_DictationSessionCoordinator)
+#include "tst_DictationSessionCoordinator.moc"
