@@ -7,6 +7,9 @@ class Accessibility;
 class KeySynthesizer;
 class Pasteboard;
 class AudioInput;
+class AudioOutput;
+class NeuralVoiceEngine;
+class SystemSpeechSynthesizer;
 class KeyEventSource;
 class Paths;
 class Settings;
@@ -29,6 +32,9 @@ public:
     virtual Accessibility &accessibility() = 0;
     virtual AudioInput &audioInput() = 0;
     virtual KeyEventSource &keyEventSource() = 0;
+    virtual AudioOutput &audioOutput() = 0;
+    virtual SystemSpeechSynthesizer &systemSpeechSynthesizer() = 0;
+    virtual NeuralVoiceEngine &neuralVoiceEngine() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

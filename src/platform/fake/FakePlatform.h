@@ -6,6 +6,9 @@
 #include "platform/fake/FakeKeySynthesizer.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeAudioInput.h"
+#include "platform/fake/FakeAudioOutput.h"
+#include "platform/fake/FakeNeuralVoiceEngine.h"
+#include "platform/fake/FakeSystemSpeechSynthesizer.h"
 #include "platform/fake/FakeKeyEventSource.h"
 #include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
@@ -26,6 +29,9 @@ public:
     Accessibility &accessibility() override { return m_accessibility; }
     AudioInput &audioInput() override { return m_audioInput; }
     KeyEventSource &keyEventSource() override { return m_keyEventSource; }
+    AudioOutput &audioOutput() override { return m_audioOutput; }
+    SystemSpeechSynthesizer &systemSpeechSynthesizer() override { return m_systemSpeechSynthesizer; }
+    NeuralVoiceEngine &neuralVoiceEngine() override { return m_neuralVoiceEngine; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
@@ -37,6 +43,9 @@ public:
     FakeAccessibility &fakeAccessibility() { return m_accessibility; }
     FakeAudioInput &fakeAudioInput() { return m_audioInput; }
     FakeKeyEventSource &fakeKeyEventSource() { return m_keyEventSource; }
+    FakeAudioOutput &fakeAudioOutput() { return m_audioOutput; }
+    FakeSystemSpeechSynthesizer &fakeSystemSpeechSynthesizer() { return m_systemSpeechSynthesizer; }
+    FakeNeuralVoiceEngine &fakeNeuralVoiceEngine() { return m_neuralVoiceEngine; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -52,4 +61,7 @@ private:
     FakeAccessibility m_accessibility;
     FakeAudioInput m_audioInput;
     FakeKeyEventSource m_keyEventSource;
+    FakeAudioOutput m_audioOutput;
+    FakeSystemSpeechSynthesizer m_systemSpeechSynthesizer;
+    FakeNeuralVoiceEngine m_neuralVoiceEngine;
 };

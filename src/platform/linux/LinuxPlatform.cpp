@@ -1,12 +1,15 @@
 #include "LinuxPlatform.h"
 
 #include "AtspiAccessibility.h"
+#include "EspeakSpeechSynthesizer.h"
 #include "EwmhWorkspace.h"
 #include "IniSettings.h"
 #include "PocketsphinxSpeechRecognition.h"
 #include "PulseAudioInput.h"
+#include "PulseAudioOutput.h"
 #include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
+#include "UnavailableNeuralVoiceEngine.h"
 #include "X11Connection.h"
 #include "X11KeyEventSource.h"
 #include "XTestKeySynthesizer.h"
@@ -58,6 +61,15 @@ public:
         // A connection of its own: it reads events, the shared one only properties.
         return lazy(m_keyEventSource, [] { return std::make_unique<X11KeyEventSource>(); });
     }
+    AudioOutput &audioOutput() override
+    {
+        return lazy(m_audioOutput, [] { return std::make_unique<PulseAudioOutput>(); });
+    }
+    SystemSpeechSynthesizer &systemSpeechSynthesizer() override
+    {
+        return lazy(m_speechSynthesizer, [this] { return std::make_unique<EspeakSpeechSynthesizer>(audioOutput()); });
+    }
+    NeuralVoiceEngine &neuralVoiceEngine() override { return m_neuralVoiceEngine; }
 
 private:
     template <typename T, typename Make>
@@ -84,6 +96,10 @@ private:
     std::unique_ptr<Accessibility> m_accessibility;
     std::unique_ptr<PulseAudioInput> m_audioInput;
     std::unique_ptr<X11KeyEventSource> m_keyEventSource;
+    // declared after the output it plays through, so destroyed before it
+    std::unique_ptr<PulseAudioOutput> m_audioOutput;
+    std::unique_ptr<EspeakSpeechSynthesizer> m_speechSynthesizer;
+    UnavailableNeuralVoiceEngine m_neuralVoiceEngine;
 };
 } // namespace
 
