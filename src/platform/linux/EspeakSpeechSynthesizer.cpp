@@ -2,6 +2,7 @@
 
 #include "platform/AudioOutput.h"
 #include "support/Log.h"
+#include "support/SerialExecutor.h"
 
 #include <QPointer>
 
@@ -35,6 +36,29 @@ int onSamples(short *wav, int count, espeak_EVENT *)
     }
     return 0;
 }
+SerialExecutor &espeakThread()
+{
+    static SerialExecutor thread(QStringLiteral("espeak"));
+    return thread;
+}
+
+// On the espeak thread: initialises espeak once per process; its sample
+// rate, 0 when it cannot run.
+int initialise()
+{
+    static int sampleRate = 0;
+    if (sampleRate == 0) {
+        const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kCallbackMs, nullptr, 0);
+        if (rate <= 0) {
+            logLine(kTag, "espeak-ng could not be initialised");
+            sampleRate = -1;
+        } else {
+            sampleRate = rate;
+            espeak_SetSynthCallback(onSamples);
+        }
+    }
+    return qMax(0, sampleRate);
+}
 } // namespace
 
 EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(AudioOutput &output, QObject *parent)
@@ -45,33 +69,15 @@ EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(AudioOutput &output, QObject *p
 
 EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer()
 {
+    // our queued jobs end at once, and none outlives us
     m_wanted = 0;
-    m_worker.sync([this] {
-        if (m_sampleRate > 0)
-            espeak_Terminate();
-    });
-}
-
-int EspeakSpeechSynthesizer::initialise()
-{
-    if (m_sampleRate == 0) {
-        const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kCallbackMs, nullptr, 0);
-        if (rate <= 0) {
-            logLine(kTag, "espeak-ng could not be initialised");
-            m_sampleRate = -1;
-        } else {
-            m_sampleRate = rate;
-            espeak_SetSynthCallback(onSamples);
-        }
-    }
-    return qMax(0, m_sampleRate);
+    espeakThread().sync([] {});
 }
 
 bool EspeakSpeechSynthesizer::isAvailable()
 {
-    int rate = 0;
-    m_worker.sync([&] { rate = initialise(); });
-    return rate > 0;
+    espeakThread().sync([this] { m_sampleRate = initialise(); });
+    return m_sampleRate > 0;
 }
 
 QList<SystemSpeechSynthesizer::Voice> EspeakSpeechSynthesizer::voices()
@@ -79,7 +85,7 @@ QList<SystemSpeechSynthesizer::Voice> EspeakSpeechSynthesizer::voices()
     if (m_voices)
         return *m_voices;
     QList<Voice> list;
-    m_worker.sync([&] {
+    espeakThread().sync([&] {
         if (initialise() <= 0)
             return;
         for (const espeak_VOICE **voice = espeak_ListVoices(nullptr); voice && *voice; ++voice) {
@@ -102,7 +108,7 @@ quint64 EspeakSpeechSynthesizer::speak(const Utterance &utterance)
     const quint64 id = ++m_lastId;
     m_speaking = id;
     m_wanted = id;
-    m_worker.post([this, id, utterance] { synthesise(id, utterance); });
+    espeakThread().post([this, id, utterance] { synthesise(id, utterance); });
     return id;
 }
 
@@ -119,7 +125,8 @@ void EspeakSpeechSynthesizer::synthesise(quint64 id, const Utterance &utterance)
 {
     if (m_wanted != id)
         return;
-    if (initialise() > 0) {
+    m_sampleRate = initialise();
+    if (m_sampleRate > 0) {
         if (utterance.voice)
             espeak_SetVoiceByName(utterance.voice->identifier.toUtf8().constData());
         espeak_SetParameter(espeakRATE, qBound(80, int(std::lround(normalRate * utterance.rate)), 450), 0);
@@ -151,7 +158,7 @@ void EspeakSpeechSynthesizer::deliver(quint64 id, std::vector<float> samples, bo
                 emit self->finished(id);
             };
         }
-        const int rate = qMax(1, m_sampleRate);
+        const int rate = qMax(1, m_sampleRate.load());
         if (!m_output.play(std::move(samples), rate, completion) && completion)
             completion(true); // nothing can be heard: the utterance is over
     }, Qt::QueuedConnection);

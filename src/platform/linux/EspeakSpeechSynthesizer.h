@@ -1,16 +1,16 @@
 #pragma once
 
 #include "platform/SystemSpeechSynthesizer.h"
-#include "support/SerialExecutor.h"
 
 #include <atomic>
 #include <optional>
 
 class AudioOutput;
 
-// System voices from libespeak-ng. Synthesis runs on a worker thread of its
-// own into memory, and each piece is played through the audio output as it
-// arrives, so speech starts after the first few milliseconds of work.
+// System voices from libespeak-ng. Synthesis runs into memory on one worker
+// thread shared by every instance (espeak's state is process-wide), and each
+// piece is played through the audio output as it arrives, so speech starts
+// after the first few milliseconds of work.
 class EspeakSpeechSynthesizer : public SystemSpeechSynthesizer {
     Q_OBJECT
 public:
@@ -28,14 +28,11 @@ public:
     static constexpr int normalPitch = 50;
 
 private:
-    // On the worker: initialises espeak once; its sample rate, 0 on failure.
-    int initialise();
     void synthesise(quint64 id, const Utterance &utterance);
     void deliver(quint64 id, std::vector<float> samples, bool last);
 
     AudioOutput &m_output;
-    SerialExecutor m_worker{QStringLiteral("espeak")};
-    int m_sampleRate = 0;
+    std::atomic<int> m_sampleRate{0};
     std::optional<QList<Voice>> m_voices;
     quint64 m_lastId = 0;
     // the utterance being spoken, 0 when none; the worker aborts others
