@@ -6,7 +6,7 @@
 
 using Voice = SystemSpeechSynthesizer::Voice;
 using Language = NeuralVoiceModel::Language;
-using Audio = std::function<std::optional<std::vector<float>>(const QString &)>;
+using Audio = FakeNeuralVoiceEngine::Audio;
 Q_DECLARE_METATYPE(Audio)
 
 namespace {
@@ -90,14 +90,14 @@ void tst_TextToSpeechService::bestSystemVoice_data()
 {
     QTest::addColumn<QList<Voice>>("voices");
     QTest::addColumn<QString>("best");
-    const Voice french{QStringLiteral("fr"), QStringLiteral("French"), QStringLiteral("fr-fr"), 5};
-    const Voice german{QStringLiteral("de"), QStringLiteral("German"), QStringLiteral("de"), 9};
-    const Voice scots{QStringLiteral("sc"), QStringLiteral("Scots"), QStringLiteral("en-gb-scotland"), 5};
-    const Voice british{QStringLiteral("gb"), QStringLiteral("British"), QStringLiteral("en-gb"), 8};
-    const Voice american{QStringLiteral("us"), QStringLiteral("American"), QStringLiteral("en-us"), 8};
-    QTest::newRow("best English, ties keep order") << QList<Voice>{french, scots, british, american, german}
-                                                   << QStringLiteral("British");
-    QTest::newRow("no English: best of all") << QList<Voice>{french, german} << QStringLiteral("German");
+    auto voice = [](const char *name, const char *language, int quality) {
+        return Voice{QString(), QLatin1String(name), QLatin1String(language), quality};
+    };
+    const QList<Voice> foreign{voice("French", "fr-fr", 5), voice("German", "de", 9)};
+    QTest::newRow("best English, ties keep order")
+        << foreign + QList<Voice>{voice("Scots", "en-gb-scotland", 5), voice("British", "en-gb", 8), voice("American", "en-us", 8)}
+        << QStringLiteral("British");
+    QTest::newRow("no English: best of all") << foreign << QStringLiteral("German");
     QTest::newRow("none") << QList<Voice>{} << QString();
 }
 
@@ -202,7 +202,7 @@ void tst_TextToSpeechService::loadChoosesTheVoice()
     // written when stored or chosen as a fallback, not for the default itself
     QCOMPARE(rig.platform.settings().string(TextToSpeechService::selectedVoiceKey).value_or(QString()),
              stored.isEmpty() && selected == QLatin1String("bm_george") ? QString() : selected);
-    QCOMPARE(rig.neural().cacheLimit(), TextToSpeechService::neuralCacheLimit);
+    QCOMPARE(rig.neural().cacheLimit.load(), TextToSpeechService::neuralCacheLimit);
 
     tts.speak(QStringLiteral("Hello."));
     QTRY_VERIFY(!tts.isSpeaking());
@@ -247,7 +247,7 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder()
     rig.installVoiceFiles({QStringLiteral("bm_george")});
     TextToSpeechService &tts = rig.start();
     QTRY_VERIFY(tts.isModelLoaded());
-    rig.neural().setAudioFor(audio);
+    rig.neural().setAudio(audio);
     const QStringList chunks{QLatin1Char('1') + QString(390, QLatin1Char('a')) + QLatin1Char('.'),
                              QLatin1Char('2') + QString(390, QLatin1Char('b')) + QLatin1Char('.'),
                              QLatin1Char('3') + QString(390, QLatin1Char('c')) + QLatin1Char('.')};
@@ -262,11 +262,8 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder()
         texts << generation.text;
     QCOMPARE(texts, chunks.first(synthesised));
     QCOMPARE(rig.output().played.size(), played);
-    QCOMPARE(rig.neural().clearCacheCount() >= synthesised, true);
-    for (const auto &buffer : rig.output().played) {
-        QCOMPARE(buffer.sampleRate, NeuralVoiceModel::sampleRate);
-        QVERIFY(std::all_of(buffer.samples.begin(), buffer.samples.end(), [](float s) { return std::isfinite(s); }));
-    }
+    QVERIFY(rig.neural().clearCacheCount >= synthesised);
+    QCOMPARE(rig.output().played.first().sampleRate, NeuralVoiceModel::sampleRate);
     if (QTest::currentDataTag() == QByteArray("some NaN: silence"))
         QCOMPARE(rig.output().played.at(1).samples, (std::vector<float>{0.5f, 0, 0, 0.25f}));
     QCOMPARE(log.contains(QStringLiteral("[TTS] Kokoro synthesis error: out of memory")),
@@ -279,14 +276,14 @@ void tst_TextToSpeechService::stopDuringSynthesisPlaysNothingMore()
     rig.installVoiceFiles({QStringLiteral("bm_george")});
     TextToSpeechService &tts = rig.start();
     QTRY_VERIFY(tts.isModelLoaded());
-    rig.neural().hold();
+    rig.neural().setHeld(true);
     tts.speak(QStringLiteral("First sentence, still being made."));
     QTRY_COMPARE(rig.neural().generations().size(), 1);
     tts.stop();
     QVERIFY(!tts.isSpeaking());
     rig.output().holdPlayback = true;
     tts.speak(QStringLiteral("Second."));
-    rig.neural().release();
+    rig.neural().setHeld(false);
     QTRY_COMPARE(rig.output().played.size(), 1);
     QCOMPARE(rig.output().played.first().samples, FakeNeuralVoiceEngine::tone(QStringLiteral("Second.")));
     // the end of the stopped loop leaves the new speech alone

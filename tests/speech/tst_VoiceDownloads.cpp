@@ -4,7 +4,6 @@
 #include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 using Response = LoopbackHttpServer::Response;

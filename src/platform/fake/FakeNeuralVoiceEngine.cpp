@@ -2,12 +2,10 @@
 
 #include <cmath>
 
+namespace {
 class FakeNeuralVoiceModel : public NeuralVoiceModel {
 public:
-    explicit FakeNeuralVoiceModel(FakeNeuralVoiceEngine &engine)
-        : m_engine(engine)
-    {
-    }
+    explicit FakeNeuralVoiceModel(FakeNeuralVoiceEngine &engine) : m_engine(engine) {}
     std::vector<float> generateAudio(const NpyArray &voice, Language language, const QString &text, double) override
     {
         return m_engine.generate(voice, language, text);
@@ -16,49 +14,36 @@ public:
 private:
     FakeNeuralVoiceEngine &m_engine;
 };
+} // namespace
 
-std::unique_ptr<NeuralVoiceModel> FakeNeuralVoiceEngine::createModel(const QString &modelPath)
+std::unique_ptr<NeuralVoiceModel> FakeNeuralVoiceEngine::createModel(const QString &)
 {
-    QMutexLocker lock(&m_mutex);
-    m_createdFrom << modelPath;
     return available ? std::make_unique<FakeNeuralVoiceModel>(*this) : nullptr;
 }
 
-void FakeNeuralVoiceEngine::setCacheLimit(qint64 bytes)
-{
-    QMutexLocker lock(&m_mutex);
-    m_cacheLimit = bytes;
-}
-
-void FakeNeuralVoiceEngine::clearCache()
-{
-    QMutexLocker lock(&m_mutex);
-    ++m_clearCacheCount;
-}
-
-void FakeNeuralVoiceEngine::setAudioFor(std::function<std::optional<std::vector<float>>(const QString &)> audio)
+void FakeNeuralVoiceEngine::setAudio(Audio audio)
 {
     QMutexLocker lock(&m_mutex);
     m_audio = std::move(audio);
 }
 
-void FakeNeuralVoiceEngine::hold()
+void FakeNeuralVoiceEngine::setHeld(bool held)
 {
     QMutexLocker lock(&m_mutex);
-    m_held = true;
+    m_held = held;
+    m_released.wakeAll();
 }
 
-void FakeNeuralVoiceEngine::release()
+QList<FakeNeuralVoiceEngine::Generation> FakeNeuralVoiceEngine::generations() const
 {
     QMutexLocker lock(&m_mutex);
-    m_held = false;
-    m_released.wakeAll();
+    return m_generations;
 }
 
 std::vector<float> FakeNeuralVoiceEngine::generate(const NpyArray &voice, NeuralVoiceModel::Language language,
                                                    const QString &text)
 {
-    std::function<std::optional<std::vector<float>>(const QString &)> audio;
+    Audio audio;
     {
         QMutexLocker lock(&m_mutex);
         m_generations.append({text, language, voice.values.empty() ? 0.0f : voice.values.front()});
@@ -79,28 +64,4 @@ std::vector<float> FakeNeuralVoiceEngine::tone(const QString &text)
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = 0.3f * float(std::sin(2 * M_PI * 440.0 * double(i) / NeuralVoiceModel::sampleRate));
     return samples;
-}
-
-QStringList FakeNeuralVoiceEngine::createdFrom() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_createdFrom;
-}
-
-QList<FakeNeuralVoiceEngine::Generation> FakeNeuralVoiceEngine::generations() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_generations;
-}
-
-qint64 FakeNeuralVoiceEngine::cacheLimit() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_cacheLimit;
-}
-
-int FakeNeuralVoiceEngine::clearCacheCount() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_clearCacheCount;
 }
