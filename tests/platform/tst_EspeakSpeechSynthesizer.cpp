@@ -21,8 +21,7 @@ class tst_EspeakSpeechSynthesizer : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void speaksTheSentence();
-    void rateChangesDuration();
+    void speaksTheSentenceFasterAtAHigherRate();
     void stoppedUtteranceIsNotReportedFinished();
     void bestVoiceIsTheMainEnglishOne();
 
@@ -59,19 +58,14 @@ Heard tst_EspeakSpeechSynthesizer::speak(double rate)
     return heard;
 }
 
-void tst_EspeakSpeechSynthesizer::speaksTheSentence()
+void tst_EspeakSpeechSynthesizer::speaksTheSentenceFasterAtAHigherRate()
 {
-    const Heard heard = speak(1.0);
-    QVERIFY2(heard.seconds > 2.0 && heard.seconds < 8.0, qPrintable(QString::number(heard.seconds)));
-    QVERIFY2(heard.rms > 0.02, qPrintable(QString::number(heard.rms)));
+    const Heard normal = speak(1.0);
+    QVERIFY2(normal.seconds > 2.0 && normal.seconds < 8.0, qPrintable(QString::number(normal.seconds)));
+    QVERIFY2(normal.rms > 0.02, qPrintable(QString::number(normal.rms)));
     QVERIFY(!m_synthesizer->isSpeaking());
-}
-
-void tst_EspeakSpeechSynthesizer::rateChangesDuration()
-{
-    const double normal = speak(1.0).seconds;
     const double fast = speak(2.0).seconds;
-    QVERIFY2(fast > 0 && fast < normal * 0.7, qPrintable(QStringLiteral("%1 s vs %2 s").arg(fast).arg(normal)));
+    QVERIFY2(fast > 0 && fast < normal.seconds * 0.7, qPrintable(QStringLiteral("%1 s vs %2 s").arg(fast).arg(normal.seconds)));
 }
 
 void tst_EspeakSpeechSynthesizer::stoppedUtteranceIsNotReportedFinished()

@@ -94,11 +94,7 @@ void tst_NpyzReader::damagedArchivesGiveErrors_data()
 
     QTest::newRow("bad CRC") << good << Damage([](QByteArray &a) { a[a.indexOf("v.npy") + 5 + 100] ^= 1; })
                              << "CRC mismatch";
-    QTest::newRow("bad CRC, deflated") << goodDeflated << Damage([](QByteArray &a) { a[directoryRecord(a) + 16] ^= 1; })
-                                       << "CRC mismatch";
     QTest::newRow("truncated") << good << Damage([](QByteArray &a) { a.chop(30); }) << "not a zip archive";
-    QTest::newRow("truncated in the data") << good << Damage([](QByteArray &a) { a.remove(60, 40); })
-                                           << "central directory lies outside the file";
     QTest::newRow("entry beyond the file") << good
                                            << Damage([](QByteArray &a) {
                                                   patch32(a, directoryRecord(a) + 20, 0x7FFFFFFF);
@@ -121,9 +117,6 @@ void tst_NpyzReader::damagedArchivesGiveErrors_data()
     QByteArray bigEndian = NpzWriter::npy(kShape, kValues);
     bigEndian.replace("<f4", ">f4");
     QTest::newRow("big-endian") << entry(bigEndian) << none << "not supported";
-    QByteArray fortran = NpzWriter::npy(kShape, kValues);
-    fortran.replace("False", "True ");
-    QTest::newRow("Fortran order") << entry(fortran) << none << "Fortran";
     QTest::newRow("not a .npy") << entry("plain text, not an array") << none << "not a .npy array";
     QTest::newRow("zip64 record outside the file")
         << NpzWriter::zip({{QStringLiteral("v.npy"), NpzWriter::npy(kShape, kValues)}}, true)

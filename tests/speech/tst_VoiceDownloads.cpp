@@ -9,12 +9,6 @@
 using Response = LoopbackHttpServer::Response;
 
 namespace {
-const QString kVoicesPath = QStringLiteral("/repo/raw/main/Resources/voices.npz");
-const QString kModelPath = QStringLiteral("/repo/raw/main/Resources/kokoro-v1_0.safetensors");
-const QString kVocoderPath = QStringLiteral("/hf/charactr/vocos-mel-24khz/resolve/main/pytorch_model.bin");
-const QString kPackModelPath = QStringLiteral("/hf/SWivid/F5-TTS/resolve/main/F5TTS_Base/model_1200000.safetensors");
-
-
 Response dropped()
 {
     Response response = Response::generated(200'000, 7);
@@ -63,10 +57,11 @@ void tst_VoiceDownloads::voiceFiles()
     QFETCH(QStringList, files);
     QFETCH(QString, failure);
     LoopbackHttpServer server;
-    server.setResponse(kVoicesPath, voices);
-    server.setResponse(kModelPath, model);
+    const auto sources = TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo")));
+    server.setResponse(sources.voices.path(), voices);
+    server.setResponse(sources.model.path(), model);
     SpeechTestRig rig;
-    TextToSpeechService &tts = rig.start(TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo"))));
+    TextToSpeechService &tts = rig.start(sources);
     QVector<double> progress;
     connect(&tts, &TextToSpeechService::downloadProgressChanged, this, [&] { progress << tts.downloadProgress(); });
     LogCapture log;
@@ -106,13 +101,14 @@ void tst_VoiceDownloads::voicePack()
     QFETCH(Response, model);
     QFETCH(bool, installed);
     LoopbackHttpServer server;
-    server.setResponse(kVocoderPath, Response::generated(100'000, 1));
-    server.setResponse(kPackModelPath, model);
+    const auto sources = F5TTSService::Sources::under(server.url(QStringLiteral("/hf")));
+    server.setResponse(sources.vocoder.path(), Response::generated(100'000, 1));
+    server.setResponse(sources.model.path(), model);
     QTemporaryDir directory;
     const QString pack = directory.filePath(QStringLiteral("OfflineModels/F5TTS"));
     // an old vocoder alone is no pack
     NpzWriter::write(QDir(pack).filePath(F5TTSService::vocoderFileName), "old");
-    F5TTSService service(pack, F5TTSService::Sources::under(server.url(QStringLiteral("/hf"))));
+    F5TTSService service(pack, sources);
     QVERIFY(!service.isDownloaded());
     QList<double> progress;
     connect(&service, &F5TTSService::downloadProgressChanged, this, [&] { progress << service.downloadProgress(); });

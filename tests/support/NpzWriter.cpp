@@ -9,19 +9,18 @@
 #include <bit>
 
 namespace {
-template <typename T>
-void put(QByteArray &out, T value)
+// Appends each value in little-endian order, in its own width.
+template <typename... T>
+void le(QByteArray &out, T... values)
 {
-    char bytes[sizeof(T)];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, sizeof(T));
+    ((values = qToLittleEndian(values), out.append(reinterpret_cast<const char *>(&values), sizeof values)), ...);
 }
 
 QByteArray rawDeflate(const QByteArray &data)
 {
     z_stream stream{};
     deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), '\0');
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), '\0');
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
     stream.avail_in = uInt(data.size());
     stream.next_out = reinterpret_cast<Bytef *>(out.data());
@@ -48,89 +47,52 @@ QByteArray npy(const QList<qint64> &shape, const std::vector<float> &values, boo
     header.append(QByteArray(63 - (prefix + header.size()) % 64, ' ')).append('\n');
     QByteArray out("\x93NUMPY", 6);
     out.append(char(version)).append(char(0));
-    if (version == 1)
-        put<quint16>(out, quint16(header.size()));
-    else
-        put<quint32>(out, quint32(header.size()));
+    version == 1 ? le(out, quint16(header.size())) : le(out, quint32(header.size()));
     out.append(header);
-    for (float v : values) {
-        if (half)
-            put<quint16>(out, std::bit_cast<quint16>(qfloat16(v)));
-        else
-            put<float>(out, v);
-    }
+    for (float v : values)
+        half ? le(out, std::bit_cast<quint16>(qfloat16(v))) : le(out, v);
     return out;
 }
 
 QByteArray zip(const QList<Entry> &entries, bool zip64)
 {
-    QByteArray out;
-    QByteArray directory;
     const quint32 saturated = 0xFFFFFFFF;
+    QByteArray out, directory;
     for (const Entry &entry : entries) {
         const QByteArray name = entry.name.toUtf8();
         const QByteArray body = entry.deflated ? rawDeflate(entry.data) : entry.data;
-        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(entry.data.constData()), uInt(entry.data.size())));
-        const quint64 offset = quint64(out.size());
+        const auto crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(entry.data.constData()), uInt(entry.data.size())));
+        const auto offset = quint64(out.size());
         QByteArray extra;
-        if (zip64) {
-            put<quint16>(extra, 0x0001);
-            put<quint16>(extra, 24);
-            put<quint64>(extra, quint64(entry.data.size()));
-            put<quint64>(extra, quint64(body.size()));
-            put<quint64>(extra, offset);
-        }
+        if (zip64)
+            le(extra, quint16(0x0001), quint16(24), quint64(entry.data.size()), quint64(body.size()), offset);
+        // version needed, flags, method, time and date, CRC, sizes, name and extra lengths
         auto common = [&](QByteArray &record) {
-            put<quint16>(record, 45);                            // version needed
-            put<quint16>(record, 0);                             // flags
-            put<quint16>(record, entry.deflated ? 8 : 0);        // method
-            put<quint32>(record, 0);                             // time, date
-            put<quint32>(record, crc);
-            put<quint32>(record, zip64 ? saturated : quint32(body.size()));
-            put<quint32>(record, zip64 ? saturated : quint32(entry.data.size()));
-            put<quint16>(record, quint16(name.size()));
-            put<quint16>(record, quint16(extra.size()));
+            le(record, quint16(45), quint16(0), quint16(entry.deflated ? 8 : 0), quint32(0), crc,
+               zip64 ? saturated : quint32(body.size()), zip64 ? saturated : quint32(entry.data.size()),
+               quint16(name.size()), quint16(extra.size()));
         };
-        put<quint32>(out, 0x04034b50);
+        le(out, quint32(0x04034b50));
         common(out);
         out.append(name).append(extra).append(body);
-
-        put<quint32>(directory, 0x02014b50);
-        put<quint16>(directory, 45); // version made by
+        le(directory, quint32(0x02014b50), quint16(45));
         common(directory);
-        put<quint16>(directory, 0);  // comment
-        put<quint16>(directory, 0);  // disk
-        put<quint16>(directory, 0);  // internal attributes
-        put<quint32>(directory, 0);  // external attributes
-        put<quint32>(directory, zip64 ? saturated : quint32(offset));
+        // comment, disk, attributes, local header offset
+        le(directory, quint16(0), quint16(0), quint16(0), quint32(0), zip64 ? saturated : quint32(offset));
         directory.append(name).append(extra);
     }
-    const quint64 directoryOffset = quint64(out.size());
+    const auto directoryOffset = quint64(out.size());
+    const auto count = quint64(entries.size());
     out.append(directory);
     if (zip64) {
-        const quint64 recordOffset = quint64(out.size());
-        put<quint32>(out, 0x06064b50);
-        put<quint64>(out, 44);
-        put<quint16>(out, 45);
-        put<quint16>(out, 45);
-        put<quint32>(out, 0);
-        put<quint32>(out, 0);
-        put<quint64>(out, quint64(entries.size()));
-        put<quint64>(out, quint64(entries.size()));
-        put<quint64>(out, quint64(directory.size()));
-        put<quint64>(out, directoryOffset);
-        put<quint32>(out, 0x07064b50);
-        put<quint32>(out, 0);
-        put<quint64>(out, recordOffset);
-        put<quint32>(out, 1);
+        const auto recordOffset = quint64(out.size());
+        le(out, quint32(0x06064b50), quint64(44), quint16(45), quint16(45), quint32(0), quint32(0), count, count,
+           quint64(directory.size()), directoryOffset);
+        le(out, quint32(0x07064b50), quint32(0), recordOffset, quint32(1));
     }
-    put<quint32>(out, 0x06054b50);
-    put<quint32>(out, 0); // disk numbers
-    put<quint16>(out, zip64 ? 0xFFFF : quint16(entries.size()));
-    put<quint16>(out, zip64 ? 0xFFFF : quint16(entries.size()));
-    put<quint32>(out, zip64 ? saturated : quint32(directory.size()));
-    put<quint32>(out, zip64 ? saturated : quint32(directoryOffset));
-    put<quint16>(out, 0);
+    const quint16 shortCount = zip64 ? 0xFFFF : quint16(count);
+    le(out, quint32(0x06054b50), quint32(0), shortCount, shortCount, zip64 ? saturated : quint32(directory.size()),
+       zip64 ? saturated : quint32(directoryOffset), quint16(0));
     return out;
 }
 

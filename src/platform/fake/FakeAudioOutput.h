@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 // Loudspeakers that record what they are given. Each buffer is heard on the
 // next turn of the event loop unless holdPlayback is set; then
@@ -15,20 +16,39 @@ public:
         int sampleRate = 0;
     };
 
-    bool available = true;
     // play() refuses, as a device that cannot start.
     bool failing = false;
     bool holdPlayback = false;
     QList<Played> played;
-    int stopCount = 0;
 
-    bool isAvailable() override { return available; }
-    bool play(std::vector<float> samples, int sampleRate, Completion completion) override;
-    void stop() override;
+    bool isAvailable() override { return !failing; }
+    bool play(std::vector<float> samples, int sampleRate, Completion completion) override
+    {
+        if (failing)
+            return false;
+        played.append({std::move(samples), sampleRate});
+        m_playing.append(std::move(completion));
+        if (!holdPlayback)
+            QTimer::singleShot(0, this, [this] { finishPlayback(); });
+        return true;
+    }
+    void stop() override
+    {
+        for (const Completion &completion : std::exchange(m_playing, {})) {
+            if (completion)
+                QTimer::singleShot(0, this, [completion] { completion(false); });
+        }
+    }
 
     // Completes the oldest buffer still playing as heard; false when none.
-    bool finishPlayback();
-    qsizetype playingCount() const { return m_playing.size(); }
+    bool finishPlayback()
+    {
+        if (m_playing.isEmpty())
+            return false;
+        if (const Completion completion = m_playing.takeFirst())
+            completion(true);
+        return true;
+    }
 
 private:
     QList<Completion> m_playing;
