@@ -24,6 +24,7 @@ constexpr qint64 kMaxComment = 0xFFFF;
 // A directory this large belongs to no voice archive.
 constexpr qint64 kMaxDirectoryBytes = 16LL * 1024 * 1024;
 constexpr qint64 kInflateInput = 64 * 1024;
+constexpr quint64 kMaxHeaderBytes = 64 * 1024;
 
 // Little-endian field reader over a byte range that never reads past its end.
 class Fields {
@@ -312,7 +313,8 @@ std::optional<NpyArray> NpyzReader::parseNpy(const QByteArray &bytes, QString *e
     const quint64 headerLength = major == 1 ? qFromLittleEndian<quint16>(bytes.constData() + 8)
                                             : qFromLittleEndian<quint32>(bytes.constData() + 8);
     const qsizetype headerStart = 8 + lengthSize;
-    if (headerLength > quint64(bytes.size() - headerStart))
+    // real headers are a few dozen bytes; a huge one is not worth parsing
+    if (headerLength > kMaxHeaderBytes || headerLength > quint64(bytes.size() - headerStart))
         return failed(QStringLiteral("truncated .npy header"));
     const QByteArray rawHeader = bytes.mid(headerStart, qsizetype(headerLength));
     const QString header = major == 3 ? QString::fromUtf8(rawHeader) : QString::fromLatin1(rawHeader);

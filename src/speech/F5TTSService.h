@@ -47,7 +47,7 @@ public:
 
     // Finishes when the pack is installed, or when the download failed
     // (logged, both files removed) or was refused because one runs.
-    Q_INVOKABLE QFuture<void> downloadVoicePack();
+    QFuture<void> downloadVoicePack();
     void refreshDownloadState();
 
 signals:

@@ -25,12 +25,11 @@ public:
     using Audio = std::function<std::optional<std::vector<float>>(const QString &text)>;
 
     std::atomic<bool> available{true};
-    std::atomic<qint64> cacheLimit{0};
     std::atomic<int> clearCacheCount{0};
 
     bool isAvailable() override { return available; }
     std::unique_ptr<NeuralVoiceModel> createModel(const QString &modelPath) override;
-    void setCacheLimit(qint64 bytes) override { cacheLimit = bytes; }
+    void setCacheLimit(qint64) override {}
     void clearCache() override { ++clearCacheCount; }
 
     void setAudio(Audio audio);
