@@ -55,19 +55,19 @@ void F5TTSService::setShared(F5TTSService *service)
     installedShared() = service;
 }
 
-QString F5TTSService::vocoderFilePath() const
+QString F5TTSService::vocoderFileURL() const
 {
     return QDir(m_directory).filePath(vocoderFileName);
 }
 
-QString F5TTSService::modelFilePath() const
+QString F5TTSService::modelFileURL() const
 {
     return QDir(m_directory).filePath(modelFileName);
 }
 
 void F5TTSService::refreshDownloadState()
 {
-    setIsDownloaded(QFile::exists(modelFilePath()) && QFile::exists(vocoderFilePath()));
+    setIsDownloaded(QFile::exists(modelFileURL()) && QFile::exists(vocoderFileURL()));
 }
 
 QFuture<void> F5TTSService::downloadFile(const QUrl &source, const QString &destination, double weight)
@@ -87,8 +87,8 @@ QFuture<void> F5TTSService::downloadVoicePack()
     setIsDownloading(true);
     setDownloadProgress(0);
     auto done = Futures::startedPromise<void>();
-    downloadFile(m_sources.vocoder, vocoderFilePath(), vocoderWeight)
-        .then(this, [this] { return downloadFile(m_sources.model, modelFilePath(), modelWeight); })
+    downloadFile(m_sources.vocoder, vocoderFileURL(), vocoderWeight)
+        .then(this, [this] { return downloadFile(m_sources.model, modelFileURL(), modelWeight); })
         .unwrap()
         .then(this, [this, done] {
             setIsDownloading(false);
@@ -98,8 +98,8 @@ QFuture<void> F5TTSService::downloadVoicePack()
         })
         .onFailed(this, [this, done] {
             setIsDownloading(false);
-            QFile::remove(modelFilePath());
-            QFile::remove(vocoderFilePath());
+            QFile::remove(modelFileURL());
+            QFile::remove(vocoderFileURL());
             logLine(kTag, QStringLiteral("Download failed: %1").arg(describeException(std::current_exception())));
             done->finish();
         });

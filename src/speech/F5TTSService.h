@@ -42,8 +42,9 @@ public:
     double downloadProgress() const { return m_downloadProgress; }
 
     QString voicePackDirectory() const { return m_directory; }
-    QString vocoderFilePath() const;
-    QString modelFilePath() const;
+    // local paths of the two pack files
+    QString vocoderFileURL() const;
+    QString modelFileURL() const;
 
     // Finishes when the pack is installed, or when the download failed
     // (logged, both files removed) or was refused because one runs.

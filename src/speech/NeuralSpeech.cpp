@@ -45,7 +45,7 @@ void NeuralSpeech::next()
         engine.clearCache();
         return samples;
     });
-    audio.then(this, [this](std::vector<float> samples) { play(std::move(samples)); })
+    audio.then(this, [this](std::vector<float> samples) { playAudioBuffer(std::move(samples)); })
         .onFailed(this, [this](const std::exception &error) {
             logLine("TTS", QStringLiteral("Kokoro synthesis error: %1").arg(QString::fromUtf8(error.what())));
             end();
@@ -56,7 +56,7 @@ void NeuralSpeech::next()
         });
 }
 
-void NeuralSpeech::play(std::vector<float> samples)
+void NeuralSpeech::playAudioBuffer(std::vector<float> samples)
 {
     if (!m_isCurrent() || !sanitize(samples)) {
         end();

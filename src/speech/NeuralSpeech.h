@@ -40,7 +40,7 @@ public:
 
 private:
     void next();
-    void play(std::vector<float> samples);
+    void playAudioBuffer(std::vector<float> samples);
     void end();
 
     QStringList m_chunks;

@@ -85,7 +85,7 @@ TextToSpeechService::TextToSpeechService(Collaborators collaborators, QObject *p
         setIsSpeaking(false);
     });
     m_bestSystemVoice = findBestSystemVoice(m_systemSynthesizer.voices());
-    m_isModelDownloaded = QFile::exists(modelFilePath());
+    m_isModelDownloaded = QFile::exists(modelFileURL());
     if (m_isModelDownloaded && m_neuralEngine.isAvailable())
         loadModel();
     else
@@ -117,12 +117,12 @@ void TextToSpeechService::setShared(TextToSpeechService *service)
     installedShared() = service;
 }
 
-QString TextToSpeechService::modelFilePath() const
+QString TextToSpeechService::modelFileURL() const
 {
     return QDir(m_modelsDirectory).filePath(modelFileName);
 }
 
-QString TextToSpeechService::voicesFilePath() const
+QString TextToSpeechService::voicesFileURL() const
 {
     return QDir(m_modelsDirectory).filePath(voicesFileName);
 }
@@ -282,10 +282,10 @@ QFuture<void> TextToSpeechService::downloadModelFiles()
     setIsDownloading(true);
     setDownloadProgress(0);
     auto done = Futures::startedPromise<void>();
-    downloadFile(m_sources.voices, voicesFilePath(), QStringLiteral("voices"))
+    downloadFile(m_sources.voicesDownloadURL, voicesFileURL(), QStringLiteral("voices"))
         .then(this, [this] {
             setDownloadProgress(0);
-            return downloadFile(m_sources.model, modelFilePath(), QStringLiteral("model"));
+            return downloadFile(m_sources.modelDownloadURL, modelFileURL(), QStringLiteral("model"));
         })
         .unwrap()
         .then(this, [this, done] {
@@ -312,7 +312,7 @@ void TextToSpeechService::loadModel()
 
 std::shared_ptr<const NpyArray> TextToSpeechService::readEmbedding(const QString &voice)
 {
-    NpyzReader archive(voicesFilePath());
+    NpyzReader archive(voicesFileURL());
     std::optional<NpyArray> embedding;
     if (archive.open())
         embedding = archive.read(voice + kEntrySuffix);
@@ -326,14 +326,14 @@ std::shared_ptr<const NpyArray> TextToSpeechService::readEmbedding(const QString
 void TextToSpeechService::finishLoad()
 {
     m_neuralEngine.setCacheLimit(neuralCacheLimit);
-    std::shared_ptr<NeuralVoiceModel> engine = m_neuralEngine.createModel(modelFilePath());
+    std::shared_ptr<NeuralVoiceModel> engine = m_neuralEngine.createModel(modelFileURL());
     m_neuralEngine.clearCache();
     if (!engine)
         return;
 
     QStringList names;
-    if (QFile::exists(voicesFilePath())) {
-        NpyzReader archive(voicesFilePath());
+    if (QFile::exists(voicesFileURL())) {
+        NpyzReader archive(voicesFileURL());
         if (!archive.open())
             logLine(kTag, QStringLiteral("Cannot read the voices: %1").arg(archive.errorString()));
         for (const QString &entry : archive.entryNames()) {
@@ -376,7 +376,7 @@ void TextToSpeechService::selectVoice(const QString &voice)
     m_embedding.reset();
     m_embeddingKey.clear();
     QMetaObject::invokeMethod(this, [this, voice] {
-        if (QFile::exists(voicesFilePath())) {
+        if (QFile::exists(voicesFileURL())) {
             if (std::shared_ptr<const NpyArray> embedding = readEmbedding(voice); embedding && voice == m_selectedVoice) {
                 m_embedding = std::move(embedding);
                 m_embeddingKey = voice + kEntrySuffix;

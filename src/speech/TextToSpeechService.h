@@ -44,8 +44,8 @@ public:
 
     // Where the two voice files come from.
     struct Sources {
-        QUrl model;
-        QUrl voices;
+        QUrl modelDownloadURL;
+        QUrl voicesDownloadURL;
         // Both files below one repository's address.
         static Sources under(const QUrl &repository);
         static Sources defaults();
@@ -81,8 +81,9 @@ public:
     QString engineLabel() const { return m_engineLabel; }
 
     QString modelsDirectory() const { return m_modelsDirectory; }
-    QString modelFilePath() const;
-    QString voicesFilePath() const;
+    // local paths of the two voice files
+    QString modelFileURL() const;
+    QString voicesFileURL() const;
 
     // Speaking. Each returns at once; speech goes on asynchronously.
     Q_INVOKABLE void speak(const QString &text);

@@ -58,8 +58,8 @@ void tst_VoiceDownloads::voiceFiles()
     QFETCH(QString, failure);
     LoopbackHttpServer server;
     const auto sources = TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo")));
-    server.setResponse(sources.voices.path(), voices);
-    server.setResponse(sources.model.path(), model);
+    server.setResponse(sources.voicesDownloadURL.path(), voices);
+    server.setResponse(sources.modelDownloadURL.path(), model);
     SpeechTestRig rig;
     TextToSpeechService &tts = rig.start(sources);
     QVector<double> progress;
