@@ -93,6 +93,9 @@ public:
     AudioInput &audioInput() override { return m_audioInput; }
     KeyEventSource &keyEventSource() override { return m_inner->keyEventSource(); }
     LoginItems &loginItems() override { return m_inner->loginItems(); }
+    AudioOutput &audioOutput() override { return m_inner->audioOutput(); }
+    SystemSpeechSynthesizer &systemSpeechSynthesizer() override { return m_inner->systemSpeechSynthesizer(); }
+    NeuralVoiceEngine &neuralVoiceEngine() override { return m_inner->neuralVoiceEngine(); }
 
 private:
     std::unique_ptr<Platform> m_inner;

@@ -7,6 +7,9 @@ class Accessibility;
 class KeySynthesizer;
 class Pasteboard;
 class AudioInput;
+class AudioOutput;
+class NeuralVoiceEngine;
+class SystemSpeechSynthesizer;
 class KeyEventSource;
 class LoginItems;
 class Paths;
@@ -31,6 +34,9 @@ public:
     virtual AudioInput &audioInput() = 0;
     virtual KeyEventSource &keyEventSource() = 0;
     virtual LoginItems &loginItems() = 0;
+    virtual AudioOutput &audioOutput() = 0;
+    virtual SystemSpeechSynthesizer &systemSpeechSynthesizer() = 0;
+    virtual NeuralVoiceEngine &neuralVoiceEngine() = 0;
 
     // The installed platform; aborts when none is installed.
     static Platform &instance();

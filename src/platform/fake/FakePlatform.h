@@ -6,6 +6,9 @@
 #include "platform/fake/FakeKeySynthesizer.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeAudioInput.h"
+#include "platform/fake/FakeAudioOutput.h"
+#include "platform/fake/FakeNeuralVoiceEngine.h"
+#include "platform/fake/FakeSystemSpeechSynthesizer.h"
 #include "platform/fake/FakeKeyEventSource.h"
 #include "platform/fake/FakeLoginItems.h"
 #include "platform/fake/FakePaths.h"
@@ -28,6 +31,9 @@ public:
     AudioInput &audioInput() override { return m_audioInput; }
     KeyEventSource &keyEventSource() override { return m_keyEventSource; }
     LoginItems &loginItems() override { return m_loginItems; }
+    AudioOutput &audioOutput() override { return m_audioOutput; }
+    SystemSpeechSynthesizer &systemSpeechSynthesizer() override { return m_systemSpeechSynthesizer; }
+    NeuralVoiceEngine &neuralVoiceEngine() override { return m_neuralVoiceEngine; }
 
     FakePaths &fakePaths() { return m_paths; }
     FakeSettings &fakeSettings() { return m_settings; }
@@ -40,6 +46,9 @@ public:
     FakeAudioInput &fakeAudioInput() { return m_audioInput; }
     FakeKeyEventSource &fakeKeyEventSource() { return m_keyEventSource; }
     FakeLoginItems &fakeLoginItems() { return m_loginItems; }
+    FakeAudioOutput &fakeAudioOutput() { return m_audioOutput; }
+    FakeSystemSpeechSynthesizer &fakeSystemSpeechSynthesizer() { return m_systemSpeechSynthesizer; }
+    FakeNeuralVoiceEngine &fakeNeuralVoiceEngine() { return m_neuralVoiceEngine; }
 
     // Installs a fresh FakePlatform and returns it.
     static FakePlatform &installNew();
@@ -56,4 +65,7 @@ private:
     FakeAudioInput m_audioInput;
     FakeKeyEventSource m_keyEventSource;
     FakeLoginItems m_loginItems;
+    FakeAudioOutput m_audioOutput;
+    FakeSystemSpeechSynthesizer m_systemSpeechSynthesizer;
+    FakeNeuralVoiceEngine m_neuralVoiceEngine;
 };

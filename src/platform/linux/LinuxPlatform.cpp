@@ -1,13 +1,16 @@
 #include "LinuxPlatform.h"
 
 #include "AtspiAccessibility.h"
+#include "EspeakSpeechSynthesizer.h"
 #include "EwmhWorkspace.h"
 #include "IniSettings.h"
 #include "PocketsphinxSpeechRecognition.h"
 #include "PulseAudioInput.h"
+#include "PulseAudioOutput.h"
 #include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
 #include "WhisperSpeechRecognition.h"
+#include "UnavailableNeuralVoiceEngine.h"
 #include "X11Connection.h"
 #include "X11KeyEventSource.h"
 #include "XdgAutostartLoginItems.h"
@@ -89,6 +92,15 @@ public:
                 QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
         });
     }
+    AudioOutput &audioOutput() override
+    {
+        return lazy(m_audioOutput, [] { return std::make_unique<PulseAudioOutput>(); });
+    }
+    SystemSpeechSynthesizer &systemSpeechSynthesizer() override
+    {
+        return lazy(m_speechSynthesizer, [this] { return std::make_unique<EspeakSpeechSynthesizer>(audioOutput()); });
+    }
+    NeuralVoiceEngine &neuralVoiceEngine() override { return m_neuralVoiceEngine; }
 
 private:
     template <typename T, typename Make>
@@ -119,6 +131,10 @@ private:
     std::unique_ptr<PulseAudioInput> m_audioInput;
     std::unique_ptr<X11KeyEventSource> m_keyEventSource;
     std::unique_ptr<LoginItems> m_loginItems;
+    // declared after the output it plays through, so destroyed before it
+    std::unique_ptr<PulseAudioOutput> m_audioOutput;
+    std::unique_ptr<EspeakSpeechSynthesizer> m_speechSynthesizer;
+    UnavailableNeuralVoiceEngine m_neuralVoiceEngine;
 };
 } // namespace
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/AudioOutput.h"
+
+#include <QPointer>
+
+class QAudioSink;
+class QueuedSamplesDevice;
+
+// The default output device through QAudioSink (PulseAudio). The sink pulls
+// queued buffers and silence between them, so buffers added while it plays
+// follow without a restart; it stops once the queue has been heard.
+class PulseAudioOutput : public AudioOutput {
+public:
+    PulseAudioOutput();
+    ~PulseAudioOutput() override;
+
+    bool isAvailable() override;
+    bool play(std::vector<float> samples, int sampleRate, Completion completion) override;
+    void stop() override;
+
+private:
+    bool startSink(int sampleRate);
+
+    QueuedSamplesDevice *m_device = nullptr;
+    QAudioSink *m_sink = nullptr;
+    int m_sampleRate = 0;
+};

@@ -1,0 +1,131 @@
+#include "F5TTSService.h"
+
+#include "models/ModelManager.h"
+#include "speech/FileDownload.h"
+#include "support/DescribedError.h"
+#include "support/FutureWatch.h"
+#include "support/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+
+namespace {
+const char *const kTag = "F5TTS";
+
+F5TTSService *&installedShared()
+{
+    static F5TTSService *service = nullptr;
+    return service;
+}
+} // namespace
+
+F5TTSService::Sources F5TTSService::Sources::under(const QUrl &host)
+{
+    const QString base = host.toString(QUrl::StripTrailingSlash) + QLatin1Char('/');
+    return {QUrl(base + QStringLiteral("charactr/vocos-mel-24khz/resolve/main/pytorch_model.bin")),
+            QUrl(base + QStringLiteral("SWivid/F5-TTS/resolve/main/F5TTS_Base/model_1200000.safetensors"))};
+}
+
+F5TTSService::Sources F5TTSService::Sources::defaults()
+{
+    return under(QUrl(QStringLiteral("https://huggingface.co")));
+}
+
+F5TTSService::F5TTSService(const QString &voicePackDirectory, Sources sources, QObject *parent)
+    : QObject(parent)
+    , m_directory(voicePackDirectory)
+    , m_sources(std::move(sources))
+{
+    QDir().mkpath(m_directory);
+    refreshDownloadState();
+}
+
+F5TTSService &F5TTSService::shared()
+{
+    if (!installedShared()) {
+        static F5TTSService service(QDir(ModelManager().modelsDirectory()).filePath(QStringLiteral("F5TTS")));
+        installedShared() = &service;
+    }
+    return *installedShared();
+}
+
+void F5TTSService::setShared(F5TTSService *service)
+{
+    installedShared() = service;
+}
+
+QString F5TTSService::vocoderFileURL() const
+{
+    return QDir(m_directory).filePath(vocoderFileName);
+}
+
+QString F5TTSService::modelFileURL() const
+{
+    return QDir(m_directory).filePath(modelFileName);
+}
+
+void F5TTSService::refreshDownloadState()
+{
+    setIsDownloaded(QFile::exists(modelFileURL()) && QFile::exists(vocoderFileURL()));
+}
+
+QFuture<void> F5TTSService::downloadFile(const QUrl &source, const QString &destination, double weight)
+{
+    const double base = m_downloadProgress;
+    const QPointer<F5TTSService> self(this);
+    return FileDownload::fetch(m_network, source, destination, [self, base, weight](double fraction) {
+        if (self)
+            self->setDownloadProgress(base + weight * fraction);
+    }, this);
+}
+
+QFuture<void> F5TTSService::downloadVoicePack()
+{
+    if (m_isDownloading)
+        return QtFuture::makeReadyFuture();
+    setIsDownloading(true);
+    setDownloadProgress(0);
+    auto done = Futures::startedPromise<void>();
+    downloadFile(m_sources.vocoder, vocoderFileURL(), vocoderWeight)
+        .then(this, [this] { return downloadFile(m_sources.model, modelFileURL(), modelWeight); })
+        .unwrap()
+        .then(this, [this, done] {
+            setIsDownloading(false);
+            refreshDownloadState();
+            logLine(kTag, "HD Voice Pack installed");
+            done->finish();
+        })
+        .onFailed(this, [this, done] {
+            setIsDownloading(false);
+            QFile::remove(modelFileURL());
+            QFile::remove(vocoderFileURL());
+            logLine(kTag, QStringLiteral("Download failed: %1").arg(describeException(std::current_exception())));
+            done->finish();
+        });
+    return done->future();
+}
+
+void F5TTSService::setIsDownloaded(bool value)
+{
+    if (m_isDownloaded == value)
+        return;
+    m_isDownloaded = value;
+    emit isDownloadedChanged();
+}
+
+void F5TTSService::setIsDownloading(bool value)
+{
+    if (m_isDownloading == value)
+        return;
+    m_isDownloading = value;
+    emit isDownloadingChanged();
+}
+
+void F5TTSService::setDownloadProgress(double value)
+{
+    if (m_downloadProgress == value)
+        return;
+    m_downloadProgress = value;
+    emit downloadProgressChanged();
+}

@@ -1,0 +1,135 @@
+#include "SpeechTestRig.h"
+#include "speech/F5TTSService.h"
+#include "support/FutureWait.h"
+#include "support/LogCapture.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QtTest>
+
+using Response = LoopbackHttpServer::Response;
+
+namespace {
+Response dropped()
+{
+    Response response = Response::generated(200'000, 7);
+    response.dropAfterBytes = 50'000;
+    return response;
+}
+
+// Only the files a download meant to leave: no temporary ones.
+QStringList filesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::Files, QDir::Name);
+}
+} // namespace
+
+class tst_VoiceDownloads : public QObject {
+    Q_OBJECT
+private slots:
+    void voiceFiles_data();
+    void voiceFiles();
+    void voicePack_data();
+    void voicePack();
+};
+
+void tst_VoiceDownloads::voiceFiles_data()
+{
+    QTest::addColumn<Response>("voices");
+    QTest::addColumn<Response>("model");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("failure");
+    const Response archive = Response::withBody(
+        NpzWriter::zip({{QStringLiteral("bm_george.npy"), NpzWriter::npy({1}, {1.0f})}}));
+    QTest::newRow("both files") << archive << Response::generated(300'000, 1)
+                                << QStringList{TextToSpeechService::modelFileName, TextToSpeechService::voicesFileName}
+                                << QString();
+    QTest::newRow("model missing: archive stays")
+        << archive << Response::withBody("Not Found", 404, "text/plain")
+        << QStringList{TextToSpeechService::voicesFileName} << QStringLiteral("HTTP status 404");
+    QTest::newRow("archive cut off") << dropped() << Response::generated(300'000, 1) << QStringList{}
+                                     << QStringLiteral("[TTS] Download failed: ");
+}
+
+void tst_VoiceDownloads::voiceFiles()
+{
+    QFETCH(Response, voices);
+    QFETCH(Response, model);
+    QFETCH(QStringList, files);
+    QFETCH(QString, failure);
+    LoopbackHttpServer server;
+    const auto sources = TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo")));
+    server.setResponse(sources.voicesDownloadURL.path(), voices);
+    server.setResponse(sources.modelDownloadURL.path(), model);
+    SpeechTestRig rig;
+    TextToSpeechService &tts = rig.start(sources);
+    QVector<double> progress;
+    connect(&tts, &TextToSpeechService::downloadProgressChanged, this, [&] { progress << tts.downloadProgress(); });
+    LogCapture log;
+
+    tts.prepareOnLaunch();
+    QTRY_VERIFY(tts.isDownloading());
+    const QFuture<void> refused = tts.downloadModelFiles();
+    QVERIFY(refused.isFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(!tts.isDownloading(), 10000);
+
+    QCOMPARE(filesIn(tts.modelsDirectory()), files);
+    QCOMPARE(tts.isModelDownloaded(), failure.isEmpty());
+    QCOMPARE(server.requestCount(), failure.startsWith(QLatin1Char('[')) ? 1 : 2);
+    if (!failure.isEmpty()) {
+        QVERIFY2(log.contains(failure), qPrintable(log.lines().join(QLatin1Char('\n'))));
+        QVERIFY(!tts.isModelLoaded());
+        return;
+    }
+    // progress runs to 1 once per file
+    QCOMPARE(progress.count(1.0), 2);
+    QVERIFY(progress.indexOf(0.0) > progress.indexOf(1.0));
+    QTRY_VERIFY(tts.isModelLoaded());
+    QCOMPARE(tts.engineLabel(), QStringLiteral("Kokoro AI (bm_george)"));
+}
+
+void tst_VoiceDownloads::voicePack_data()
+{
+    QTest::addColumn<Response>("model");
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("installed") << Response::generated(900'000, 2) << true;
+    QTest::newRow("model fails: vocoder removed too") << Response::withBody("gone", 410, "text/plain") << false;
+    QTest::newRow("model cut off") << dropped() << false;
+}
+
+void tst_VoiceDownloads::voicePack()
+{
+    QFETCH(Response, model);
+    QFETCH(bool, installed);
+    LoopbackHttpServer server;
+    const auto sources = F5TTSService::Sources::under(server.url(QStringLiteral("/hf")));
+    server.setResponse(sources.vocoder.path(), Response::generated(100'000, 1));
+    server.setResponse(sources.model.path(), model);
+    QTemporaryDir directory;
+    const QString pack = directory.filePath(QStringLiteral("OfflineModels/F5TTS"));
+    // an old vocoder alone is no pack
+    NpzWriter::write(QDir(pack).filePath(F5TTSService::vocoderFileName), "old");
+    F5TTSService service(pack, sources);
+    QVERIFY(!service.isDownloaded());
+    QList<double> progress;
+    connect(&service, &F5TTSService::downloadProgressChanged, this, [&] { progress << service.downloadProgress(); });
+
+    const QFuture<void> download = service.downloadVoicePack();
+    QVERIFY(service.isDownloading());
+    QVERIFY(service.downloadVoicePack().isFinished());
+    QVERIFY(waitForFuture(download));
+    QVERIFY(!service.isDownloading());
+    QCOMPARE(service.isDownloaded(), installed);
+    QCOMPARE(server.requestCount(), 2);
+    QCOMPARE(filesIn(pack), installed ? (QStringList{F5TTSService::modelFileName, F5TTSService::vocoderFileName})
+                                      : QStringList{});
+    // the vocoder fills the first tenth, the model the rest on top of it
+    QVERIFY(progress.contains(F5TTSService::vocoderWeight));
+    QVERIFY(std::is_sorted(progress.begin(), progress.end()));
+    if (installed)
+        QVERIFY(qFuzzyCompare(progress.last(), 1.0));
+    F5TTSService reopened(pack);
+    QCOMPARE(reopened.isDownloaded(), installed);
+}
+
+QTEST_GUILESS_MAIN(tst_VoiceDownloads)
+#include "tst_VoiceDownloads.moc"
