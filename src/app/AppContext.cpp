@@ -1,9 +1,17 @@
 #include "AppContext.h"
 
+#include "app/DictationOverlayModel.h"
+#include "app/DictationOverlayPanel.h"
+#include "app/LoginItemService.h"
+#include "app/MenubarViewModel.h"
+#include "app/UiModule.h"
+#include "models/CoreMLEncoderDownloader.h"
+#include "models/ModelDownloadService.h"
 #include "models/ModelManager.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/CloudflareTranscriptionService.h"
 #include "pipeline/DictationSessionCoordinator.h"
+#include "pipeline/GlobalHotkeyService.h"
 #include "pipeline/HybridRealtimeTranscriptionService.h"
 #include "pipeline/HybridTranscriberRefinement.h"
 #include "pipeline/MacAudioCaptureService.h"
@@ -14,17 +22,51 @@
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/Platform.h"
 #include "profile/AdaptiveLearningEngine.h"
+#include "profile/InsightEngine.h"
+#include "profile/PrivacyPreferences.h"
+#include "profile/VoiceProfileStore.h"
+#include "speech/F5TTSService.h"
+#include "speech/SelectionReader.h"
+#include "speech/TextToSpeechService.h"
 #include "support/Log.h"
 #include "support/MonotonicClock.h"
 
-AppContext::AppContext(Platform &platform, QObject *parent)
+#include <QDir>
+#include <QQmlEngine>
+
+QUrl AppContext::rebased(const QUrl &url, const QUrl &base)
+{
+    QUrl result = base;
+    QString prefix = base.path();
+    while (prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    result.setPath(prefix + url.path());
+    result.setQuery(url.query());
+    return result;
+}
+
+AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     : QObject(parent)
     , m_platform(platform)
     , m_clock(MonotonicClock::system())
-    , m_usageTracker(CloudUsageTracker::shared())
-    , m_modelManager(std::make_unique<ModelManager>(platform.paths()))
-    , m_audioCapture(std::make_unique<MacAudioCaptureService>(platform.audioInput()))
+    , m_options(std::move(options))
 {
+    const auto source = [this](const QUrl &url) {
+        return m_options.downloadBaseURL ? rebased(url, *m_options.downloadBaseURL) : url;
+    };
+
+    m_usageTracker = std::make_unique<CloudUsageTracker>(&platform.settings());
+    CloudUsageTracker::setShared(m_usageTracker.get());
+    m_privacyPreferences = std::make_unique<PrivacyPreferences>(&platform.settings());
+    PrivacyPreferences::setShared(m_privacyPreferences.get());
+    m_profileStore = std::make_unique<VoiceProfileStore>(VoiceProfileStore::defaultDatabasePath(platform.paths()));
+    VoiceProfileStore::setShared(m_profileStore.get());
+    m_insightEngine = std::make_unique<InsightEngine>(&platform.lexicalTagger());
+    InsightEngine::setShared(m_insightEngine.get());
+
+    // The dictation pipeline.
+    m_modelManager = std::make_unique<ModelManager>(platform.paths());
+    m_audioCapture = std::make_unique<MacAudioCaptureService>(platform.audioInput());
     auto cloud = std::make_unique<CloudflareTranscriptionService>();
     const CloudflareTranscriptionService *cloudService = cloud.get();
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
@@ -35,13 +77,69 @@ AppContext::AppContext(Platform &platform, QObject *parent)
     m_refinement = std::make_unique<HybridTranscriberRefinement>(*m_transcriber, cloudService);
     m_textInjection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
                                                              platform.pasteboard(), platform.keySynthesizer(), m_clock);
-    m_learningEngine = std::make_unique<AdaptiveLearningEngine>();
+    m_learningEngine = std::make_unique<AdaptiveLearningEngine>(*m_profileStore, *m_insightEngine);
     m_rewriteService = std::make_unique<OfflineRewriteService>(m_modelManager.get());
     m_postProcessor = std::make_unique<TranscriptPostProcessor>(
         m_modelManager.get(), std::make_unique<OfflineRewriteService>(m_modelManager.get()));
     m_coordinator = std::make_unique<DictationSessionCoordinator>(DictationSessionCoordinator::Services{
         *m_audioCapture, *m_transcriber, *m_refinement, *m_textInjection, *m_learningEngine, *m_postProcessor,
-        *m_rewriteService, platform.workspace(), m_usageTracker, *m_modelManager, m_clock});
+        *m_rewriteService, platform.workspace(), *m_usageTracker, *m_modelManager, m_clock});
+
+    // Speech output and the downloads.
+    m_selectionReader = std::make_unique<SelectionReader>(platform.workspace(), platform.accessibility(),
+                                                          platform.pasteboard(), platform.keySynthesizer(), m_clock);
+    TextToSpeechService::Sources voices = TextToSpeechService::Sources::defaults();
+    voices = {source(voices.modelDownloadURL), source(voices.voicesDownloadURL)};
+    m_textToSpeech = std::make_unique<TextToSpeechService>(TextToSpeechService::Collaborators{
+        platform.settings(), platform.audioOutput(), platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(),
+        *m_selectionReader, m_modelManager->modelsDirectory(), voices});
+    TextToSpeechService::setShared(m_textToSpeech.get());
+    F5TTSService::Sources pack = F5TTSService::Sources::defaults();
+    pack = {source(pack.vocoder), source(pack.model)};
+    m_voicePack = std::make_unique<F5TTSService>(
+        QDir(m_modelManager->modelsDirectory()).filePath(QStringLiteral("F5TTS")), pack);
+    F5TTSService::setShared(m_voicePack.get());
+    QList<CoreMLEncoderDownloader::Encoder> encoders = CoreMLEncoderDownloader::defaultEncoders();
+    for (CoreMLEncoderDownloader::Encoder &encoder : encoders)
+        encoder.archiveURL = source(encoder.archiveURL);
+    m_encoderFetcher = std::make_unique<CoreMLEncoderDownloader>(*m_modelManager, encoders);
+    for (ModelDescriptor model : MenubarViewModel::autoDownloadCatalogue()) {
+        model.downloadURL = source(model.downloadURL);
+        m_launchDownloads.append(model);
+    }
+
+    // The interface's services.
+    m_hotkeys = std::make_unique<GlobalHotkeyService>(platform.keyEventSource(), platform.accessibility(), m_clock);
+    GlobalHotkeyService::setShared(m_hotkeys.get());
+    m_loginItems = std::make_unique<LoginItemService>(platform.loginItems());
+    m_viewModel = std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
+        *m_coordinator, *m_modelManager, *m_profileStore, platform.pasteboard(), platform.settings(),
+        [this] { return std::make_unique<ModelDownloadService>(m_clock); }});
 }
 
-AppContext::~AppContext() = default;
+AppContext::~AppContext()
+{
+    // The key grabs go before the services their handlers reach; the rest
+    // goes in reverse order of construction.
+    m_hotkeys->stop();
+}
+
+QQmlEngine &AppContext::qmlEngine()
+{
+    if (!m_qmlEngine) {
+        m_qmlEngine = std::make_unique<QQmlEngine>();
+        UiModule::install(*m_qmlEngine);
+    }
+    return *m_qmlEngine;
+}
+
+DictationOverlayPanel &AppContext::overlayPanel()
+{
+    if (!m_overlayPanel) {
+        m_overlayModel = std::make_unique<DictationOverlayModel>();
+        m_overlayModel->follow(*m_coordinator);
+        const std::function<bool()> compositing = m_options.compositing ? m_options.compositing : [] { return false; };
+        m_overlayPanel = std::make_unique<DictationOverlayPanel>(qmlEngine(), *m_overlayModel, compositing);
+    }
+    return *m_overlayPanel;
+}

@@ -1,44 +1,98 @@
 #pragma once
 
-#include <QObject>
+#include "models/ModelDescriptor.h"
 
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
 #include <memory>
+#include <optional>
 
 class AdaptiveLearningEngine;
 class CloudUsageTracker;
+class CoreMLEncoderDownloader;
+class DictationOverlayModel;
+class DictationOverlayPanel;
 class DictationSessionCoordinator;
+class F5TTSService;
+class GlobalHotkeyService;
 class HybridRealtimeTranscriptionService;
 class HybridTranscriberRefinement;
+class InsightEngine;
+class LoginItemService;
 class MacAudioCaptureService;
+class MenubarViewModel;
 class ModelManager;
 class MonotonicClock;
 class OfflineRewriteService;
 class Platform;
+class PrivacyPreferences;
+class QQmlEngine;
+class SelectionReader;
 class TextInjectionService;
+class TextToSpeechService;
 class TranscriptPostProcessor;
+class VoiceProfileStore;
 
 // The composition root: builds every long-lived service of the application
-// on the given platform, wires them together and owns them until it is
-// destroyed. The platform must outlive it.
+// once, on the given platform, wires them together, installs the process-wide
+// instances and owns all of it until it is destroyed (which clears those
+// instances again). The platform must outlive it.
 class AppContext : public QObject {
     Q_OBJECT
 public:
-    explicit AppContext(Platform &platform, QObject *parent = nullptr);
+    struct Options {
+        // Where downloads go instead of the real hosts (the path of each file
+        // is kept below it); none = the real hosts.
+        std::optional<QUrl> downloadBaseURL;
+        // Whether translucent windows blend with the desktop; none = never.
+        std::function<bool()> compositing;
+    };
+
+    // The environment variable that main() reads into downloadBaseURL.
+    static constexpr const char *downloadBaseVariable = "TAVRUNE_DOWNLOAD_BASE_URL";
+    // url with its scheme, host and port taken from base and base's path put before its own.
+    static QUrl rebased(const QUrl &url, const QUrl &base);
+
+    explicit AppContext(Platform &platform, Options options = {}, QObject *parent = nullptr);
     ~AppContext() override;
 
     Platform &platform() const { return m_platform; }
     MonotonicClock &clock() const { return m_clock; }
+    CloudUsageTracker &usageTracker() const { return *m_usageTracker; }
+    PrivacyPreferences &privacyPreferences() const { return *m_privacyPreferences; }
+    VoiceProfileStore &profileStore() const { return *m_profileStore; }
+    InsightEngine &insightEngine() const { return *m_insightEngine; }
     ModelManager &modelManager() const { return *m_modelManager; }
     TextInjectionService &textInjection() const { return *m_textInjection; }
     HybridRealtimeTranscriptionService &transcriber() const { return *m_transcriber; }
     AdaptiveLearningEngine &learningEngine() const { return *m_learningEngine; }
-    CloudUsageTracker &usageTracker() const { return m_usageTracker; }
     DictationSessionCoordinator &coordinator() const { return *m_coordinator; }
+    TextToSpeechService &textToSpeech() const { return *m_textToSpeech; }
+    F5TTSService &voicePack() const { return *m_voicePack; }
+    CoreMLEncoderDownloader &encoderFetcher() const { return *m_encoderFetcher; }
+    GlobalHotkeyService &hotkeys() const { return *m_hotkeys; }
+    LoginItemService &loginItems() const { return *m_loginItems; }
+    MenubarViewModel &viewModel() const { return *m_viewModel; }
+    // The models fetched at launch when missing, from the configured host.
+    const QList<ModelDescriptor> &launchDownloads() const { return m_launchDownloads; }
+
+    // The interface is made on first use: a launch does not wait for QML.
+    QQmlEngine &qmlEngine();
+    DictationOverlayPanel &overlayPanel();
 
 private:
     Platform &m_platform;
     MonotonicClock &m_clock;
-    CloudUsageTracker &m_usageTracker;
+    Options m_options;
+    QList<ModelDescriptor> m_launchDownloads;
+    // First: everything below may reach them through their shared accessors.
+    std::unique_ptr<CloudUsageTracker> m_usageTracker;
+    std::unique_ptr<PrivacyPreferences> m_privacyPreferences;
+    std::unique_ptr<VoiceProfileStore> m_profileStore;
+    std::unique_ptr<InsightEngine> m_insightEngine;
     std::unique_ptr<ModelManager> m_modelManager;
     std::unique_ptr<MacAudioCaptureService> m_audioCapture;
     std::unique_ptr<HybridRealtimeTranscriptionService> m_transcriber;
@@ -47,6 +101,15 @@ private:
     std::unique_ptr<AdaptiveLearningEngine> m_learningEngine;
     std::unique_ptr<OfflineRewriteService> m_rewriteService;
     std::unique_ptr<TranscriptPostProcessor> m_postProcessor;
-    // last: it uses everything above
     std::unique_ptr<DictationSessionCoordinator> m_coordinator;
+    std::unique_ptr<SelectionReader> m_selectionReader;
+    std::unique_ptr<TextToSpeechService> m_textToSpeech;
+    std::unique_ptr<F5TTSService> m_voicePack;
+    std::unique_ptr<CoreMLEncoderDownloader> m_encoderFetcher;
+    std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    std::unique_ptr<LoginItemService> m_loginItems;
+    std::unique_ptr<MenubarViewModel> m_viewModel;
+    std::unique_ptr<QQmlEngine> m_qmlEngine;
+    std::unique_ptr<DictationOverlayModel> m_overlayModel;
+    std::unique_ptr<DictationOverlayPanel> m_overlayPanel;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/OverlayPanel.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -17,7 +19,7 @@ class QVariantAnimation;
 // The floating panel that shows the dictation's progress near the bottom of
 // the primary screen. It never takes the keyboard focus, so the application
 // that will receive the text stays in front. Main thread.
-class DictationOverlayPanel : public QObject {
+class DictationOverlayPanel : public QObject, public OverlayPanel {
     Q_OBJECT
 
 public:
@@ -33,9 +35,9 @@ public:
     ~DictationOverlayPanel() override;
 
     // Placed, shown without activation at opacity 0, then faded in.
-    void show();
+    void show() override;
     // Faded out, then hidden, unless show() came in the meantime.
-    void hide();
+    void hide() override;
 
     bool isVisible() const;
     QQuickView *window() const { return m_view.get(); }

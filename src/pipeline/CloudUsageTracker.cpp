@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Settings.h"
+#include "support/SharedInstance.h"
 
 const QString CloudUsageTracker::usedKey = QStringLiteral("cloud_usage_minutes_used");
 const QString CloudUsageTracker::monthKey = QStringLiteral("cloud_usage_month");
@@ -19,10 +20,22 @@ CloudUsageTracker::CloudUsageTracker(Settings *settings, DateSource today, QObje
         m_monthlyQuotaMinutes = quota;
 }
 
+CloudUsageTracker::~CloudUsageTracker()
+{
+    SharedInstance<CloudUsageTracker>::release(this);
+}
+
 CloudUsageTracker &CloudUsageTracker::shared()
 {
+    if (CloudUsageTracker *installed = SharedInstance<CloudUsageTracker>::installed())
+        return *installed;
     static CloudUsageTracker instance;
     return instance;
+}
+
+void CloudUsageTracker::setShared(CloudUsageTracker *tracker)
+{
+    SharedInstance<CloudUsageTracker>::install(tracker);
 }
 
 void CloudUsageTracker::addMinutes(double minutes)

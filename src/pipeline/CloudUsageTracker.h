@@ -27,7 +27,11 @@ public:
     // every use; today defaults to the local calendar date.
     explicit CloudUsageTracker(Settings *settings = nullptr, DateSource today = {}, QObject *parent = nullptr);
 
+    ~CloudUsageTracker() override;
+
+    // The application's instance: the one installed, else one made on first use.
     static CloudUsageTracker &shared();
+    static void setShared(CloudUsageTracker *tracker);
 
     double minutesUsedThisMonth() const { return m_minutesUsedThisMonth; }
     double monthlyQuotaMinutes() const { return m_monthlyQuotaMinutes; }

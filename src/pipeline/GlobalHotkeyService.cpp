@@ -4,6 +4,7 @@
 #include "platform/KeyChords.h"
 #include "platform/Platform.h"
 #include "support/Log.h"
+#include "support/SharedInstance.h"
 
 #include <QPointer>
 
@@ -27,20 +28,40 @@ QString seconds(double value)
 
 GlobalHotkeyService &GlobalHotkeyService::shared()
 {
+    if (GlobalHotkeyService *installed = SharedInstance<GlobalHotkeyService>::installed())
+        return *installed;
     static auto *instance = new GlobalHotkeyService;
     return *instance;
 }
 
-GlobalHotkeyService::GlobalHotkeyService(MonotonicClock &clock, QObject *parent)
+void GlobalHotkeyService::setShared(GlobalHotkeyService *service)
+{
+    SharedInstance<GlobalHotkeyService>::install(service);
+}
+
+GlobalHotkeyService::GlobalHotkeyService(KeyEventSource &source, Accessibility &accessibility, MonotonicClock &clock,
+                                         QObject *parent)
     : QObject(parent)
+    , m_source(source)
+    , m_accessibility(accessibility)
     , m_clock(clock)
 {
+}
+
+GlobalHotkeyService::GlobalHotkeyService(MonotonicClock &clock, QObject *parent)
+    : GlobalHotkeyService(Platform::instance().keyEventSource(), Platform::instance().accessibility(), clock, parent)
+{
+}
+
+GlobalHotkeyService::~GlobalHotkeyService()
+{
+    SharedInstance<GlobalHotkeyService>::release(this);
 }
 
 void GlobalHotkeyService::start()
 {
     stop();
-    KeyEventSource &source = Platform::instance().keyEventSource();
+    KeyEventSource &source = m_source;
     const QPointer<GlobalHotkeyService> self(this);
 
     m_globalKeyDownMonitor = source.addGlobalMonitor(KeyEventSource::maskFor(EventType::keyDown), [self](const KeyEvent &e) {
@@ -67,7 +88,7 @@ void GlobalHotkeyService::start()
     logLine(kTag, QStringLiteral("Registered (Hold: %1, Toggle: %2, Paste: %3). Accessibility=%4")
                       .arg(QLatin1String(KeyChords::hold.label), QLatin1String(KeyChords::toggle.label),
                            QLatin1String(KeyChords::fallbackPaste.label))
-                      .arg(Platform::instance().accessibility().isProcessTrusted() ? 1 : 0));
+                      .arg(m_accessibility.isProcessTrusted() ? 1 : 0));
 }
 
 void GlobalHotkeyService::stop()
@@ -76,7 +97,7 @@ void GlobalHotkeyService::stop()
                                               &m_localKeyUpMonitor, &m_flagsMonitor};
     for (KeyEventSource::MonitorToken *token : fields) {
         if (*token != 0)
-            Platform::instance().keyEventSource().removeMonitor(*token);
+            m_source.removeMonitor(*token);
         *token = 0;
     }
 }

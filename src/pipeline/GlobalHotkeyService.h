@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+class Accessibility;
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -18,11 +20,17 @@ public:
     using Callback = std::function<void()>;
     using KeyEvent = KeyEventSource::KeyEvent;
 
-    // The process-wide instance, created on first use and never released.
+    // The application's instance: the one installed, else one made on first
+    // use on the installed platform that lives as long as the process.
     static GlobalHotkeyService &shared();
+    static void setShared(GlobalHotkeyService *service);
 
-    // The clock times a hold.
+    // Monitors keys through source; the clock times a hold.
+    GlobalHotkeyService(KeyEventSource &source, Accessibility &accessibility,
+                        MonotonicClock &clock = MonotonicClock::system(), QObject *parent = nullptr);
+    // On the installed platform.
     explicit GlobalHotkeyService(MonotonicClock &clock = MonotonicClock::system(), QObject *parent = nullptr);
+    ~GlobalHotkeyService() override;
 
     // Replaces any installed monitors with the five of this service.
     void start();
@@ -61,6 +69,8 @@ private:
     KeyEventSource::MonitorToken m_localKeyUpMonitor = 0;
     KeyEventSource::MonitorToken m_flagsMonitor = 0;
 
+    KeyEventSource &m_source;
+    Accessibility &m_accessibility;
     bool m_optionSpaceDown = false;
     MonotonicClock &m_clock;
     std::optional<MonotonicClock::Duration> m_holdStartTime;

@@ -2,6 +2,7 @@
 
 #include "platform/LexicalTagger.h"
 #include "platform/Platform.h"
+#include "support/SharedInstance.h"
 #include "support/TextUtils.h"
 
 #include <QCoreApplication>
@@ -11,14 +12,26 @@
 
 InsightEngine &InsightEngine::shared()
 {
+    if (InsightEngine *installed = SharedInstance<InsightEngine>::installed())
+        return *installed;
     static InsightEngine *engine = new InsightEngine; // lives as long as the process
     return *engine;
+}
+
+void InsightEngine::setShared(InsightEngine *engine)
+{
+    SharedInstance<InsightEngine>::install(engine);
 }
 
 InsightEngine::InsightEngine(LexicalTagger *tagger, QObject *parent)
     : QObject(parent)
     , m_tagger(tagger)
 {
+}
+
+InsightEngine::~InsightEngine()
+{
+    SharedInstance<InsightEngine>::release(this);
 }
 
 LexicalTagger &InsightEngine::tagger() const

@@ -12,9 +12,13 @@ class LexicalTagger;
 class InsightEngine : public QObject {
     Q_OBJECT
 public:
+    // The application's instance: the one installed, else one made on first
+    // use that lives as long as the process.
     static InsightEngine &shared();
+    static void setShared(InsightEngine *engine);
     // Without a tagger, the platform's is used.
     explicit InsightEngine(LexicalTagger *tagger = nullptr, QObject *parent = nullptr);
+    ~InsightEngine() override;
 
     // Returns at once; the nouns reach the buffer later on the main thread.
     // Only the text and the language code are used.

@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/Settings.h"
+#include "support/SharedInstance.h"
 
 #include <QString>
 
@@ -17,13 +18,25 @@ const QString kDetectActions = QStringLiteral("insights_detect_actions");
 
 PrivacyPreferences &PrivacyPreferences::shared()
 {
+    if (PrivacyPreferences *installed = SharedInstance<PrivacyPreferences>::installed())
+        return *installed;
     static PrivacyPreferences preferences;
     return preferences;
+}
+
+void PrivacyPreferences::setShared(PrivacyPreferences *preferences)
+{
+    SharedInstance<PrivacyPreferences>::install(preferences);
 }
 
 PrivacyPreferences::PrivacyPreferences(Settings *settings)
     : m_settings(settings)
 {
+}
+
+PrivacyPreferences::~PrivacyPreferences()
+{
+    SharedInstance<PrivacyPreferences>::release(this);
 }
 
 Settings &PrivacyPreferences::settings() const

@@ -7,9 +7,14 @@ class QString;
 // fixed keys; an unset key reads as its default.
 class PrivacyPreferences {
 public:
+    // The application's instance: the one installed, else one made on first use.
     static PrivacyPreferences &shared();
+    static void setShared(PrivacyPreferences *preferences);
     // Without settings, the platform's settings are used at each access.
     explicit PrivacyPreferences(Settings *settings = nullptr);
+    ~PrivacyPreferences();
+    PrivacyPreferences(const PrivacyPreferences &) = delete;
+    PrivacyPreferences &operator=(const PrivacyPreferences &) = delete;
 
     bool cloudEnhancedMode() const;
     void setCloudEnhancedMode(bool enabled);

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "support/SerialExecutor.h"
+#include "support/SharedInstance.h"
 #include "support/TextUtils.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@ QString storedKey(const QString &text)
 
 VoiceProfileStore &VoiceProfileStore::shared()
 {
+    if (VoiceProfileStore *installed = SharedInstance<VoiceProfileStore>::installed())
+        return *installed;
     static VoiceProfileStore store(defaultDatabasePath());
     static const bool drainsOnQuit = [] {
         if (auto *app = QCoreApplication::instance())
@@ -31,9 +34,18 @@ VoiceProfileStore &VoiceProfileStore::shared()
     return store;
 }
 
+void VoiceProfileStore::setShared(VoiceProfileStore *store)
+{
+    SharedInstance<VoiceProfileStore>::install(store);
+}
+
 QString VoiceProfileStore::defaultDatabasePath()
 {
-    Paths &paths = Platform::instance().paths();
+    return defaultDatabasePath(Platform::instance().paths());
+}
+
+QString VoiceProfileStore::defaultDatabasePath(Paths &paths)
+{
     const QString directory = paths.appGroupContainer().value_or(paths.documentsDirectory());
     return QDir(directory).filePath(QStringLiteral("voice_profile.sqlite"));
 }
@@ -47,6 +59,7 @@ VoiceProfileStore::VoiceProfileStore(const QString &databasePath, std::chrono::m
 
 VoiceProfileStore::~VoiceProfileStore()
 {
+    SharedInstance<VoiceProfileStore>::release(this);
     shutdown();
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class Paths;
 class ProfileDatabase;
 class SerialExecutor;
 
@@ -44,10 +45,13 @@ public:
 
     using Clock = std::function<QDateTime()>;
 
-    // The one store of the application, on the file in the app container (or
-    // the documents directory). Drained and closed when the application quits.
+    // The application's store: the one installed, else one made on first use
+    // on the default file, drained and closed when the application quits.
     static VoiceProfileStore &shared();
+    static void setShared(VoiceProfileStore *store);
+    // The file in the app container (or the documents directory).
     static QString defaultDatabasePath();
+    static QString defaultDatabasePath(Paths &paths);
 
     // Opens (or creates) the database at path on the calling thread.
     explicit VoiceProfileStore(const QString &databasePath,

@@ -5,6 +5,7 @@
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
+#include "support/SharedInstance.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,11 +14,6 @@
 namespace {
 const char *const kTag = "F5TTS";
 
-F5TTSService *&installedShared()
-{
-    static F5TTSService *service = nullptr;
-    return service;
-}
 } // namespace
 
 F5TTSService::Sources F5TTSService::Sources::under(const QUrl &host)
@@ -41,18 +37,22 @@ F5TTSService::F5TTSService(const QString &voicePackDirectory, Sources sources, Q
     refreshDownloadState();
 }
 
+F5TTSService::~F5TTSService()
+{
+    SharedInstance<F5TTSService>::release(this);
+}
+
 F5TTSService &F5TTSService::shared()
 {
-    if (!installedShared()) {
-        static F5TTSService service(QDir(ModelManager().modelsDirectory()).filePath(QStringLiteral("F5TTS")));
-        installedShared() = &service;
-    }
-    return *installedShared();
+    if (F5TTSService *installed = SharedInstance<F5TTSService>::installed())
+        return *installed;
+    static F5TTSService service(QDir(ModelManager().modelsDirectory()).filePath(QStringLiteral("F5TTS")));
+    return service;
 }
 
 void F5TTSService::setShared(F5TTSService *service)
 {
-    installedShared() = service;
+    SharedInstance<F5TTSService>::install(service);
 }
 
 QString F5TTSService::vocoderFileURL() const

@@ -31,6 +31,7 @@ public:
     // voicePackDirectory is created here when missing.
     explicit F5TTSService(const QString &voicePackDirectory, Sources sources = Sources::defaults(),
                           QObject *parent = nullptr);
+    ~F5TTSService() override;
 
     // The application's instance: the one installed, else one built on
     // first use in the models directory.

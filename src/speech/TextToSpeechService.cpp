@@ -11,6 +11,7 @@
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
+#include "support/SharedInstance.h"
 #include "support/MonotonicClock.h"
 #include "support/TextUtils.h"
 
@@ -31,11 +32,6 @@ const QString kEntrySuffix = QStringLiteral(".npy");
 constexpr double kSystemRate = 0.92;
 constexpr double kSystemPitch = 1.05;
 
-TextToSpeechService *&installedShared()
-{
-    static TextToSpeechService *service = nullptr;
-    return service;
-}
 
 // Grapheme boundaries of text, from 0 to its length.
 QList<qsizetype> graphemeBoundaries(const QString &text)
@@ -94,27 +90,25 @@ TextToSpeechService::TextToSpeechService(Collaborators collaborators, QObject *p
 
 TextToSpeechService::~TextToSpeechService()
 {
-    if (installedShared() == this)
-        installedShared() = nullptr;
+    SharedInstance<TextToSpeechService>::release(this);
 }
 
 TextToSpeechService &TextToSpeechService::shared()
 {
-    if (!installedShared()) {
-        Platform &platform = Platform::instance();
-        static SelectionReader reader(platform.workspace(), platform.accessibility(), platform.pasteboard(),
-                                      platform.keySynthesizer(), MonotonicClock::system());
-        static TextToSpeechService service({platform.settings(), platform.audioOutput(),
-                                            platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(), reader,
-                                            ModelManager().modelsDirectory()});
-        installedShared() = &service;
-    }
-    return *installedShared();
+    if (TextToSpeechService *installed = SharedInstance<TextToSpeechService>::installed())
+        return *installed;
+    Platform &platform = Platform::instance();
+    static SelectionReader reader(platform.workspace(), platform.accessibility(), platform.pasteboard(),
+                                  platform.keySynthesizer(), MonotonicClock::system());
+    static TextToSpeechService service({platform.settings(), platform.audioOutput(),
+                                        platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(), reader,
+                                        ModelManager().modelsDirectory()});
+    return service;
 }
 
 void TextToSpeechService::setShared(TextToSpeechService *service)
 {
-    installedShared() = service;
+    SharedInstance<TextToSpeechService>::install(service);
 }
 
 QString TextToSpeechService::modelFileURL() const

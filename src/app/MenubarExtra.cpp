@@ -1,0 +1,168 @@
+#include "MenubarExtra.h"
+
+#include "app/IconTable.h"
+#include "app/MenubarViewModel.h"
+#include "speech/TextToSpeechService.h"
+#include "support/Log.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QScreen>
+
+namespace {
+const QString kTitle = QStringLiteral("Tavrune");
+const QString kModule = QStringLiteral("qrc:/qt/qml/Tavrune/Ui/");
+// Flip once the settings view is part of the UI module; until then the
+// menu-bar window's Settings tab stands in for the settings window.
+constexpr bool kSettingsViewAvailable = false;
+
+// A symbolic theme icon drawn in one colour.
+QIcon tinted(const QString &symbol, const QColor &colour)
+{
+    const QIcon themed = QIcon::fromTheme(IconTable::freedesktopName(symbol));
+    QIcon icon;
+    for (const int extent : {16, 22, 24, 32, 48}) {
+        QPixmap pixmap(extent, extent);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        themed.paint(&painter, pixmap.rect());
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), colour);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+} // namespace
+
+MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, TextToSpeechService &speech,
+                           QObject *parent)
+    : QObject(parent)
+    , m_engine(engine)
+    , m_viewModel(viewModel)
+    , m_speech(speech)
+{
+    m_tray.setToolTip(kTitle);
+    m_menu.addAction(QStringLiteral("Settings…"), this, &MenubarExtra::openSettings);
+    m_menu.addSeparator();
+    m_menu.addAction(QStringLiteral("Quit Tavrune"), qApp, &QCoreApplication::quit);
+    m_tray.setContextMenu(&m_menu);
+    connect(&m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            toggleWindow();
+    });
+    connect(&m_viewModel, &MenubarViewModel::isDictatingChanged, this, &MenubarExtra::updateIcon);
+    updateIcon();
+}
+
+MenubarExtra::~MenubarExtra() = default;
+
+void MenubarExtra::install()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        logLine("AppDelegate", "No system tray on this desktop (no status notifier host and no tray selection "
+                               "owner): opening the window instead");
+        openWindow();
+        return;
+    }
+    m_tray.show();
+}
+
+void MenubarExtra::updateIcon()
+{
+    const bool dictating = m_viewModel.isDictating();
+    m_tray.setIcon(tinted(dictating ? QStringLiteral("mic.fill") : QStringLiteral("mic"),
+                          dictating ? QColor(0xff, 0x3b, 0x30) : QGuiApplication::palette().windowText().color()));
+}
+
+QQuickView &MenubarExtra::makeView(const QString &file, const QSize &size, const QString &title,
+                                   const QVariantMap &properties)
+{
+    auto *view = new QQuickView(&m_engine, nullptr);
+    // a tool window: no taskbar entry
+    view->setFlags(Qt::Tool);
+    view->setTitle(title);
+    view->setResizeMode(QQuickView::SizeRootObjectToView);
+    view->setInitialProperties(properties);
+    view->setSource(QUrl(kModule + file));
+    if (!view->errors().isEmpty())
+        qWarning() << file << "failed to load:" << view->errors();
+    view->resize(size);
+    return *view;
+}
+
+void MenubarExtra::openWindow(const QString &tab)
+{
+    if (!m_window) {
+        m_window.reset(&makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
+                                 {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
+                                  {QStringLiteral("selectedTab"), tab}}));
+        // The window may stay open between dictations: brought to the front, it reads afresh.
+        connect(m_window.get(), &QWindow::activeChanged, this, [this] {
+            if (m_window->isActive()) {
+                m_viewModel.refreshStats();
+                m_viewModel.loadSessions();
+            }
+        });
+    } else if (QQuickItem *root = m_window->rootObject()) {
+        root->setProperty("selectedTab", tab);
+    }
+    if (!m_window->isVisible())
+        m_window->setPosition(placementBesideIcon(windowSize));
+    m_window->show();
+    m_window->raise();
+    m_window->requestActivate();
+}
+
+void MenubarExtra::toggleWindow()
+{
+    if (m_window && m_window->isVisible())
+        m_window->hide();
+    else
+        openWindow();
+}
+
+void MenubarExtra::openSettings()
+{
+    if (!kSettingsViewAvailable) {
+        openWindow(QStringLiteral("settings"));
+        return;
+    }
+    if (!m_settingsWindow) {
+        m_settingsWindow.reset(&makeView(QStringLiteral("MacSettingsView.qml"), settingsSize,
+                                         QStringLiteral("Tavrune Settings"),
+                                         {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
+                                          {QStringLiteral("speechService"), QVariant::fromValue(&m_speech)}}));
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->requestActivate();
+}
+
+void MenubarExtra::showAccessibilityMessage()
+{
+    m_tray.showMessage(kTitle,
+                       QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
+                                      "Settings › System › Grant Access."),
+                       QSystemTrayIcon::Information, 15000);
+}
+
+QPoint MenubarExtra::placementBesideIcon(const QSize &size) const
+{
+    const QRect icon = m_tray.isVisible() ? m_tray.geometry() : QRect();
+    QScreen *screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    // Without an icon to stand beside: the top right corner, where trays usually are.
+    const QRect anchor = icon.isValid() ? icon : QRect(area.right() - 8, area.top(), 1, 1);
+    int x = anchor.center().x() - size.width() / 2;
+    int y = anchor.center().y() < area.center().y() ? anchor.bottom() + 4 : anchor.top() - 4 - size.height();
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {x, y};
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QSize>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class MenubarViewModel;
+class QQmlEngine;
+class QQuickView;
+class TextToSpeechService;
+
+// The tray icon and the two windows it opens: a microphone that turns red
+// while dictating, whose click opens the menu-bar window beside it and whose
+// menu offers the settings and Quit. Neither window has a taskbar entry.
+// Main thread.
+class MenubarExtra : public QObject {
+    Q_OBJECT
+public:
+    static constexpr QSize windowSize{380, 560};
+    static constexpr QSize settingsSize{480, 520};
+
+    MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, TextToSpeechService &speech,
+                 QObject *parent = nullptr);
+    ~MenubarExtra() override;
+
+    // Shows the icon; on a desktop without a tray, opens the window instead.
+    void install();
+    bool hasTray() const { return m_tray.isVisible(); }
+
+    // Opens the menu-bar window on a tab ("home", "settings", ...), beside the icon.
+    void openWindow(const QString &tab = QStringLiteral("home"));
+    void openSettings();
+    // One message on how to let Tavrune type into other applications.
+    void showAccessibilityMessage();
+
+    QQuickView *window() const { return m_window.get(); }
+
+private:
+    void updateIcon();
+    void toggleWindow();
+    QQuickView &makeView(const QString &file, const QSize &size, const QString &title, const QVariantMap &properties);
+    // Top-left of the window beside the tray icon, inside the screen's free area.
+    QPoint placementBesideIcon(const QSize &size) const;
+
+    QQmlEngine &m_engine;
+    MenubarViewModel &m_viewModel;
+    TextToSpeechService &m_speech;
+    QSystemTrayIcon m_tray;
+    QMenu m_menu;
+    std::unique_ptr<QQuickView> m_window;
+    std::unique_ptr<QQuickView> m_settingsWindow;
+};

@@ -1,0 +1,78 @@
+// Tavrune: the tray application.
+
+#include "app/AppContext.h"
+#include "app/AppDelegate.h"
+#include "app/MenubarExtra.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/X11Compositor.h"
+
+#include <QApplication>
+#include <QQmlEngine>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop like Quit does, so everything is
+// torn down in order and the exit status is 0.
+void quitOnTerminationSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrune"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tavrune"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    quitOnTerminationSignals(app);
+
+    AppContext::Options options;
+    options.compositing = x11CompositorRunning;
+    if (const QByteArray base = qgetenv(AppContext::downloadBaseVariable); !base.isEmpty())
+        options.downloadBaseURL = QUrl(QString::fromUtf8(base));
+
+    Platform::install(createLinuxPlatform());
+    int status = 0;
+    {
+        AppContext context(Platform::instance(), options);
+        QObject::connect(&context.qmlEngine(), &QQmlEngine::quit, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        MenubarExtra tray(context.qmlEngine(), context.viewModel(), context.textToSpeech());
+        // the message goes to the icon, which shows right after the launch
+        AppDelegate delegate(context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+        delegate.applicationDidFinishLaunching();
+        tray.install();
+        status = QApplication::exec();
+    }
+    Platform::install(nullptr);
+    return status;
+}
