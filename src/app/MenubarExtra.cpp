@@ -12,6 +12,7 @@
 #include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 const QString kTitle = QStringLiteral("Tavrune");
@@ -55,6 +56,8 @@ MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, Text
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             toggleWindow();
     });
+    // the one message there is points at the settings
+    connect(&m_tray, &QSystemTrayIcon::messageClicked, this, &MenubarExtra::openSettings);
     connect(&m_viewModel, &MenubarViewModel::isDictatingChanged, this, &MenubarExtra::updateIcon);
     updateIcon();
 }
@@ -145,6 +148,11 @@ void MenubarExtra::openSettings()
 
 void MenubarExtra::showAccessibilityMessage()
 {
+    // The tray places a new icon a moment later; the message belongs beside it.
+    if (m_tray.isVisible() && !m_tray.geometry().isValid() && m_placementWaits++ < 20) {
+        QTimer::singleShot(100, this, &MenubarExtra::showAccessibilityMessage);
+        return;
+    }
     m_tray.showMessage(kTitle,
                        QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
                                       "Settings › System › Grant Access."),

@@ -33,7 +33,8 @@ public:
     // Opens the menu-bar window on a tab ("home", "settings", ...), beside the icon.
     void openWindow(const QString &tab = QStringLiteral("home"));
     void openSettings();
-    // One message on how to let Tavrune type into other applications.
+    // One message on how to let Tavrune type into other applications; a
+    // click on it opens the settings.
     void showAccessibilityMessage();
 
     QQuickView *window() const { return m_window.get(); }
@@ -52,4 +53,5 @@ private:
     QMenu m_menu;
     std::unique_ptr<QQuickView> m_window;
     std::unique_ptr<QQuickView> m_settingsWindow;
+    int m_placementWaits = 0;
 };

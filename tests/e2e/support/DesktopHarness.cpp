@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <X11/Xlib.h>
+
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -160,6 +162,19 @@ bool DesktopHarness::start(const Options &options)
             return false;
     }
 
+    if (m_options.trayHost
+        && !launch(m_tray, QStringLiteral("tray"), QStringLiteral("trayer"),
+                   QStringLiteral("--edge top --align right --widthtype request --height 24 --SetDockType true "
+                                  "--transparent false")
+                       .split(QLatin1Char(' ')),
+                   [] {
+                       X11Connection x;
+                       return x.display()
+                           && XGetSelectionOwner(x.display(), XInternAtom(x.display(), "_NET_SYSTEM_TRAY_S0", False))
+                           != None;
+                   }))
+        return false;
+
     // No service directories: nothing gets started behind our back, so a
     // desktop without accessibility stays without it.
     const QByteArray bus = "unix:path=" + templ + "/runtime/bus";
@@ -230,6 +245,7 @@ void DesktopHarness::stop()
     m_pulse.stop();
     m_atspi.stop();
     m_dbus.stop();
+    m_tray.stop();
     m_openbox.stop();
     m_xvfb.stop();
     endStrayDescendants();

@@ -44,6 +44,8 @@ class DesktopHarness {
 public:
     struct Options {
         bool windowManager = true;
+        // an XEmbed system tray (trayer) at the top right
+        bool trayHost = false;
         // off = no accessibility anywhere on this desktop
         bool accessibility = true;
         bool audio = true;
@@ -84,7 +86,7 @@ public:
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     // The last lines of a helper's log ("xvfb", "openbox", "dbus", "atspi",
-    // "pulse", "target-N"), for failure messages.
+    // "pulse", "tray", "target-N"), for failure messages.
     QString logTail(const QString &name, int lines = 20) const;
 
 private:
@@ -109,7 +111,7 @@ private:
     QString m_display;
     QString m_runDir;
     std::vector<SavedEnv> m_savedEnv;
-    ChildProcess m_xvfb, m_openbox, m_dbus, m_atspi, m_pulse;
+    ChildProcess m_xvfb, m_openbox, m_tray, m_dbus, m_atspi, m_pulse;
     std::vector<std::unique_ptr<TargetApp>> m_targets;
     std::vector<std::unique_ptr<ChildProcess>> m_players;
 };

@@ -1,0 +1,200 @@
+#include "app/AppDelegate.h"
+#include "app/MenubarViewModel.h"
+#include "app/OverlayPanel.h"
+#include "models/CoreMLEncoderDownloader.h"
+#include "pipeline/GlobalHotkeyService.h"
+#include "platform/fake/FakePlatform.h"
+#include "speech/SelectionReader.h"
+#include "speech/TextToSpeechService.h"
+#include "support/CoordinatorRig.h"
+#include "support/LogCapture.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+class CountingOverlay : public OverlayPanel {
+public:
+    void show() override { ++shows; }
+    void hide() override { ++hides; }
+    int shows = 0;
+    int hides = 0;
+};
+} // namespace
+
+// The delegate's rules on a coordinator of fakes, its time driven by the test.
+class tst_AppDelegate : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void hotkeyRules_data();
+    void hotkeyRules();
+    void fallbackPaste_data();
+    void fallbackPaste();
+    void overlayHideChain_data();
+    void overlayHideChain();
+
+private:
+    // Runs space-separated steps: hotkeys (toggle, hold, release), the
+    // transcriber (finishStart, refined), wait:<ms>, and checks
+    // (hides:<n>, shows:<n>).
+    void run(const QString &steps);
+    void pass(std::chrono::milliseconds time);
+
+    FakePlatform *m_platform = nullptr;
+    std::unique_ptr<RiggedCoordinator> m_coordinator;
+    std::unique_ptr<MenubarViewModel> m_viewModel;
+    std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    std::unique_ptr<SelectionReader> m_reader;
+    std::unique_ptr<TextToSpeechService> m_speech;
+    std::unique_ptr<CoreMLEncoderDownloader> m_encoders;
+    CountingOverlay m_overlay;
+    std::unique_ptr<AppDelegate> m_delegate;
+};
+
+void tst_AppDelegate::init()
+{
+    m_platform = &FakePlatform::installNew();
+    m_coordinator = std::make_unique<RiggedCoordinator>();
+    m_viewModel = std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
+        *m_coordinator, m_coordinator->models, m_coordinator->store, m_platform->pasteboard(),
+        m_coordinator->settings, {}});
+    m_hotkeys = std::make_unique<GlobalHotkeyService>(m_platform->keyEventSource(), m_platform->accessibility(),
+                                                      m_coordinator->clock);
+    m_platform->fakeNeuralVoiceEngine().available = false; // so nothing downloads
+    m_reader = std::make_unique<SelectionReader>(m_platform->workspace(), m_platform->accessibility(),
+                                                 m_platform->pasteboard(), m_platform->keySynthesizer(),
+                                                 m_coordinator->clock);
+    m_speech = std::make_unique<TextToSpeechService>(TextToSpeechService::Collaborators{
+        m_platform->settings(), m_platform->audioOutput(), m_platform->systemSpeechSynthesizer(),
+        m_platform->neuralVoiceEngine(), *m_reader, m_coordinator->directory.filePath(QStringLiteral("models"))});
+    m_encoders = std::make_unique<CoreMLEncoderDownloader>(m_coordinator->models,
+                                                           QList<CoreMLEncoderDownloader::Encoder>{});
+    m_overlay = {};
+    m_delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators{
+        *m_viewModel, *m_hotkeys, m_coordinator->injector, *m_speech, *m_encoders, m_platform->accessibility(),
+        m_coordinator->clock, [this]() -> OverlayPanel & { return m_overlay; }, {}, {}});
+    m_delegate->applicationDidFinishLaunching();
+}
+
+void tst_AppDelegate::cleanup()
+{
+    m_delegate.reset();
+    m_viewModel.reset();
+    m_coordinator.reset();
+}
+
+void tst_AppDelegate::pass(std::chrono::milliseconds time)
+{
+    for (auto passed = 0ms; passed < time; passed += 50ms) {
+        QCoreApplication::processEvents();
+        m_coordinator->clock.advance(std::min(50ms, time - passed));
+    }
+    QCoreApplication::processEvents();
+}
+
+void tst_AppDelegate::run(const QString &steps)
+{
+    for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
+        const QString name = step.section(u':', 0, 0);
+        const int value = step.section(u':', 1).toInt();
+        if (name == QLatin1String("toggle"))
+            m_hotkeys->onToggle();
+        else if (name == QLatin1String("hold"))
+            m_hotkeys->onHoldStart();
+        else if (name == QLatin1String("release"))
+            m_hotkeys->onHoldRelease();
+        else if (name == QLatin1String("finishStart"))
+            m_coordinator->transcriber.completeStart();
+        else if (name == QLatin1String("refined"))
+            m_coordinator->transcriber.refined(QStringLiteral("refined text"));
+        else if (name == QLatin1String("wait"))
+            pass(std::chrono::milliseconds(value));
+        else if (name == QLatin1String("hides"))
+            QVERIFY2(m_overlay.hides == value, qPrintable(step + QStringLiteral(" but %1").arg(m_overlay.hides)));
+        else if (name == QLatin1String("shows"))
+            QVERIFY2(m_overlay.shows == value, qPrintable(step + QStringLiteral(" but %1").arg(m_overlay.shows)));
+        else
+            QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        pass(100ms); // the handlers continue on the event loop
+    }
+}
+
+void tst_AppDelegate::hotkeyRules_data()
+{
+    QTest::addColumn<bool>("slowStart");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("dictating");
+    QTest::addColumn<QString>("mode");
+
+    QTest::newRow("hold start while a toggle dictation runs") << false << "toggle hold" << true << "toggle";
+    QTest::newRow("hold start while a toggle dictation starts") << true << "toggle hold finishStart" << true << "toggle";
+    QTest::newRow("toggle during a hold") << false << "hold toggle" << false << "toggle";
+    QTest::newRow("hold and release") << false << "hold release" << false << "hold";
+    QTest::newRow("release before the start finished") << true << "hold release finishStart" << false << "hold";
+    QTest::newRow("release with nothing running") << false << "release" << false << "toggle";
+}
+
+void tst_AppDelegate::hotkeyRules()
+{
+    QFETCH(bool, slowStart);
+    QFETCH(QString, steps);
+    m_coordinator->transcriber.holdStart = slowStart;
+    run(steps);
+    QTEST(m_coordinator->isDictating(), "dictating");
+    QVERIFY(!m_coordinator->isStarting());
+    QTEST(m_coordinator->activeDictationModeName(), "mode");
+}
+
+void tst_AppDelegate::fallbackPaste_data()
+{
+    QTest::addColumn<QString>("spoken");
+    QTest::newRow("after a dictation") << "buy milk";
+    QTest::newRow("nothing transcribed yet") << "";
+}
+
+void tst_AppDelegate::fallbackPaste()
+{
+    QFETCH(QString, spoken);
+    if (!spoken.isEmpty()) {
+        m_coordinator->transcriber.finalText = spoken;
+        run(QStringLiteral("hold wait:500 release wait:500"));
+    }
+    const QStringList before = m_coordinator->injector.texts;
+    LogCapture log;
+    m_hotkeys->onFallbackPaste();
+    pass(100ms);
+    if (spoken.isEmpty()) {
+        QCOMPARE(m_coordinator->injector.texts, before);
+        QVERIFY(log.contains(QStringLiteral("[AppDelegate] No transcription to paste")));
+    } else {
+        QVERIFY(!m_coordinator->lastTranscribedText().isEmpty());
+        QCOMPARE(m_coordinator->injector.texts, before + QStringList{m_coordinator->lastTranscribedText()});
+    }
+}
+
+void tst_AppDelegate::overlayHideChain_data()
+{
+    QTest::addColumn<QString>("steps");
+    // A stop leaves Whisper refining until "refined"; the hide comes 2 s
+    // after the first half-second check that finds nothing running.
+    QTest::newRow("hidden 2 s after the stages end")
+        << "hold shows:1 release wait:10000 hides:0 refined wait:1800 hides:0 wait:800 hides:1";
+    QTest::newRow("a stage that never ends is hidden at the limit")
+        << "hold release wait:121000 hides:0 wait:2000 hides:1";
+    QTest::newRow("a newer dictation keeps it")
+        << "hold release refined wait:1000 hold shows:2 wait:5000 hides:0";
+    QTest::newRow("a newer dictation's stages keep it")
+        << "hold release refined wait:500 hold release wait:5000 hides:0 refined wait:3000 hides:1";
+}
+
+void tst_AppDelegate::overlayHideChain()
+{
+    QFETCH(QString, steps);
+    run(steps);
+}
+
+QTEST_MAIN(tst_AppDelegate)
+#include "tst_AppDelegate.moc"

@@ -1,0 +1,246 @@
+#include "DesktopHarness.h"
+#include "TavruneProcess.h"
+
+#include "pipeline/WavEncoder.h"
+#include "platform/linux/X11Connection.h"
+#include "platform/linux/XdgPaths.h"
+#include "profile/VoiceProfileStore.h"
+#include "support/SynthesizedSpeech.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+const QString kSelection = QStringLiteral("The quarterly report is finished. It covers sales and hiring. "
+                                          "The appendix lists every office.");
+
+QString xdotoolOutput(const QStringList &arguments)
+{
+    QByteArray output;
+    return runProgram(QStringLiteral("xdotool"), arguments, 5s, &output) == 0 ? QString::fromLatin1(output).trimmed()
+                                                                                : QString();
+}
+
+bool windowShown(const QString &title)
+{
+    return !xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           QLatin1Char('^') + title + QLatin1Char('$')})
+                .isEmpty();
+}
+
+// Whether another client could take Alt+Space now.
+bool holdChordIsFree()
+{
+    static bool refused;
+    refused = false;
+    X11Connection x;
+    Display *display = x.display();
+    const auto previous = XSetErrorHandler([](Display *, XErrorEvent *) {
+        refused = true;
+        return 0;
+    });
+    const KeyCode space = XKeysymToKeycode(display, XK_space);
+    XGrabKey(display, space, Mod1Mask, DefaultRootWindow(display), True, GrabModeAsync, GrabModeAsync);
+    XSync(display, False);
+    XUngrabKey(display, space, Mod1Mask, DefaultRootWindow(display));
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return !refused;
+}
+
+// Seconds of sound in a raw float recording (20 ms windows above a faint level).
+double loudSeconds(const QString &file)
+{
+    QFile recording(file);
+    const QByteArray bytes = recording.open(QIODevice::ReadOnly) ? recording.readAll() : QByteArray();
+    const qsizetype window = 48000 / 50, count = bytes.size() / qsizetype(sizeof(float));
+    int loud = 0;
+    for (qsizetype start = 0; start + window <= count; start += window) {
+        double sum = 0;
+        for (qsizetype i = start; i < start + window; ++i)
+            sum += std::pow(qFromLittleEndian<float>(bytes.constData() + i * qsizetype(sizeof(float))), 2);
+        loud += std::sqrt(sum / double(window)) > 0.01 ? 1 : 0;
+    }
+    return loud / 50.0;
+}
+} // namespace
+
+// The application as a user runs it: its own process on a desktop with a
+// tray, driven through the tray icon, the chords, the microphone and the
+// loudspeakers only.
+class tst_TavruneOnDesktop : public DesktopTest {
+    Q_OBJECT
+public:
+    using DesktopTest::DesktopTest;
+
+private slots:
+    void initTestCase();
+    void accessibilityMessageAndTrayIconOpenTheWindow();
+    void holdToTalkTypesAndTheOverlayComesAndGoes();
+    void fallbackPasteTypesTheLastTextAgain();
+    void summarizeAndSpeakReachesTheLoudspeakers();
+    void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
+
+private:
+    struct Window {
+        QString id;
+        QSize size;
+    };
+    // The visible windows of the application, smallest first.
+    QList<Window> ourWindows() const;
+    bool menubarWindowShown() const;
+    // Clicks the middle of the window.
+    void click(const Window &window, int button);
+
+    std::unique_ptr<TavruneProcess> m_app;
+    QString m_speech;
+    Window m_trayIcon;
+    TargetApp *m_target = nullptr;
+    QString m_typed;
+};
+
+void tst_TavruneOnDesktop::initTestCase()
+{
+    for (const char *tool : {"espeak-ng", "sox", "xdotool", "parec", "trayer"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/bootstrap installs it)").arg(QLatin1String(tool))));
+    }
+    const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("hello world, the weather is nice today"));
+    QVERIFY(!speech.isEmpty());
+    m_speech = m_desktop.runDir() + QStringLiteral("/speech.wav");
+    QFile wav(m_speech);
+    QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(WavEncoder::makeWAVData(speech)) > 0);
+    wav.close();
+
+    // the launch's downloads must not leave the machine
+    qputenv("TAVRUNE_DOWNLOAD_BASE_URL", "http://127.0.0.1:9");
+    m_app = std::make_unique<TavruneProcess>(m_desktop.runDir() + QStringLiteral("/tavrune.log"));
+    QVERIFY(m_app->start(QStringLiteral(TAVRUNE_APP)));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(m_app->log()));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[Hotkey] Registered")), qPrintable(m_app->log()));
+}
+
+QList<tst_TavruneOnDesktop::Window> tst_TavruneOnDesktop::ourWindows() const
+{
+    QList<Window> windows;
+    for (const QString &id : xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                            QStringLiteral("--pid"), QString::number(m_app->pid())})
+                                 .split(u'\n', Qt::SkipEmptyParts)) {
+        const QString shell = xdotoolOutput({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+        const auto value = [&](const char *key) {
+            return QRegularExpression(QLatin1String(key) + QStringLiteral("=(\\d+)")).match(shell).captured(1).toInt();
+        };
+        windows.append({id, QSize(value("WIDTH"), value("HEIGHT"))});
+    }
+    std::sort(windows.begin(), windows.end(), [](const Window &a, const Window &b) {
+        return a.size.width() * a.size.height() < b.size.width() * b.size.height();
+    });
+    return windows;
+}
+
+bool tst_TavruneOnDesktop::menubarWindowShown() const
+{
+    const QList<Window> windows = ourWindows();
+    return std::any_of(windows.cbegin(), windows.cend(), [](const Window &w) { return w.size == QSize(380, 560); });
+}
+
+void tst_TavruneOnDesktop::click(const Window &window, int button)
+{
+    QVERIFY(m_desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window.id,
+                               QString::number(window.size.width() / 2), QString::number(window.size.height() / 2),
+                               QStringLiteral("click"), QString::number(button)}));
+}
+
+void tst_TavruneOnDesktop::accessibilityMessageAndTrayIconOpenTheWindow()
+{
+    QVERIFY2(!m_app->log().contains(QLatin1String("No system tray")), qPrintable(m_app->log()));
+    // The test desktop's accessibility bus is off: a message stands beside the icon.
+    QVERIFY(m_app->log().contains(QLatin1String("[AppDelegate] Requesting Accessibility permission")));
+    QList<Window> windows;
+    QVERIFY(DesktopHarness::waitUntil([&] { return (windows = ourWindows()).size() == 2; }));
+    m_trayIcon = windows.first();
+    // a click on the message opens the settings
+    click(windows.last(), 1);
+    QVERIFY2(DesktopHarness::waitUntil([&] { return menubarWindowShown(); }), qPrintable(m_app->log()));
+    click(m_trayIcon, 1);
+    QVERIFY(DesktopHarness::waitUntil([&] { return !menubarWindowShown(); }));
+    click(m_trayIcon, 1);
+    QVERIFY(DesktopHarness::waitUntil([&] { return menubarWindowShown(); }));
+}
+
+void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
+{
+    m_target = m_desktop.startTarget(true);
+    QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[Coordinator] Dictation started")), qPrintable(m_app->log()));
+    QVERIFY(DesktopHarness::waitUntil([] { return windowShown(QStringLiteral("Tavrune dictation")); }));
+    QVERIFY(m_desktop.playIntoMicrophone(m_speech));
+    DesktopHarness::waitUntil([] { return false; }, 300ms); // the tail passes through the sink
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
+
+    QVERIFY2(DesktopHarness::waitUntil([&] { return !m_target->text(TargetApp::textArea).isEmpty(); }, 15s),
+             qPrintable(m_app->log()));
+    // the overlay waits for the stages and then two more seconds
+    QVERIFY(windowShown(QStringLiteral("Tavrune dictation")));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[Coordinator] Weighted merge complete")), qPrintable(m_app->log()));
+    QVERIFY(DesktopHarness::waitUntil([] { return !windowShown(QStringLiteral("Tavrune dictation")); }, 10s));
+    m_typed = m_target->text(TargetApp::textArea);
+    QVERIFY2(m_typed.contains(QLatin1String("world"), Qt::CaseInsensitive)
+                 || m_typed.contains(QLatin1String("weather"), Qt::CaseInsensitive),
+             qPrintable(m_typed));
+}
+
+void tst_TavruneOnDesktop::fallbackPasteTypesTheLastTextAgain()
+{
+    QVERIFY(!m_typed.isEmpty());
+    QVERIFY(m_target->focus(TargetApp::textArea));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+v")}));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return m_target->text(TargetApp::textArea).count(m_typed.trimmed()) == 2; }),
+             qPrintable(m_target->text(TargetApp::textArea)));
+}
+
+void tst_TavruneOnDesktop::summarizeAndSpeakReachesTheLoudspeakers()
+{
+    QVERIFY(m_target->setText(TargetApp::textArea, kSelection));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+    QVERIFY(m_target->select(TargetApp::textArea, 0, int(kSelection.size())));
+    const QString recording = m_desktop.runDir() + QStringLiteral("/speakers.raw");
+    ChildProcess recorder;
+    QVERIFY(recorder.start(QStringLiteral("parec"),
+                           {QStringLiteral("-d"), QStringLiteral("tavrune_speakers.monitor"),
+                            QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                            QStringLiteral("--channels=1"), QStringLiteral("--raw")},
+                           {recording, false}));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+s")}));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return loudSeconds(recording) > 1.0; }, 20s), qPrintable(m_app->log()));
+}
+
+void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
+{
+    QVERIFY(!holdChordIsFree());
+    const qsizetype shown = ourWindows().size();
+    click(m_trayIcon, 3);
+    // the menu holds Settings… and Quit Tavrune, the last
+    QVERIFY(DesktopHarness::waitUntil([&] { return ourWindows().size() > shown; }));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return !m_app->isRunning(); }, 10s), qPrintable(m_app->log()));
+    QCOMPARE(m_app->stop(), 0);
+    QVERIFY(holdChordIsFree());
+
+    XdgPaths paths;
+    VoiceProfileStore store(VoiceProfileStore::defaultDatabasePath(paths));
+    const QList<VoiceProfileStore::RecentSession> sessions = store.recentSessions(10);
+    QCOMPARE(sessions.size(), 1);
+    QCOMPARE(sessions.first().rawTranscript.isEmpty(), false);
+}
+
+TAVRUNE_E2E_MAIN(tst_TavruneOnDesktop, (DesktopHarness::Options{.trayHost = true}))
+#include "tst_TavruneOnDesktop.moc"
