@@ -95,6 +95,8 @@ QQuickView &MenubarExtra::makeView(const QString &file, const QSize &size, const
     if (!view->errors().isEmpty())
         qWarning() << file << "failed to load:" << view->errors();
     view->resize(size);
+    view->setMinimumSize(size);
+    view->setMaximumSize(size);
     return *view;
 }
 
@@ -114,8 +116,9 @@ void MenubarExtra::openWindow(const QString &tab)
     } else if (QQuickItem *root = m_window->rootObject()) {
         root->setProperty("selectedTab", tab);
     }
+    // the frame, title bar included, goes below (or above) the icon
     if (!m_window->isVisible())
-        m_window->setPosition(placementBesideIcon(windowSize));
+        m_window->setFramePosition(placementBesideIcon(windowSize + QSize(0, m_window->frameMargins().top())));
     m_window->show();
     m_window->raise();
     m_window->requestActivate();

@@ -171,6 +171,9 @@ void tst_TavruneOnDesktop::accessibilityMessageAndTrayIconOpenTheWindow()
     QVERIFY(DesktopHarness::waitUntil([&] { return !menubarWindowShown(); }));
     click(m_trayIcon, 1);
     QVERIFY(DesktopHarness::waitUntil([&] { return menubarWindowShown(); }));
+    DesktopHarness::waitUntil([] { return false; }, 300ms); // drawn
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/tray-window.png"));
 }
 
 void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()

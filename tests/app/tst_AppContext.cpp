@@ -1,0 +1,57 @@
+#include "app/AppContext.h"
+#include "pipeline/CloudUsageTracker.h"
+#include "pipeline/GlobalHotkeyService.h"
+#include "platform/fake/FakePlatform.h"
+#include "profile/InsightEngine.h"
+#include "profile/PrivacyPreferences.h"
+#include "profile/VoiceProfileStore.h"
+#include "speech/F5TTSService.h"
+#include "speech/TextToSpeechService.h"
+#include "support/SharedInstance.h"
+
+#include <QtTest>
+
+class tst_AppContext : public QObject {
+    Q_OBJECT
+private slots:
+    void sharedInstancesLiveAndDieWithTheContext();
+    void downloadsGoWhereTheyAreSent();
+};
+
+void tst_AppContext::sharedInstancesLiveAndDieWithTheContext()
+{
+    FakePlatform &platform = FakePlatform::installNew();
+    auto context = std::make_unique<AppContext>(platform);
+    QCOMPARE(&VoiceProfileStore::shared(), &context->profileStore());
+    QCOMPARE(&InsightEngine::shared(), &context->insightEngine());
+    QCOMPARE(&PrivacyPreferences::shared(), &context->privacyPreferences());
+    QCOMPARE(&CloudUsageTracker::shared(), &context->usageTracker());
+    QCOMPARE(&TextToSpeechService::shared(), &context->textToSpeech());
+    QCOMPARE(&F5TTSService::shared(), &context->voicePack());
+    QCOMPARE(&GlobalHotkeyService::shared(), &context->hotkeys());
+
+    context.reset();
+    QVERIFY(!SharedInstance<VoiceProfileStore>::installed());
+    QVERIFY(!SharedInstance<InsightEngine>::installed());
+    QVERIFY(!SharedInstance<PrivacyPreferences>::installed());
+    QVERIFY(!SharedInstance<CloudUsageTracker>::installed());
+    QVERIFY(!SharedInstance<TextToSpeechService>::installed());
+    QVERIFY(!SharedInstance<F5TTSService>::installed());
+    QVERIFY(!SharedInstance<GlobalHotkeyService>::installed());
+}
+
+void tst_AppContext::downloadsGoWhereTheyAreSent()
+{
+    const QUrl model(QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-base.bin?download=1"));
+    QCOMPARE(AppContext::rebased(model, QUrl(QStringLiteral("http://127.0.0.1:9/mirror/"))),
+             QUrl(QStringLiteral("http://127.0.0.1:9/mirror/ggerganov/whisper.cpp/resolve/main/ggml-base.bin?download=1")));
+
+    FakePlatform &platform = FakePlatform::installNew();
+    AppContext context(platform, {QUrl(QStringLiteral("http://127.0.0.1:9")), {}});
+    QCOMPARE(context.launchDownloads().size(), 3);
+    for (const ModelDescriptor &descriptor : context.launchDownloads())
+        QCOMPARE(descriptor.downloadURL.authority(), QStringLiteral("127.0.0.1:9"));
+}
+
+QTEST_MAIN(tst_AppContext)
+#include "tst_AppContext.moc"
