@@ -45,16 +45,17 @@ QUrl AppContext::rebased(const QUrl &url, const QUrl &base)
     return result;
 }
 
+QUrl AppContext::downloadSource(const QUrl &url) const
+{
+    return m_options.downloadBaseURL ? rebased(url, *m_options.downloadBaseURL) : url;
+}
+
 AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     : QObject(parent)
     , m_platform(platform)
     , m_clock(MonotonicClock::system())
     , m_options(std::move(options))
 {
-    const auto source = [this](const QUrl &url) {
-        return m_options.downloadBaseURL ? rebased(url, *m_options.downloadBaseURL) : url;
-    };
-
     m_usageTracker = std::make_unique<CloudUsageTracker>(&platform.settings());
     CloudUsageTracker::setShared(m_usageTracker.get());
     m_privacyPreferences = std::make_unique<PrivacyPreferences>(&platform.settings());
@@ -89,22 +90,22 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     m_selectionReader = std::make_unique<SelectionReader>(platform.workspace(), platform.accessibility(),
                                                           platform.pasteboard(), platform.keySynthesizer(), m_clock);
     TextToSpeechService::Sources voices = TextToSpeechService::Sources::defaults();
-    voices = {source(voices.modelDownloadURL), source(voices.voicesDownloadURL)};
+    voices = {downloadSource(voices.modelDownloadURL), downloadSource(voices.voicesDownloadURL)};
     m_textToSpeech = std::make_unique<TextToSpeechService>(TextToSpeechService::Collaborators{
         platform.settings(), platform.audioOutput(), platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(),
         *m_selectionReader, m_modelManager->modelsDirectory(), voices});
     TextToSpeechService::setShared(m_textToSpeech.get());
     F5TTSService::Sources pack = F5TTSService::Sources::defaults();
-    pack = {source(pack.vocoder), source(pack.model)};
+    pack = {downloadSource(pack.vocoder), downloadSource(pack.model)};
     m_voicePack = std::make_unique<F5TTSService>(
         QDir(m_modelManager->modelsDirectory()).filePath(QStringLiteral("F5TTS")), pack);
     F5TTSService::setShared(m_voicePack.get());
     QList<CoreMLEncoderDownloader::Encoder> encoders = CoreMLEncoderDownloader::defaultEncoders();
     for (CoreMLEncoderDownloader::Encoder &encoder : encoders)
-        encoder.archiveURL = source(encoder.archiveURL);
+        encoder.archiveURL = downloadSource(encoder.archiveURL);
     m_encoderFetcher = std::make_unique<CoreMLEncoderDownloader>(*m_modelManager, encoders);
     for (ModelDescriptor model : MenubarViewModel::autoDownloadCatalogue()) {
-        model.downloadURL = source(model.downloadURL);
+        model.downloadURL = downloadSource(model.downloadURL);
         m_launchDownloads.append(model);
     }
 

@@ -76,6 +76,8 @@ public:
     GlobalHotkeyService &hotkeys() const { return *m_hotkeys; }
     LoginItemService &loginItems() const { return *m_loginItems; }
     MenubarViewModel &viewModel() const { return *m_viewModel; }
+    // Where a download of url really goes: below the configured base, if any.
+    QUrl downloadSource(const QUrl &url) const;
     // The models fetched at launch when missing, from the configured host.
     const QList<ModelDescriptor> &launchDownloads() const { return m_launchDownloads; }
 

@@ -82,10 +82,10 @@ void MenubarExtra::updateIcon()
                           dictating ? QColor(0xff, 0x3b, 0x30) : QGuiApplication::palette().windowText().color()));
 }
 
-QQuickView &MenubarExtra::makeView(const QString &file, const QSize &size, const QString &title,
-                                   const QVariantMap &properties)
+std::unique_ptr<QQuickView> MenubarExtra::makeView(const QString &file, const QSize &size, const QString &title,
+                                                   const QVariantMap &properties)
 {
-    auto *view = new QQuickView(&m_engine, nullptr);
+    auto view = std::make_unique<QQuickView>(&m_engine, nullptr);
     // a tool window: no taskbar entry
     view->setFlags(Qt::Tool);
     view->setTitle(title);
@@ -97,15 +97,15 @@ QQuickView &MenubarExtra::makeView(const QString &file, const QSize &size, const
     view->resize(size);
     view->setMinimumSize(size);
     view->setMaximumSize(size);
-    return *view;
+    return view;
 }
 
 void MenubarExtra::openWindow(const QString &tab)
 {
     if (!m_window) {
-        m_window.reset(&makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
-                                 {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
-                                  {QStringLiteral("selectedTab"), tab}}));
+        m_window = makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
+                            {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
+                             {QStringLiteral("selectedTab"), tab}});
         // The window may stay open between dictations: brought to the front, it reads afresh.
         connect(m_window.get(), &QWindow::activeChanged, this, [this] {
             if (m_window->isActive()) {
@@ -139,10 +139,10 @@ void MenubarExtra::openSettings()
         return;
     }
     if (!m_settingsWindow) {
-        m_settingsWindow.reset(&makeView(QStringLiteral("MacSettingsView.qml"), settingsSize,
-                                         QStringLiteral("Tavrune Settings"),
-                                         {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
-                                          {QStringLiteral("speechService"), QVariant::fromValue(&m_speech)}}));
+        m_settingsWindow = makeView(QStringLiteral("MacSettingsView.qml"), settingsSize,
+                                    QStringLiteral("Tavrune Settings"),
+                                    {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
+                                     {QStringLiteral("speechService"), QVariant::fromValue(&m_speech)}});
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

@@ -42,7 +42,8 @@ public:
 private:
     void updateIcon();
     void toggleWindow();
-    QQuickView &makeView(const QString &file, const QSize &size, const QString &title, const QVariantMap &properties);
+    std::unique_ptr<QQuickView> makeView(const QString &file, const QSize &size, const QString &title,
+                                         const QVariantMap &properties);
     // Top-left of the window beside the tray icon, inside the screen's free area.
     QPoint placementBesideIcon(const QSize &size) const;
 
