@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -78,7 +77,7 @@ double realTimeFactor()
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     PulseAudioOutput speakers;
     FakeAudioOutput silent;
     const bool haveSpeakers = speakers.isAvailable();
