@@ -204,26 +204,20 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder_data()
     QTest::addColumn<Audio>("audio");
     QTest::addColumn<int>("synthesised");
     QTest::addColumn<int>("played");
-    const auto for2 = [](std::vector<float> samples) {
-        return Audio([samples](const QString &text) -> std::optional<std::vector<float>> {
-            if (text.startsWith(QLatin1Char('2')))
-                return samples;
-            return std::nullopt;
+    // the second chunk's audio, or its failure
+    const auto for2 = [](std::function<std::vector<float>()> samples) {
+        return Audio([samples](const QString &text) {
+            return text.startsWith(QLatin1Char('2')) ? std::optional(samples()) : std::nullopt;
         });
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     QTest::newRow("all chunks") << Audio() << 3 << 3;
-    QTest::newRow("all NaN ends the speech") << for2({nan, nan}) << 2 << 1;
-    QTest::newRow("empty ends the speech") << for2({}) << 2 << 1;
-    QTest::newRow("some NaN: silence") << for2({0.5f, nan, -inf, 0.25f}) << 3 << 3;
+    QTest::newRow("all NaN ends the speech") << for2([=] { return std::vector<float>{nan, nan}; }) << 2 << 1;
+    QTest::newRow("empty ends the speech") << for2([] { return std::vector<float>{}; }) << 2 << 1;
+    QTest::newRow("some NaN: silence") << for2([=] { return std::vector<float>{0.5f, nan, -inf, 0.25f}; }) << 3 << 3;
     QTest::newRow("engine error ends the speech")
-        << Audio([](const QString &text) -> std::optional<std::vector<float>> {
-               if (text.startsWith(QLatin1Char('2')))
-                   throw std::runtime_error("out of memory");
-               return std::nullopt;
-           })
-        << 2 << 1;
+        << for2([]() -> std::vector<float> { throw std::runtime_error("out of memory"); }) << 2 << 1;
 }
 
 void tst_TextToSpeechService::neuralChunksPlayInOrder()
