@@ -1,8 +1,10 @@
 #include "app/MenubarViewModel.h"
+#include "app/ViewServices.h"
 #include "models/ModelManager.h"
 #include "platform/fake/FakePlatform.h"
 #include "profile/VoiceProfileStore.h"
 
+#include "FakeVoiceSettings.h"
 #include "UiTestSupport.h"
 
 #include <QQmlEngine>
@@ -41,6 +43,8 @@ private:
     std::unique_ptr<DictationSessionCoordinator> m_coordinator;
     std::unique_ptr<ModelManager> m_models;
     std::unique_ptr<MenubarViewModel> m_viewModel;
+    FakeVoiceSettings m_voice;
+    std::unique_ptr<ViewServices> m_services;
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<QQuickView> m_view;
 };
@@ -61,9 +65,12 @@ void tst_MenubarWindow::init()
     m_models = std::make_unique<ModelManager>();
     m_viewModel = std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
         *m_coordinator, *m_models, *m_store, m_platform->pasteboard(), m_platform->settings(), {}});
+    m_services = std::make_unique<ViewServices>(ViewServices::Collaborators{
+        *m_store, *m_models, {}, m_platform->loginItems(), m_platform->accessibility(), m_voice});
     m_engine = UiTest::makeEngine();
     m_view = std::make_unique<QQuickView>(m_engine.get(), nullptr);
-    m_view->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
+    m_view->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())},
+                                  {QStringLiteral("services"), QVariant::fromValue(m_services.get())}});
     m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/MenubarWindow.qml")));
     QVERIFY2(m_view->errors().isEmpty(), qPrintable(m_view->errors().value(0).toString()));
     m_view->show();
@@ -75,6 +82,7 @@ void tst_MenubarWindow::cleanup()
 {
     m_view.reset();
     m_engine.reset();
+    m_services.reset();
     m_viewModel.reset();
     m_store.reset();
 }
@@ -95,7 +103,7 @@ void tst_MenubarWindow::tabsSwitch()
 {
     for (const char *tab : {"dictionary", "snippets", "settings"}) {
         UiTest::click(m_view.get(), item(QStringLiteral("tab_%1").arg(tab)));
-        QTRY_VERIFY(item(QStringLiteral("placeholder_%1").arg(tab)));
+        QTRY_VERIFY(item(QStringLiteral("%1View").arg(tab)));
         QVERIFY(!item(QStringLiteral("historyList")));
     }
     UiTest::click(m_view.get(), item(QStringLiteral("tab_home")));
