@@ -65,7 +65,7 @@ Rectangle {
                     visible: root.models.isDownloading
                     Layout.fillWidth: true
                     spacing: 8
-                    ProgressBar {
+                    ProgressLine {
                         Layout.fillWidth: true
                         value: root.models.downloadProgress
                     }

@@ -32,6 +32,7 @@ RowLayout {
             color: Theme.secondary
         }
     }
+    Item { Layout.fillWidth: true }
     ToggleSwitch {
         id: toggle
         Layout.alignment: Qt.AlignVCenter

@@ -10,11 +10,15 @@ Switch {
 
     checked: value
     padding: 0
+    implicitWidth: 32
+    implicitHeight: 18
     onToggled: {
         changedByUser(checked)
         checked = Qt.binding(() => toggle.value)
     }
     indicator: Rectangle {
+        x: 0
+        y: (toggle.height - height) / 2
         implicitWidth: 32
         implicitHeight: 18
         radius: 9

@@ -87,7 +87,7 @@ SettingsSection {
             font.weight: Font.Medium
             color: Theme.green
         }
-        ProgressBar {
+        ProgressLine {
             objectName: "voicePackProgress"
             visible: !card.voice.voicePackDownloaded && card.voice.voicePackDownloading
             Layout.preferredWidth: 80
