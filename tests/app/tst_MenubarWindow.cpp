@@ -32,9 +32,12 @@ private slots:
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
     void homeScreenshot();
+    void dictionaryAddsAndDeletesTerms();
+    void snippetSavedUnderAnExistingShortcutReplacesIt();
+    void dictionaryAndSnippetsScreenshots();
 
 private:
-    QQuickItem *item(const QString &name) { return UiTest::findVisible(m_view->rootObject(), name); }
+    QQuickItem *item(const QString &name) { return UiTest::findVisible(m_view->contentItem(), name); }
     QString text(const QString &name) { return item(name) ? item(name)->property("text").toString() : QString(); }
 
     FakePlatform *m_platform = nullptr;
@@ -188,6 +191,101 @@ void tst_MenubarWindow::homeScreenshot()
                  return i->objectName() == QLatin1String("historyRow") && i->isVisible();
              }).size(),
              3);
+}
+
+void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
+{
+    // recorded while the window is open: the tab reads them when it appears
+    m_store->addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+    m_store->recordWords({QStringLiteral("meeting"), QStringLiteral("meeting")}, QStringLiteral("en"));
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_dictionary")));
+    QTRY_VERIFY(item(QStringLiteral("termRow_kubernetes")));
+    QVERIFY(item(QStringLiteral("topWordsSection")));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("addTermButton")));
+    QTRY_VERIFY(item(QStringLiteral("termField")));
+    QVERIFY(!item(QStringLiteral("addButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("termField")));
+    UiTest::type(m_view.get(), QStringLiteral("BTW"));
+    QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("replacementField")));
+    UiTest::type(m_view.get(), QStringLiteral("by the way"));
+    UiTest::click(m_view.get(), item(QStringLiteral("addButton")));
+    QTRY_VERIFY(!item(QStringLiteral("termField")));
+
+    QQuickItem *added = item(QStringLiteral("termRow_btw"));
+    QVERIFY(added);
+    QCOMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
+    QCOMPARE(UiTest::findVisible(added, QStringLiteral("sourceCapsule"))->property("text").toString(),
+             QStringLiteral("manual"));
+    QVERIFY(added->y() < item(QStringLiteral("termRow_kubernetes"))->y()); // newest first
+
+    UiTest::click(m_view.get(), UiTest::findVisible(added, QStringLiteral("deleteTermButton")));
+    QTRY_VERIFY(!item(QStringLiteral("termRow_btw")));
+    QVERIFY(item(QStringLiteral("termRow_kubernetes")));
+}
+
+void tst_MenubarWindow::snippetSavedUnderAnExistingShortcutReplacesIt()
+{
+    m_store->addSnippet(QStringLiteral("/addr"), QStringLiteral("12 Main Street"), QStringLiteral("Address"));
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(item(QStringLiteral("snippetRow_/addr")));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("addSnippetButton")));
+    QTRY_VERIFY(item(QStringLiteral("shortcutField")));
+    UiTest::click(m_view.get(), item(QStringLiteral("shortcutField")));
+    UiTest::type(m_view.get(), QStringLiteral("/addr"));
+    QVERIFY(!item(QStringLiteral("saveButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("expansionArea")));
+    UiTest::type(m_view.get(), QStringLiteral("34 Side Road"));
+    QVERIFY(item(QStringLiteral("saveButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("saveButton")));
+    QTRY_VERIFY(!item(QStringLiteral("shortcutField")));
+
+    const auto rows = UiTest::findAll(m_view->contentItem(), [](QQuickItem *i) {
+        return i->objectName() == QLatin1String("snippetRow_/addr") && i->isVisible();
+    });
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(text(QStringLiteral("expansionText")), QStringLiteral("34 Side Road"));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("deleteSnippetButton")));
+    QTRY_COMPARE(text(QStringLiteral("emptySnippetsTitle")), QStringLiteral("No snippets yet"));
+}
+
+void tst_MenubarWindow::dictionaryAndSnippetsScreenshots()
+{
+    m_store->addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+    m_store->addCustomTerm(QStringLiteral("btw"), QStringLiteral("by the way"), QStringLiteral("en"));
+    m_store->addCustomTerm(QStringLiteral("Tavrune"), std::nullopt, QStringLiteral("en"));
+    QStringList words;
+    for (int i = 0; i < 12; ++i)
+        words << QStringLiteral("meeting") << QStringLiteral("design") << (i % 2 ? QStringLiteral("review") : QString());
+    words.removeAll(QString());
+    m_store->recordWords(words, QStringLiteral("en"));
+    m_store->addSnippet(QStringLiteral("/addr"), QStringLiteral("12 Main Street, Springfield"), QStringLiteral("Address"));
+    m_store->addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards,\nAlex"), QStringLiteral("Email"));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_dictionary")));
+    QTRY_VERIFY(item(QStringLiteral("topWordsSection")));
+    QTest::qWait(350); // the tab fades in
+    const QImage dictionary = UiTest::screenshot(m_view.get(), QStringLiteral("menubar-dictionary"));
+    QVERIFY(UiTest::distinctColours(dictionary) > 30);
+    // the blue "manual" and green "auto" capsules
+    QVERIFY(UiTest::shareOfColour(dictionary, QColor(0x00, 0x7a, 0xff), 60) > 0.001);
+    QVERIFY(UiTest::shareOfColour(dictionary, QColor(0x28, 0xa7, 0x45), 60) > 0.0001);
+
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(item(QStringLiteral("snippetRow_/sig")));
+    UiTest::click(m_view.get(), item(QStringLiteral("addSnippetButton")));
+    QTRY_VERIFY(item(QStringLiteral("shortcutField")));
+    UiTest::click(m_view.get(), item(QStringLiteral("shortcutField")));
+    UiTest::type(m_view.get(), QStringLiteral("/thx"));
+    QTest::qWait(350);
+    const QImage sheet = UiTest::screenshot(m_view.get(), QStringLiteral("menubar-snippets-sheet"));
+    QVERIFY(UiTest::distinctColours(sheet) > 30);
+    // the sheet's window-coloured panel over the dimmed tab
+    const QColor panel = sheet.pixelColor(item(QStringLiteral("shortcutField"))->mapToScene(QPointF(-6, 0)).toPoint());
+    QVERIFY(UiTest::shareOfColour(sheet, panel, 6) > 0.2);
 }
 
 QTEST_MAIN(tst_MenubarWindow)

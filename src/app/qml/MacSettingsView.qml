@@ -83,12 +83,14 @@ Rectangle {
                 title: "Pipeline"
                 Layout.fillWidth: true
                 RowLayout {
+                    id: modeRow
                     Layout.fillWidth: true
-                    SymbolLabel { symbol: "waveform.circle"; text: "Transcription Mode" }
+                    SymbolLabel { id: modeLabel; symbol: "waveform.circle"; text: "Transcription Mode" }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "modePicker"
-                        Layout.preferredWidth: 180
+                        // narrower in the menu-bar window
+                        Layout.preferredWidth: Math.min(180, modeRow.width - modeLabel.implicitWidth - 12)
                         items: SettingsChoices.transcriptionModes
                         value: root.viewModel.selectedASRModel
                         onPicked: value => root.viewModel.selectedASRModel = value
