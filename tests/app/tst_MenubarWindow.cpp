@@ -218,7 +218,7 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     QCOMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
     QCOMPARE(UiTest::findVisible(added, QStringLiteral("sourceCapsule"))->property("text").toString(),
              QStringLiteral("manual"));
-    QVERIFY(added->y() < item(QStringLiteral("termRow_kubernetes"))->y()); // newest first
+    QTRY_VERIFY(added->y() < item(QStringLiteral("termRow_kubernetes"))->y()); // newest first
 
     UiTest::click(m_view.get(), UiTest::findVisible(added, QStringLiteral("deleteTermButton")));
     QTRY_VERIFY(!item(QStringLiteral("termRow_btw")));
