@@ -83,14 +83,19 @@ Rectangle {
                 title: "Pipeline"
                 Layout.fillWidth: true
                 RowLayout {
-                    id: modeRow
                     Layout.fillWidth: true
-                    SymbolLabel { id: modeLabel; symbol: "waveform.circle"; text: "Transcription Mode" }
+                    SymbolLabel {
+                        symbol: "waveform.circle"
+                        text: "Transcription Mode"
+                        Layout.minimumWidth: implicitWidth
+                    }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "modePicker"
                         // narrower in the menu-bar window
-                        Layout.preferredWidth: Math.min(180, modeRow.width - modeLabel.implicitWidth - 12)
+                        Layout.fillWidth: true
+                        Layout.minimumWidth: 120
+                        Layout.maximumWidth: 180
                         items: SettingsChoices.transcriptionModes
                         value: root.viewModel.selectedASRModel
                         onPicked: value => root.viewModel.selectedASRModel = value
