@@ -3,11 +3,15 @@
 // time from the overlay's show() to its first frame, and the time from
 // showing the menu-bar window with 200 history sessions to its first frame.
 #include "DesktopHarness.h"
+#include "FakeVoiceSettings.h"
 #include "app/DictationOverlayModel.h"
 #include "app/DictationOverlayPanel.h"
 #include "app/MenubarViewModel.h"
 #include "app/UiModule.h"
+#include "app/ViewServices.h"
 #include "models/ModelManager.h"
+#include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeLoginItems.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/linux/X11Compositor.h"
@@ -139,11 +143,16 @@ int run()
     FakePasteboard pasteboard;
     FakeSettings settings;
     MenubarViewModel viewModel({coordinator, models, store, pasteboard, settings, {}});
+    FakeLoginItems loginItems;
+    FakeAccessibility accessibility;
+    FakeVoiceSettings voice;
+    ViewServices services({store, models, {}, loginItems, accessibility, voice});
     // Opening reloads the statistics and the 200 sessions, then draws.
     QList<double> firstOpens, reopens;
     for (int i = 0; i < 5; ++i) {
         QQuickView view(&engine, nullptr);
-        view.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(&viewModel)}});
+        view.setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(&viewModel)},
+                                   {QStringLiteral("services"), QVariant::fromValue(&services)}});
         view.setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/MenubarWindow.qml")));
         const double ms = timeToFirstFrame(&view, [&] { view.show(); });
         if (ms < 0)

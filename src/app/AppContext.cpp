@@ -2,9 +2,10 @@
 
 #include "app/DictationOverlayModel.h"
 #include "app/DictationOverlayPanel.h"
-#include "app/LoginItemService.h"
 #include "app/MenubarViewModel.h"
+#include "app/SpeechVoiceSettings.h"
 #include "app/UiModule.h"
+#include "app/ViewServices.h"
 #include "models/CoreMLEncoderDownloader.h"
 #include "models/ModelDownloadService.h"
 #include "models/ModelManager.h"
@@ -112,10 +113,19 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     // The interface's services.
     m_hotkeys = std::make_unique<GlobalHotkeyService>(platform.keyEventSource(), platform.accessibility(), m_clock);
     GlobalHotkeyService::setShared(m_hotkeys.get());
-    m_loginItems = std::make_unique<LoginItemService>(platform.loginItems());
+    const ModelDownloadService::Factory makeDownloadService = [this] {
+        return std::make_unique<ModelDownloadService>(m_clock);
+    };
     m_viewModel = std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
         *m_coordinator, *m_modelManager, *m_profileStore, platform.pasteboard(), platform.settings(),
-        [this] { return std::make_unique<ModelDownloadService>(m_clock); }});
+        makeDownloadService});
+    m_voiceSettings = std::make_unique<SpeechVoiceSettings>(*m_textToSpeech, *m_voicePack, platform.neuralVoiceEngine());
+    QList<ModelDescriptor> catalogue = ModelDescriptor::all();
+    for (ModelDescriptor &model : catalogue)
+        model.downloadURL = downloadSource(model.downloadURL);
+    m_viewServices = std::make_unique<ViewServices>(ViewServices::Collaborators{
+        *m_profileStore, *m_modelManager, makeDownloadService, platform.loginItems(), platform.accessibility(),
+        *m_voiceSettings, catalogue});
 }
 
 AppContext::~AppContext()

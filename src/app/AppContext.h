@@ -21,7 +21,6 @@ class GlobalHotkeyService;
 class HybridRealtimeTranscriptionService;
 class HybridTranscriberRefinement;
 class InsightEngine;
-class LoginItemService;
 class MacAudioCaptureService;
 class MenubarViewModel;
 class ModelManager;
@@ -31,9 +30,11 @@ class Platform;
 class PrivacyPreferences;
 class QQmlEngine;
 class SelectionReader;
+class SpeechVoiceSettings;
 class TextInjectionService;
 class TextToSpeechService;
 class TranscriptPostProcessor;
+class ViewServices;
 class VoiceProfileStore;
 
 // The composition root: builds every long-lived service of the application
@@ -74,8 +75,9 @@ public:
     F5TTSService &voicePack() const { return *m_voicePack; }
     CoreMLEncoderDownloader &encoderFetcher() const { return *m_encoderFetcher; }
     GlobalHotkeyService &hotkeys() const { return *m_hotkeys; }
-    LoginItemService &loginItems() const { return *m_loginItems; }
     MenubarViewModel &viewModel() const { return *m_viewModel; }
+    // The dictionary, snippets and settings views' services (login item included).
+    ViewServices &viewServices() const { return *m_viewServices; }
     // Where a download of url really goes: below the configured base, if any.
     QUrl downloadSource(const QUrl &url) const;
     // The models fetched at launch when missing, from the configured host.
@@ -109,8 +111,9 @@ private:
     std::unique_ptr<F5TTSService> m_voicePack;
     std::unique_ptr<CoreMLEncoderDownloader> m_encoderFetcher;
     std::unique_ptr<GlobalHotkeyService> m_hotkeys;
-    std::unique_ptr<LoginItemService> m_loginItems;
     std::unique_ptr<MenubarViewModel> m_viewModel;
+    std::unique_ptr<SpeechVoiceSettings> m_voiceSettings;
+    std::unique_ptr<ViewServices> m_viewServices;
     std::unique_ptr<QQmlEngine> m_qmlEngine;
     std::unique_ptr<DictationOverlayModel> m_overlayModel;
     std::unique_ptr<DictationOverlayPanel> m_overlayPanel;

@@ -3,9 +3,12 @@
 #include "app/SearchableListModel.h"
 #include "profile/VoiceProfileStore.h"
 
+#include <QtQml/qqmlregistration.h>
+
 // The custom dictionary, newest first, with adding and removing terms.
 class CustomTermListModel : public SearchableListModel {
     Q_OBJECT
+    QML_ANONYMOUS
 public:
     enum Role { TermRole = Qt::UserRole + 1, ReplacementRole, SourceRole };
 

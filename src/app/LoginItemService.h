@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QtQml/qqmlregistration.h>
 
 class LoginItems;
 
@@ -9,6 +10,7 @@ class LoginItems;
 // reach the caller, so the switch keeps the value the user chose.
 class LoginItemService : public QObject {
     Q_OBJECT
+    QML_ANONYMOUS
 public:
     explicit LoginItemService(LoginItems &items, QObject *parent = nullptr);
 

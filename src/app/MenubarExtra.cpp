@@ -2,14 +2,13 @@
 
 #include "app/IconTable.h"
 #include "app/MenubarViewModel.h"
-#include "speech/TextToSpeechService.h"
+#include "app/ViewServices.h"
 #include "support/Log.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QQmlEngine>
-#include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
 #include <QTimer>
@@ -17,9 +16,6 @@
 namespace {
 const QString kTitle = QStringLiteral("Tavrune");
 const QString kModule = QStringLiteral("qrc:/qt/qml/Tavrune/Ui/");
-// Flip once the settings view is part of the UI module; until then the
-// menu-bar window's Settings tab stands in for the settings window.
-constexpr bool kSettingsViewAvailable = false;
 
 // A symbolic theme icon drawn in one colour.
 QIcon tinted(const QString &symbol, const QColor &colour)
@@ -40,12 +36,11 @@ QIcon tinted(const QString &symbol, const QColor &colour)
 }
 } // namespace
 
-MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, TextToSpeechService &speech,
-                           QObject *parent)
+MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, ViewServices &services, QObject *parent)
     : QObject(parent)
     , m_engine(engine)
     , m_viewModel(viewModel)
-    , m_speech(speech)
+    , m_services(services)
 {
     m_tray.setToolTip(kTitle);
     m_menu.addAction(QStringLiteral("Settings…"), this, &MenubarExtra::openSettings);
@@ -100,12 +95,12 @@ std::unique_ptr<QQuickView> MenubarExtra::makeView(const QString &file, const QS
     return view;
 }
 
-void MenubarExtra::openWindow(const QString &tab)
+void MenubarExtra::openWindow()
 {
     if (!m_window) {
         m_window = makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
                             {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
-                             {QStringLiteral("selectedTab"), tab}});
+                             {QStringLiteral("services"), QVariant::fromValue(&m_services)}});
         // The window may stay open between dictations: brought to the front, it reads afresh.
         connect(m_window.get(), &QWindow::activeChanged, this, [this] {
             if (m_window->isActive()) {
@@ -113,8 +108,6 @@ void MenubarExtra::openWindow(const QString &tab)
                 m_viewModel.loadSessions();
             }
         });
-    } else if (QQuickItem *root = m_window->rootObject()) {
-        root->setProperty("selectedTab", tab);
     }
     // the frame, title bar included, goes below (or above) the icon
     if (!m_window->isVisible())
@@ -134,15 +127,11 @@ void MenubarExtra::toggleWindow()
 
 void MenubarExtra::openSettings()
 {
-    if (!kSettingsViewAvailable) {
-        openWindow(QStringLiteral("settings"));
-        return;
-    }
     if (!m_settingsWindow) {
         m_settingsWindow = makeView(QStringLiteral("MacSettingsView.qml"), settingsSize,
                                     QStringLiteral("Tavrune Settings"),
                                     {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
-                                     {QStringLiteral("speechService"), QVariant::fromValue(&m_speech)}});
+                                     {QStringLiteral("services"), QVariant::fromValue(&m_services)}});
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();

@@ -10,7 +10,7 @@
 class MenubarViewModel;
 class QQmlEngine;
 class QQuickView;
-class TextToSpeechService;
+class ViewServices;
 
 // The tray icon and the two windows it opens: a microphone that turns red
 // while dictating, whose click opens the menu-bar window beside it and whose
@@ -22,22 +22,22 @@ public:
     static constexpr QSize windowSize{380, 560};
     static constexpr QSize settingsSize{480, 520};
 
-    MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, TextToSpeechService &speech,
-                 QObject *parent = nullptr);
+    MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, ViewServices &services, QObject *parent = nullptr);
     ~MenubarExtra() override;
 
     // Shows the icon; on a desktop without a tray, opens the window instead.
     void install();
     bool hasTray() const { return m_tray.isVisible(); }
 
-    // Opens the menu-bar window on a tab ("home", "settings", ...), beside the icon.
-    void openWindow(const QString &tab = QStringLiteral("home"));
+    // Opens the menu-bar window beside the icon.
+    void openWindow();
     void openSettings();
     // One message on how to let Tavrune type into other applications; a
     // click on it opens the settings.
     void showAccessibilityMessage();
 
     QQuickView *window() const { return m_window.get(); }
+    QQuickView *settingsWindow() const { return m_settingsWindow.get(); }
 
 private:
     void updateIcon();
@@ -49,7 +49,7 @@ private:
 
     QQmlEngine &m_engine;
     MenubarViewModel &m_viewModel;
-    TextToSpeechService &m_speech;
+    ViewServices &m_services;
     QSystemTrayIcon m_tray;
     QMenu m_menu;
     std::unique_ptr<QQuickView> m_window;

@@ -3,6 +3,7 @@
 #include "app/SessionEntry.h"
 #include "app/SessionListModel.h"
 #include "models/ModelDescriptor.h"
+#include "models/ModelDownloadService.h"
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/DictationSessionCoordinator.h"
 #include "pipeline/LanguageOption.h"
@@ -17,7 +18,6 @@
 #include <functional>
 #include <memory>
 
-class ModelDownloadService;
 class ModelManager;
 class Pasteboard;
 class Settings;
@@ -63,7 +63,7 @@ class MenubarViewModel : public QObject {
     Q_PROPERTY(bool showOnboarding READ showOnboarding WRITE setShowOnboarding NOTIFY showOnboardingChanged)
 
 public:
-    using DownloadServiceFactory = std::function<std::unique_ptr<ModelDownloadService>()>;
+    using DownloadServiceFactory = ModelDownloadService::Factory;
 
     struct Collaborators {
         DictationSessionCoordinator &coordinator;

@@ -2,11 +2,13 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <QtQml/qqmlregistration.h>
 
 // A list view's snapshot of stored rows, narrowed by a search text. The
 // snapshot changes only when it is reloaded; searching never queries the store.
 class SearchableListModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ANONYMOUS
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 

@@ -54,7 +54,8 @@ QVariantList SettingsChoices::rewriteStyles()
 int SettingsChoices::indexOfValue(const QVariantList &items, const QString &value)
 {
     for (int i = 0; i < items.size(); ++i) {
-        if (items[i].toMap().value(QStringLiteral("value")).toString() == value)
+        const QVariantMap entry = items[i].toMap();
+        if (!entry.value(QStringLiteral("header")).toBool() && entry.value(QStringLiteral("value")).toString() == value)
             return i;
     }
     return -1;
@@ -71,6 +72,23 @@ QVariantList SettingsChoices::voiceSections(const QStringList &availableVoices)
     for (const auto &section : VoiceNames::sections(availableVoices))
         sections << QVariantMap{{QStringLiteral("header"), section.header}, {QStringLiteral("voices"), section.voiceIds}};
     return sections;
+}
+
+QVariantList SettingsChoices::voicePickerItems(const QStringList &availableVoices, const QString &selectedVoice,
+                                              bool neuralAvailable)
+{
+    if (availableVoices.isEmpty())
+        return {item(neuralAvailable ? QStringLiteral("Loading voices...") : QStringLiteral("Unavailable"),
+                     selectedVoice)};
+    QVariantList items;
+    for (const auto &section : VoiceNames::sections(availableVoices)) {
+        QVariantMap header = item(section.header, QString());
+        header.insert(QStringLiteral("header"), true);
+        items << header;
+        for (const QString &id : section.voiceIds)
+            items << item(VoiceNames::voiceDisplayName(id), id);
+    }
+    return items;
 }
 
 QString SettingsChoices::voiceStatusLine(bool modelLoaded, bool neuralAvailable, const QString &selectedVoice)

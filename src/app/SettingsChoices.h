@@ -3,12 +3,15 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 // The fixed choices and derived texts of the settings screen, in the form its
 // views bind to. Picker items are maps of "text" and "value" (the stored case
 // name the menu-bar view model takes).
 class SettingsChoices : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
     Q_PROPERTY(QVariantList transcriptionModes READ transcriptionModes CONSTANT)
     Q_PROPERTY(QVariantList languages READ languages CONSTANT)
     Q_PROPERTY(QVariantList rewriteStyles READ rewriteStyles CONSTANT)
@@ -26,6 +29,11 @@ public:
     Q_INVOKABLE static QString voiceDisplayName(const QString &id);
     // Maps of "header" and "voices" (a list of ids).
     Q_INVOKABLE static QVariantList voiceSections(const QStringList &availableVoices);
+    // The voice picker's items: each section's header (with "header" true)
+    // followed by its voices; one placeholder item for the selected voice
+    // while there are none.
+    Q_INVOKABLE static QVariantList voicePickerItems(const QStringList &availableVoices, const QString &selectedVoice,
+                                                     bool neuralAvailable);
     // The line under the voice label. Without a neural engine it says so
     // instead of waiting for voices that never come.
     Q_INVOKABLE static QString voiceStatusLine(bool modelLoaded, bool neuralAvailable, const QString &selectedVoice);

@@ -3,11 +3,14 @@
 #include "app/SearchableListModel.h"
 #include "profile/VoiceProfileStore.h"
 
+#include <QtQml/qqmlregistration.h>
+
 #include <QStringList>
 
 // The user's snippets in store order, with saving and deleting.
 class SnippetListModel : public SearchableListModel {
     Q_OBJECT
+    QML_ANONYMOUS
     Q_PROPERTY(QStringList categories READ categories CONSTANT)
 public:
     enum Role { ShortcutRole = Qt::UserRole + 1, ExpansionRole, CategoryRole, UsageCountRole };

@@ -3,9 +3,12 @@
 #include "app/SearchableListModel.h"
 #include "profile/VoiceProfileStore.h"
 
+#include <QtQml/qqmlregistration.h>
+
 // The most frequent words of every language, most frequent first.
 class TopWordListModel : public SearchableListModel {
     Q_OBJECT
+    QML_ANONYMOUS
 public:
     static constexpr int limit = 30;
     enum Role { WordRole = Qt::UserRole + 1, FrequencyRole };

@@ -65,7 +65,7 @@ int main(int argc, char **argv)
     {
         AppContext context(Platform::instance(), options);
         QObject::connect(&context.qmlEngine(), &QQmlEngine::quit, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-        MenubarExtra tray(context.qmlEngine(), context.viewModel(), context.textToSpeech());
+        MenubarExtra tray(context.qmlEngine(), context.viewModel(), context.viewServices());
         // the message goes to the icon, which shows right after the launch
         AppDelegate delegate(context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ModelManager;
@@ -29,6 +30,9 @@ class ModelDownloadService : public QObject {
     Q_OBJECT
 
 public:
+    // Makes one service per download.
+    using Factory = std::function<std::unique_ptr<ModelDownloadService>()>;
+
     struct Timeouts {
         // An attempt that receives nothing for this long is dropped.
         std::chrono::milliseconds request{std::chrono::seconds(120)};

@@ -1,8 +1,10 @@
 #include "app/MenubarViewModel.h"
+#include "app/ViewServices.h"
 #include "models/ModelManager.h"
 #include "platform/fake/FakePlatform.h"
 #include "profile/VoiceProfileStore.h"
 
+#include "FakeVoiceSettings.h"
 #include "UiTestSupport.h"
 
 #include <QQmlEngine>
@@ -30,9 +32,12 @@ private slots:
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
     void homeScreenshot();
+    void dictionaryAddsAndDeletesTerms();
+    void snippetSavedUnderAnExistingShortcutReplacesIt();
+    void dictionaryAndSnippetsScreenshots();
 
 private:
-    QQuickItem *item(const QString &name) { return UiTest::findVisible(m_view->rootObject(), name); }
+    QQuickItem *item(const QString &name) { return UiTest::findVisible(m_view->contentItem(), name); }
     QString text(const QString &name) { return item(name) ? item(name)->property("text").toString() : QString(); }
 
     FakePlatform *m_platform = nullptr;
@@ -41,6 +46,8 @@ private:
     std::unique_ptr<DictationSessionCoordinator> m_coordinator;
     std::unique_ptr<ModelManager> m_models;
     std::unique_ptr<MenubarViewModel> m_viewModel;
+    FakeVoiceSettings m_voice;
+    std::unique_ptr<ViewServices> m_services;
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<QQuickView> m_view;
 };
@@ -61,9 +68,12 @@ void tst_MenubarWindow::init()
     m_models = std::make_unique<ModelManager>();
     m_viewModel = std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
         *m_coordinator, *m_models, *m_store, m_platform->pasteboard(), m_platform->settings(), {}});
+    m_services = std::make_unique<ViewServices>(ViewServices::Collaborators{
+        *m_store, *m_models, {}, m_platform->loginItems(), m_platform->accessibility(), m_voice});
     m_engine = UiTest::makeEngine();
     m_view = std::make_unique<QQuickView>(m_engine.get(), nullptr);
-    m_view->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())}});
+    m_view->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(m_viewModel.get())},
+                                  {QStringLiteral("services"), QVariant::fromValue(m_services.get())}});
     m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/MenubarWindow.qml")));
     QVERIFY2(m_view->errors().isEmpty(), qPrintable(m_view->errors().value(0).toString()));
     m_view->show();
@@ -75,6 +85,7 @@ void tst_MenubarWindow::cleanup()
 {
     m_view.reset();
     m_engine.reset();
+    m_services.reset();
     m_viewModel.reset();
     m_store.reset();
 }
@@ -95,7 +106,7 @@ void tst_MenubarWindow::tabsSwitch()
 {
     for (const char *tab : {"dictionary", "snippets", "settings"}) {
         UiTest::click(m_view.get(), item(QStringLiteral("tab_%1").arg(tab)));
-        QTRY_VERIFY(item(QStringLiteral("placeholder_%1").arg(tab)));
+        QTRY_VERIFY(item(QStringLiteral("%1View").arg(tab)));
         QVERIFY(!item(QStringLiteral("historyList")));
     }
     UiTest::click(m_view.get(), item(QStringLiteral("tab_home")));
@@ -180,6 +191,101 @@ void tst_MenubarWindow::homeScreenshot()
                  return i->objectName() == QLatin1String("historyRow") && i->isVisible();
              }).size(),
              3);
+}
+
+void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
+{
+    // recorded while the window is open: the tab reads them when it appears
+    m_store->addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+    m_store->recordWords({QStringLiteral("meeting"), QStringLiteral("meeting")}, QStringLiteral("en"));
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_dictionary")));
+    QTRY_VERIFY(item(QStringLiteral("termRow_kubernetes")));
+    QVERIFY(item(QStringLiteral("topWordsSection")));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("addTermButton")));
+    QTRY_VERIFY(item(QStringLiteral("termField")));
+    QVERIFY(!item(QStringLiteral("addButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("termField")));
+    UiTest::type(m_view.get(), QStringLiteral("BTW"));
+    QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("replacementField")));
+    UiTest::type(m_view.get(), QStringLiteral("by the way"));
+    UiTest::click(m_view.get(), item(QStringLiteral("addButton")));
+    QTRY_VERIFY(!item(QStringLiteral("termField")));
+
+    QQuickItem *added = item(QStringLiteral("termRow_btw"));
+    QVERIFY(added);
+    QCOMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
+    QCOMPARE(UiTest::findVisible(added, QStringLiteral("sourceCapsule"))->property("text").toString(),
+             QStringLiteral("manual"));
+    QTRY_VERIFY(added->y() < item(QStringLiteral("termRow_kubernetes"))->y()); // newest first
+
+    UiTest::click(m_view.get(), UiTest::findVisible(added, QStringLiteral("deleteTermButton")));
+    QTRY_VERIFY(!item(QStringLiteral("termRow_btw")));
+    QVERIFY(item(QStringLiteral("termRow_kubernetes")));
+}
+
+void tst_MenubarWindow::snippetSavedUnderAnExistingShortcutReplacesIt()
+{
+    m_store->addSnippet(QStringLiteral("/addr"), QStringLiteral("12 Main Street"), QStringLiteral("Address"));
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(item(QStringLiteral("snippetRow_/addr")));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("addSnippetButton")));
+    QTRY_VERIFY(item(QStringLiteral("shortcutField")));
+    UiTest::click(m_view.get(), item(QStringLiteral("shortcutField")));
+    UiTest::type(m_view.get(), QStringLiteral("/addr"));
+    QVERIFY(!item(QStringLiteral("saveButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("expansionArea")));
+    UiTest::type(m_view.get(), QStringLiteral("34 Side Road"));
+    QVERIFY(item(QStringLiteral("saveButton"))->isEnabled());
+    UiTest::click(m_view.get(), item(QStringLiteral("saveButton")));
+    QTRY_VERIFY(!item(QStringLiteral("shortcutField")));
+
+    const auto rows = UiTest::findAll(m_view->contentItem(), [](QQuickItem *i) {
+        return i->objectName() == QLatin1String("snippetRow_/addr") && i->isVisible();
+    });
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(text(QStringLiteral("expansionText")), QStringLiteral("34 Side Road"));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("deleteSnippetButton")));
+    QTRY_COMPARE(text(QStringLiteral("emptySnippetsTitle")), QStringLiteral("No snippets yet"));
+}
+
+void tst_MenubarWindow::dictionaryAndSnippetsScreenshots()
+{
+    m_store->addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+    m_store->addCustomTerm(QStringLiteral("btw"), QStringLiteral("by the way"), QStringLiteral("en"));
+    m_store->addCustomTerm(QStringLiteral("Tavrune"), std::nullopt, QStringLiteral("en"));
+    QStringList words;
+    for (int i = 0; i < 12; ++i)
+        words << QStringLiteral("meeting") << QStringLiteral("design") << (i % 2 ? QStringLiteral("review") : QString());
+    words.removeAll(QString());
+    m_store->recordWords(words, QStringLiteral("en"));
+    m_store->addSnippet(QStringLiteral("/addr"), QStringLiteral("12 Main Street, Springfield"), QStringLiteral("Address"));
+    m_store->addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards,\nAlex"), QStringLiteral("Email"));
+
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_dictionary")));
+    QTRY_VERIFY(item(QStringLiteral("topWordsSection")));
+    QTest::qWait(350); // the tab fades in
+    const QImage dictionary = UiTest::screenshot(m_view.get(), QStringLiteral("menubar-dictionary"));
+    QVERIFY(UiTest::distinctColours(dictionary) > 30);
+    // the blue "manual" and green "auto" capsules
+    QVERIFY(UiTest::shareOfColour(dictionary, QColor(0x00, 0x7a, 0xff), 60) > 0.001);
+    QVERIFY(UiTest::shareOfColour(dictionary, QColor(0x28, 0xa7, 0x45), 60) > 0.0001);
+
+    UiTest::click(m_view.get(), item(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(item(QStringLiteral("snippetRow_/sig")));
+    UiTest::click(m_view.get(), item(QStringLiteral("addSnippetButton")));
+    QTRY_VERIFY(item(QStringLiteral("shortcutField")));
+    UiTest::click(m_view.get(), item(QStringLiteral("shortcutField")));
+    UiTest::type(m_view.get(), QStringLiteral("/thx"));
+    QTest::qWait(350);
+    const QImage sheet = UiTest::screenshot(m_view.get(), QStringLiteral("menubar-snippets-sheet"));
+    QVERIFY(UiTest::distinctColours(sheet) > 30);
+    // the sheet's window-coloured panel over the dimmed tab
+    const QColor panel = sheet.pixelColor(item(QStringLiteral("shortcutField"))->mapToScene(QPointF(-6, 0)).toPoint());
+    QVERIFY(UiTest::shareOfColour(sheet, panel, 6) > 0.2);
 }
 
 QTEST_MAIN(tst_MenubarWindow)

@@ -13,8 +13,6 @@
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/PocketsphinxSpeechRecognition.h"
-#include "platform/linux/WhisperSpeechRecognition.h"
-#include "support/WhisperModelWriter.h"
 
 #include <QtTest>
 
@@ -87,7 +85,6 @@ private slots:
     void whisperModeGivesWhisperTextAndNeverALanguageName();
     void cloudModeStopUsesTheCloudText();
     void sampleHistoryKeepsTheNewestTenMillion();
-    void recognisesRealSpeechLive_data();
     void recognisesRealSpeechLive();
 
 private:
@@ -633,22 +630,11 @@ void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMilli
     QTRY_COMPARE(m_engine->lastIngested.size(), 100);
 }
 
-void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive_data()
-{
-    QTest::addColumn<bool>("whisper"); // else pocketsphinx; Whisper's random weights say no real words
-    QTest::newRow("pocketsphinx") << false;
-    QTest::newRow("whisper") << true;
-}
-
+// The recogniser answers on its own thread; the live text still reaches the
+// callback and the stop. (Whisper's own live recognition has its own tests.)
 void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive()
 {
-    QFETCH(bool, whisper);
-    QTemporaryDir models;
-    const QString model = whisper ? models.filePath(QStringLiteral("ggml-base.bin")) : QString();
-    if (whisper)
-        QCOMPARE(WhisperModelWriter::writeTinyModel(model), QString());
-    PocketsphinxSpeechRecognition pocketsphinx;
-    WhisperSpeechRecognition recognition(pocketsphinx, [model] { return model; });
+    PocketsphinxSpeechRecognition recognition;
     const auto live = makeHybrid(recognition, MonotonicClock::system());
     HybridRealtimeTranscriptionService &hybrid = *live;
     QStringList partials;
@@ -662,11 +648,9 @@ void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive()
     QVERIFY(!speech.isEmpty());
     for (const auto &batch : SynthesizedSpeech::batches(speech))
         hybrid.appendAudioFrames(batch);
-    QTRY_VERIFY_WITH_TIMEOUT(whisper ? !hybrid.latestPartialText().isEmpty()
-                                     : hybrid.latestPartialText().contains(QStringLiteral("going"))
-                                         || hybrid.latestPartialText().contains(QStringLiteral("park")),
+    QTRY_VERIFY_WITH_TIMEOUT(hybrid.latestPartialText().contains(QStringLiteral("going"))
+                                 || hybrid.latestPartialText().contains(QStringLiteral("park")),
                              20000);
-    // the live text is updated on the recogniser's thread; the callback arrives by the event loop
     QTRY_VERIFY_WITH_TIMEOUT(!partials.isEmpty(), 20000);
     QFuture<QString> stopped = hybrid.stopAndFinalize();
     QVERIFY(waitForFuture(stopped));

@@ -1,7 +1,6 @@
 #include "pipeline/TextInjectionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "support/FutureWait.h"
-#include "support/LogCapture.h"
 #include "support/MonotonicClock.h"
 
 #include <QtTest>
@@ -29,7 +28,7 @@ private slots:
     void clipboardPasteRestoresEveryFormat();
     void restoreLeavesLaterCopiesAlone();
     void quickSecondPasteStillRestoresTheUsersClipboard();
-    void failedKeyEventIsLoggedAndStillRestored();
+    void failedKeyEventStillRestores();
 
 private:
     // Runs an injection step to its end.
@@ -62,30 +61,22 @@ void tst_TextInjectionService::decidesPathByRoleAndValue_data()
     QTest::addColumn<bool>("editable");
     QTest::addColumn<QVariant>("expectedValue");
     QTest::addColumn<bool>("pasted");
-    QTest::addColumn<QString>("expectedLog");
 
     const QVariant unreadable;
     QTest::newRow("text area: selection replaced")
-        << "AXTextArea" << QVariant("hello world") << true << true << QVariant("hello there") << false
-        << "[TextInjection-AX] Inserted via selectedText replacement";
+        << "AXTextArea" << QVariant("hello world") << true << true << QVariant("hello there") << false;
     QTest::newRow("text field without selection range: appended")
-        << "AXTextField" << QVariant("old ") << false << true << QVariant("old there") << false
-        << "[TextInjection-AX] Set via AXValue (appended)";
+        << "AXTextField" << QVariant("old ") << false << true << QVariant("old there") << false;
     QTest::newRow("other role with text value: treated as text")
-        << "AXUnknown" << QVariant("note ") << false << true << QVariant("note there") << false
-        << "[TextInjection-AX] Set via AXValue (appended)";
+        << "AXUnknown" << QVariant("note ") << false << true << QVariant("note there") << false;
     QTest::newRow("button without value: clipboard")
-        << "AXButton" << unreadable << false << true << unreadable << true
-        << "[TextInjection-AX] Focused element is not a text field (role: AXButton)";
+        << "AXButton" << unreadable << false << true << unreadable << true;
     QTest::newRow("slider with a number: never written")
-        << "AXSlider" << QVariant(0.5) << true << true << QVariant(0.5) << true
-        << "[TextInjection-AX] Focused element is not a text field (role: AXSlider)";
+        << "AXSlider" << QVariant(0.5) << true << true << QVariant(0.5) << true;
     QTest::newRow("text field with unreadable value: content kept")
-        << "AXTextField" << unreadable << false << true << unreadable << true
-        << "[TextInjection-AX] Value not readable as text, not replacing it (error: 3)";
+        << "AXTextField" << unreadable << false << true << unreadable << true;
     QTest::newRow("read-only field: clipboard")
-        << "AXTextField" << QVariant("fixed") << true << false << QVariant("fixed") << true
-        << "[TextInjection-AX] Failed to set value (error: 5)";
+        << "AXTextField" << QVariant("fixed") << true << false << QVariant("fixed") << true;
 }
 
 void tst_TextInjectionService::decidesPathByRoleAndValue()
@@ -96,7 +87,6 @@ void tst_TextInjectionService::decidesPathByRoleAndValue()
     QFETCH(bool, editable);
     QFETCH(QVariant, expectedValue);
     QFETCH(bool, pasted);
-    QFETCH(QString, expectedLog);
 
     auto element = m_platform->fakeAccessibility().focus(kTargetPid);
     element->role = role;
@@ -104,46 +94,33 @@ void tst_TextInjectionService::decidesPathByRoleAndValue()
     element->selection = selectionReadable ? std::optional<TextRange>(TextRange{6, 5}) : std::nullopt;
     element->editable = editable;
 
-    LogCapture log;
     finish(m_service->inject(QStringLiteral("there")));
-
-    QVERIFY2(log.contains(expectedLog), qPrintable(log.lines().join('\n')));
     QCOMPARE(element->value.value_or(QVariant()), expectedValue);
     QCOMPARE(m_platform->fakeKeySynthesizer().presses.size(), pasted ? 1 : 0);
     QCOMPARE(m_platform->fakePasteboard().changeCount(), pasted ? 1 : 0);
-    if (pasted) {
-        QVERIFY(log.contains(QStringLiteral("[TextInjection] Accessibility failed, trying clipboard paste")));
+    if (pasted)
         QCOMPARE(m_platform->fakePasteboard().string(), QStringLiteral("there"));
-    } else {
-        QVERIFY(log.contains(QStringLiteral("[TextInjection] Injected via Accessibility API (5 chars)")));
-    }
 }
 
 void tst_TextInjectionService::emptyTextTouchesNothing()
 {
     m_platform->fakeAccessibility().focus(kTargetPid);
-    LogCapture log;
     finish(m_service->inject(QString()));
     QVERIFY(m_platform->fakeAccessibility().calls.isEmpty());
     QCOMPARE(m_platform->fakePasteboard().changeCount(), 0);
-    QVERIFY(log.lines().isEmpty());
 }
 
 void tst_TextInjectionService::missingFrontmostAppOrFocusFallsBackToClipboard()
 {
-    LogCapture log;
     m_platform->fakeWorkspace().frontmost.reset();
     QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No frontmost app")));
 
     m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, {}, 0, {}};
     QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 0)")));
 
     m_platform->fakeAccessibility().focus(kTargetPid);
     m_platform->fakeAccessibility().focusError = Error::cannotComplete;
     QVERIFY(!insertViaAccessibility(QStringLiteral("x")));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection-AX] No focused element (error: 4)")));
 
     m_platform->fakeAccessibility().trusted = false;
     finish(m_service->inject(QStringLiteral("x")));
@@ -162,7 +139,6 @@ void tst_TextInjectionService::clipboardPasteRestoresEveryFormat()
         pressedOn = QThread::currentThread();
     };
 
-    LogCapture log;
     QElapsedTimer elapsed;
     elapsed.start();
     QFuture<void> pasted = m_service->pasteViaClipboard(QStringLiteral("naïve café 👍🏽"));
@@ -175,8 +151,6 @@ void tst_TextInjectionService::clipboardPasteRestoresEveryFormat()
     const FakeKeySynthesizer::Press paste{Key::v, ModifierFlag::command};
     QCOMPARE(m_platform->fakeKeySynthesizer().presses, QList<FakeKeySynthesizer::Press>{paste});
     QCOMPARE(seenAtPaste, QStringLiteral("naïve café 👍🏽"));
-    // grapheme clusters, not UTF-16 units
-    QVERIFY(log.contains(QStringLiteral("[TextInjection] Pasted via Cmd+V (12 chars)")));
     // the transcript stays until the target has had time to read it
     QCOMPARE(pasteboard.string(), QStringLiteral("naïve café 👍🏽"));
     QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
@@ -215,14 +189,12 @@ void tst_TextInjectionService::quickSecondPasteStillRestoresTheUsersClipboard()
     QCOMPARE(pasteboard.contents(), kRichClipboard);
 }
 
-void tst_TextInjectionService::failedKeyEventIsLoggedAndStillRestored()
+void tst_TextInjectionService::failedKeyEventStillRestores()
 {
     FakePasteboard &pasteboard = m_platform->fakePasteboard();
     pasteboard.simulateExternalWrite(kRichClipboard);
     m_platform->fakeKeySynthesizer().failing = true;
-    LogCapture log;
     finish(m_service->pasteViaClipboard(QStringLiteral("lost?")));
-    QVERIFY(log.contains(QStringLiteral("[TextInjection] Failed to create CGEvent for keyCode 9")));
     QCOMPARE(pasteboard.string(), QStringLiteral("lost?"));
     QTRY_COMPARE_WITH_TIMEOUT(pasteboard.contents(), kRichClipboard, 2000);
 }

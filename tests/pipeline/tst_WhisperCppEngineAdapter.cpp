@@ -53,21 +53,12 @@ std::unique_ptr<WhisperCppEngineAdapter> makeAdapter(MonotonicClock &clock)
 {
     return std::make_unique<WhisperCppEngineAdapter>(clock, [] { return 1; });
 }
-
-int linesContaining(const LogCapture &log, const QString &fragment)
-{
-    int count = 0;
-    for (const QString &line : log.lines())
-        count += line.contains(fragment) ? 1 : 0;
-    return count;
-}
 } // namespace
 
 class tst_WhisperCppEngineAdapter : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void errorDescriptions();
     void operationsBeforeLoadFailNotLoaded();
     void unusableFilesFailContextInit_data();
     void unusableFilesFailContextInit();
@@ -75,15 +66,12 @@ private slots:
     void finalizeIsDeterministic();
     void libraryLogsComeThroughOurs();
     void loadStartsAFreshSession();
-    void finalizeDecodesInThirtySecondChunks_data();
-    void finalizeDecodesInThirtySecondChunks();
+    void finalizeDecodesTheShortLastChunkToo();
     void sessionBufferKeepsTheNewestNinetySeconds();
     void liveDecodesFollowStrideAndInterval();
     void firstLiveDecodeIsNeverHeldBackByTheClock();
     void liveWindowKeepsTheNewestFourSeconds();
     void everyLanguageCodeIsAccepted();
-    void threadCounts_data();
-    void threadCounts();
     void destructionStopsTheWorkAndWaits();
     void anUnchangedFileIsReadOnce();
     void queuedLiveDecodesCollapseIntoTheNewest();
@@ -102,13 +90,6 @@ void tst_WhisperCppEngineAdapter::initTestCase()
     QVERIFY(m_dir.isValid());
     m_model = m_dir.filePath(QStringLiteral("ggml-tiny-test.bin"));
     QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 1), QString());
-}
-
-void tst_WhisperCppEngineAdapter::errorDescriptions()
-{
-    QCOMPARE(WhisperCppError::inferenceFailed(-3).description(), QStringLiteral("whisper.cpp inference failed with code -3."));
-    QCOMPARE(WhisperCppError::contextInitFailed().description(), QStringLiteral("whisper.cpp failed to initialize the model context."));
-    QCOMPARE(WhisperCppError::notLoaded().description(), QStringLiteral("whisper.cpp model context is not loaded."));
 }
 
 void tst_WhisperCppEngineAdapter::operationsBeforeLoadFailNotLoaded()
@@ -194,34 +175,17 @@ void tst_WhisperCppEngineAdapter::loadStartsAFreshSession()
     await(adapter->loadModel(m_model));
     log.clear();
     QCOMPARE(await(adapter->finalize(LanguageOption::english)), QString()); // no samples, no old text
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize")), 0);
+    QCOMPARE(log.lines().filter(QStringLiteral("WhisperCpp.finalize")).size(), 0);
 }
 
-void tst_WhisperCppEngineAdapter::finalizeDecodesInThirtySecondChunks_data()
+void tst_WhisperCppEngineAdapter::finalizeDecodesTheShortLastChunkToo()
 {
-    QTest::addColumn<int>("samples");
-    QTest::addColumn<QStringList>("chunkLogs");
-    QTest::newRow("one window") << 480'000 << QStringList();
-    QTest::newRow("a window and a bit") << 500'000 << QStringList {"offset=0/500000", "offset=480000/500000"};
-}
-
-void tst_WhisperCppEngineAdapter::finalizeDecodesInThirtySecondChunks()
-{
-    QFETCH(int, samples);
-    QFETCH(QStringList, chunkLogs);
-    FakeMonotonicClock clock;
-    auto adapter = makeAdapter(clock);
+    auto adapter = makeAdapter(m_clock);
     await(adapter->loadModel(m_model));
-    await(adapter->ingest(syntheticAudio(samples), LanguageOption::english));
+    await(adapter->ingest(syntheticAudio(500'000), LanguageOption::english));
     LogCapture log;
-    const QString text = await(adapter->finalize(LanguageOption::english));
-    QVERIFY(!text.isEmpty());
-    const QStringList chunks = log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] WhisperCpp.finalize chunk"));
-    QCOMPARE(chunks.size(), chunkLogs.size());
-    for (int i = 0; i < chunks.size(); ++i)
-        QVERIFY2(chunks[i].contains(chunkLogs[i]), qPrintable(chunks[i]));
-    if (chunkLogs.isEmpty())
-        QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize decodeMs=0 samples=%1").arg(samples)), 1);
+    QVERIFY(!await(adapter->finalize(LanguageOption::english)).isEmpty());
+    QVERIFY(log.contains(QStringLiteral("WhisperCpp.finalize chunk offset=480000/500000")));
 }
 
 void tst_WhisperCppEngineAdapter::sessionBufferKeepsTheNewestNinetySeconds()
@@ -243,7 +207,7 @@ void tst_WhisperCppEngineAdapter::sessionBufferKeepsTheNewestNinetySeconds()
         adapter->ingest(kept.mid(offset, 1024), LanguageOption::english);
     LogCapture log;
     QCOMPARE(await(adapter->finalize(LanguageOption::english)), expected);
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize chunk")), 3);
+    QCOMPARE(log.lines().filter(QStringLiteral("WhisperCpp.finalize chunk")).size(), 3);
     QVERIFY(log.contains(QStringLiteral("offset=960000/1440000")));
 }
 
@@ -290,10 +254,8 @@ void tst_WhisperCppEngineAdapter::liveWindowKeepsTheNewestFourSeconds()
         await(adapter->loadModel(m_model));
         return await(adapter->ingest(audio, LanguageOption::english));
     };
-    LogCapture log;
     const std::optional<QString> fromBurst = liveText(longBurst);
     QVERIFY(fromBurst.has_value());
-    QVERIFY(log.contains(QStringLiteral("rolling=64000")));
     QCOMPARE(liveText(longBurst.last(64'000)), fromBurst);
 }
 
@@ -304,27 +266,6 @@ void tst_WhisperCppEngineAdapter::everyLanguageCodeIsAccepted()
     await(adapter->ingest(syntheticAudio(10'000), LanguageOption::english));
     for (LanguageOption language : Enums::allCases<LanguageOption>())
         QCOMPARE(failureKind(adapter->finalize(language)), std::nullopt);
-}
-
-void tst_WhisperCppEngineAdapter::threadCounts_data()
-{
-    QTest::addColumn<int>("processors");
-    QTest::addColumn<int>("live");
-    QTest::addColumn<int>("final");
-    QTest::newRow("unknown") << 0 << 1 << 1;
-    QTest::newRow("one") << 1 << 1 << 1;
-    QTest::newRow("two") << 2 << 2 << 2;
-    QTest::newRow("four") << 4 << 2 << 4;
-    QTest::newRow("sixteen") << 16 << 2 << 6;
-}
-
-void tst_WhisperCppEngineAdapter::threadCounts()
-{
-    QFETCH(int, processors);
-    QFETCH(int, live);
-    QFETCH(int, final);
-    QCOMPARE(WhisperCppEngineAdapter::threadCount(processors, true), live);
-    QCOMPARE(WhisperCppEngineAdapter::threadCount(processors, false), final);
 }
 
 void tst_WhisperCppEngineAdapter::destructionStopsTheWorkAndWaits()
@@ -353,8 +294,8 @@ void tst_WhisperCppEngineAdapter::anUnchangedFileIsReadOnce()
     await(first.loadModel(copy));
     await(first.loadModel(copy));
     await(second.loadModel(copy)); // shared, not a second copy in memory
-    QCOMPARE(linesContaining(log, QStringLiteral("loadModel success")), 1);
-    QCOMPARE(linesContaining(log, QStringLiteral("loadModel reusing the loaded model")), 2);
+    QCOMPARE(log.lines().filter(QStringLiteral("loadModel success")).size(), 1);
+    QCOMPARE(log.lines().filter(QStringLiteral("loadModel reusing the loaded model")).size(), 2);
 
     // A new file under the same name is read again, and a broken one is remembered.
     QCOMPARE(WhisperModelWriter::writeDamagedModel(copy, Damage::truncatedMidTensor), QString());
@@ -364,7 +305,7 @@ void tst_WhisperCppEngineAdapter::anUnchangedFileIsReadOnce()
     QVERIFY(!models.failedToLoad(copy));
     log.clear();
     await(first.loadModel(copy));
-    QCOMPARE(linesContaining(log, QStringLiteral("loadModel success")), 1);
+    QCOMPARE(log.lines().filter(QStringLiteral("loadModel success")).size(), 1);
 }
 
 void tst_WhisperCppEngineAdapter::queuedLiveDecodesCollapseIntoTheNewest()
@@ -381,8 +322,7 @@ void tst_WhisperCppEngineAdapter::queuedLiveDecodesCollapseIntoTheNewest()
     QVERIFY(await(live.last()).has_value());
     for (int i = 0; i < 3; ++i)
         QVERIFY(!await(live[i]).has_value());
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.partial")), 1);
-    QVERIFY(log.contains(QStringLiteral("WhisperCpp.skip decode busy skipped=1 ")));
+    QCOMPARE(log.lines().filter(QStringLiteral("WhisperCpp.partial")).size(), 1);
 }
 
 void tst_WhisperCppEngineAdapter::cancelledOrWaitedForDecodesStop()
@@ -396,7 +336,7 @@ void tst_WhisperCppEngineAdapter::cancelledOrWaitedForDecodesStop()
     QFuture<QString> finalText = adapter->finalize(LanguageOption::english);
     QVERIFY(!await(live).has_value());
     QVERIFY(!await(finalText).isEmpty());
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.partial")), 0);
+    QCOMPARE(log.lines().filter(QStringLiteral("WhisperCpp.partial")).size(), 0);
 
     // A cancelled finalize stops at once instead of decoding its three chunks.
     await(adapter->loadModel(m_model));
@@ -405,7 +345,7 @@ void tst_WhisperCppEngineAdapter::cancelledOrWaitedForDecodesStop()
     QFuture<QString> cancelled = adapter->finalize(LanguageOption::english);
     cancelled.cancel();
     await(adapter->loadModel(m_model));
-    QCOMPARE(linesContaining(log, QStringLiteral("WhisperCpp.finalize chunk")), 0);
+    QCOMPARE(log.lines().filter(QStringLiteral("WhisperCpp.finalize chunk")).size(), 0);
 }
 
 void tst_WhisperCppEngineAdapter::fittedAudioContext_data()

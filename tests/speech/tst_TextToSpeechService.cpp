@@ -1,5 +1,4 @@
 #include "SpeechTestRig.h"
-#include "support/LogCapture.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -204,26 +203,20 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder_data()
     QTest::addColumn<Audio>("audio");
     QTest::addColumn<int>("synthesised");
     QTest::addColumn<int>("played");
-    const auto for2 = [](std::vector<float> samples) {
-        return Audio([samples](const QString &text) -> std::optional<std::vector<float>> {
-            if (text.startsWith(QLatin1Char('2')))
-                return samples;
-            return std::nullopt;
+    // the second chunk's audio, or its failure
+    const auto for2 = [](std::function<std::vector<float>()> samples) {
+        return Audio([samples](const QString &text) {
+            return text.startsWith(QLatin1Char('2')) ? std::optional(samples()) : std::nullopt;
         });
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     QTest::newRow("all chunks") << Audio() << 3 << 3;
-    QTest::newRow("all NaN ends the speech") << for2({nan, nan}) << 2 << 1;
-    QTest::newRow("empty ends the speech") << for2({}) << 2 << 1;
-    QTest::newRow("some NaN: silence") << for2({0.5f, nan, -inf, 0.25f}) << 3 << 3;
+    QTest::newRow("all NaN ends the speech") << for2([=] { return std::vector<float>{nan, nan}; }) << 2 << 1;
+    QTest::newRow("empty ends the speech") << for2([] { return std::vector<float>{}; }) << 2 << 1;
+    QTest::newRow("some NaN: silence") << for2([=] { return std::vector<float>{0.5f, nan, -inf, 0.25f}; }) << 3 << 3;
     QTest::newRow("engine error ends the speech")
-        << Audio([](const QString &text) -> std::optional<std::vector<float>> {
-               if (text.startsWith(QLatin1Char('2')))
-                   throw std::runtime_error("out of memory");
-               return std::nullopt;
-           })
-        << 2 << 1;
+        << for2([]() -> std::vector<float> { throw std::runtime_error("out of memory"); }) << 2 << 1;
 }
 
 void tst_TextToSpeechService::neuralChunksPlayInOrder()
@@ -239,7 +232,6 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder()
     const QStringList chunks{QLatin1Char('1') + QString(390, QLatin1Char('a')) + QLatin1Char('.'),
                              QLatin1Char('2') + QString(390, QLatin1Char('b')) + QLatin1Char('.'),
                              QLatin1Char('3') + QString(390, QLatin1Char('c')) + QLatin1Char('.')};
-    LogCapture log;
     tts.speak(chunks.join(QLatin1Char(' ')));
     QVERIFY(tts.isSpeaking());
     QTRY_VERIFY(!tts.isSpeaking());
@@ -254,8 +246,6 @@ void tst_TextToSpeechService::neuralChunksPlayInOrder()
     QCOMPARE(rig.output().played.first().sampleRate, NeuralVoiceModel::sampleRate);
     if (QTest::currentDataTag() == QByteArray("some NaN: silence"))
         QCOMPARE(rig.output().played.at(1).samples, (std::vector<float>{0.5f, 0, 0, 0.25f}));
-    QCOMPARE(log.contains(QStringLiteral("[TTS] Kokoro synthesis error: out of memory")),
-             QTest::currentDataTag() == QByteArray("engine error ends the speech"));
 }
 
 void tst_TextToSpeechService::stopDuringSynthesisPlaysNothingMore()
@@ -310,13 +300,11 @@ void tst_TextToSpeechService::unavailableEngineStaysWithTheSystemVoice()
     SpeechTestRig rig;
     rig.neural().available = false;
     rig.system().installedVoices = {{QStringLiteral("gb"), QStringLiteral("British"), QStringLiteral("en-gb"), 8}};
-    LogCapture log;
     TextToSpeechService &tts = rig.start(TextToSpeechService::Sources::under(QUrl(QStringLiteral("http://127.0.0.1:9"))));
     tts.prepareOnLaunch();
     tts.prepareOnLaunch();
     QTest::qWait(20);
     QVERIFY(!tts.isDownloading());
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[TTS] No neural voice engine")).size(), 1);
     QCOMPARE(tts.engineLabel(), QStringLiteral("British"));
 
     rig.installVoiceFiles({QStringLiteral("bm_george")});

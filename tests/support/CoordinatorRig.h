@@ -120,7 +120,6 @@ struct CoordinatorParts {
     FakeTranscriber transcriber;
     FakeInjector injector;
     FakeRewriter rewriter;
-    FakeRewriter *polisher = nullptr;
     MacAudioCaptureService capture{audioInput};
     VoiceProfileStore store{directory.filePath(QStringLiteral("profile.sqlite"))};
     InsightEngine insights{&tagger};

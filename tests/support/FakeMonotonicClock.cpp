@@ -15,16 +15,6 @@ void FakeMonotonicClock::advance(Duration by)
     m_now = target;
 }
 
-bool FakeMonotonicClock::advanceToNext()
-{
-    if (m_pending.empty())
-        return false;
-    const auto next = std::min_element(m_pending.begin(), m_pending.end(), [](const Pending &a, const Pending &b) {
-        return std::tie(a.due, a.order) < std::tie(b.due, b.order);
-    });
-    return runNextDueBy(std::max(next->due, m_now));
-}
-
 int FakeMonotonicClock::pendingCount() const
 {
     return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.context.isNull(); }));

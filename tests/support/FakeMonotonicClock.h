@@ -20,8 +20,6 @@ public:
     // Moves time forward, running every action that falls due on the way at its
     // own deadline (actions may schedule further actions).
     void advance(Duration by);
-    // Advances to the next pending deadline; false when nothing is pending.
-    bool advanceToNext();
     int pendingCount() const;
 
 private:

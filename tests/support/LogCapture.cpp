@@ -48,11 +48,7 @@ QStringList LogCapture::linesStartingWith(const QString &prefix) const
 
 bool LogCapture::contains(const QString &fragment) const
 {
-    for (const QString &line : lines()) {
-        if (line.contains(fragment))
-            return true;
-    }
-    return false;
+    return !lines().filter(fragment).isEmpty();
 }
 
 void LogCapture::clear()

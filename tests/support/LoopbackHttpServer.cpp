@@ -137,15 +137,6 @@ QByteArray LoopbackHttpServer::Request::header(const QByteArray &name) const
     return {};
 }
 
-bool LoopbackHttpServer::Request::hasHeader(const QByteArray &name) const
-{
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
 LoopbackHttpServer::Response LoopbackHttpServer::Response::withBody(QByteArray body, int status,
                                                                     QByteArray contentType)
 {
@@ -367,7 +358,7 @@ void LoopbackHttpServer::serve(int fd)
     qint64 first = 0;
     qint64 last = fullSize - 1;
     Headers headers;
-    if (response.honourRange && status == 200 && request.hasHeader("Range")) {
+    if (response.honourRange && status == 200 && !request.header("Range").isEmpty()) {
         if (const auto start = rangeStart(request.header("Range"))) {
             if (*start >= fullSize) {
                 status = 416;

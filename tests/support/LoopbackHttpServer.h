@@ -43,7 +43,6 @@ public:
         QString path() const; // target without the query
         // Case-insensitive; empty when absent.
         QByteArray header(const QByteArray &name) const;
-        bool hasHeader(const QByteArray &name) const;
     };
 
     struct Response {

@@ -48,40 +48,21 @@ ListView {
                 color: Theme.tertiary
             }
         }
-        Rectangle {
+        SearchBar {
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
             Layout.bottomMargin: 4
-            radius: 8
-            color: Theme.alpha(Theme.secondary, 0.08)
-            implicitHeight: searchRow.implicitHeight + 16
-            RowLayout {
-                id: searchRow
-                anchors.fill: parent
-                anchors.margins: 8
-                spacing: 8
-                SymbolIcon { symbol: "magnifyingglass"; size: 13; color: Theme.tertiary }
-                TextField {
-                    objectName: "searchField"
-                    Layout.fillWidth: true
-                    padding: 0
-                    background: null
-                    placeholderText: "Search transcripts..."
-                    placeholderTextColor: Theme.tertiary
-                    color: Theme.primary
-                    font.pixelSize: 13
-                    text: list.searchText
-                    onTextEdited: list.searchTextEdited(text)
-                }
-                PlainButton {
-                    objectName: "clearSearchButton"
-                    visible: list.searchText.length > 0
-                    implicitWidth: 14
-                    implicitHeight: 14
-                    onClicked: list.searchTextEdited("")
-                    SymbolIcon { symbol: "xmark.circle.fill"; size: 13; color: Theme.tertiary }
-                }
+            placeholderText: "Search transcripts..."
+            text: list.searchText
+            onEdited: text => list.searchTextEdited(text)
+            PlainButton {
+                objectName: "clearSearchButton"
+                visible: list.searchText.length > 0
+                implicitWidth: 14
+                implicitHeight: 14
+                onClicked: list.searchTextEdited("")
+                SymbolIcon { symbol: "xmark.circle.fill"; size: 13; color: Theme.tertiary }
             }
         }
     }

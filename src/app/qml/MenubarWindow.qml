@@ -7,6 +7,7 @@ import Tavrune.Ui
 Rectangle {
     id: root
     required property MenubarViewModel viewModel
+    required property ViewServices services
     property string selectedTab: "home"
     readonly property var tabs: [
         { tab: "home", title: "Home", symbol: "house.fill" },
@@ -108,10 +109,9 @@ Rectangle {
             }
 
             HomeTab { viewModel: root.viewModel }
-            // The dictionary, snippets and settings views take these places.
-            PlaceholderTab { title: "Dictionary"; objectName: "placeholder_dictionary" }
-            PlaceholderTab { title: "Snippets"; objectName: "placeholder_snippets" }
-            PlaceholderTab { title: "Settings"; objectName: "placeholder_settings" }
+            DictionaryManagementView { services: root.services }
+            SnippetsView { services: root.services }
+            MacSettingsView { viewModel: root.viewModel; services: root.services }
         }
 
         Divider { Layout.fillWidth: true }

@@ -1,5 +1,7 @@
 #include "PocketsphinxRecognitionTask.h"
 
+#include "RecognitionWorkerState.h"
+
 #include "PocketsphinxDecoder.h"
 
 #include <algorithm>
@@ -8,29 +10,10 @@
 #include <thread>
 #include <vector>
 
-struct PocketsphinxRecognitionTask::Worker {
+struct PocketsphinxRecognitionTask::Worker : RecognitionWorkerState {
     std::shared_ptr<PocketsphinxDecoderPool> pool;
-    std::shared_ptr<RecognitionRequest> request;
-    RecognitionResultHandler handler;
-    std::atomic<RecognitionTaskState> state { RecognitionTaskState::starting };
-    std::atomic<bool> cancelled { false };
 
     void run();
-    void cancel()
-    {
-        if (cancelled.exchange(true))
-            return;
-        RecognitionTaskState running = state;
-        while (running != RecognitionTaskState::completed
-               && !state.compare_exchange_weak(running, RecognitionTaskState::canceling)) {
-        }
-        request->wake();
-    }
-    void deliver(const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &error)
-    {
-        if (!cancelled)
-            handler(result, error);
-    }
 };
 
 namespace {

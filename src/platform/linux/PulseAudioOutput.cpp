@@ -137,7 +137,8 @@ bool PulseAudioOutput::startSink(int sampleRate)
 {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
-        logLine(kTag, "No audio output device");
+        if (!std::exchange(m_failureLogged, true))
+            logLine(kTag, "No audio output device");
         return false;
     }
     QAudioFormat format;
@@ -148,12 +149,14 @@ bool PulseAudioOutput::startSink(int sampleRate)
     m_sink->setBufferSize(qsizetype(sampleRate * sizeof(float) * kSinkBuffer.count() / 1000));
     m_sink->start(m_device);
     if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
-        logLine(kTag, QStringLiteral("Cannot start audio output (error %1)").arg(int(m_sink->error())));
+        if (!std::exchange(m_failureLogged, true))
+            logLine(kTag, QStringLiteral("Cannot start audio output (error %1)").arg(int(m_sink->error())));
         delete m_sink;
         m_sink = nullptr;
         return false;
     }
     m_sampleRate = sampleRate;
+    m_failureLogged = false;
     const qsizetype buffered = m_sink->bufferSize() / qsizetype(sizeof(float));
     m_device->latency = std::chrono::milliseconds(qMax<qint64>(kSinkBuffer.count(), buffered * 1000 / sampleRate));
     m_device->onDrained = [this] { stop(); };

@@ -25,4 +25,6 @@ private:
     QueuedSamplesDevice *m_device = nullptr;
     QAudioSink *m_sink = nullptr;
     int m_sampleRate = 0;
+    // every piece of speech tries again: one line until it works
+    bool m_failureLogged = false;
 };

@@ -1,5 +1,7 @@
 #include "WhisperRecognitionTask.h"
 
+#include "RecognitionWorkerState.h"
+
 #include "pipeline/TranscriptPostProcessor.h"
 #include "support/Log.h"
 
@@ -29,13 +31,9 @@ bool isSpeech(const float *samples, std::size_t count)
 }
 } // namespace
 
-struct WhisperRecognitionTask::Worker {
+struct WhisperRecognitionTask::Worker : RecognitionWorkerState {
     Setup setup;
     std::shared_ptr<Workers> workers;
-    std::shared_ptr<RecognitionRequest> request;
-    RecognitionResultHandler handler;
-    std::atomic<RecognitionTaskState> state { RecognitionTaskState::starting };
-    std::atomic<bool> cancelled { false };
 
     // The utterance so far: committed text, and the audio and text of the tail.
     std::unique_ptr<WhisperCppEngineAdapter::Decoder> decoder;
@@ -58,21 +56,6 @@ struct WhisperRecognitionTask::Worker {
     void commit();
     void publish(const QString &text);
 
-    void cancel()
-    {
-        if (cancelled.exchange(true))
-            return;
-        RecognitionTaskState running = state;
-        while (running != RecognitionTaskState::completed
-               && !state.compare_exchange_weak(running, RecognitionTaskState::canceling)) {
-        }
-        request->wake();
-    }
-    void deliver(const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &error)
-    {
-        if (!cancelled)
-            handler(result, error);
-    }
 };
 
 void WhisperRecognitionTask::Worker::run()

@@ -44,6 +44,8 @@ QQuickItem *UiTest::findVisible(QQuickItem *root, const QString &objectName)
 
 void UiTest::click(QQuickWindow *window, QQuickItem *item)
 {
+    // Layouts settle on the next frame: a change just made may still move the item.
+    QTest::qWait(20);
     // Scroll the enclosing list until the item is in view.
     for (QQuickItem *flickable = item->parentItem(); flickable; flickable = flickable->parentItem()) {
         if (!flickable->inherits("QQuickFlickable"))

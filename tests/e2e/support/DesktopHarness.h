@@ -62,10 +62,8 @@ public:
     // any piece does not come up within its time limit.
     bool start(const Options &options);
     void stop();
-    bool isStarted() const { return m_started; }
     QString errorString() const { return m_error; }
 
-    const Options &options() const { return m_options; }
     QString display() const { return m_display; }
     QString runDir() const { return m_runDir; }
 
@@ -75,7 +73,6 @@ public:
 
     // Plays a sound file into the microphone; waits for its end unless told not to.
     bool playIntoMicrophone(const QString &soundFile, bool wait = true);
-    QString microphoneSourceName() const { return QStringLiteral("tavrune_microphone"); }
 
     // Runs xdotool; true when it exits with status 0.
     bool xdotool(const QStringList &arguments);

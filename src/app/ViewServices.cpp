@@ -1,0 +1,26 @@
+#include "ViewServices.h"
+
+#include "platform/Accessibility.h"
+
+ViewServices::ViewServices(Collaborators collaborators, QObject *parent)
+    : QObject(parent)
+    , m_accessibility(collaborators.accessibility)
+    , m_voice(collaborators.voice)
+    , m_customTerms(collaborators.store)
+    , m_topWords(collaborators.store)
+    , m_snippets(collaborators.store)
+    , m_models(collaborators.modelManager, std::move(collaborators.makeDownloadService),
+               std::move(collaborators.catalogue))
+    , m_loginItems(collaborators.loginItems)
+{
+}
+
+bool ViewServices::isAccessibilityTrusted() const
+{
+    return m_accessibility.isProcessTrusted();
+}
+
+void ViewServices::requestAccessibility()
+{
+    m_accessibility.requestAccess();
+}

@@ -1,0 +1,43 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// A small push button: filled with the accent colour when prominent,
+// outlined otherwise. Faded while disabled.
+Button {
+    id: button
+    property bool prominent: false
+    property string symbol
+
+    font.pixelSize: 11
+    font.weight: Font.DemiBold
+    leftPadding: 10
+    rightPadding: 10
+    topPadding: 4
+    bottomPadding: 4
+    opacity: enabled ? 1 : 0.45
+
+    contentItem: RowLayout {
+        spacing: 4
+        SymbolIcon {
+            visible: button.symbol.length > 0
+            symbol: button.symbol
+            size: button.font.pixelSize
+            color: label.color
+        }
+        Text {
+            id: label
+            text: button.text
+            font: button.font
+            color: button.prominent ? "white" : Theme.primary
+        }
+    }
+    background: Rectangle {
+        implicitHeight: 20
+        radius: 5
+        color: button.prominent ? (button.down ? Qt.darker(Theme.accent, 1.2) : Theme.accent)
+                                : Theme.alpha(Theme.secondary, button.down ? 0.22 : 0.1)
+        border.width: button.prominent ? 0 : 1
+        border.color: Theme.alpha(Theme.secondary, 0.25)
+    }
+}

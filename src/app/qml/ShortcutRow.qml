@@ -1,0 +1,38 @@
+import QtQuick
+import QtQuick.Layouts
+
+// One global shortcut: what it does, and its keys on a chip.
+RowLayout {
+    id: row
+    required property var modelData
+
+    Layout.fillWidth: true
+    spacing: 8
+    ColumnLayout {
+        Layout.fillWidth: true
+        spacing: 1
+        SymbolLabel { symbol: row.modelData.symbol; text: row.modelData.title }
+        Text {
+            Layout.fillWidth: true
+            text: row.modelData.caption
+            wrapMode: Text.Wrap
+            font.pixelSize: 10
+            color: Theme.secondary
+        }
+    }
+    Rectangle {
+        radius: 6
+        color: Theme.alpha(Theme.secondary, 0.1)
+        implicitWidth: keys.implicitWidth + 20
+        implicitHeight: keys.implicitHeight + 10
+        Text {
+            id: keys
+            anchors.centerIn: parent
+            text: row.modelData.keys
+            font.family: Theme.monospace
+            font.pixelSize: 13
+            font.weight: Font.DemiBold
+            color: Theme.primary
+        }
+    }
+}

@@ -1,0 +1,38 @@
+import QtQuick
+import QtQuick.Controls
+
+// An on/off switch that shows `value` and reports only the user's changes,
+// so showing a value never acts on it.
+Switch {
+    id: toggle
+    property bool value
+    signal changedByUser(bool value)
+
+    checked: value
+    padding: 0
+    implicitWidth: 32
+    implicitHeight: 18
+    onToggled: {
+        changedByUser(checked)
+        checked = Qt.binding(() => toggle.value)
+    }
+    indicator: Rectangle {
+        x: 0
+        y: (toggle.height - height) / 2
+        implicitWidth: 32
+        implicitHeight: 18
+        radius: 9
+        color: toggle.checked ? Theme.accent : Theme.alpha(Theme.secondary, 0.3)
+        Behavior on color { ColorAnimation { duration: 120 } }
+        Rectangle {
+            width: 14
+            height: 14
+            radius: 7
+            y: 2
+            x: toggle.checked ? parent.width - width - 2 : 2
+            color: "white"
+            Behavior on x { NumberAnimation { duration: 120 } }
+        }
+    }
+    contentItem: Item {}
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/VoiceSettings.h"
+
+// Speech output whose values a test sets (then emits changed()); records
+// what the card asks of it: "select <id>", "download", "stop",
+// "neural: <text>", "system: <text>".
+class FakeVoiceSettings : public VoiceSettings {
+public:
+    QStringList voices;
+    QString selected = QStringLiteral("bm_george");
+    bool modelLoaded = false;
+    bool neural = true;
+    bool speaking = false;
+    QString engine = QStringLiteral("System Voice");
+    bool packDownloaded = false;
+    bool packDownloading = false;
+    double packProgress = 0;
+    QStringList calls;
+
+    QStringList availableVoices() const override { return voices; }
+    QString selectedVoice() const override { return selected; }
+    bool isModelLoaded() const override { return modelLoaded; }
+    bool neuralAvailable() const override { return neural; }
+    bool isSpeaking() const override { return speaking; }
+    QString engineLabel() const override { return engine; }
+    bool voicePackDownloaded() const override { return packDownloaded; }
+    bool voicePackDownloading() const override { return packDownloading; }
+    double voicePackProgress() const override { return packProgress; }
+    void selectVoice(const QString &id) override { calls << QStringLiteral("select ") + id; }
+    void downloadVoicePack() override { calls << QStringLiteral("download"); }
+
+protected:
+    void stopSpeaking() override { calls << QStringLiteral("stop"); }
+    void speakWithNeuralVoice(const QString &text) override { calls << QStringLiteral("neural: ") + text; }
+    void speakWithSystemVoice(const QString &text) override { calls << QStringLiteral("system: ") + text; }
+};
