@@ -95,8 +95,8 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     slow.stallAfterBytes = 4096;
     slow.stallMs = 1500;
     m_server.setResponse(QStringLiteral("/ggml-large-v3-q5_0.bin"), slow);
-    QQuickItem *largeRow = item(QStringLiteral("modelRow_ggml-large-v3-q5_0.bin"));
-    UiTest::click(m_rig->view.get(), UiTest::findVisible(largeRow, QStringLiteral("downloadButton")));
+    const QString largeRow = QStringLiteral("modelRow_ggml-large-v3-q5_0.bin");
+    UiTest::click(m_rig->view.get(), UiTest::findVisible(item(largeRow), QStringLiteral("downloadButton")));
     QTRY_VERIFY(item(QStringLiteral("downloadProgressRow")));
     for (QQuickItem *button : buttons())
         QVERIFY(!button->isEnabled());
@@ -106,7 +106,7 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     UiTest::click(m_rig->view.get(), buttons().last());
     QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("downloadProgressRow")), 15000);
     QCOMPARE(m_server.requestCount(), 1);
-    QVERIFY(UiTest::findVisible(largeRow, QStringLiteral("installedMark")));
+    QVERIFY(UiTest::findVisible(item(largeRow), QStringLiteral("installedMark")));
     QVERIFY(buttons().first()->isEnabled());
 }
 

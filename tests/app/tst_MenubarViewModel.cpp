@@ -201,7 +201,8 @@ void tst_MenubarViewModel::autoDownloadSkipsInstalledAndGoesOnAfterAFailure()
 
     auto viewModel = f.makeViewModel();
     QVERIFY(waitForFuture(viewModel->autoDownloadModels(models), 30'000));
-    QCOMPARE(server.requestCount(), 2); // not the installed one
+    for (const LoopbackHttpServer::Request &request : server.requests())
+        QVERIFY(request.path() != models[0].downloadURL.path()); // installed: never asked for
     QVERIFY(QFile::exists(QDir(f.models.modelsDirectory()).filePath(models[2].id)));
 }
 

@@ -11,6 +11,8 @@
 
 #include <QImage>
 #include <QList>
+#include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QString>
 #include <QTemporaryDir>
@@ -18,8 +20,6 @@
 #include <functional>
 #include <memory>
 
-class QQmlEngine;
-class QQuickItem;
 class QQuickWindow;
 
 namespace UiTest {
