@@ -11,7 +11,6 @@ private slots:
     void percentile();
     void bookProgress_data();
     void bookProgress();
-    void countsAreGroupedByLocale();
 };
 
 void tst_StatsPhrases::streak_data()
@@ -80,15 +79,6 @@ void tst_StatsPhrases::bookProgress()
     QFETCH(int, words);
     QFETCH(QString, text);
     QCOMPARE(StatsPhrases::bookProgressText(words).value_or(QString()), text);
-}
-
-void tst_StatsPhrases::countsAreGroupedByLocale()
-{
-    QCOMPARE(StatsPhrases::formattedCount(1234567, QLocale(QLocale::English, QLocale::UnitedStates)),
-             QStringLiteral("1,234,567"));
-    QCOMPARE(StatsPhrases::formattedCount(1234, QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("1.234"));
-    QCOMPARE(StatsPhrases::formattedCount(999, QLocale(QLocale::English, QLocale::UnitedStates)),
-             QStringLiteral("999"));
 }
 
 QTEST_GUILESS_MAIN(tst_StatsPhrases)

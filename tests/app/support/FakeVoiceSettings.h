@@ -8,23 +8,20 @@
 class FakeVoiceSettings : public VoiceSettings {
 public:
     QStringList voices;
-    QString selected = QStringLiteral("bm_george");
     bool modelLoaded = false;
     bool neural = true;
-    bool speaking = false;
     QString engine = QStringLiteral("System Voice");
-    bool packDownloaded = false;
     bool packDownloading = false;
     double packProgress = 0;
     QStringList calls;
 
     QStringList availableVoices() const override { return voices; }
-    QString selectedVoice() const override { return selected; }
+    QString selectedVoice() const override { return QStringLiteral("bm_george"); }
     bool isModelLoaded() const override { return modelLoaded; }
     bool neuralAvailable() const override { return neural; }
-    bool isSpeaking() const override { return speaking; }
+    bool isSpeaking() const override { return false; }
     QString engineLabel() const override { return engine; }
-    bool voicePackDownloaded() const override { return packDownloaded; }
+    bool voicePackDownloaded() const override { return false; }
     bool voicePackDownloading() const override { return packDownloading; }
     double voicePackProgress() const override { return packProgress; }
     void selectVoice(const QString &id) override { calls << QStringLiteral("select ") + id; }

@@ -35,10 +35,14 @@ QList<QQuickItem *> UiTest::findAll(QQuickItem *root, const std::function<bool(Q
     return found;
 }
 
+QList<QQuickItem *> UiTest::findAllVisible(QQuickItem *root, const QString &objectName)
+{
+    return findAll(root, [&](QQuickItem *item) { return item->objectName() == objectName && item->isVisible(); });
+}
+
 QQuickItem *UiTest::findVisible(QQuickItem *root, const QString &objectName)
 {
-    const QList<QQuickItem *> found
-        = findAll(root, [&](QQuickItem *item) { return item->objectName() == objectName && item->isVisible(); });
+    const QList<QQuickItem *> found = findAllVisible(root, objectName);
     return found.isEmpty() ? nullptr : found.first();
 }
 
@@ -101,4 +105,18 @@ int UiTest::distinctColours(const QImage &image)
             colours.insert(image.pixel(x, y) & 0xf0f0f0f0);
     }
     return int(colours.size());
+}
+
+void UiTest::ViewRig::show(const QString &file, const QList<ModelDescriptor> &catalogue)
+{
+    services = std::make_unique<ViewServices>(ViewServices::Collaborators{
+        store, models, [] { return std::make_unique<ModelDownloadService>(); }, platform.loginItems(),
+        platform.accessibility(), voice, catalogue});
+    view = std::make_unique<QQuickView>(engine.get(), nullptr);
+    view->setInitialProperties({{QStringLiteral("viewModel"), QVariant::fromValue(&viewModel)},
+                                {QStringLiteral("services"), QVariant::fromValue(services.get())}});
+    view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/%1.qml").arg(file)));
+    QVERIFY2(view->errors().isEmpty(), qPrintable(view->errors().value(0).toString()));
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
 }

@@ -1,15 +1,25 @@
 #pragma once
 
+#include "app/MenubarViewModel.h"
+#include "app/ViewServices.h"
+#include "models/ModelManager.h"
+#include "pipeline/DictationSessionCoordinator.h"
+#include "platform/fake/FakePlatform.h"
+#include "profile/VoiceProfileStore.h"
+
+#include "FakeVoiceSettings.h"
+
 #include <QImage>
 #include <QList>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
 
-class DictationSessionCoordinator;
-class QQmlEngine;
-class QQuickItem;
 class QQuickWindow;
 
 namespace UiTest {
@@ -17,14 +27,14 @@ namespace UiTest {
 // The coordinator the interface tests drive. The one place that knows how
 // to build it.
 std::unique_ptr<DictationSessionCoordinator> makeCoordinator();
-// Whether that coordinator really starts a dictation when toggled.
-constexpr bool coordinatorDictates = true;
 
 // A QML engine ready for the Tavrune.Ui module.
 std::unique_ptr<QQmlEngine> makeEngine();
 
 // Every item below root (in the visual tree) that matches.
 QList<QQuickItem *> findAll(QQuickItem *root, const std::function<bool(QQuickItem *)> &matches);
+// The visible items below root with this objectName.
+QList<QQuickItem *> findAllVisible(QQuickItem *root, const QString &objectName);
 // The first item below root with this objectName that is visible (nullptr if none).
 QQuickItem *findVisible(QQuickItem *root, const QString &objectName);
 // Clicks the item's centre.
@@ -40,5 +50,26 @@ QImage screenshot(QQuickWindow *window, const QString &name);
 double shareOfColour(const QImage &image, const QColor &colour, int tolerance = 40);
 // Number of distinct colours (quantised), a measure of drawn content.
 int distinctColours(const QImage &image);
+
+// A window of the module over a real profile file and fake platform
+// services, wired as the app wires it. Fill the store, then show().
+struct ViewRig {
+    FakePlatform &platform = FakePlatform::installNew();
+    QTemporaryDir directory;
+    VoiceProfileStore store{directory.filePath(QStringLiteral("profile.sqlite"))};
+    std::unique_ptr<DictationSessionCoordinator> coordinator = makeCoordinator();
+    ModelManager models{platform.paths()};
+    MenubarViewModel viewModel{{*coordinator, models, store, platform.pasteboard(), platform.settings(), {}}};
+    FakeVoiceSettings voice;
+    std::unique_ptr<ViewServices> services;
+    std::unique_ptr<QQmlEngine> engine = makeEngine();
+    std::unique_ptr<QQuickView> view;
+
+    // Loads <file>.qml at its own size and waits until it is on screen.
+    void show(const QString &file, const QList<ModelDescriptor> &catalogue = ModelDescriptor::all());
+    QQuickItem *item(const QString &name) { return findVisible(view->contentItem(), name); }
+    QString text(const QString &name) { return item(name) ? item(name)->property("text").toString() : QString(); }
+    void click(const QString &name) { UiTest::click(view.get(), item(name)); }
+};
 
 } // namespace UiTest
