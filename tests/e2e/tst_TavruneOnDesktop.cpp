@@ -7,7 +7,6 @@
 #include "profile/VoiceProfileStore.h"
 #include "support/SynthesizedSpeech.h"
 
-#include <QtEndian>
 #include <QtTest>
 
 #include <X11/Xlib.h>
@@ -53,21 +52,6 @@ bool holdChordIsFree()
     return !refused;
 }
 
-// Seconds of sound in a raw float recording (20 ms windows above a faint level).
-double loudSeconds(const QString &file)
-{
-    QFile recording(file);
-    const QByteArray bytes = recording.open(QIODevice::ReadOnly) ? recording.readAll() : QByteArray();
-    const qsizetype window = 48000 / 50, count = bytes.size() / qsizetype(sizeof(float));
-    int loud = 0;
-    for (qsizetype start = 0; start + window <= count; start += window) {
-        double sum = 0;
-        for (qsizetype i = start; i < start + window; ++i)
-            sum += std::pow(qFromLittleEndian<float>(bytes.constData() + i * qsizetype(sizeof(float))), 2);
-        loud += std::sqrt(sum / double(window)) > 0.01 ? 1 : 0;
-    }
-    return loud / 50.0;
-}
 } // namespace
 
 // The application as a user runs it: its own process on a desktop with a
@@ -221,13 +205,9 @@ void tst_TavruneOnDesktop::summarizeAndSpeakReachesTheLoudspeakers()
     QVERIFY(m_target->select(TargetApp::textArea, 0, int(kSelection.size())));
     const QString recording = m_desktop.runDir() + QStringLiteral("/speakers.raw");
     ChildProcess recorder;
-    QVERIFY(recorder.start(QStringLiteral("parec"),
-                           {QStringLiteral("-d"), QStringLiteral("tavrune_speakers.monitor"),
-                            QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
-                            QStringLiteral("--channels=1"), QStringLiteral("--raw")},
-                           {recording, false}));
+    QVERIFY(m_desktop.recordSpeakers(recorder, recording));
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+s")}));
-    QVERIFY2(DesktopHarness::waitUntil([&] { return loudSeconds(recording) > 1.0; }, 20s), qPrintable(m_app->log()));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return DesktopHarness::loudSeconds(recording) > 1.0; }, 20s), qPrintable(m_app->log()));
 }
 
 void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()

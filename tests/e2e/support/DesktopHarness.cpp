@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <X11/Xlib.h>
 
+#include <cmath>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -288,4 +290,29 @@ bool DesktopHarness::playIntoMicrophone(const QString &soundFile, bool wait)
 bool DesktopHarness::xdotool(const QStringList &arguments)
 {
     return runProgram(QStringLiteral("xdotool"), arguments, milliseconds(5000)) == 0;
+}
+
+bool DesktopHarness::recordSpeakers(ChildProcess &recorder, const QString &file)
+{
+    QFile::remove(file); // the recorder appends
+    return recorder.start(QStringLiteral("parec"),
+                          {QStringLiteral("-d"), QStringLiteral("tavrune_speakers.monitor"),
+                           QStringLiteral("--format=float32le"), QStringLiteral("--rate=%1").arg(speakerRecordingRate),
+                           QStringLiteral("--channels=1"), QStringLiteral("--raw")},
+                          {file, false});
+}
+
+double DesktopHarness::loudSeconds(const QString &file)
+{
+    QFile recording(file);
+    const QByteArray bytes = recording.open(QIODevice::ReadOnly) ? recording.readAll() : QByteArray();
+    const qsizetype window = speakerRecordingRate / 50, count = bytes.size() / qsizetype(sizeof(float));
+    int loud = 0;
+    for (qsizetype start = 0; start + window <= count; start += window) {
+        double sum = 0;
+        for (qsizetype i = start; i < start + window; ++i)
+            sum += std::pow(qFromLittleEndian<float>(bytes.constData() + i * qsizetype(sizeof(float))), 2);
+        loud += std::sqrt(sum / double(window)) > 0.01 ? 1 : 0;
+    }
+    return loud / 50.0;
 }

@@ -74,6 +74,13 @@ public:
     // Plays a sound file into the microphone; waits for its end unless told not to.
     bool playIntoMicrophone(const QString &soundFile, bool wait = true);
 
+    // Records what plays on our loudspeakers into file (raw mono float at
+    // speakerRecordingRate) until the recorder stops.
+    bool recordSpeakers(ChildProcess &recorder, const QString &file);
+    static constexpr int speakerRecordingRate = 16000;
+    // Seconds of such a recording louder than a whisper, in 20 ms windows.
+    static double loudSeconds(const QString &file);
+
     // Runs xdotool; true when it exits with status 0.
     bool xdotool(const QStringList &arguments);
 
