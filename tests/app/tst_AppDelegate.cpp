@@ -31,8 +31,7 @@ private slots:
     void cleanup();
     void hotkeyRules_data();
     void hotkeyRules();
-    void fallbackPaste_data();
-    void fallbackPaste();
+    void fallbackPasteTypesTheLastTextOnly();
     void overlayHideChain_data();
     void overlayHideChain();
 
@@ -148,31 +147,20 @@ void tst_AppDelegate::hotkeyRules()
     QTEST(m_coordinator->activeDictationModeName(), "mode");
 }
 
-void tst_AppDelegate::fallbackPaste_data()
+void tst_AppDelegate::fallbackPasteTypesTheLastTextOnly()
 {
-    QTest::addColumn<QString>("spoken");
-    QTest::newRow("after a dictation") << "buy milk";
-    QTest::newRow("nothing transcribed yet") << "";
-}
-
-void tst_AppDelegate::fallbackPaste()
-{
-    QFETCH(QString, spoken);
-    if (!spoken.isEmpty()) {
-        m_coordinator->transcriber.finalText = spoken;
-        run(QStringLiteral("hold wait:500 release wait:500"));
-    }
-    const QStringList before = m_coordinator->injector.texts;
     LogCapture log;
     m_hotkeys->onFallbackPaste();
     pass(100ms);
-    if (spoken.isEmpty()) {
-        QCOMPARE(m_coordinator->injector.texts, before);
-        QVERIFY(log.contains(QStringLiteral("[AppDelegate] No transcription to paste")));
-    } else {
-        QVERIFY(!m_coordinator->lastTranscribedText().isEmpty());
-        QCOMPARE(m_coordinator->injector.texts, before + QStringList{m_coordinator->lastTranscribedText()});
-    }
+    QVERIFY(m_coordinator->injector.texts.isEmpty());
+    QVERIFY(log.contains(QStringLiteral("[AppDelegate] No transcription to paste")));
+
+    m_coordinator->transcriber.finalText = QStringLiteral("buy milk");
+    run(QStringLiteral("hold wait:500 release wait:500"));
+    QCOMPARE(m_coordinator->injector.texts.size(), 1);
+    m_hotkeys->onFallbackPaste();
+    pass(100ms);
+    QCOMPARE(m_coordinator->injector.texts, QStringList(2, m_coordinator->lastTranscribedText()));
 }
 
 void tst_AppDelegate::overlayHideChain_data()
