@@ -117,7 +117,13 @@ int runDemo(DesktopHarness &desktop, const QStringList &args)
         say(QStringLiteral("(the clip could not be played into the microphone)"));
     const int status = tavrune.stop();
     say(QStringLiteral("Tavrune quit with status %1. Log: %2").arg(status).arg(desktop.runDir() + QStringLiteral("/tavrune.log")));
-    return heardSomeOfIt(transcript, typed) ? 0 : 1;
+    const bool heard = heardSomeOfIt(transcript, typed);
+    if (!heard) {
+        // what Tavrune itself said about the dictation, for the reader
+        const QStringList lines = tavrune.log().split(QLatin1Char('\n'));
+        say(QStringLiteral("Tavrune's log ends:\n") + lines.mid(std::max<qsizetype>(0, lines.size() - 40)).join(QLatin1Char('\n')));
+    }
+    return heard ? 0 : 1;
 }
 
 } // namespace
