@@ -12,7 +12,6 @@ private slots:
     void resampledLength_data();
     void resampledLength();
     void resamplerInterpolatesLinearly();
-    void capturesFirstChannelAt16kHz();
     void emptyAndNonFloatBuffers();
     void gainClampsOnlyAboveOne();
     void failedStartIsRecoverableAndRestartReplacesTheTap();
@@ -89,28 +88,6 @@ void tst_MacAudioCaptureService::resamplerInterpolatesLinearly()
     QCOMPARE(up[11], 0.5f * input[5] + 0.5f * input[6]);
     QCOMPARE(up[2046], input[1023]);
     QCOMPARE(up[2047], input[1023]);
-
-    // 44.1 kHz: position 2.75625 * 7 = 19.29375 between inputs 19 and 20
-    const AudioSamples odd = MacAudioCaptureService::resample(input, 44100.0, 16000.0);
-    const float f = float(2.75625 * 7 - 19);
-    QCOMPARE(odd[7], (1.0f - f) * input[19] + input[20] * f);
-}
-
-void tst_MacAudioCaptureService::capturesFirstChannelAt16kHz()
-{
-    m_input->setFormat({48000.0, 2});
-    MacAudioCaptureService service;
-    QVERIFY(service.requestMicrophoneAccess().result());
-    service.start([&](const AudioSamples &samples) { m_received.append(samples); });
-    QCOMPARE(m_input->requestedBufferFrames(), 1024);
-    QVERIFY(m_input->isRunning());
-
-    // left = 0.25, right = -0.75 in every frame: only the left reaches the pipeline
-    QList<float> interleaved;
-    for (int i = 0; i < 1024; ++i)
-        interleaved << 0.25f << -0.75f;
-    QVERIFY(m_input->deliverInterleaved(interleaved));
-    QCOMPARE(m_received, QList<AudioSamples>{AudioSamples(341, 0.25f)});
 }
 
 void tst_MacAudioCaptureService::emptyAndNonFloatBuffers()
