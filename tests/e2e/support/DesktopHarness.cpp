@@ -214,15 +214,13 @@ bool DesktopHarness::start(const Options &options)
             QStringLiteral("pulse.pa"),
             QStringLiteral("load-module module-native-protocol-unix socket=%1 auth-anonymous=1\n"
                            "load-module module-null-sink sink_name=tavrune_speakers\n"
-                           "load-module module-null-sink sink_name=tavrune_mic rate=%2 channels=%3 "
+                           "load-module module-null-sink sink_name=tavrune_mic rate=48000 channels=1 "
                            "sink_properties=device.description=Microphone\n"
                            "load-module module-remap-source master=tavrune_mic.monitor "
-                           "source_name=tavrune_microphone rate=%2 channels=%3 "
+                           "source_name=tavrune_microphone rate=48000 channels=1 "
                            "source_properties=device.description=Microphone\n"
                            "set-default-sink tavrune_speakers\nset-default-source tavrune_microphone\n")
                 .arg(socket)
-                .arg(m_options.microphoneRate)
-                .arg(m_options.microphoneChannels)
                 .toUtf8());
         setEnv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
         // Root runs it as a per-user daemon too: --system would need the

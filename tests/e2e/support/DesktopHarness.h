@@ -49,8 +49,6 @@ public:
         // off = no accessibility anywhere on this desktop
         bool accessibility = true;
         bool audio = true;
-        int microphoneRate = 48000;
-        int microphoneChannels = 1;
     };
 
     DesktopHarness() = default;
