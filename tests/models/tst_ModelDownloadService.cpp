@@ -7,6 +7,7 @@
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/NpzWriter.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <QtTest>
@@ -44,12 +45,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
@@ -181,7 +176,7 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
     QFETCH(QByteArrayList, ranges);
 
     Download d(4'000'000);
-    QVERIFY(writeFile(d.partial(), payload(0, partialBytes)));
+    QVERIFY(NpzWriter::write(d.partial(), payload(0, partialBytes)));
     d.server.enqueue(kPath, first);
     d.server.setResponse(kPath, wholeFile());
     d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
@@ -268,7 +263,7 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     else
         d.server.setHandler([&](const LoopbackHttpServer::Request &) { return replies[answered++ % replies.size()]; });
     if (partialBytes > 0)
-        QVERIFY(writeFile(d.partial(), payload(0, partialBytes)));
+        QVERIFY(NpzWriter::write(d.partial(), payload(0, partialBytes)));
 
     QFuture<void> future = d.service.download(d.model, &d.manager);
     const QString description = Download::finish(future);
@@ -359,7 +354,7 @@ void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
 {
     {
         Download d;
-        QVERIFY(writeFile(d.destination(), QByteArray(2'000'000, 'o')));
+        QVERIFY(NpzWriter::write(d.destination(), QByteArray(2'000'000, 'o')));
         d.server.setResponse(kPath, wholeFile());
         QCOMPARE(d.run(), QString());
         QVERIFY(readFile(d.destination()) == payload());

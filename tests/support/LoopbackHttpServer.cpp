@@ -120,6 +120,23 @@ void setHeader(LoopbackHttpServer::Headers &headers, const QByteArray &name, con
     headers.append({name, value});
 }
 
+// A TCP socket bound to a free port of 127.0.0.1.
+int boundSocket(quint16 &port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        qFatal("LoopbackHttpServer: cannot bind on 127.0.0.1: %s", strerror(errno));
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 } // namespace
 
 QString LoopbackHttpServer::Request::path() const
@@ -164,20 +181,10 @@ LoopbackHttpServer::Response LoopbackHttpServer::Response::redirect(const QByteA
 }
 
 LoopbackHttpServer::LoopbackHttpServer()
+    : m_listenFd(boundSocket(m_port))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listenFd, 64) != 0)
+    if (::listen(m_listenFd, 64) != 0)
         qFatal("LoopbackHttpServer: cannot listen on 127.0.0.1: %s", strerror(errno));
-    socklen_t length = sizeof address;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
@@ -262,16 +269,10 @@ QByteArray LoopbackHttpServer::seededBytes(quint64 seed, qint64 offset, qint64 l
 
 QUrl LoopbackHttpServer::refusingUrl(const QString &path)
 {
-    // A port that was just free and is bound by nobody.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(ntohs(address.sin_port)).arg(path));
+    // a port that was just free and is bound by nobody
+    quint16 port = 0;
+    ::close(boundSocket(port));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
 }
 
 void LoopbackHttpServer::acceptLoop()

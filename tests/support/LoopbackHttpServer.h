@@ -118,8 +118,8 @@ private:
     void serve(int fd);
     Response responseFor(const Request &request);
 
+    quint16 m_port = 0; // set while m_listenFd is made
     int m_listenFd = -1;
-    quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptor;
 
