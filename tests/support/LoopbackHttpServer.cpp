@@ -3,6 +3,7 @@
 #include <QtEndian>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -16,17 +17,6 @@ namespace {
 
 constexpr qint64 kSendChunk = 64 * 1024;
 constexpr int kPollSliceMs = 20;
-
-// Clients read the status code; the phrase is only for people reading a trace.
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 416: return "Range Not Satisfiable";
-    default: return status >= 400 ? "Error" : "Status";
-    }
-}
 
 quint64 splitmix64(quint64 x)
 {
@@ -90,15 +80,6 @@ bool readAtLeast(int fd, QByteArray &buffer, qsizetype wanted, const std::atomic
     return true;
 }
 
-bool readUntil(int fd, QByteArray &buffer, const QByteArray &marker, const std::atomic<bool> &stopping)
-{
-    while (!buffer.contains(marker)) {
-        if (!readAtLeast(fd, buffer, buffer.size() + 1, stopping))
-            return false;
-    }
-    return true;
-}
-
 // The first byte of a "bytes=N-" range.
 std::optional<qint64> rangeStart(const QByteArray &value)
 {
@@ -109,15 +90,12 @@ std::optional<qint64> rangeStart(const QByteArray &value)
     return ok && first >= 0 ? std::optional(first) : std::nullopt;
 }
 
-void setHeader(LoopbackHttpServer::Headers &headers, const QByteArray &name, const QByteArray &value)
+// Case-insensitive; end() when absent.
+template <typename Headers>
+auto findHeader(Headers &headers, const QByteArray &name)
 {
-    for (auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
-            header.second = value;
-            return;
-        }
-    }
-    headers.append({name, value});
+    return std::find_if(headers.begin(), headers.end(),
+                        [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 // A TCP socket bound to a free port of 127.0.0.1.
@@ -147,11 +125,8 @@ QString LoopbackHttpServer::Request::path() const
 
 QByteArray LoopbackHttpServer::Request::header(const QByteArray &name) const
 {
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return header.second;
-    }
-    return {};
+    const auto found = findHeader(headers, name);
+    return found == headers.end() ? QByteArray() : found->second;
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::withBody(QByteArray body, int status,
@@ -321,8 +296,10 @@ LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &requ
 void LoopbackHttpServer::serve(int fd)
 {
     QByteArray buffer;
-    if (!readUntil(fd, buffer, "\r\n\r\n", m_stopping))
-        return;
+    while (!buffer.contains("\r\n\r\n")) {
+        if (!readAtLeast(fd, buffer, buffer.size() + 1, m_stopping))
+            return;
+    }
     const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     buffer.remove(0, headEnd + 4);
@@ -379,10 +356,15 @@ void LoopbackHttpServer::serve(int fd)
     if (!response.closeDelimited)
         headers.append({QByteArray("Content-Length"), QByteArray::number(bodyLength)});
     headers.append({QByteArray("Connection"), QByteArray("close")});
-    for (const auto &header : response.headers)
-        setHeader(headers, header.first, header.second);
+    for (const auto &header : response.headers) {
+        if (const auto found = findHeader(headers, header.first); found != headers.end())
+            found->second = header.second;
+        else
+            headers.append(header);
+    }
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    // clients read the status code; the phrase is only for people reading a trace
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + (status >= 400 ? " Error\r\n" : " OK\r\n");
     for (const auto &header : headers)
         head += header.first + ": " + header.second + "\r\n";
     head += "\r\n";

@@ -74,13 +74,6 @@ public:
         // Close the connection without answering.
         bool closeWithoutResponse = false;
 
-        // Appends a header (to `headers`, so it replaces a generated one).
-        Response &addHeader(const QByteArray &name, const QByteArray &value)
-        {
-            headers.append({name, value});
-            return *this;
-        }
-
         static Response withBody(QByteArray body, int status = 200,
                                  QByteArray contentType = "application/octet-stream");
         static Response generated(qint64 size, quint64 seed);

@@ -103,20 +103,15 @@ struct Layout {
     std::vector<qint64> dataStarts;
 };
 
-void writeHeader(ModelStream &s, const WhisperModelShape &m)
-{
-    s.uint32(kMagic);
-    for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
-                      m.textLayers, m.mels, int(kF16)})
-        s.int32(value);
-}
-
 QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
 {
     QByteArray out;
     using Fill = ModelStream::Fill;
     ModelStream s(out, seed);
-    writeHeader(s, m);
+    s.uint32(kMagic);
+    for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
+                      m.textLayers, m.mels, int(kF16)})
+        s.int32(value);
 
     s.int32(m.mels);
     s.int32(kFftBins);
@@ -207,13 +202,7 @@ WhisperModelShape WhisperModelShape::tiny()
 
 WhisperModelShape WhisperModelShape::base()
 {
-    WhisperModelShape shape;
-    shape.state = 512;
-    shape.heads = 8;
-    shape.audioLayers = 6;
-    shape.textContext = 448;
-    shape.textLayers = 6;
-    return shape;
+    return {.state = 512, .heads = 8, .audioLayers = 6, .textContext = 448, .textLayers = 6};
 }
 
 QString WhisperModelWriter::writeModel(const QString &path, const WhisperModelShape &shape, std::uint32_t seed)
@@ -253,11 +242,9 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
     case Damage::truncatedInVocabulary:
         bytes.truncate((layout.vocabularyStart + layout.tensorsStart) / 2);
         break;
-    case Damage::truncatedMidTensor: {
-        const std::size_t middle = layout.dataStarts.size() / 2;
-        bytes.truncate(layout.dataStarts[middle] + 3);
+    case Damage::truncatedMidTensor:
+        bytes.truncate(layout.dataStarts[layout.dataStarts.size() / 2] + 3);
         break;
-    }
     case Damage::truncatedInLastTensor:
         bytes.truncate(bytes.size() - 2);
         break;
