@@ -371,33 +371,23 @@ void LoopbackHttpServer::serve(int fd)
     if (!sendAll(fd, head.constData(), head.size()))
         return;
 
-    qint64 sent = 0;
-    qint64 toSend = bodyLength;
-    if (response.dropAfterBytes >= 0)
-        toSend = qMin(toSend, response.dropAfterBytes);
-    bool stalled = response.stallAfterBytes < 0;
-    while (sent < toSend || !stalled) {
-        if (m_stopping)
-            return;
-        if (!stalled && sent >= response.stallAfterBytes) {
-            stalled = true;
-            if (!waitWhileConnected(fd, response.stallMs, m_stopping))
-                return;
-            continue;
+    // body bytes [from, to) of the range being sent
+    const auto sendBody = [&](qint64 from, qint64 to) {
+        for (qint64 at = from; at < to && !m_stopping; at += kSendChunk) {
+            const qint64 length = qMin(kSendChunk, to - at);
+            const QByteArray chunk = response.generatedSize >= 0 ? seededBytes(response.seed, first + at, length)
+                                                                 : response.body.mid(first + at, length);
+            if (!sendAll(fd, chunk.constData(), chunk.size()))
+                return false;
         }
-        qint64 length = qMin(kSendChunk, toSend - sent);
-        if (!stalled)
-            length = qMin(length, response.stallAfterBytes - sent);
-        if (length <= 0)
-            break;
-        const qint64 offset = first + sent;
-        const QByteArray chunk = response.generatedSize >= 0
-                                     ? seededBytes(response.seed, offset, length)
-                                     : response.body.mid(offset, length);
-        if (!sendAll(fd, chunk.constData(), chunk.size()))
-            return;
-        sent += length;
-    }
+        return !m_stopping;
+    };
+    const qint64 toSend = response.dropAfterBytes >= 0 ? qMin(bodyLength, response.dropAfterBytes) : bodyLength;
+    const bool stalls = response.stallAfterBytes >= 0 && response.stallAfterBytes <= toSend;
+    const qint64 stallAt = stalls ? response.stallAfterBytes : toSend;
+    if (!sendBody(0, stallAt) || (stalls && !waitWhileConnected(fd, response.stallMs, m_stopping))
+        || !sendBody(stallAt, toSend))
+        return;
     // a clean end of stream, also for a drop: the client must notice the
     // missing bytes itself
     ::shutdown(fd, SHUT_WR);
