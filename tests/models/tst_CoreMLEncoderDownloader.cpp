@@ -30,11 +30,6 @@ QList<NpzWriter::Entry> goodEncoder()
                  LoopbackHttpServer::seededBytes(5, 0, 200'000))};
 }
 
-QByteArray goodEncoderWith(const NpzWriter::Entry &extra)
-{
-    return NpzWriter::zip(goodEncoder() << extra);
-}
-
 QStringList entriesIn(const QString &directory)
 {
     return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -136,13 +131,15 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
 
     QTest::newRow("not found") << 404 << QByteArray("Not Found") << httpError;
     QTest::newRow("not a zip") << 200 << QByteArray(5000, 'x') << unzipFailed;
-    QTest::newRow("loose file beside") << 200 << goodEncoderWith(file(QStringLiteral("README"), "x")) << unzipFailed;
+    const auto withExtra = [](const QString &name, const QByteArray &data, quint32 mode = 0100644) {
+        return NpzWriter::zip(goodEncoder() << file(name, data, mode));
+    };
+    QTest::newRow("loose file beside") << 200 << withExtra(QStringLiteral("README"), "x") << unzipFailed;
     QTest::newRow("parent traversal")
-        << 200 << goodEncoderWith(file(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x")) << unzipFailed;
-    QTest::newRow("absolute path") << 200 << goodEncoderWith(file(QStringLiteral("/tmp/escaped.txt"), "x")) << unzipFailed;
-    QTest::newRow("symlink") << 200
-                             << goodEncoderWith(file(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777))
-                             << unzipFailed;
+        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << unzipFailed;
+    QTest::newRow("absolute path") << 200 << withExtra(QStringLiteral("/tmp/escaped.txt"), "x") << unzipFailed;
+    QTest::newRow("symlink")
+        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777) << unzipFailed;
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
