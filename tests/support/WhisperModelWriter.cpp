@@ -195,11 +195,6 @@ QString saveBytes(const QString &path, const QByteArray &bytes)
 }
 } // namespace
 
-WhisperModelShape WhisperModelShape::tiny()
-{
-    return {};
-}
-
 WhisperModelShape WhisperModelShape::base()
 {
     return {.state = 512, .heads = 8, .audioLayers = 6, .textContext = 448, .textLayers = 6};
@@ -209,11 +204,6 @@ QString WhisperModelWriter::writeModel(const QString &path, const WhisperModelSh
 {
     Layout layout;
     return saveBytes(path, build(shape, seed, layout));
-}
-
-QString WhisperModelWriter::writeTinyModel(const QString &path, std::uint32_t seed)
-{
-    return writeModel(path, WhisperModelShape::tiny(), seed);
 }
 
 QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage)
