@@ -37,7 +37,7 @@ Response wholeFile()
 Response resumesLater()
 {
     Response response = Response::withBody(payload(2'000'000, 1'000'000), 206);
-    response.headers.append({"Content-Range", "bytes 2000000-2999999/3000000"});
+    response.headers.emplace_back("Content-Range", "bytes 2000000-2999999/3000000");
     return response;
 }
 
@@ -150,9 +150,9 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
 
     Response fromStart = Response::generated(kSize, kSeed);
     fromStart.status = 206; // claims to resume but sends the file from its start
-    fromStart.headers.append({"Content-Range", "bytes 0-2999999/3000000"});
+    fromStart.headers.emplace_back("Content-Range", "bytes 0-2999999/3000000");
     Response overlong = wholeFile();
-    overlong.headers.append({"Content-Range", "bytes 1080000-1080099/3000000"});
+    overlong.headers.emplace_back("Content-Range", "bytes 1080000-1080099/3000000");
     const QByteArrayList resumed{"bytes=1080000-"};
     QTest::newRow("resumes where it stopped") << wholeFile() << qint64(1'080'000) << resumed;
     QTest::newRow("restarts when the range is ignored") << Response::generated(kSize, kSeed) << qint64(1'080'000)

@@ -6,10 +6,11 @@ namespace {
 template <typename T>
 T takeFront(std::deque<T> &queue)
 {
-    if (queue.empty())
-        return T();
-    T front = std::move(queue.front());
-    queue.pop_front();
+    T front{};
+    if (!queue.empty()) {
+        front = std::move(queue.front());
+        queue.pop_front();
+    }
     return front;
 }
 } // namespace
