@@ -336,21 +336,12 @@ void LoopbackHttpServer::serve(int fd)
     qint64 first = 0;
     qint64 last = fullSize - 1;
     Headers headers;
-    if (response.honourRange && status == 200 && !request.header("Range").isEmpty()) {
-        if (const auto start = rangeStart(request.header("Range"))) {
-            if (*start >= fullSize) {
-                status = 416;
-                first = 0;
-                last = -1;
-                headers.append({"Content-Range", "bytes */" + QByteArray::number(fullSize)});
-            } else {
-                status = 206;
-                first = *start;
-                headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-'
-                                                     + QByteArray::number(last) + '/'
-                                                     + QByteArray::number(fullSize)});
-            }
-        }
+    const auto start = response.honourRange && status == 200 ? rangeStart(request.header("Range")) : std::nullopt;
+    if (start && *start < fullSize) {
+        status = 206;
+        first = *start;
+        headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' + QByteArray::number(last) + '/'
+                                             + QByteArray::number(fullSize)});
     }
     const qint64 bodyLength = qMax<qint64>(0, last - first + 1);
     if (!response.closeDelimited)

@@ -57,8 +57,8 @@ public:
         qint64 generatedSize = -1;
         quint64 seed = 0;
 
-        // Answer "Range: bytes=N-" on a 200 response with 206
-        // and a Content-Range, or with 416 when N is at or past the end.
+        // Answer "Range: bytes=N-" on a 200 response with 206 and a
+        // Content-Range when N is before the end.
         bool honourRange = false;
         // Send no Content-Length: the body ends when the connection closes.
         bool closeDelimited = false;
