@@ -6,8 +6,8 @@
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/NpzWriter.h"
 
-#include <QtEndian>
 #include <QtTest>
 
 using Response = LoopbackHttpServer::Response;
@@ -16,75 +16,18 @@ namespace {
 
 const QString kBaseEncoder = QStringLiteral("ggml-base-encoder.mlmodelc");
 
-// Builds zip archives with stored entries, including the hostile ones no
-// zip tool would write.
-class ZipBuilder {
-public:
-    ZipBuilder &file(const QByteArray &name, const QByteArray &data) { return add(name, data, 0100644); }
-    ZipBuilder &directory(const QByteArray &name) { return add(name, {}, 040755); }
-    ZipBuilder &symlink(const QByteArray &name, const QByteArray &target) { return add(name, target, 0120777); }
-
-    QByteArray archive() const
-    {
-        QByteArray out = m_local + m_central;
-        le(out, quint32(0x06054b50), quint16(0), quint16(0), m_count, m_count, quint32(m_central.size()),
-           quint32(m_local.size()), quint16(0));
-        return out;
-    }
-
-private:
-    template <typename... T>
-    static void le(QByteArray &out, T... values)
-    {
-        ((values = qToLittleEndian(values), out.append(reinterpret_cast<const char *>(&values), sizeof values)), ...);
-    }
-
-    ZipBuilder &add(const QByteArray &name, const QByteArray &data, quint32 mode)
-    {
-        quint32 crc = 0xFFFFFFFF;
-        for (char byte : data) {
-            crc ^= quint8(byte);
-            for (int k = 0; k < 8; ++k)
-                crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-        }
-        crc = ~crc;
-        const quint32 offset = quint32(m_local.size()), size = quint32(data.size());
-        // version 1.0, no flags, stored, a fixed time and date
-        const auto common = [&](QByteArray &out) {
-            le(out, quint16(10), quint16(0), quint16(0), quint16(0x6000), quint16(0x5a21), crc, size, size,
-               quint16(name.size()), quint16(0));
-        };
-        le(m_local, quint32(0x04034b50));
-        common(m_local);
-        m_local += name + data;
-        le(m_central, quint32(0x02014b50), quint16((3 << 8) | 30)); // made on Unix
-        common(m_central);
-        le(m_central, quint16(0), quint16(0), quint16(0), quint32((mode << 16) | ((mode & 040000) ? 0x10 : 0)),
-           offset);
-        m_central += name;
-        ++m_count;
-        return *this;
-    }
-
-    QByteArray m_local;
-    QByteArray m_central;
-    quint16 m_count = 0;
-};
-
-ZipBuilder goodEncoder()
+NpzWriter::Entry file(const QString &name, const QByteArray &data, quint32 mode = 0100644)
 {
-    ZipBuilder zip;
-    zip.directory("ggml-base-encoder.mlmodelc/")
-        .file("ggml-base-encoder.mlmodelc/model.mil", "program")
-        .directory("ggml-base-encoder.mlmodelc/weights/")
-        .file("ggml-base-encoder.mlmodelc/weights/weight.bin", LoopbackHttpServer::seededBytes(5, 0, 200'000));
-    return zip;
+    return {name, data, false, mode};
 }
 
-bool touch(const QString &path)
+QList<NpzWriter::Entry> goodEncoder()
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write("model") == 5;
+    return {file(QStringLiteral("ggml-base-encoder.mlmodelc/"), {}, 040755),
+            file(QStringLiteral("ggml-base-encoder.mlmodelc/model.mil"), "program"),
+            file(QStringLiteral("ggml-base-encoder.mlmodelc/weights/"), {}, 040755),
+            file(QStringLiteral("ggml-base-encoder.mlmodelc/weights/weight.bin"),
+                 LoopbackHttpServer::seededBytes(5, 0, 200'000))};
 }
 
 QStringList entriesIn(const QString &directory)
@@ -135,11 +78,11 @@ void tst_CoreMLEncoderDownloader::init()
 void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFailures()
 {
     const QDir dir(modelsDirectory());
-    QVERIFY(touch(dir.filePath(QStringLiteral("ggml-base.bin"))));
-    QVERIFY(touch(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin"))));
+    QVERIFY(NpzWriter::write(dir.filePath(QStringLiteral("ggml-base.bin")), "model"));
+    QVERIFY(NpzWriter::write(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), "model"));
     // what a run killed while unpacking leaves behind
     QVERIFY(dir.mkpath(QStringLiteral(".ggml-base-encoder.mlmodelc-staging-Ab12Cd/ggml-base-encoder.mlmodelc")));
-    m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(goodEncoder().archive()));
+    m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(NpzWriter::zip(goodEncoder())));
     CoreMLEncoderDownloader downloader(*m_manager, {
         {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
          m_server.url(QStringLiteral("/missing.zip"))},
@@ -169,7 +112,7 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
 
 void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
 {
-    QVERIFY(touch(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin"))));
+    QVERIFY(NpzWriter::write(QDir(modelsDirectory()).filePath(QStringLiteral("ggml-base.bin")), "model"));
     m_platform->fakePaths().setContainerAvailable(false);
     CoreMLEncoderDownloader downloader(*m_manager, {{QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url()}});
     QSignalSpy changes(&downloader, &CoreMLEncoderDownloader::isDownloadingChanged);
@@ -188,13 +131,15 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
 
     QTest::newRow("not found") << 404 << QByteArray("Not Found") << httpError;
     QTest::newRow("not a zip") << 200 << QByteArray(5000, 'x') << unzipFailed;
-    QTest::newRow("loose file beside") << 200 << goodEncoder().file("README", "x").archive() << unzipFailed;
+    const auto withExtra = [](const QString &name, const QByteArray &data, quint32 mode = 0100644) {
+        return NpzWriter::zip(goodEncoder() << file(name, data, mode));
+    };
+    QTest::newRow("loose file beside") << 200 << withExtra(QStringLiteral("README"), "x") << unzipFailed;
     QTest::newRow("parent traversal")
-        << 200 << goodEncoder().file("ggml-base-encoder.mlmodelc/../../../escaped.txt", "x").archive() << unzipFailed;
-    QTest::newRow("absolute path") << 200 << goodEncoder().file("/tmp/escaped.txt", "x").archive() << unzipFailed;
-    QTest::newRow("symlink") << 200
-                             << goodEncoder().symlink("ggml-base-encoder.mlmodelc/weights/link", "/etc").archive()
-                             << unzipFailed;
+        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << unzipFailed;
+    QTest::newRow("absolute path") << 200 << withExtra(QStringLiteral("/tmp/escaped.txt"), "x") << unzipFailed;
+    QTest::newRow("symlink")
+        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777) << unzipFailed;
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()

@@ -7,6 +7,7 @@
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/NpzWriter.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <QtTest>
@@ -36,7 +37,7 @@ Response wholeFile()
 Response resumesLater()
 {
     Response response = Response::withBody(payload(2'000'000, 1'000'000), 206);
-    response.addHeader("Content-Range", "bytes 2000000-2999999/3000000");
+    response.headers.emplace_back("Content-Range", "bytes 2000000-2999999/3000000");
     return response;
 }
 
@@ -44,12 +45,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
@@ -155,9 +150,9 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
 
     Response fromStart = Response::generated(kSize, kSeed);
     fromStart.status = 206; // claims to resume but sends the file from its start
-    fromStart.addHeader("Content-Range", "bytes 0-2999999/3000000");
+    fromStart.headers.emplace_back("Content-Range", "bytes 0-2999999/3000000");
     Response overlong = wholeFile();
-    overlong.addHeader("Content-Range", "bytes 1080000-1080099/3000000");
+    overlong.headers.emplace_back("Content-Range", "bytes 1080000-1080099/3000000");
     const QByteArrayList resumed{"bytes=1080000-"};
     QTest::newRow("resumes where it stopped") << wholeFile() << qint64(1'080'000) << resumed;
     QTest::newRow("restarts when the range is ignored") << Response::generated(kSize, kSeed) << qint64(1'080'000)
@@ -171,7 +166,8 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
         << overlong << qint64(1'080'000) << resumed + QByteArrayList{""};
     QTest::newRow("keeps the range across a redirect") << Response::redirect("/cdn/file") << qint64(1'080'000)
                                                        << resumed + resumed;
-    QTest::newRow("starts over after 416") << wholeFile() << kSize << QByteArrayList{"bytes=3000000-", ""};
+    QTest::newRow("starts over after 416") << Response::withBody({}, 416) << kSize
+                                           << QByteArrayList{"bytes=3000000-", ""};
 }
 
 void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
@@ -181,7 +177,7 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
     QFETCH(QByteArrayList, ranges);
 
     Download d(4'000'000);
-    QVERIFY(writeFile(d.partial(), payload(0, partialBytes)));
+    QVERIFY(NpzWriter::write(d.partial(), payload(0, partialBytes)));
     d.server.enqueue(kPath, first);
     d.server.setResponse(kPath, wholeFile());
     d.server.setResponse(QStringLiteral("/cdn/file"), wholeFile());
@@ -268,7 +264,7 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     else
         d.server.setHandler([&](const LoopbackHttpServer::Request &) { return replies[answered++ % replies.size()]; });
     if (partialBytes > 0)
-        QVERIFY(writeFile(d.partial(), payload(0, partialBytes)));
+        QVERIFY(NpzWriter::write(d.partial(), payload(0, partialBytes)));
 
     QFuture<void> future = d.service.download(d.model, &d.manager);
     const QString description = Download::finish(future);
@@ -359,7 +355,7 @@ void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
 {
     {
         Download d;
-        QVERIFY(writeFile(d.destination(), QByteArray(2'000'000, 'o')));
+        QVERIFY(NpzWriter::write(d.destination(), QByteArray(2'000'000, 'o')));
         d.server.setResponse(kPath, wholeFile());
         QCOMPARE(d.run(), QString());
         QVERIFY(readFile(d.destination()) == payload());

@@ -1,39 +1,9 @@
-#include "support/SynthesizedSpeech.h"
+#include "support/RecognitionResults.h"
 #include "platform/linux/PocketsphinxSpeechRecognition.h"
 
 #include <QtTest>
 
-#include <mutex>
-
 namespace {
-// Everything a task hands to its handler, from whichever thread.
-struct Collector {
-    mutable std::mutex mutex;
-    QList<SpeechRecognitionResult> results;
-    QStringList errors;
-
-    RecognitionResultHandler handler()
-    {
-        return [this](const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &error) {
-            std::lock_guard lock(mutex);
-            if (result)
-                results.append(*result);
-            if (error)
-                errors.append(*error);
-        };
-    }
-    QList<SpeechRecognitionResult> snapshot() const
-    {
-        std::lock_guard lock(mutex);
-        return results;
-    }
-    bool hasFinal() const
-    {
-        const auto all = snapshot();
-        return std::any_of(all.cbegin(), all.cend(), [](const auto &r) { return r.isFinal; });
-    }
-};
-
 // A spoken word of four letters or more was heard (short function words
 // come out of almost any audio).
 bool sharesAWord(const QString &heard, const QString &spoken)
@@ -56,9 +26,6 @@ private slots:
     void onlyLocalesWithAnInstalledModelHaveARecognizer();
 
 private:
-    // Feeds the samples in capture-sized batches, ends the audio and waits for the final result.
-    QList<SpeechRecognitionResult> recognise(const QList<float> &samples, Collector &collector,
-                                             SpeechRecognizer *recognizer = nullptr);
     QString finalText(const QList<float> &samples, SpeechRecognizer *recognizer = nullptr);
 
     std::unique_ptr<PocketsphinxSpeechRecognition> m_recognition;
@@ -76,26 +43,12 @@ void tst_PocketsphinxSpeechRecognition::initTestCase()
     QVERIFY(m_english->supportsOnDeviceRecognition());
 }
 
-QList<SpeechRecognitionResult> tst_PocketsphinxSpeechRecognition::recognise(const QList<float> &samples,
-                                                                            Collector &collector,
-                                                                            SpeechRecognizer *recognizer)
-{
-    auto request = std::make_shared<RecognitionRequest>();
-    auto task = (recognizer ? recognizer : m_english.get())->recognitionTask(request, collector.handler());
-    for (const auto &batch : SynthesizedSpeech::batches(samples))
-        request->append(batch);
-    request->endAudio();
-    if (!QTest::qWaitFor([&] { return collector.hasFinal(); }, 30000)
-        || !QTest::qWaitFor([&] { return task->state() == RecognitionTaskState::completed; }, 5000))
-        return {};
-    return collector.snapshot();
-}
-
 QString tst_PocketsphinxSpeechRecognition::finalText(const QList<float> &samples, SpeechRecognizer *recognizer)
 {
-    Collector collector;
-    const auto results = recognise(samples, collector, recognizer);
-    return results.isEmpty() ? QStringLiteral("<no final result>") : results.last().formattedString;
+    RecognitionResults results;
+    if (!results.recognise(recognizer ? *recognizer : *m_english, samples, 30'000) || results.error)
+        return QStringLiteral("<no final result>");
+    return *results.final;
 }
 
 void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal()
@@ -103,17 +56,12 @@ void tst_PocketsphinxSpeechRecognition::speechGivesPartialsThenOneFinal()
     const QString sentence = QStringLiteral("hello world, the weather is nice today");
     const QList<float> speech = SynthesizedSpeech::samples(sentence);
     QVERIFY(!speech.isEmpty());
-    Collector collector;
-    const auto results = recognise(speech, collector);
-    QVERIFY2(!results.isEmpty(), "no final result, or the task never completed");
-    QVERIFY(results.size() > 2);
-    for (qsizetype i = 0; i + 1 < results.size(); ++i) {
-        QVERIFY(!results[i].isFinal);
-        QVERIFY(!results[i].formattedString.isEmpty());
-    }
-    QVERIFY(results.last().isFinal);
-    QVERIFY2(sharesAWord(results.last().formattedString, sentence), qPrintable(results.last().formattedString));
-    QVERIFY(collector.errors.isEmpty());
+    RecognitionResults results;
+    QVERIFY2(results.recognise(*m_english, speech, 30'000), "no final result, or the task never completed");
+    QVERIFY2(!results.error, qPrintable(results.error.value_or(QString())));
+    QVERIFY(results.partials.size() >= 2);
+    QVERIFY(!results.partials.contains(QString()));
+    QVERIFY2(sharesAWord(*results.final, sentence), qPrintable(*results.final));
 }
 
 void tst_PocketsphinxSpeechRecognition::sameAudioGivesSameTextWhateverCameBefore()
@@ -138,16 +86,16 @@ void tst_PocketsphinxSpeechRecognition::silenceEndsWithAnEmptyFinal()
 
 void tst_PocketsphinxSpeechRecognition::cancelEndsTheTaskWithoutAFinal()
 {
-    Collector collector;
+    RecognitionResults results;
     auto request = std::make_shared<RecognitionRequest>();
-    auto task = m_english->recognitionTask(request, collector.handler());
+    auto task = m_english->recognitionTask(request, results.handler());
     request->append(SynthesizedSpeech::samples(QStringLiteral("hello world")));
     task->cancel();
     QVERIFY(task->state() == RecognitionTaskState::canceling || task->state() == RecognitionTaskState::completed);
     QTRY_COMPARE(task->state(), RecognitionTaskState::completed);
     request->endAudio();
     QTest::qWait(100);
-    QVERIFY(!collector.hasFinal());
+    QVERIFY(!results.ended());
 }
 
 void tst_PocketsphinxSpeechRecognition::onlyLocalesWithAnInstalledModelHaveARecognizer()

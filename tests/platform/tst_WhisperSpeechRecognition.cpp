@@ -1,4 +1,5 @@
 #include "support/LogCapture.h"
+#include "support/RecognitionResults.h"
 #include "support/WhisperModelWriter.h"
 
 #include "platform/fake/FakeSpeechRecognizer.h"
@@ -23,35 +24,6 @@ QList<float> pause(double seconds)
     return QList<float>(qsizetype(seconds * RecognitionRequest::sampleRate), 0.0f);
 }
 
-// What one task delivered, collected from its worker thread.
-struct Results {
-    QMutex mutex;
-    QStringList partials;
-    std::optional<QString> final;
-    std::optional<QString> error;
-    RecognitionResultHandler handler()
-    {
-        return [this](const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &failure) {
-            QMutexLocker lock(&mutex);
-            if (failure)
-                error = failure;
-            else if (result && result->isFinal)
-                final = result->formattedString;
-            else if (result)
-                partials.append(result->formattedString);
-        };
-    }
-    qsizetype partialCount()
-    {
-        QMutexLocker lock(&mutex);
-        return partials.size();
-    }
-    bool ended()
-    {
-        QMutexLocker lock(&mutex);
-        return final || error;
-    }
-};
 } // namespace
 
 class tst_WhisperSpeechRecognition : public QObject {
@@ -65,9 +37,10 @@ private slots:
     void cancelEndsTheWorkerWithoutResults();
 
 private:
-    // Feeds the audio in capture-sized batches, ends it and waits for the end;
-    // false when the task never ended.
-    bool recognise(const QList<float> &audio, Results &results);
+    bool recognise(const QList<float> &audio, RecognitionResults &results)
+    {
+        return results.recognise(*m_recognition->recognizer(QStringLiteral("en-US")), audio);
+    }
 
     QTemporaryDir m_dir;
     QString m_model;
@@ -83,19 +56,6 @@ void tst_WhisperSpeechRecognition::initTestCase()
     m_installed = m_model;
     m_recognition = std::make_unique<WhisperSpeechRecognition>(
         m_fallback, [this] { return m_installed; }, WhisperCppEngineAdapter::ModelCache::shared(), [] { return 1; });
-}
-
-bool tst_WhisperSpeechRecognition::recognise(const QList<float> &audio, Results &results)
-{
-    auto request = std::make_shared<RecognitionRequest>();
-    auto task = m_recognition->recognizer(QStringLiteral("en-US"))->recognitionTask(request, results.handler());
-    for (qsizetype offset = 0; offset < audio.size(); offset += 1024)
-        request->append(audio.mid(offset, 1024));
-    request->endAudio();
-    QDeadlineTimer deadline(60000);
-    while (!(results.ended() && task->state() == RecognitionTaskState::completed) && !deadline.hasExpired())
-        QTest::qWait(10);
-    return results.ended() && task->state() == RecognitionTaskState::completed;
 }
 
 void tst_WhisperSpeechRecognition::backendChoice()
@@ -114,7 +74,7 @@ void tst_WhisperSpeechRecognition::backendChoice()
     const QString broken = m_dir.filePath(QStringLiteral("broken.bin"));
     QCOMPARE(WhisperModelWriter::writeDamagedModel(broken, WhisperModelWriter::Damage::truncatedInLastTensor), QString());
     m_installed = broken;
-    Results results;
+    RecognitionResults results;
     QVERIFY(recognise(tone(2), results));
     QCOMPARE(results.error, QStringLiteral("The Whisper speech model could not be loaded."));
     QVERIFY(!isWhisper(m_recognition->recognizer(QStringLiteral("en-US"))));
@@ -130,7 +90,7 @@ void tst_WhisperSpeechRecognition::growingTranscriptCommitsAtPauses()
 {
     // 0.8 s of speech and a pause: committed before any partial was due.
     LogCapture log;
-    Results results;
+    RecognitionResults results;
     QVERIFY(recognise(tone(0.8) + pause(1) + tone(3.5) + pause(1) + tone(2.5), results));
     QVERIFY(!results.error);
     QVERIFY(results.partials.size() >= 2);
@@ -145,7 +105,7 @@ void tst_WhisperSpeechRecognition::growingTranscriptCommitsAtPauses()
 void tst_WhisperSpeechRecognition::longDictationCommitsAtTheCapInBoundedMemory()
 {
     LogCapture log;
-    Results results;
+    RecognitionResults results;
     QList<float> tenMinutes;
     const QList<float> minute = tone(60);
     for (int i = 0; i < 10; ++i)
@@ -157,7 +117,7 @@ void tst_WhisperSpeechRecognition::longDictationCommitsAtTheCapInBoundedMemory()
 
 void tst_WhisperSpeechRecognition::silenceGivesNothingButAnEmptyFinal()
 {
-    Results results;
+    RecognitionResults results;
     QVERIFY(recognise(pause(5) + QList<float>(16000, 0.002f), results));
     QVERIFY(results.partials.isEmpty());
     QCOMPARE(results.final, QString());
@@ -165,7 +125,7 @@ void tst_WhisperSpeechRecognition::silenceGivesNothingButAnEmptyFinal()
 
 void tst_WhisperSpeechRecognition::cancelEndsTheWorkerWithoutResults()
 {
-    Results results;
+    RecognitionResults results;
     auto request = std::make_shared<RecognitionRequest>();
     auto task = m_recognition->recognizer(QStringLiteral("en-US"))->recognitionTask(request, results.handler());
     request->append(tone(14)); // a long tail: its partial decode is under way

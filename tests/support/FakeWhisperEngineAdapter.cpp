@@ -2,6 +2,19 @@
 
 #include <QFileInfo>
 
+namespace {
+template <typename T>
+T takeFront(std::deque<T> &queue)
+{
+    T front{};
+    if (!queue.empty()) {
+        front = std::move(queue.front());
+        queue.pop_front();
+    }
+    return front;
+}
+} // namespace
+
 FakeWhisperEngineAdapter::FakeWhisperEngineAdapter(std::shared_ptr<Script> script)
     : m_script(std::move(script))
 {
@@ -22,12 +35,7 @@ QFuture<std::optional<QString>> FakeWhisperEngineAdapter::ingest(const AudioSamp
     m_script->lastIngested = frames;
     if (m_script->ingestError)
         return QtFuture::makeExceptionalFuture<std::optional<QString>>(*m_script->ingestError);
-    std::optional<QString> result;
-    if (!m_script->ingestResults.empty()) {
-        result = m_script->ingestResults.front();
-        m_script->ingestResults.pop_front();
-    }
-    return QtFuture::makeReadyFuture(result);
+    return QtFuture::makeReadyFuture(takeFront(m_script->ingestResults));
 }
 
 QFuture<QString> FakeWhisperEngineAdapter::finalize(LanguageOption)
@@ -41,12 +49,7 @@ QFuture<QString> FakeWhisperEngineAdapter::finalize(LanguageOption)
         m_script->heldFinalizes.append(promise);
         return promise->future();
     }
-    QString text;
-    if (!m_script->finalizeResults.empty()) {
-        text = m_script->finalizeResults.front();
-        m_script->finalizeResults.pop_front();
-    }
-    return QtFuture::makeReadyFuture(text);
+    return QtFuture::makeReadyFuture(takeFront(m_script->finalizeResults));
 }
 
 void finishHeld(const std::shared_ptr<QPromise<QString>> &promise, const QString &text)

@@ -2,7 +2,6 @@
 
 #include "support/FutureWatch.h"
 
-#include <QDeadlineTimer>
 #include <QFuture>
 #include <QtTest>
 
@@ -12,10 +11,7 @@
 template <typename T>
 bool waitForFuture(const QFuture<T> &future, int timeoutMs = 10000)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!future.isFinished() && !deadline.hasExpired())
-        QTest::qWait(5);
-    return future.isFinished();
+    return QTest::qWaitFor([&] { return future.isFinished(); }, timeoutMs);
 }
 
 // The exception a finished future ended with, when it is an E.

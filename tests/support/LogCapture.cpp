@@ -1,5 +1,6 @@
 #include "LogCapture.h"
 
+#include <QRegularExpression>
 #include <QtGlobal>
 
 namespace {
@@ -38,12 +39,7 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::linesStartingWith(const QString &prefix) const
 {
-    QStringList matching;
-    for (const QString &line : lines()) {
-        if (line.startsWith(prefix))
-            matching.append(line);
-    }
-    return matching;
+    return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
 }
 
 bool LogCapture::contains(const QString &fragment) const

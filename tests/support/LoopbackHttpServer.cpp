@@ -3,6 +3,7 @@
 #include <QtEndian>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -16,17 +17,6 @@ namespace {
 
 constexpr qint64 kSendChunk = 64 * 1024;
 constexpr int kPollSliceMs = 20;
-
-// Clients read the status code; the phrase is only for people reading a trace.
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 416: return "Range Not Satisfiable";
-    default: return status >= 400 ? "Error" : "Status";
-    }
-}
 
 quint64 splitmix64(quint64 x)
 {
@@ -90,15 +80,6 @@ bool readAtLeast(int fd, QByteArray &buffer, qsizetype wanted, const std::atomic
     return true;
 }
 
-bool readUntil(int fd, QByteArray &buffer, const QByteArray &marker, const std::atomic<bool> &stopping)
-{
-    while (!buffer.contains(marker)) {
-        if (!readAtLeast(fd, buffer, buffer.size() + 1, stopping))
-            return false;
-    }
-    return true;
-}
-
 // The first byte of a "bytes=N-" range.
 std::optional<qint64> rangeStart(const QByteArray &value)
 {
@@ -109,15 +90,29 @@ std::optional<qint64> rangeStart(const QByteArray &value)
     return ok && first >= 0 ? std::optional(first) : std::nullopt;
 }
 
-void setHeader(LoopbackHttpServer::Headers &headers, const QByteArray &name, const QByteArray &value)
+// Case-insensitive; end() when absent.
+template <typename Headers>
+auto findHeader(Headers &headers, const QByteArray &name)
 {
-    for (auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
-            header.second = value;
-            return;
-        }
-    }
-    headers.append({name, value});
+    return std::find_if(headers.begin(), headers.end(),
+                        [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
+}
+
+// A TCP socket bound to a free port of 127.0.0.1.
+int boundSocket(quint16 &port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        qFatal("LoopbackHttpServer: cannot bind on 127.0.0.1: %s", strerror(errno));
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
 } // namespace
@@ -130,11 +125,8 @@ QString LoopbackHttpServer::Request::path() const
 
 QByteArray LoopbackHttpServer::Request::header(const QByteArray &name) const
 {
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return header.second;
-    }
-    return {};
+    const auto found = findHeader(headers, name);
+    return found == headers.end() ? QByteArray() : found->second;
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::withBody(QByteArray body, int status,
@@ -164,20 +156,10 @@ LoopbackHttpServer::Response LoopbackHttpServer::Response::redirect(const QByteA
 }
 
 LoopbackHttpServer::LoopbackHttpServer()
+    : m_listenFd(boundSocket(m_port))
 {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listenFd, 64) != 0)
+    if (::listen(m_listenFd, 64) != 0)
         qFatal("LoopbackHttpServer: cannot listen on 127.0.0.1: %s", strerror(errno));
-    socklen_t length = sizeof address;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr *>(&address), &length);
-    m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
@@ -262,16 +244,10 @@ QByteArray LoopbackHttpServer::seededBytes(quint64 seed, qint64 offset, qint64 l
 
 QUrl LoopbackHttpServer::refusingUrl(const QString &path)
 {
-    // A port that was just free and is bound by nobody.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(ntohs(address.sin_port)).arg(path));
+    // a port that was just free and is bound by nobody
+    quint16 port = 0;
+    ::close(boundSocket(port));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
 }
 
 void LoopbackHttpServer::acceptLoop()
@@ -320,8 +296,10 @@ LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &requ
 void LoopbackHttpServer::serve(int fd)
 {
     QByteArray buffer;
-    if (!readUntil(fd, buffer, "\r\n\r\n", m_stopping))
-        return;
+    while (!buffer.contains("\r\n\r\n")) {
+        if (!readAtLeast(fd, buffer, buffer.size() + 1, m_stopping))
+            return;
+    }
     const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     buffer.remove(0, headEnd + 4);
@@ -358,63 +336,49 @@ void LoopbackHttpServer::serve(int fd)
     qint64 first = 0;
     qint64 last = fullSize - 1;
     Headers headers;
-    if (response.honourRange && status == 200 && !request.header("Range").isEmpty()) {
-        if (const auto start = rangeStart(request.header("Range"))) {
-            if (*start >= fullSize) {
-                status = 416;
-                first = 0;
-                last = -1;
-                headers.append({"Content-Range", "bytes */" + QByteArray::number(fullSize)});
-            } else {
-                status = 206;
-                first = *start;
-                headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-'
-                                                     + QByteArray::number(last) + '/'
-                                                     + QByteArray::number(fullSize)});
-            }
-        }
+    const auto start = response.honourRange && status == 200 ? rangeStart(request.header("Range")) : std::nullopt;
+    if (start && *start < fullSize) {
+        status = 206;
+        first = *start;
+        headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' + QByteArray::number(last) + '/'
+                                             + QByteArray::number(fullSize)});
     }
     const qint64 bodyLength = qMax<qint64>(0, last - first + 1);
     if (!response.closeDelimited)
         headers.append({QByteArray("Content-Length"), QByteArray::number(bodyLength)});
     headers.append({QByteArray("Connection"), QByteArray("close")});
-    for (const auto &header : response.headers)
-        setHeader(headers, header.first, header.second);
+    for (const auto &header : response.headers) {
+        if (const auto found = findHeader(headers, header.first); found != headers.end())
+            found->second = header.second;
+        else
+            headers.append(header);
+    }
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    // clients read the status code; the phrase is only for people reading a trace
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + (status >= 400 ? " Error\r\n" : " OK\r\n");
     for (const auto &header : headers)
         head += header.first + ": " + header.second + "\r\n";
     head += "\r\n";
     if (!sendAll(fd, head.constData(), head.size()))
         return;
 
-    qint64 sent = 0;
-    qint64 toSend = bodyLength;
-    if (response.dropAfterBytes >= 0)
-        toSend = qMin(toSend, response.dropAfterBytes);
-    bool stalled = response.stallAfterBytes < 0;
-    while (sent < toSend || !stalled) {
-        if (m_stopping)
-            return;
-        if (!stalled && sent >= response.stallAfterBytes) {
-            stalled = true;
-            if (!waitWhileConnected(fd, response.stallMs, m_stopping))
-                return;
-            continue;
+    // body bytes [from, to) of the range being sent
+    const auto sendBody = [&](qint64 from, qint64 to) {
+        for (qint64 at = from; at < to && !m_stopping; at += kSendChunk) {
+            const qint64 length = qMin(kSendChunk, to - at);
+            const QByteArray chunk = response.generatedSize >= 0 ? seededBytes(response.seed, first + at, length)
+                                                                 : response.body.mid(first + at, length);
+            if (!sendAll(fd, chunk.constData(), chunk.size()))
+                return false;
         }
-        qint64 length = qMin(kSendChunk, toSend - sent);
-        if (!stalled)
-            length = qMin(length, response.stallAfterBytes - sent);
-        if (length <= 0)
-            break;
-        const qint64 offset = first + sent;
-        const QByteArray chunk = response.generatedSize >= 0
-                                     ? seededBytes(response.seed, offset, length)
-                                     : response.body.mid(offset, length);
-        if (!sendAll(fd, chunk.constData(), chunk.size()))
-            return;
-        sent += length;
-    }
+        return !m_stopping;
+    };
+    const qint64 toSend = response.dropAfterBytes >= 0 ? qMin(bodyLength, response.dropAfterBytes) : bodyLength;
+    const bool stalls = response.stallAfterBytes >= 0 && response.stallAfterBytes <= toSend;
+    const qint64 stallAt = stalls ? response.stallAfterBytes : toSend;
+    if (!sendBody(0, stallAt) || (stalls && !waitWhileConnected(fd, response.stallMs, m_stopping))
+        || !sendBody(stallAt, toSend))
+        return;
     // a clean end of stream, also for a drop: the client must notice the
     // missing bytes itself
     ::shutdown(fd, SHUT_WR);

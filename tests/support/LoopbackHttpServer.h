@@ -57,8 +57,8 @@ public:
         qint64 generatedSize = -1;
         quint64 seed = 0;
 
-        // Answer "Range: bytes=N-" on a 200 response with 206
-        // and a Content-Range, or with 416 when N is at or past the end.
+        // Answer "Range: bytes=N-" on a 200 response with 206 and a
+        // Content-Range when N is before the end.
         bool honourRange = false;
         // Send no Content-Length: the body ends when the connection closes.
         bool closeDelimited = false;
@@ -73,13 +73,6 @@ public:
         int headerDelayMs = 0;
         // Close the connection without answering.
         bool closeWithoutResponse = false;
-
-        // Appends a header (to `headers`, so it replaces a generated one).
-        Response &addHeader(const QByteArray &name, const QByteArray &value)
-        {
-            headers.append({name, value});
-            return *this;
-        }
 
         static Response withBody(QByteArray body, int status = 200,
                                  QByteArray contentType = "application/octet-stream");
@@ -118,8 +111,8 @@ private:
     void serve(int fd);
     Response responseFor(const Request &request);
 
+    quint16 m_port = 0; // set while m_listenFd is made
     int m_listenFd = -1;
-    quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptor;
 

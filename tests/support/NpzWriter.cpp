@@ -75,10 +75,10 @@ QByteArray zip(const QList<Entry> &entries, bool zip64)
         le(out, quint32(0x04034b50));
         common(out);
         out.append(name).append(extra).append(body);
-        le(directory, quint32(0x02014b50), quint16(45));
+        le(directory, quint32(0x02014b50), quint16(entry.unixMode ? (3 << 8) | 45 : 45));
         common(directory);
-        // comment, disk, attributes, local header offset
-        le(directory, quint16(0), quint16(0), quint16(0), quint32(0), zip64 ? saturated : quint32(offset));
+        // comment, disk, internal and external attributes, local header offset
+        le(directory, quint16(0), quint16(0), quint16(0), entry.unixMode << 16, zip64 ? saturated : quint32(offset));
         directory.append(name).append(extra);
     }
     const auto directoryOffset = quint64(out.size());

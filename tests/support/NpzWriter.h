@@ -8,12 +8,14 @@
 
 // Writes .npz archives for tests: .npy arrays in a zip, stored or deflated,
 // optionally with zip64 records, and lets a test damage them afterwards.
+// It also writes plain zips with Unix permissions, hostile entries included.
 namespace NpzWriter {
 
 struct Entry {
     QString name;
     QByteArray data; // the .npy bytes (npy() makes them)
     bool deflated = false;
+    quint32 unixMode = 0; // st_mode recorded for a Unix "made by"; 0: none
 };
 
 // A .npy file: version 1 unless told otherwise, "<f4" or "<f2".

@@ -1,7 +1,5 @@
 #include "WhisperModelWriter.h"
 
-#include <QBuffer>
-#include <QFile>
 #include <QFloat16>
 #include <QSaveFile>
 
@@ -50,9 +48,10 @@ QByteArray token(int id)
     return word;
 }
 
+// Appends a model to `out`, remembering where each tensor's data starts.
 class ModelStream {
 public:
-    ModelStream(QIODevice &out, std::uint32_t seed)
+    ModelStream(QByteArray &out, std::uint32_t seed)
         : m_out(out)
         , m_random(seed)
     {
@@ -61,13 +60,13 @@ public:
     void int32(std::int32_t value) { raw(&value, sizeof value); }
     void uint32(std::uint32_t value) { raw(&value, sizeof value); }
     void floats(const std::vector<float> &values) { raw(values.data(), values.size() * sizeof(float)); }
+    void raw(const void *data, std::size_t size) { m_out.append(static_cast<const char *>(data), qsizetype(size)); }
 
     enum class Fill { random, ones, zeros };
 
     // ne in ggml order (fastest-varying first); `scale` bounds random values.
     void tensor(const QByteArray &name, std::vector<int> ne, std::int32_t type, Fill fill, float scale)
     {
-        m_tensorStarts.push_back(m_out.pos());
         int32(std::int32_t(ne.size()));
         int32(std::int32_t(name.size()));
         int32(type);
@@ -77,7 +76,7 @@ public:
             count *= extent;
         }
         raw(name.constData(), std::size_t(name.size()));
-        m_dataStarts.push_back(m_out.pos());
+        dataStarts.push_back(m_out.size());
         std::vector<float> values(static_cast<std::size_t>(count));
         for (float &v : values)
             v = fill == Fill::random ? scale * m_random.next() : fill == Fill::ones ? 1.0f : 0.0f;
@@ -91,44 +90,28 @@ public:
     }
 
     Random &random() { return m_random; }
-    bool ok() const { return m_ok; }
-    const std::vector<qint64> &tensorStarts() const { return m_tensorStarts; }
-    const std::vector<qint64> &dataStarts() const { return m_dataStarts; }
+    std::vector<qint64> dataStarts;
 
 private:
-    void raw(const void *data, std::size_t size)
-    {
-        if (m_out.write(static_cast<const char *>(data), qint64(size)) != qint64(size))
-            m_ok = false;
-    }
-
-    QIODevice &m_out;
+    QByteArray &m_out;
     Random m_random;
-    bool m_ok = true;
-    std::vector<qint64> m_tensorStarts;
-    std::vector<qint64> m_dataStarts;
 };
 
 struct Layout {
     qint64 vocabularyStart = 0;
     qint64 tensorsStart = 0;
-    std::vector<qint64> tensorStarts;
     std::vector<qint64> dataStarts;
 };
 
-void writeHeader(ModelStream &s, const WhisperModelShape &m)
+QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
 {
+    QByteArray out;
+    using Fill = ModelStream::Fill;
+    ModelStream s(out, seed);
     s.uint32(kMagic);
     for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
                       m.textLayers, m.mels, int(kF16)})
         s.int32(value);
-}
-
-bool writeWhole(QIODevice &out, const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
-{
-    using Fill = ModelStream::Fill;
-    ModelStream s(out, seed);
-    writeHeader(s, m);
 
     s.int32(m.mels);
     s.int32(kFftBins);
@@ -137,16 +120,16 @@ bool writeWhole(QIODevice &out, const WhisperModelShape &m, std::uint32_t seed, 
         f = 0.01f * (1.0f + s.random().next());
     s.floats(filters);
 
-    layout.vocabularyStart = out.pos();
+    layout.vocabularyStart = out.size();
     s.int32(kTextTokens);
     for (int id = 0; id < kTextTokens; ++id) {
         const QByteArray word = token(id);
         s.uint32(std::uint32_t(word.size()));
-        out.write(word);
+        out.append(word);
     }
-    layout.tensorsStart = out.pos();
+    layout.tensorsStart = out.size();
     if (!withTensors)
-        return s.ok();
+        return out;
 
     const int n = m.state;
     const float matrix = 1.0f / std::sqrt(float(n));
@@ -198,9 +181,8 @@ bool writeWhole(QIODevice &out, const WhisperModelShape &m, std::uint32_t seed, 
     }
     layerNorm("decoder.ln");
 
-    layout.tensorStarts = s.tensorStarts();
-    layout.dataStarts = s.dataStarts();
-    return s.ok();
+    layout.dataStarts = s.dataStarts;
+    return out;
 }
 
 QString saveBytes(const QString &path, const QByteArray &bytes)
@@ -209,44 +191,19 @@ QString saveBytes(const QString &path, const QByteArray &bytes)
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     file.write(bytes);
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return file.commit() ? QString() : file.errorString();
 }
 } // namespace
 
-WhisperModelShape WhisperModelShape::tiny()
-{
-    return {};
-}
-
 WhisperModelShape WhisperModelShape::base()
 {
-    WhisperModelShape shape;
-    shape.state = 512;
-    shape.heads = 8;
-    shape.audioLayers = 6;
-    shape.textContext = 448;
-    shape.textLayers = 6;
-    return shape;
+    return {.state = 512, .heads = 8, .audioLayers = 6, .textContext = 448, .textLayers = 6};
 }
 
 QString WhisperModelWriter::writeModel(const QString &path, const WhisperModelShape &shape, std::uint32_t seed)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
     Layout layout;
-    if (!writeWhole(file, shape, seed, layout))
-        return file.errorString();
-    if (!file.commit())
-        return file.errorString();
-    return {};
-}
-
-QString WhisperModelWriter::writeTinyModel(const QString &path, std::uint32_t seed)
-{
-    return writeModel(path, WhisperModelShape::tiny(), seed);
+    return saveBytes(path, build(shape, seed, layout));
 }
 
 QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage)
@@ -254,12 +211,8 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
     if (damage == Damage::empty)
         return saveBytes(path, {});
 
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
     Layout layout;
-    if (!writeWhole(buffer, WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors))
-        return QStringLiteral("could not build the model in memory");
-    QByteArray bytes = buffer.data();
+    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors);
 
     switch (damage) {
     case Damage::empty:
@@ -279,11 +232,9 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
     case Damage::truncatedInVocabulary:
         bytes.truncate((layout.vocabularyStart + layout.tensorsStart) / 2);
         break;
-    case Damage::truncatedMidTensor: {
-        const std::size_t middle = layout.dataStarts.size() / 2;
-        bytes.truncate(layout.dataStarts[middle] + 3);
+    case Damage::truncatedMidTensor:
+        bytes.truncate(layout.dataStarts[layout.dataStarts.size() / 2] + 3);
         break;
-    }
     case Damage::truncatedInLastTensor:
         bytes.truncate(bytes.size() - 2);
         break;

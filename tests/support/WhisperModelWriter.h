@@ -18,7 +18,7 @@ struct WhisperModelShape {
     int mels = 80;
 
     // Loads and decodes in well under a second.
-    static WhisperModelShape tiny();
+    static WhisperModelShape tiny() { return {}; }
     // The shape of Whisper Base.
     static WhisperModelShape base();
 };
@@ -29,7 +29,10 @@ struct WhisperModelShape {
 class WhisperModelWriter {
 public:
     static QString writeModel(const QString &path, const WhisperModelShape &shape, std::uint32_t seed);
-    static QString writeTinyModel(const QString &path, std::uint32_t seed = 1);
+    static QString writeTinyModel(const QString &path, std::uint32_t seed = 1)
+    {
+        return writeModel(path, WhisperModelShape::tiny(), seed);
+    }
 
     // Files the engine must refuse without crashing.
     enum class Damage {

@@ -8,45 +8,9 @@
 class tst_SerialExecutor : public QObject {
     Q_OBJECT
 private slots:
-    void runsJobsInPostingOrderFromManyThreads();
-    void syncFromInsideAJobRunsInline();
     void destructionDrainsPostedJobs();
     void runDeliversResultsAndTypedErrors();
 };
-
-void tst_SerialExecutor::runsJobsInPostingOrderFromManyThreads()
-{
-    SerialExecutor executor(QStringLiteral("order"));
-    QList<int> seen;
-    static constexpr int perThread = 2000;
-    std::vector<std::thread> posters;
-    for (int t = 0; t < 4; ++t) {
-        posters.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i)
-                executor.post([&seen, t, i] { seen.append(t * perThread + i); });
-        });
-    }
-    for (auto &p : posters)
-        p.join();
-    // sync sees every earlier post, and each poster's own jobs stay in its order
-    qsizetype observed = 0;
-    executor.sync([&] { observed = seen.size(); });
-    QCOMPARE(observed, 4 * perThread);
-    QList<int> last(4, -1);
-    for (int value : seen) {
-        const int t = value / perThread;
-        QVERIFY(value > last[t]);
-        last[t] = value;
-    }
-}
-
-void tst_SerialExecutor::syncFromInsideAJobRunsInline()
-{
-    SerialExecutor executor;
-    bool innerRan = false;
-    executor.sync([&] { executor.sync([&] { innerRan = true; }); });
-    QVERIFY(innerRan);
-}
 
 void tst_SerialExecutor::destructionDrainsPostedJobs()
 {
