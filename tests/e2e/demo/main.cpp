@@ -102,7 +102,7 @@ int runDemo(DesktopHarness &desktop, const QStringList &args)
     DesktopHarness::waitUntil([] { return false; }, milliseconds(5500));
     desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")});
 
-    const QString typed = settledText(*target, seconds(20));
+    const QString typed = settledText(*target, seconds(45));
     saveScreen(shots + QStringLiteral("/after-dictation.png"));
     desktop.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
                      QStringLiteral("^Tavrune$"),
