@@ -2,7 +2,6 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
-#include "support/SynthesizedSpeech.h"
 #include "support/TestError.h"
 
 #include "models/ModelDescriptor.h"
@@ -12,7 +11,6 @@
 #include "pipeline/TranscriptionServiceError.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 #include "platform/fake/FakePlatform.h"
-#include "platform/linux/PocketsphinxSpeechRecognition.h"
 
 #include <QtTest>
 
@@ -85,18 +83,8 @@ private slots:
     void whisperModeGivesWhisperTextAndNeverALanguageName();
     void cloudModeStopUsesTheCloudText();
     void sampleHistoryKeepsTheNewestTenMillion();
-    void recognisesRealSpeechLive();
 
 private:
-    std::unique_ptr<HybridRealtimeTranscriptionService> makeHybrid(SpeechRecognition &recognition,
-                                                                   MonotonicClock &clock)
-    {
-        return std::make_unique<HybridRealtimeTranscriptionService>(
-            *m_manager,
-            std::make_unique<WhisperOfflineTranscriptionService>(
-                *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), clock),
-            std::make_unique<FakeCloudService>(m_cloud), recognition, clock);
-    }
     // Starts a dictation in the mode; its failure, or none.
     std::exception_ptr startIn(ASRModelPreference mode, LanguageOption language = LanguageOption::english)
     {
@@ -148,7 +136,11 @@ void tst_HybridRealtimeTranscriptionService::init()
     m_cloud = std::make_shared<FakeCloudService::Script>();
     m_partials.clear();
     m_reports.clear();
-    m_hybrid = makeHybrid(m_platform->speechRecognition(), m_clock);
+    m_hybrid = std::make_unique<HybridRealtimeTranscriptionService>(
+        *m_manager,
+        std::make_unique<WhisperOfflineTranscriptionService>(
+            *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), m_clock),
+        std::make_unique<FakeCloudService>(m_cloud), m_platform->speechRecognition(), m_clock);
     m_hybrid->setOnPartialText([this](const QString &t) { m_partials.append(t); });
     m_hybrid->setOnRefinedText([this](const QString &t) { m_reports.append(QStringLiteral("base:") + t); });
     m_hybrid->setOnBaseModelFailed([this] { m_reports.append(QStringLiteral("baseFailed")); });
@@ -628,33 +620,6 @@ void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMilli
     m_engine->finalizeResults = { QStringLiteral("again") };
     stop();
     QTRY_COMPARE(m_engine->lastIngested.size(), 100);
-}
-
-// The recogniser answers on its own thread; the live text still reaches the
-// callback and the stop. (Whisper's own live recognition has its own tests.)
-void tst_HybridRealtimeTranscriptionService::recognisesRealSpeechLive()
-{
-    PocketsphinxSpeechRecognition recognition;
-    const auto live = makeHybrid(recognition, MonotonicClock::system());
-    HybridRealtimeTranscriptionService &hybrid = *live;
-    QStringList partials;
-    hybrid.setOnPartialText([&](const QString &t) { partials.append(t); });
-    hybrid.setPreferredASRModel(ASRModelPreference::appleSpeechFast);
-    QFuture<void> started = hybrid.start(LanguageOption::english);
-    QVERIFY(waitForFuture(started));
-    QVERIFY(!Futures::failureOf(started));
-
-    const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("we are going to the park"));
-    QVERIFY(!speech.isEmpty());
-    for (const auto &batch : SynthesizedSpeech::batches(speech))
-        hybrid.appendAudioFrames(batch);
-    QTRY_VERIFY_WITH_TIMEOUT(hybrid.latestPartialText().contains(QStringLiteral("going"))
-                                 || hybrid.latestPartialText().contains(QStringLiteral("park")),
-                             20000);
-    QTRY_VERIFY_WITH_TIMEOUT(!partials.isEmpty(), 20000);
-    QFuture<QString> stopped = hybrid.stopAndFinalize();
-    QVERIFY(waitForFuture(stopped));
-    QCOMPARE(stopped.result(), hybrid.latestPartialText());
 }
 
 QTEST_GUILESS_MAIN(tst_HybridRealtimeTranscriptionService)
