@@ -69,6 +69,18 @@ QString settledText(TargetApp &target, milliseconds limit)
     return text;
 }
 
+// Runs xdotool until it succeeds (and prints expected, when given), for up to 10 s.
+bool waitUntilXdotoolFinds(const QStringList &arguments, const QString &expected = {})
+{
+    return DesktopHarness::waitUntil(
+        [&] {
+            QByteArray output;
+            return runProgram(QStringLiteral("xdotool"), arguments, seconds(2), &output) == 0
+                && (expected.isEmpty() || output.trimmed() == expected.toLatin1());
+        },
+        seconds(10));
+}
+
 int runDemo(DesktopHarness &desktop, const QStringList &args)
 {
     const QString app = args.at(0), clip = args.at(1), transcript = args.at(2);
@@ -85,10 +97,19 @@ int runDemo(DesktopHarness &desktop, const QStringList &args)
         return 1;
     }
     say(QStringLiteral("Tavrune is running."));
+    // With no tray here its window opens at launch; let it come up before the
+    // text window takes the focus, so it cannot take the focus back.
+    waitUntilXdotoolFinds({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           QStringLiteral("^Tavrune$")});
 
     TargetApp *target = desktop.startTarget(true);
     if (!target || !target->focus(TargetApp::textArea)) {
         say(QStringLiteral("The text window did not start: ") + desktop.errorString());
+        return 1;
+    }
+    const QString targetWindow = QString::number(target->windowId());
+    if (!waitUntilXdotoolFinds({QStringLiteral("getactivewindow")}, targetWindow)) {
+        say(QStringLiteral("The text window did not get the focus."));
         return 1;
     }
     say(QStringLiteral("A text window has the focus. Holding Alt+Space and speaking..."));
