@@ -111,7 +111,6 @@ void tst_AdaptiveLearningEngine::emptyTranscriptLogsAnEmptySession()
     QCOMPARE(m_engine->learnFromSession("", "", 0, LanguageOption::english), (Stats{0, 0, 0.0, 0, ""}));
     QCOMPARE(rows("SELECT word_count FROM session_log"), QStringList{"0"});
     QCOMPARE(rows("SELECT COUNT(*) FROM vocabulary"), QStringList{"0"});
-    QCOMPARE(rows("SELECT COUNT(*) FROM phrases"), QStringList{"0"});
 }
 
 void tst_AdaptiveLearningEngine::buildsBigramsAndTrigrams_data()
