@@ -59,7 +59,6 @@ class tst_WhisperCppEngineAdapter : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void operationsBeforeLoadFailNotLoaded();
     void unusableFilesFailContextInit_data();
     void unusableFilesFailContextInit();
     void failedLoadDropsThePreviousModel();
@@ -90,13 +89,6 @@ void tst_WhisperCppEngineAdapter::initTestCase()
     QVERIFY(m_dir.isValid());
     m_model = m_dir.filePath(QStringLiteral("ggml-tiny-test.bin"));
     QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 1), QString());
-}
-
-void tst_WhisperCppEngineAdapter::operationsBeforeLoadFailNotLoaded()
-{
-    auto adapter = makeAdapter(m_clock);
-    QCOMPARE(failureKind(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
-    QCOMPARE(failureKind(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
 }
 
 void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit_data()
