@@ -94,8 +94,7 @@ int main(int argc, char **argv)
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         Platform::install(createLinuxPlatform());
         Platform &platform = Platform::instance();
-        TextInjectionService injection(platform.workspace(), platform.accessibility(), platform.pasteboard(),
-                                       platform.keySynthesizer(), MonotonicClock::system());
+        TextInjectionService injection(platform, MonotonicClock::system());
         // one target on the accessibility bus, one that is not
         TargetApp *accessible = desktop.startTarget(true);
         TargetApp *plain = desktop.startTarget(false);

@@ -77,8 +77,7 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     m_transcriber = std::make_unique<HybridRealtimeTranscriptionService>(
         *m_modelManager, std::move(whisper), std::move(cloud), platform.speechRecognition(), m_clock);
     m_refinement = std::make_unique<HybridTranscriberRefinement>(*m_transcriber, cloudService);
-    m_textInjection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
-                                                             platform.pasteboard(), platform.keySynthesizer(), m_clock);
+    m_textInjection = std::make_unique<TextInjectionService>(platform, m_clock);
     m_learningEngine = std::make_unique<AdaptiveLearningEngine>(*m_profileStore, *m_insightEngine);
     m_rewriteService = std::make_unique<OfflineRewriteService>(m_modelManager.get());
     m_postProcessor = std::make_unique<TranscriptPostProcessor>(

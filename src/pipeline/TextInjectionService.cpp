@@ -1,5 +1,7 @@
 #include "TextInjectionService.h"
 
+#include "platform/Platform.h"
+
 #include "platform/Accessibility.h"
 #include "platform/KeySynthesizer.h"
 #include "platform/Workspace.h"
@@ -30,6 +32,12 @@ TextInjectionService::TextInjectionService(Workspace &workspace, Accessibility &
     , m_keySynthesizer(keySynthesizer)
     , m_clock(clock)
     , m_delays(delays)
+{
+}
+
+TextInjectionService::TextInjectionService(Platform &platform, MonotonicClock &clock, Delays delays, QObject *parent)
+    : TextInjectionService(platform.workspace(), platform.accessibility(), platform.pasteboard(),
+                           platform.keySynthesizer(), clock, delays, parent)
 {
 }
 

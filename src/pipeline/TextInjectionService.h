@@ -14,6 +14,7 @@
 class Accessibility;
 class KeySynthesizer;
 class MonotonicClock;
+class Platform;
 class Workspace;
 
 struct TextInjectionDelays {
@@ -39,6 +40,8 @@ public:
     TextInjectionService(Workspace &workspace, Accessibility &accessibility, Pasteboard &pasteboard,
                          KeySynthesizer &keySynthesizer, MonotonicClock &clock, Delays delays = {},
                          QObject *parent = nullptr);
+    // Over the desktop services of the platform.
+    TextInjectionService(Platform &platform, MonotonicClock &clock, Delays delays = {}, QObject *parent = nullptr);
     ~TextInjectionService() override;
 
     const Delays &delays() const { return m_delays; }

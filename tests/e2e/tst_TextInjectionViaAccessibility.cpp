@@ -24,15 +24,6 @@ private slots:
     void hungApplicationDoesNotFreezeUs();
 
 private:
-    QFuture<void> inject(const QString &text)
-    {
-        Platform &platform = Platform::instance();
-        if (!m_injection)
-            m_injection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
-                                                                 platform.pasteboard(), platform.keySynthesizer(),
-                                                                 MonotonicClock::system());
-        return m_injection->inject(text);
-    }
     std::unique_ptr<TextInjectionService> m_injection;
     Accessibility &ax() { return Platform::instance().accessibility(); }
     Accessibility::ElementPtr focused();
@@ -43,6 +34,7 @@ private:
 void tst_TextInjectionViaAccessibility::initTestCase()
 {
     Platform::install(createLinuxPlatform());
+    m_injection = std::make_unique<TextInjectionService>(Platform::instance(), MonotonicClock::system());
     m_target = m_desktop.startTarget(true);
     QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
     // the bus answers but accessibility is off until we ask for it
@@ -71,13 +63,13 @@ void tst_TextInjectionViaAccessibility::replacesTheSelectionAtTheCursor()
 
     Pasteboard &pasteboard = Platform::instance().pasteboard();
     const int clipboardWrites = pasteboard.changeCount();
-    QVERIFY(waitForFuture(inject(QStringLiteral("thérè 👋"))));
+    QVERIFY(waitForFuture(m_injection->inject(QStringLiteral("thérè 👋"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
     QCOMPARE(pasteboard.changeCount(), clipboardWrites);
 
     // the caret ends after the insertion, so the next dictation follows it
-    QVERIFY(waitForFuture(inject(QStringLiteral("!"))));
+    QVERIFY(waitForFuture(m_injection->inject(QStringLiteral("!"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("first line\nhello thérè 👋!, bye")),
              qPrintable(m_target->text(TargetApp::textArea)));
 }

@@ -26,15 +26,6 @@ private slots:
     void selectingTextIsNoClipboardWrite();
 
 private:
-    QFuture<void> inject(const QString &text)
-    {
-        Platform &platform = Platform::instance();
-        if (!m_injection)
-            m_injection = std::make_unique<TextInjectionService>(platform.workspace(), platform.accessibility(),
-                                                                 platform.pasteboard(), platform.keySynthesizer(),
-                                                                 MonotonicClock::system());
-        return m_injection->inject(text);
-    }
     std::unique_ptr<TextInjectionService> m_injection;
     // What another client gets for a clipboard format.
     QByteArray clipboardAsSeenByOthers(const QString &format);
@@ -45,6 +36,7 @@ private:
 void tst_TextInjectionViaClipboard::initTestCase()
 {
     Platform::install(createLinuxPlatform());
+    m_injection = std::make_unique<TextInjectionService>(Platform::instance(), MonotonicClock::system());
     m_target = m_desktop.startTarget(false);
     QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
     QVERIFY(!Platform::instance().accessibility().isProcessTrusted());
@@ -70,7 +62,7 @@ void tst_TextInjectionViaClipboard::pastesAndRestoresTextAndHtml()
 
     QVERIFY(m_target->setText(TargetApp::textArea, QStringLiteral("Dear Ana, ")));
     QVERIFY(m_target->focus(TargetApp::textArea));
-    QVERIFY(waitForFuture(inject(QStringLiteral("thanks for the café ☕"))));
+    QVERIFY(waitForFuture(m_injection->inject(QStringLiteral("thanks for the café ☕"))));
     QVERIFY2(m_target->waitForText(TargetApp::textArea, QStringLiteral("Dear Ana, thanks for the café ☕")),
              qPrintable(m_target->text(TargetApp::textArea)));
 
@@ -83,7 +75,7 @@ void tst_TextInjectionViaClipboard::copyMadeDuringTheWaitSurvives()
 {
     QVERIFY(m_target->copyToClipboard(QStringLiteral("old"), QStringLiteral("<i>old</i>")));
     QVERIFY(m_target->focus(TargetApp::lineEdit));
-    QVERIFY(waitForFuture(inject(QStringLiteral("spoken"))));
+    QVERIFY(waitForFuture(m_injection->inject(QStringLiteral("spoken"))));
     QVERIFY(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("spoken")));
     QVERIFY(m_target->copyToClipboard(QStringLiteral("copied meanwhile"), QStringLiteral("<u>meanwhile</u>")));
     QTest::qWait(int(TextInjectionDelays{}.restore.count()) + 300);

@@ -48,9 +48,7 @@ void tst_TextInjectionService::init()
 {
     m_platform = &FakePlatform::installNew();
     m_platform->fakeWorkspace().frontmost = RunningApplication{kTargetPid, QStringLiteral("Editor"), 7, QStringLiteral("Editor")};
-    m_service = std::make_unique<TextInjectionService>(m_platform->workspace(), m_platform->accessibility(),
-                                                       m_platform->pasteboard(), m_platform->keySynthesizer(),
-                                                       MonotonicClock::system());
+    m_service = std::make_unique<TextInjectionService>(*m_platform, MonotonicClock::system());
 }
 
 void tst_TextInjectionService::decidesPathByRoleAndValue_data()
