@@ -1,3 +1,4 @@
+#include "support/HotkeyCalls.h"
 #include "DesktopHarness.h"
 
 #include "pipeline/GlobalHotkeyService.h"
@@ -74,13 +75,7 @@ void tst_GlobalHotkeysOnDesktop::init()
 {
     m_calls.clear();
     m_service = std::make_unique<GlobalHotkeyService>();
-    auto record = [this](const char *name) { return [this, name] { m_calls.append(QLatin1String(name)); }; };
-    m_service->onHoldStart = record("holdStart");
-    m_service->onHoldRelease = record("holdRelease");
-    m_service->onToggle = record("toggle");
-    m_service->onFallbackPaste = record("fallbackPaste");
-    m_service->onSummarizeAndSpeak = record("summarize");
-    m_service->onSpeakAgain = record("speakAgain");
+    recordHotkeyCalls(*m_service, m_calls);
     m_service->start();
 }
 

@@ -1,3 +1,4 @@
+#include "support/HotkeyCalls.h"
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
 #include "support/FakeMonotonicClock.h"
@@ -47,13 +48,7 @@ void tst_GlobalHotkeyService::init()
     m_keys = &m_platform->fakeKeyEventSource();
     m_service = std::make_unique<GlobalHotkeyService>(m_clock);
     m_calls.clear();
-    auto record = [this](const char *name) { return [this, name] { m_calls.append(QLatin1String(name)); }; };
-    m_service->onToggle = record("toggle");
-    m_service->onHoldStart = record("holdStart");
-    m_service->onHoldRelease = record("holdRelease");
-    m_service->onFallbackPaste = record("fallbackPaste");
-    m_service->onSummarizeAndSpeak = record("summarize");
-    m_service->onSpeakAgain = record("speakAgain");
+    recordHotkeyCalls(*m_service, m_calls);
     m_service->start();
 }
 
