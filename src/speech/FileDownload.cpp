@@ -28,11 +28,14 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
     }
     QNetworkRequest request(source);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // the announced length must count the bytes we write
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = network.get(request);
     const QPointer<QNetworkReply> guard(reply);
     auto status = [guard] { return guard ? guard->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0; };
+    auto written = std::make_shared<qint64>(0);
 
-    QObject::connect(reply, &QIODevice::readyRead, context, [reply, file, status] {
+    QObject::connect(reply, &QIODevice::readyRead, context, [reply, file, status, written] {
         const int code = status();
         // error bodies are never written anywhere
         if (code < 200 || code >= 300) {
@@ -42,12 +45,14 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         const QByteArray bytes = reply->readAll();
         if (file->write(bytes) != bytes.size())
             reply->abort();
+        *written += bytes.size();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, context, [onProgress](qint64 received, qint64 total) {
         if (total > 0 && onProgress)
             onProgress(double(received) / double(total));
     });
-    QObject::connect(reply, &QNetworkReply::finished, context, [reply, file, status, fail, promise, destination] {
+    QObject::connect(reply, &QNetworkReply::finished, context,
+                     [reply, file, status, written, fail, promise, destination] {
         reply->deleteLater();
         const int code = status();
         if (code != 0 && (code < 200 || code >= 300)) {
@@ -62,7 +67,16 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
                      : reply->errorString());
             return;
         }
-        file->write(reply->readAll());
+        const QByteArray rest = reply->readAll();
+        file->write(rest);
+        *written += rest.size();
+        // a connection closed early is not always reported as an error
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (announced.isValid() && announced.toLongLong() != *written) {
+            file->cancelWriting();
+            fail(QStringLiteral("The connection closed before the whole file arrived."));
+            return;
+        }
         if (!file->commit()) {
             fail(QStringLiteral("Could not write %1: %2").arg(destination, file->errorString()));
             return;
