@@ -157,7 +157,8 @@ public:
         for (const QString &stale : dir.entryList({stagingPrefix() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden))
             QDir(dir.filePath(stale)).removeRecursively();
         m_zip.setFileName(m_zipPath);
-        if (!m_zip.open(QIODevice::WriteOnly)) {
+        // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
+        if (!m_zip.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
             fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(m_zip.errorString())));
             return future;
         }

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QtEndian>
 
+#include <limits>
+
 namespace {
 
 // A length header is digits only: toLongLong() would also take "-5" or " 5".
@@ -66,6 +68,8 @@ DownloadAcceptance DownloadAcceptance::forModel(const ModelDescriptor &model)
     const Format format = model.task == ModelTask::speechToText ? Format::whisperModel
                           : model.task == ModelTask::rewrite    ? Format::gguf
                                                                 : Format::safetensors;
+    if (model.expectedBytes <= 0) // no nominal size: only the announced one bounds the file
+        return DownloadAcceptance(format, std::numeric_limits<qint64>::max());
     DownloadAcceptance acceptance(format, 2 * model.expectedBytes);
     acceptance.m_nominal = model.expectedBytes;
     acceptance.m_minimum = qMax(ModelManager::minimumModelBytes, model.expectedBytes * 3 / 4);

@@ -110,7 +110,8 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
     };
     QDir().mkpath(QFileInfo(destination).absolutePath());
     auto transfer = std::make_shared<Transfer>(destination, acceptance);
-    if (!transfer->file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
+    if (!transfer->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         fail(QStringLiteral("Could not write %1: %2").arg(destination, transfer->file.errorString()));
         return promise->future();
     }
