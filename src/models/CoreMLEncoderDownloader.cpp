@@ -1,6 +1,7 @@
 #include "CoreMLEncoderDownloader.h"
 
 #include "models/CoreMLEncoderError.h"
+#include "models/DownloadAcceptance.h"
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
@@ -25,7 +26,6 @@
 namespace {
 
 const QString kUnzip = QStringLiteral("/usr/bin/unzip");
-constexpr int kTransferTimeoutMs = 120'000;
 constexpr qint64 kReplyBuffer = 4 * 1024 * 1024;
 // The large encoder unpacks to some 1.3 GB; an archive claiming more is not one.
 constexpr qint64 kMaximumUnpackedBytes = 3'000'000'000;
@@ -163,7 +163,7 @@ public:
             return future;
         }
         QNetworkRequest request(url);
-        request.setTransferTimeout(kTransferTimeoutMs);
+        request.setTransferTimeout(int(DownloadAcceptance::idleTimeout.count()));
         QNetworkReply *reply = network.get(request);
         reply->setReadBufferSize(kReplyBuffer);
         auto self = shared_from_this();
