@@ -21,14 +21,12 @@ public:
     // Enough of a file's start to recognise every format.
     static constexpr qsizetype signatureBytes = 16;
 
-    // Any size up to maximumBytes.
+    // Any size up to maximumBytes. A file is never written past the size its
+    // server announced, so refusing a larger announcement bounds what is written.
     DownloadAcceptance(Format format, qint64 maximumBytes);
     // A catalogue model: its format follows from its task, and its size may
     // differ from the nominal one by a little, not by a factor of two.
     static DownloadAcceptance forModel(const ModelDescriptor &model);
-
-    // Nothing is ever written past this offset.
-    qint64 maximumBytes() const { return m_maximum; }
 
     // The span a 200 or 206 reply announces from its headers.
     struct Announcement {
