@@ -110,11 +110,12 @@ int main(int argc, char **argv)
 
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
-    auto file = LoopbackHttpServer::Response::generated(size, 1);
+    // both start like a Whisper model, or the service would refuse them
+    auto file = LoopbackHttpServer::Response::generated(size, 1, "lmgg");
     file.honourRange = true;
     server.setResponse(QStringLiteral("/model.bin"), file);
     const qint64 small = std::max<qint64>(size / 10, 2'000'000);
-    server.setResponse(QStringLiteral("/small.bin"), LoopbackHttpServer::Response::generated(small, 2));
+    server.setResponse(QStringLiteral("/small.bin"), LoopbackHttpServer::Response::generated(small, 2, "lmgg"));
     const QUrl url = server.url(QStringLiteral("/model.bin"));
     const QString curlTarget = platform.fakePaths().root() + QStringLiteral("/curl.bin");
 

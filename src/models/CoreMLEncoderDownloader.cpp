@@ -1,9 +1,11 @@
 #include "CoreMLEncoderDownloader.h"
 
 #include "models/CoreMLEncoderError.h"
+#include "models/DownloadAcceptance.h"
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
+#include "support/ByteCountFormat.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
 
@@ -16,6 +18,7 @@
 #include <QProcess>
 #include <QPromise>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -23,8 +26,9 @@
 namespace {
 
 const QString kUnzip = QStringLiteral("/usr/bin/unzip");
-constexpr int kTransferTimeoutMs = 120'000;
 constexpr qint64 kReplyBuffer = 4 * 1024 * 1024;
+// The large encoder unpacks to some 1.3 GB; an archive claiming more is not one.
+constexpr qint64 kMaximumUnpackedBytes = 3'000'000'000;
 
 struct ProcessResult {
     int exitCode = -1;
@@ -39,6 +43,8 @@ QFuture<ProcessResult> runProcess(const QString &program, const QStringList &arg
     promise->start();
     auto *process = new QProcess(context);
     process->setProcessChannelMode(QProcess::SeparateChannels);
+    // nothing may wait for an answer (unzip asks "disk full? Continue?")
+    process->setStandardInputFile(QProcess::nullDevice());
     const auto fail = [promise, process, program] {
         promise->setException(DescribedError(
             QStringLiteral("Could not run %1: %2").arg(program, process->errorString())));
@@ -64,9 +70,11 @@ QFuture<ProcessResult> runProcess(const QString &program, const QStringList &arg
     return promise->future();
 }
 
-// The entries of a zip archive as "unzip -Zs" lists them: permissions and name.
+// The entries of a zip archive as "unzip -Zs" lists them: permissions,
+// unpacked size and name.
 struct ArchiveEntry {
     QString permissions;
+    qint64 size = 0;
     QString name;
 };
 
@@ -81,14 +89,14 @@ std::optional<QList<ArchiveEntry>> parseListing(const QByteArray &output)
         return std::nullopt;
     // -rw-r--r--  3.0 unx     1234 bx defN 23-Jan-01 12:00 name with spaces
     static const QRegularExpression entryPattern(
-        QStringLiteral("^(\\S+)\\s+\\S+\\s+\\S+\\s+\\d+\\s+\\S+\\s+\\S+\\s+\\S+\\s+\\d\\d:\\d\\d (.+)$"));
+        QStringLiteral("^(\\S+)\\s+\\S+\\s+\\S+\\s+(\\d+)\\s+\\S+\\s+\\S+\\s+\\S+\\s+\\d\\d:\\d\\d (.+)$"));
     QList<ArchiveEntry> entries;
     for (qsizetype i = 2; i < lines.size() - 1; ++i) {
         const auto match = entryPattern.match(lines[i]);
         // a name with a line break in it shows up here
         if (!match.hasMatch())
             return std::nullopt;
-        entries.append({match.captured(1), match.captured(2)});
+        entries.append({match.captured(1), match.captured(2).toLongLong(), match.captured(3)});
     }
     if (entries.size() != count.captured(1).toLongLong())
         return std::nullopt;
@@ -149,12 +157,13 @@ public:
         for (const QString &stale : dir.entryList({stagingPrefix() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden))
             QDir(dir.filePath(stale)).removeRecursively();
         m_zip.setFileName(m_zipPath);
-        if (!m_zip.open(QIODevice::WriteOnly)) {
+        // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
+        if (!m_zip.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
             fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(m_zip.errorString())));
             return future;
         }
         QNetworkRequest request(url);
-        request.setTransferTimeout(kTransferTimeoutMs);
+        request.setTransferTimeout(int(DownloadAcceptance::idleTimeout.count()));
         QNetworkReply *reply = network.get(request);
         reply->setReadBufferSize(kReplyBuffer);
         auto self = shared_from_this();
@@ -212,18 +221,26 @@ private:
         const auto entries = parseListing(listing.result().output);
         if (listing.result().exitCode != 0 || !entries || entries->isEmpty())
             return fail(CoreMLEncoderError::unzipFailed());
+        qint64 unpacked = 0;
         for (const ArchiveEntry &entry : *entries) {
             if (!isSafeEntry(entry, m_encoderName)) {
                 log(QStringLiteral("Refusing %1: entry \"%2\" is not a file or directory inside %3/")
                         .arg(QFileInfo(m_zipPath).fileName(), entry.name, m_encoderName));
                 return fail(CoreMLEncoderError::unzipFailed());
             }
+            unpacked += entry.size;
         }
+        // a small archive can unpack to enough to fill the disk
+        const qint64 room = qMin(kMaximumUnpackedBytes, QStorageInfo(m_directory).bytesAvailable());
+        if (unpacked > room)
+            return fail(DescribedError(QStringLiteral("The encoder archive would unpack to %1, more than there is room for.")
+                                           .arg(formatByteCount(unpacked))));
         m_staging = std::make_unique<QTemporaryDir>(QDir(m_directory).filePath(stagingPrefix() + QStringLiteral("XXXXXX")));
         if (!m_staging->isValid())
             return fail(DescribedError(
                 QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString())));
-        const QStringList arguments{QStringLiteral("-oq"), m_zipPath, QStringLiteral("-d"), m_staging->path()};
+        // -n: never overwrite, so unzip has nothing to ask about
+        const QStringList arguments{QStringLiteral("-nq"), m_zipPath, QStringLiteral("-d"), m_staging->path()};
         runProcess(kUnzip, arguments, m_context)
             .then(m_context, [self = shared_from_this()](QFuture<ProcessResult> extraction) {
                 self->extracted(extraction);

@@ -20,9 +20,9 @@ ModelDownloadError ModelDownloadError::maxRetriesExceeded()
     return {Kind::maxRetriesExceeded, QStringLiteral("Download failed after multiple retries.")};
 }
 
-ModelDownloadError ModelDownloadError::notAModelFile()
+ModelDownloadError ModelDownloadError::notAModelFile(const QString &whatArrived)
 {
-    return {Kind::notAModelFile, QStringLiteral("The server sent a web page instead of the model file.")};
+    return {Kind::notAModelFile, whatArrived};
 }
 
 ModelDownloadError ModelDownloadError::writeFailed(const QString &reason)

@@ -10,7 +10,7 @@ public:
         fileMoveFailed,
         alreadyDownloading,
         maxRetriesExceeded,
-        // the server answered with a web page, not a file
+        // what arrived is not the model: a page, a cut-off file, a wrong size
         notAModelFile,
         // the partial file could not be opened or written (e.g. a full disk)
         writeFailed,
@@ -20,7 +20,7 @@ public:
     static ModelDownloadError fileMoveFailed();
     static ModelDownloadError alreadyDownloading();
     static ModelDownloadError maxRetriesExceeded();
-    static ModelDownloadError notAModelFile();
+    static ModelDownloadError notAModelFile(const QString &whatArrived);
     static ModelDownloadError writeFailed(const QString &reason);
 
     Kind kind() const { return m_kind; }

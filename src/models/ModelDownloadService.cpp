@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <cerrno>
@@ -22,10 +21,15 @@ namespace {
 
 constexpr qint64 kProgressLogInterval = 50 * 1024 * 1024;
 constexpr qint64 kReadChunk = 1024 * 1024;
+constexpr qint64 kPublishIntervalMs = 100;
 constexpr qint64 kWritebackInterval = 4 * 1024 * 1024;
 // Bounds what Qt buffers ahead of our writes, so memory stays flat whatever
 // the file size.
 constexpr qint64 kReplyBuffer = 8 * 1024 * 1024;
+// An attempt counts as progress, retried at once with the failure count
+// reset, only when it saved at least this much (or 1% of a small file): a
+// server dripping a few bytes per attempt must still run into the backoff.
+constexpr qint64 kRealProgress = 1024 * 1024;
 
 void debugLog(const QString &message)
 {
@@ -44,31 +48,6 @@ QSet<QString> &runningModelIDs()
 {
     static QSet<QString> ids;
     return ids;
-}
-
-// Error pages, not files: accepting one would put HTML under a model's name.
-bool isPageContentType(const QByteArray &contentType)
-{
-    const QByteArray type = contentType.split(';').first().trimmed().toLower();
-    return type == "text/html" || type == "application/xhtml+xml" || type == "application/json"
-           || type == "text/xml" || type == "application/xml";
-}
-
-struct ContentRange {
-    qint64 first = -1;
-    qint64 last = -1;
-};
-
-std::optional<ContentRange> parseContentRange(const QByteArray &value)
-{
-    static const QRegularExpression pattern(QStringLiteral("^bytes\\s+(\\d+)-(\\d+)/(\\d+|\\*)$"));
-    const auto match = pattern.match(QString::fromLatin1(value.trimmed()));
-    if (!match.hasMatch())
-        return std::nullopt;
-    ContentRange range{match.captured(1).toLongLong(), match.captured(2).toLongLong()};
-    if (range.last < range.first)
-        return std::nullopt;
-    return range;
 }
 
 int errorCode(const std::exception_ptr &error)
@@ -130,7 +109,15 @@ ModelDownloadService::ModelDownloadService(MonotonicClock &clock, QObject *paren
         m_timedOut = true;
         m_reply->abort();
     };
-    connect(&m_idleTimer, &QTimer::timeout, this, timeOut);
+    // Data only notes the time: restarting a timer for every chunk costs
+    // throughput. The idle timer looks at that time when it fires.
+    connect(&m_idleTimer, &QTimer::timeout, this, [this, timeOut] {
+        const auto quiet = std::chrono::milliseconds(m_sinceData.elapsed());
+        if (quiet < m_timeouts.request)
+            m_idleTimer.start(m_timeouts.request - quiet);
+        else
+            timeOut();
+    });
     connect(&m_resourceTimer, &QTimer::timeout, this, timeOut);
 }
 
@@ -153,6 +140,7 @@ QFuture<void> ModelDownloadService::download(const ModelDescriptor &model, Model
     m_manager = manager;
     m_model = model;
     m_expectedBytes = model.expectedBytes;
+    m_acceptance = DownloadAcceptance::forModel(model);
     m_promise.emplace();
     m_promise->start();
     QFuture<void> future = m_promise->future();
@@ -203,6 +191,9 @@ void ModelDownloadService::startAttempt()
     m_responseHandled = false;
     m_timedOut = false;
     m_expectedEnd = -1;
+    m_expectedTotal = -1;
+    m_checkHead = false;
+    m_sincePublish.invalidate();
     m_attemptError = nullptr;
     m_fatal = false;
     m_restartFresh = false;
@@ -243,7 +234,7 @@ void ModelDownloadService::performAttempt(const QUrl &url, const QString &partia
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &ModelDownloadService::onResponse);
     connect(m_reply, &QIODevice::readyRead, this, &ModelDownloadService::onData);
     connect(m_reply, &QNetworkReply::finished, this, &ModelDownloadService::onFinished);
-    connect(m_reply, &QNetworkReply::downloadProgress, &m_idleTimer, qOverload<>(&QTimer::start));
+    m_sinceData.start();
     m_idleTimer.start(m_timeouts.request);
     m_resourceTimer.start(m_timeouts.resource);
 }
@@ -275,29 +266,18 @@ void ModelDownloadService::onResponse()
     }
     debugLog(QStringLiteral("response status: %1, sentRange=%2").arg(status).arg(int(m_sentRangeRequest)));
 
-    if ((status == 200 || status == 206) && isPageContentType(m_reply->rawHeader("Content-Type"))) {
-        debugLog(QStringLiteral("rejecting response: %1 is a page, not a model file")
-                     .arg(QString::fromLatin1(m_reply->rawHeader("Content-Type"))));
-        rejectAttempt(std::make_exception_ptr(ModelDownloadError::notAModelFile()));
-        return;
-    }
-
     switch (status) {
-    case 200: {
-        bool known = false;
-        const qint64 length = m_reply->rawHeader("Content-Length").toLongLong(&known);
-        m_expectedEnd = known ? length : -1;
-        if (m_sentRangeRequest) {
-            debugLog(QStringLiteral("server returned 200 despite Range header, restarting from scratch"));
-            m_file.resize(0);
-            m_bytesWrittenTotal = 0;
-            m_writebackStart = 0;
-        }
-        return;
-    }
+    case 200:
     case 206: {
-        const auto range = parseContentRange(m_reply->rawHeader("Content-Range"));
-        if (!range || range->first != m_bytesWrittenTotal) {
+        DownloadAcceptance::Announcement span;
+        const QString refusal = m_acceptance->readHeaders(status, m_reply->rawHeader("Content-Length"),
+                                                          m_reply->rawHeader("Content-Range"), span);
+        if (!refusal.isEmpty()) {
+            debugLog(QStringLiteral("rejecting response: %1").arg(refusal));
+            rejectAttempt(std::make_exception_ptr(ModelDownloadError::notAModelFile(refusal)));
+            return;
+        }
+        if (status == 206 && span.offset != m_bytesWrittenTotal) {
             // Appending bytes from another offset would corrupt the file.
             debugLog(QStringLiteral("rejecting 206: Content-Range \"%1\" does not start at byte %2")
                          .arg(QString::fromLatin1(m_reply->rawHeader("Content-Range")))
@@ -307,7 +287,15 @@ void ModelDownloadService::onResponse()
                 QNetworkReply::ProtocolFailure, QStringLiteral("The server resumed from the wrong offset."))));
             return;
         }
-        m_expectedEnd = range->last + 1;
+        m_expectedEnd = span.end;
+        m_expectedTotal = span.total;
+        // The start of the file is checked before any of it is written, and
+        // before a partial file is given up for it.
+        m_checkHead = span.offset == 0;
+        if (!m_checkHead) {
+            if (const QString wrongSize = m_acceptance->checkStart({}, span.total); !wrongSize.isEmpty())
+                rejectAttempt(std::make_exception_ptr(ModelDownloadError::notAModelFile(wrongSize)));
+        }
         return;
     }
     case 416:
@@ -329,7 +317,9 @@ void ModelDownloadService::onData()
         onResponse();
     if (m_attemptError || !m_responseHandled)
         return;
-    m_idleTimer.start(m_timeouts.request);
+    m_sinceData.start();
+    if (m_checkHead && !acceptHead())
+        return;
     if (m_buffer.size() != kReadChunk)
         m_buffer.resize(kReadChunk);
     while (m_reply->bytesAvailable() > 0) {
@@ -374,12 +364,37 @@ void ModelDownloadService::onData()
     publishProgress();
 }
 
+bool ModelDownloadService::acceptHead()
+{
+    const qint64 needed = qMin<qint64>(DownloadAcceptance::signatureBytes, m_expectedEnd);
+    if (m_reply->bytesAvailable() < needed && !m_reply->isFinished())
+        return false;
+    m_checkHead = false;
+    const QString refusal = m_acceptance->checkStart(m_reply->peek(needed), m_expectedTotal);
+    if (!refusal.isEmpty()) {
+        debugLog(QStringLiteral("rejecting body: %1").arg(refusal));
+        rejectAttempt(std::make_exception_ptr(ModelDownloadError::notAModelFile(refusal)));
+        return false;
+    }
+    if (m_bytesWrittenTotal > 0) {
+        debugLog(QStringLiteral("server returned 200 despite Range header, restarting from scratch"));
+        m_file.resize(0);
+        m_bytesWrittenTotal = 0;
+        m_writebackStart = 0;
+    }
+    return true;
+}
+
 void ModelDownloadService::publishProgress()
 {
     // Applied right here on the main thread while the download runs, so no
     // late update can reach the manager after it went idle.
     if (!m_manager || !m_isActive)
         return;
+    // a few times a second is all a person can read
+    if (m_sincePublish.isValid() && m_sincePublish.elapsed() < kPublishIntervalMs && m_bytesWrittenTotal != m_expectedEnd)
+        return;
+    m_sincePublish.start();
     const double fraction = double(m_bytesWrittenTotal) / double(qMax<qint64>(m_expectedBytes, 1));
     m_manager->setIsDownloading(true);
     m_manager->setDownloadProgress(qMin(fraction, 0.99));
@@ -409,9 +424,16 @@ void ModelDownloadService::onFinished()
     }
     if (!error && !m_responseHandled)
         error = std::make_exception_ptr(ModelDownloadError::httpError(status < 0 ? 0 : status));
-    // A clean end before the announced length is still a dropped connection.
-    if (!error && m_expectedEnd >= 0 && m_bytesWrittenTotal != m_expectedEnd)
+    // A clean end before the announced length is still a dropped connection,
+    // and so is a range that stops before the end of the file.
+    if (!error && (m_bytesWrittenTotal != m_expectedEnd || m_expectedEnd != m_expectedTotal))
         error = std::make_exception_ptr(TransferError::cutShort());
+    if (!error) {
+        if (const QString refusal = m_acceptance->checkFile(m_partialFile, m_expectedTotal); !refusal.isEmpty()) {
+            m_restartFresh = true;
+            error = std::make_exception_ptr(ModelDownloadError::notAModelFile(refusal));
+        }
+    }
     debugLog(QStringLiteral("didCompleteWithError: hasError=%1, status=%2, totalWritten=%3, desc=%4")
                  .arg(int(bool(error)))
                  .arg(status)
@@ -450,7 +472,7 @@ void ModelDownloadService::handleAttemptFailure(const std::exception_ptr &error)
             return;
         }
         m_discardedBytes = sizeToBeat;
-    } else if (m_bytesWrittenTotal > sizeToBeat) {
+    } else if (m_bytesWrittenTotal - sizeToBeat >= qMin(kRealProgress, qMax<qint64>(m_expectedBytes / 100, 1))) {
         debugLog(QStringLiteral("connection dropped but saved %1 new bytes (total: %2), retrying immediately")
                      .arg(m_bytesThisAttempt)
                      .arg(fileSize(m_partialFile)));
@@ -490,12 +512,6 @@ void ModelDownloadService::waitAndRetry(const std::exception_ptr &error)
 void ModelDownloadService::complete()
 {
     const qint64 finalSize = fileSize(m_partialFile);
-    if (finalSize < ModelManager::minimumModelBytes) {
-        debugLog(QStringLiteral("final file too small (%1 bytes), deleting").arg(finalSize));
-        QFile::remove(m_partialFile);
-        endWithError(std::make_exception_ptr(ModelDownloadError::httpError(0)));
-        return;
-    }
     // rename(2) replaces the old file in one step: there is always a model.
     syncFile(m_partialFile);
     if (::rename(QFile::encodeName(m_partialFile).constData(), QFile::encodeName(m_destination).constData()) != 0) {
@@ -526,6 +542,9 @@ void ModelDownloadService::endWithError(const std::exception_ptr &error)
     m_isActive = false;
     runningModelIDs().remove(m_model.id);
     releaseAttempt();
+    // an attempt that failed before its first byte leaves no empty file
+    if (const QFileInfo partial(m_partialFile); partial.isFile() && partial.size() == 0)
+        QFile::remove(m_partialFile);
     if (m_manager)
         m_manager->resetDownloadState();
     if (m_promise) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "models/DownloadAcceptance.h"
 #include "models/ModelDescriptor.h"
 #include "support/MonotonicClock.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFuture>
 #include <QObject>
@@ -22,9 +24,9 @@ class QNetworkReply;
 
 // Fetches one catalogue model into the models directory. Bytes go to
 // "<id>.partial", each new attempt asks for the rest with a Range request,
-// attempts that left the file longer than before are retried at once and
-// others after a growing wait, and only a complete file is moved under the
-// model's name. Progress is published through the given ModelManager. Lives
+// attempts that made real progress are retried at once and others after a
+// growing wait, and only a complete file that DownloadAcceptance accepts is
+// moved under the model's name. Progress is published through the given ModelManager. Lives
 // on the main thread; one object per download.
 class ModelDownloadService : public QObject {
     Q_OBJECT
@@ -35,7 +37,7 @@ public:
 
     struct Timeouts {
         // An attempt that receives nothing for this long is dropped.
-        std::chrono::milliseconds request{std::chrono::seconds(120)};
+        std::chrono::milliseconds request{DownloadAcceptance::idleTimeout};
         // No attempt lasts longer than this.
         std::chrono::milliseconds resource{std::chrono::hours(2)};
     };
@@ -60,6 +62,8 @@ private:
     void startAttempt();
     void onResponse();
     void onData();
+    // Checks the start of a body that begins the file; false to read later or stop.
+    bool acceptHead();
     void onFinished();
     void handleAttemptFailure(const std::exception_ptr &error);
     void waitAndRetry(const std::exception_ptr &error);
@@ -77,6 +81,7 @@ private:
     QString m_destination;
     QString m_partialFile;
     std::optional<QPromise<void>> m_promise;
+    std::optional<DownloadAcceptance> m_acceptance;
     int m_consecutiveFailures = 0;
     qint64 m_existingBytes = 0;
     qint64 m_discardedBytes = 0; // size of a partial file just thrown away to start afresh
@@ -89,6 +94,8 @@ private:
     QFile m_file;
     QByteArray m_buffer;
     QTimer m_idleTimer;
+    QElapsedTimer m_sinceData;
+    QElapsedTimer m_sincePublish;
     QTimer m_resourceTimer;
     qint64 m_bytesWrittenTotal = 0;
     qint64 m_bytesThisAttempt = 0;
@@ -97,6 +104,8 @@ private:
     bool m_responseHandled = false;
     bool m_timedOut = false;
     qint64 m_expectedEnd = -1; // where the server said the body ends; -1 unknown
+    qint64 m_expectedTotal = -1; // the whole file's size as the server announced it
+    bool m_checkHead = false; // the body begins the file and is yet to be recognised
     std::exception_ptr m_attemptError; // the attempt was refused or cut off by us
     bool m_fatal = false;              // ...and must not be retried
     bool m_restartFresh = false;       // the server cannot resume this file

@@ -74,7 +74,12 @@ QFuture<void> F5TTSService::downloadFile(const QUrl &source, const QString &dest
 {
     const double base = m_downloadProgress;
     const QPointer<F5TTSService> self(this);
-    return FileDownload::fetch(m_network, source, destination, [self, base, weight](double fraction) {
+    // the vocoder is a PyTorch zip of some 50 MB, the model safetensors of some 1.3 GB
+    const DownloadAcceptance acceptance = destination == vocoderFileURL()
+                                              ? DownloadAcceptance(DownloadAcceptance::Format::zip, 256'000'000)
+                                              : DownloadAcceptance(DownloadAcceptance::Format::safetensors,
+                                                                   4'000'000'000);
+    return FileDownload::fetch(m_network, source, destination, acceptance, [self, base, weight](double fraction) {
         if (self)
             self->setDownloadProgress(base + weight * fraction);
     }, this);

@@ -1,5 +1,6 @@
 #include "FileDownload.h"
 
+#include "models/TransferError.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 
@@ -9,11 +10,98 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSaveFile>
+#include <QTimer>
 
 namespace FileDownload {
 
+namespace {
+
+// One transfer: the reply's signals feed it, and the first refusal stops it.
+struct Transfer {
+    Transfer(const QString &destination, const DownloadAcceptance &acceptance)
+        : file(destination)
+        , acceptance(acceptance)
+    {
+    }
+
+    QSaveFile file;
+    DownloadAcceptance acceptance;
+    DownloadAcceptance::Announcement span;
+    bool headersRead = false;
+    QByteArray head;
+    qint64 written = 0;
+    QString refusal;
+    QTimer idle;
+
+    void refuse(QNetworkReply *reply, const QString &why)
+    {
+        if (!refusal.isEmpty())
+            return;
+        refusal = why;
+        // not from inside the reply's own signal: Qt is still reporting it
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+
+    void readHeaders(QNetworkReply *reply)
+    {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // a redirect that is being followed: the real answer comes next
+        if (headersRead || !refusal.isEmpty() || (status >= 300 && status < 400 && !reply->isFinished()))
+            return;
+        headersRead = true;
+        if (status != 200 && status != 206)
+            return refuse(reply, QStringLiteral("The server answered with HTTP status %1.").arg(status));
+        const QString why = acceptance.readHeaders(status, reply->rawHeader("Content-Length"),
+                                                   reply->rawHeader("Content-Range"), span);
+        if (!why.isEmpty())
+            return refuse(reply, why);
+        if (span.offset != 0 || span.end != span.total)
+            refuse(reply, QStringLiteral("The server sent only part of the file."));
+    }
+
+    void save(QNetworkReply *reply)
+    {
+        readHeaders(reply);
+        if (!refusal.isEmpty())
+            return void(reply->skip(reply->bytesAvailable()));
+        idle.start();
+        const QByteArray bytes = reply->readAll();
+        if (written + bytes.size() > span.end)
+            return refuse(reply, QStringLiteral("The server sent more than the %1 bytes it announced.").arg(span.end));
+        // the start decides what the file is, before any of it is kept
+        if (head.size() < DownloadAcceptance::signatureBytes) {
+            head += bytes.left(DownloadAcceptance::signatureBytes - head.size());
+            if (head.size() == DownloadAcceptance::signatureBytes || written + bytes.size() == span.end) {
+                if (const QString why = acceptance.checkStart(head, span.total); !why.isEmpty())
+                    return refuse(reply, why);
+            }
+        }
+        if (file.write(bytes) != bytes.size())
+            return refuse(reply, QStringLiteral("Could not write %1: %2").arg(file.fileName(), file.errorString()));
+        written += bytes.size();
+    }
+
+    // Why the transfer failed, or empty when the file may be committed.
+    QString outcome(QNetworkReply *reply, bool timedOut)
+    {
+        if (!refusal.isEmpty())
+            return refusal;
+        if (timedOut)
+            return TransferError::timedOut().description();
+        if (reply->error() != QNetworkReply::NoError)
+            return reply->errorString();
+        save(reply);
+        if (!refusal.isEmpty())
+            return refusal;
+        return acceptance.checkComplete(written, head, span.total);
+    }
+};
+
+} // namespace
+
 QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QString &destination,
-                    Progress onProgress, QObject *context)
+                    const DownloadAcceptance &acceptance, Progress onProgress, QObject *context,
+                    std::chrono::milliseconds idleTimeout)
 {
     auto promise = Futures::startedPromise<void>();
     auto fail = [promise](const QString &message) {
@@ -21,9 +109,10 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         promise->finish();
     };
     QDir().mkpath(QFileInfo(destination).absolutePath());
-    auto file = std::make_shared<QSaveFile>(destination);
-    if (!file->open(QIODevice::WriteOnly)) {
-        fail(QStringLiteral("Could not write %1: %2").arg(destination, file->errorString()));
+    auto transfer = std::make_shared<Transfer>(destination, acceptance);
+    // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
+    if (!transfer->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        fail(QStringLiteral("Could not write %1: %2").arg(destination, transfer->file.errorString()));
         return promise->future();
     }
     QNetworkRequest request(source);
@@ -31,54 +120,32 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
     // the announced length must count the bytes we write
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = network.get(request);
-    const QPointer<QNetworkReply> guard(reply);
-    auto status = [guard] { return guard ? guard->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0; };
-    auto written = std::make_shared<qint64>(0);
-
-    QObject::connect(reply, &QIODevice::readyRead, context, [reply, file, status, written] {
-        const int code = status();
-        // error bodies are never written anywhere
-        if (code < 200 || code >= 300) {
-            reply->skip(reply->bytesAvailable());
-            return;
-        }
-        const QByteArray bytes = reply->readAll();
-        if (file->write(bytes) != bytes.size())
-            reply->abort();
-        *written += bytes.size();
+    auto timedOut = std::make_shared<bool>(false);
+    transfer->idle.setSingleShot(true);
+    transfer->idle.setInterval(idleTimeout);
+    QObject::connect(&transfer->idle, &QTimer::timeout, reply, [reply, timedOut] {
+        *timedOut = true;
+        reply->abort();
     });
+    transfer->idle.start();
+
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, context, [reply, transfer] { transfer->readHeaders(reply); });
+    QObject::connect(reply, &QIODevice::readyRead, context, [reply, transfer] { transfer->save(reply); });
     QObject::connect(reply, &QNetworkReply::downloadProgress, context, [onProgress](qint64 received, qint64 total) {
         if (total > 0 && onProgress)
             onProgress(double(received) / double(total));
     });
-    QObject::connect(reply, &QNetworkReply::finished, context,
-                     [reply, file, status, written, fail, promise, destination] {
+    QObject::connect(reply, &QNetworkReply::finished, context, [reply, transfer, timedOut, fail, promise] {
         reply->deleteLater();
-        const int code = status();
-        if (code != 0 && (code < 200 || code >= 300)) {
-            file->cancelWriting();
-            fail(QStringLiteral("The server answered with HTTP status %1.").arg(code));
+        transfer->idle.stop();
+        const QString why = transfer->outcome(reply, *timedOut);
+        if (!why.isEmpty()) {
+            transfer->file.cancelWriting();
+            fail(why);
             return;
         }
-        if (reply->error() != QNetworkReply::NoError) {
-            file->cancelWriting();
-            fail(file->error() != QFileDevice::NoError
-                     ? QStringLiteral("Could not write %1: %2").arg(destination, file->errorString())
-                     : reply->errorString());
-            return;
-        }
-        const QByteArray rest = reply->readAll();
-        file->write(rest);
-        *written += rest.size();
-        // a connection closed early is not always reported as an error
-        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() != *written) {
-            file->cancelWriting();
-            fail(QStringLiteral("The connection closed before the whole file arrived."));
-            return;
-        }
-        if (!file->commit()) {
-            fail(QStringLiteral("Could not write %1: %2").arg(destination, file->errorString()));
+        if (!transfer->file.commit()) {
+            fail(QStringLiteral("Could not write %1: %2").arg(transfer->file.fileName(), transfer->file.errorString()));
             return;
         }
         promise->finish();

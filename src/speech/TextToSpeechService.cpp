@@ -5,6 +5,7 @@
 #include "platform/NpyzReader.h"
 #include "platform/Platform.h"
 #include "platform/Settings.h"
+#include "models/ModelDescriptor.h"
 #include "speech/FileDownload.h"
 #include "speech/NeuralSpeech.h"
 #include "speech/SelectionReader.h"
@@ -263,10 +264,15 @@ QFuture<void> TextToSpeechService::downloadFile(const QUrl &source, const QStrin
 {
     logLine(kTag, QStringLiteral("Downloading %1...").arg(label));
     const QPointer<TextToSpeechService> self(this);
-    return FileDownload::fetch(m_network, source, destination, [self](double fraction) {
+    // the voice archive is a zip of a few dozen MB; the weights are the catalogue's Kokoro file
+    const DownloadAcceptance acceptance = destination == voicesFileURL()
+                                              ? DownloadAcceptance(DownloadAcceptance::Format::zip, 256'000'000)
+                                              : DownloadAcceptance(DownloadAcceptance::Format::safetensors,
+                                                                   2 * ModelDescriptor::kokoroTTS().expectedBytes);
+    return FileDownload::fetch(m_network, source, destination, acceptance, [self](double fraction) {
         if (self)
             self->setDownloadProgress(fraction);
-    }, this);
+    }, this, m_sources.idleTimeout);
 }
 
 QFuture<void> TextToSpeechService::downloadModelFiles()

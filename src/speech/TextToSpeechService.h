@@ -1,5 +1,6 @@
 #pragma once
 
+#include "models/DownloadAcceptance.h"
 #include "platform/NeuralVoiceEngine.h"
 #include "platform/SystemSpeechSynthesizer.h"
 #include "support/SerialExecutor.h"
@@ -46,6 +47,8 @@ public:
     struct Sources {
         QUrl modelDownloadURL;
         QUrl voicesDownloadURL;
+        // how long a silent server is waited for
+        std::chrono::milliseconds idleTimeout = DownloadAcceptance::idleTimeout;
         // Both files below one repository's address.
         static Sources under(const QUrl &repository);
         static Sources defaults();

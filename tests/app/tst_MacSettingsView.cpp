@@ -91,7 +91,7 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     QTRY_VERIFY(UiTest::findVisible(baseRow, QStringLiteral("installedMark")));
     QCOMPARE(buttons().size(), 3);
 
-    LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::generated(1'500'000, 7);
+    LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::generated(1'500'000, 7, "lmgg");
     slow.stallAfterBytes = 4096;
     slow.stallMs = 1500;
     m_server.setResponse(QStringLiteral("/ggml-large-v3-q5_0.bin"), slow);

@@ -197,7 +197,7 @@ void tst_MenubarViewModel::autoDownloadSkipsInstalledAndGoesOnAfterAFailure()
     base.close();
     f.models.refreshInstalledModels();
     server.setResponse(models[1].downloadURL.path(), LoopbackHttpServer::Response::withBody("gone", 404));
-    server.setResponse(models[2].downloadURL.path(), LoopbackHttpServer::Response::generated(1'500'000, 3));
+    server.setResponse(models[2].downloadURL.path(), LoopbackHttpServer::Response::generated(1'500'000, 3, "GGUF"));
 
     auto viewModel = f.makeViewModel();
     QVERIFY(waitForFuture(viewModel->autoDownloadModels(models), 30'000));

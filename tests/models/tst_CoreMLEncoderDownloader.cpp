@@ -138,6 +138,11 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
     QTest::newRow("parent traversal")
         << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << unzipFailed;
     QTest::newRow("absolute path") << 200 << withExtra(QStringLiteral("/tmp/escaped.txt"), "x") << unzipFailed;
+    // a small archive whose entry claims 4 GB: a zip bomb is refused before unpacking
+    QByteArray bomb = NpzWriter::zip(goodEncoder());
+    qToLittleEndian<quint32>(0xF0000000, bomb.data() + bomb.lastIndexOf("PK\x01\x02") + 24);
+    QTest::newRow("zip bomb") << 200 << bomb
+                              << QStringLiteral("The encoder archive would unpack to 4.03 GB, more than there is room for.");
     QTest::newRow("symlink")
         << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777) << unzipFailed;
 }

@@ -20,17 +20,18 @@ namespace {
 constexpr qint64 kSize = 3'000'000;
 constexpr quint64 kSeed = 11;
 const QString kPath = QStringLiteral("/ggml-base.bin");
-
-QByteArray payload(qint64 offset = 0, qint64 length = kSize)
-{
-    return LoopbackHttpServer::seededBytes(kSeed, offset, length);
-}
+const QByteArray kMagic = "lmgg"; // how a Whisper model starts
 
 Response wholeFile()
 {
-    Response response = Response::generated(kSize, kSeed);
+    Response response = Response::generated(kSize, kSeed, kMagic);
     response.honourRange = true;
     return response;
+}
+
+QByteArray payload(qint64 offset = 0, qint64 length = kSize)
+{
+    return wholeFile().bytes(offset, length);
 }
 
 // A 206 for a range that starts later than any request asks for.
@@ -109,7 +110,6 @@ private slots:
     void droppedConnectionsRetryAtOnceAndResetTheCount();
     void failuresFollowTheBackoffScheduleThenGiveUp_data();
     void failuresFollowTheBackoffScheduleThenGiveUp();
-    void tinyFilesAreNotModels();
     void permanentErrorsAreNotRetried();
     void oneDownloadPerModelAtATime();
     void installReplacesTheOldFileAtomically();
@@ -147,14 +147,14 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
     QTest::addColumn<qint64>("partialBytes");
     QTest::addColumn<QByteArrayList>("ranges"); // the Range header of each request
 
-    Response fromStart = Response::generated(kSize, kSeed);
+    Response fromStart = Response::generated(kSize, kSeed, kMagic);
     fromStart.status = 206; // claims to resume but sends the file from its start
     fromStart.headers.emplace_back("Content-Range", "bytes 0-2999999/3000000");
     Response overlong = wholeFile();
     overlong.headers.emplace_back("Content-Range", "bytes 1080000-1080099/3000000");
     const QByteArrayList resumed{"bytes=1080000-"};
     QTest::newRow("resumes where it stopped") << wholeFile() << qint64(1'080'000) << resumed;
-    QTest::newRow("restarts when the range is ignored") << Response::generated(kSize, kSeed) << qint64(1'080'000)
+    QTest::newRow("restarts when the range is ignored") << Response::generated(kSize, kSeed, kMagic) << qint64(1'080'000)
                                                         << resumed;
     QTest::newRow("restarts when the range starts elsewhere") << fromStart << qint64(1'080'000)
                                                               << resumed + QByteArrayList{""};
@@ -239,15 +239,40 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
                                             << QStringLiteral("Server returned HTTP 416.");
     // every resume restarts from zero, or is thrown away for a fresh start,
     // and the transfer breaks off before the old size
-    Response restartsAndDrops = Response::generated(kSize, kSeed);
+    Response restartsAndDrops = Response::generated(kSize, kSeed, kMagic);
     restartsAndDrops.dropAfterBytes = 500'000;
     QTest::newRow("restart that never gets further") << QList{restartsAndDrops} << qint64(500'000)
                                                      << QStringLiteral("Connection closed");
     QTest::newRow("fresh start that never gets further") << QList{resumesLater(), restartsAndDrops}
                                                          << qint64(500'000) << QStringLiteral("Connection closed");
-    // a large page (a captive portal, say) never touches the partial file
-    QTest::newRow("web page") << QList{Response::withBody(QByteArray(2'000'000, '<'), 200, "text/html; charset=utf-8")}
-                              << qint64(700'000) << QStringLiteral("The server sent a web page instead of the model file.");
+    // What arrived is not the model: a page (a captive portal, say), a cut
+    // or endless body, a length that makes no sense. The partial file is
+    // never touched, and nothing is installed.
+    QTest::newRow("page sent as a file")
+        << QList{Response::withBody("<html>" + QByteArray(2'200'000, ' '), 200, "application/octet-stream")}
+        << qint64(700'000) << QStringLiteral("The server sent 2.2 MB of HTML where a Whisper model was expected.");
+    QTest::newRow("small text file") << QList{Response::withBody(QByteArray(512, 'x'), 200, "text/plain")}
+                                     << qint64(0)
+                                     << QStringLiteral("The server sent 512 bytes of text where a Whisper model was expected.");
+    QTest::newRow("whole body of a short length") << QList{Response::generated(1'500'000, kSeed, kMagic)}
+                                                  << qint64(700'000)
+                                                  << QStringLiteral("The server offered 1.5 MB where a Whisper model of about 3 MB was expected.");
+    Response hugeTotal = resumesLater();
+    hugeTotal.headers.last().second = "bytes 700000-2999999/30000000";
+    QTest::newRow("range of a huge total") << QList{hugeTotal} << qint64(700'000)
+                                           << QStringLiteral("The server offered 30 MB where a Whisper model of about 3 MB was expected.");
+    Response garbledLength = wholeFile();
+    garbledLength.headers.emplace_back("Content-Length", "-5");
+    QTest::newRow("garbled length") << QList{garbledLength} << qint64(0)
+                                    << QStringLiteral("The server announced an invalid length (\"-5\").");
+    Response endless = Response::generated(qint64(1) << 40, kSeed, kMagic);
+    endless.closeDelimited = true;
+    QTest::newRow("endless body") << QList{endless} << qint64(700'000)
+                                  << QStringLiteral("The server did not announce the file's size.");
+    // a few bytes per attempt is no progress: the backoff still runs
+    Response drips = wholeFile();
+    drips.stallAfterBytes = 1000;
+    QTest::newRow("drips then stalls") << QList{drips} << qint64(700'000) << QStringLiteral("The request timed out.");
 }
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
@@ -283,19 +308,10 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     QCOMPARE(d.statuses.filter(QStringLiteral("Retry ")), retries);
     QVERIFY(d.isIdle());
     QVERIFY(!QFileInfo::exists(d.destination()));
-    if (partialBytes > 0)
-        QVERIFY(readFile(d.partial()) == payload(0, partialBytes));
-}
-
-void tst_ModelDownloadService::tinyFilesAreNotModels()
-{
-    // a small error page under a 200 is deleted, not installed
-    Download d;
-    d.server.setResponse(kPath, Response::withBody(QByteArray(512, 'x')));
-    QCOMPARE(d.run(), QStringLiteral("Server returned HTTP 0."));
-    QVERIFY(!QFileInfo::exists(d.partial()));
-    QVERIFY(!QFileInfo::exists(d.destination()));
-    QVERIFY(d.isIdle());
+    // kept as it was, or only longer by bytes of the real file
+    const QByteArray kept = readFile(d.partial());
+    QVERIFY(partialBytes > 0 ? kept.size() >= partialBytes && kept == payload(0, kept.size())
+                             : !QFileInfo::exists(d.partial()));
 }
 
 void tst_ModelDownloadService::permanentErrorsAreNotRetried()

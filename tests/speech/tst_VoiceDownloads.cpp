@@ -7,8 +7,13 @@
 #include <QtTest>
 
 using Response = LoopbackHttpServer::Response;
+using namespace std::chrono_literals;
 
 namespace {
+// how the two kinds of file start: a zip entry, and a safetensors header length then its JSON
+const QByteArray kZip("PK\x03\x04", 4);
+const QByteArray kSafetensors("\x02\0\0\0\0\0\0\0{}", 10);
+
 Response dropped()
 {
     Response response = Response::generated(200'000, 7);
@@ -40,14 +45,26 @@ void tst_VoiceDownloads::voiceFiles_data()
     QTest::addColumn<QString>("failure");
     const Response archive = Response::withBody(
         NpzWriter::zip({{QStringLiteral("bm_george.npy"), NpzWriter::npy({1}, {1.0f})}}));
-    QTest::newRow("both files") << archive << Response::generated(300'000, 1)
+    const Response weights = Response::generated(300'000, 1, kSafetensors);
+    QTest::newRow("both files") << archive << weights
                                 << QStringList{TextToSpeechService::modelFileName, TextToSpeechService::voicesFileName}
                                 << QString();
     QTest::newRow("model missing: archive stays")
         << archive << Response::withBody("Not Found", 404, "text/plain")
         << QStringList{TextToSpeechService::voicesFileName} << QStringLiteral("HTTP status 404");
-    QTest::newRow("archive cut off") << dropped() << Response::generated(300'000, 1) << QStringList{}
+    QTest::newRow("archive cut off") << dropped() << weights << QStringList{}
                                      << QStringLiteral("[TTS] Download failed: ");
+    QTest::newRow("model is a page") << archive << Response::withBody("<!DOCTYPE html>" + QByteArray(2000, ' '), 200, "text/plain")
+                                     << QStringList{TextToSpeechService::voicesFileName}
+                                     << QStringLiteral("2 KB of HTML where a safetensors file was expected");
+    Response unsized = weights;
+    unsized.closeDelimited = true;
+    QTest::newRow("model of no announced size") << archive << unsized << QStringList{TextToSpeechService::voicesFileName}
+                                                << QStringLiteral("did not announce the file's size");
+    Response silent = weights;
+    silent.stallAfterBytes = 0;
+    QTest::newRow("silent server") << silent << weights << QStringList{}
+                                   << QStringLiteral("[TTS] Download failed: The request timed out.");
 }
 
 void tst_VoiceDownloads::voiceFiles()
@@ -57,7 +74,8 @@ void tst_VoiceDownloads::voiceFiles()
     QFETCH(QStringList, files);
     QFETCH(QString, failure);
     LoopbackHttpServer server;
-    const auto sources = TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo")));
+    auto sources = TextToSpeechService::Sources::under(server.url(QStringLiteral("/repo")));
+    sources.idleTimeout = 300ms;
     server.setResponse(sources.voicesDownloadURL.path(), voices);
     server.setResponse(sources.modelDownloadURL.path(), model);
     SpeechTestRig rig;
@@ -91,7 +109,7 @@ void tst_VoiceDownloads::voicePack_data()
 {
     QTest::addColumn<Response>("model");
     QTest::addColumn<bool>("installed");
-    QTest::newRow("installed") << Response::generated(900'000, 2) << true;
+    QTest::newRow("installed") << Response::generated(900'000, 2, kSafetensors) << true;
     QTest::newRow("model fails: vocoder removed too") << Response::withBody("gone", 410, "text/plain") << false;
     QTest::newRow("model cut off") << dropped() << false;
 }
@@ -102,7 +120,7 @@ void tst_VoiceDownloads::voicePack()
     QFETCH(bool, installed);
     LoopbackHttpServer server;
     const auto sources = F5TTSService::Sources::under(server.url(QStringLiteral("/hf")));
-    server.setResponse(sources.vocoder.path(), Response::generated(100'000, 1));
+    server.setResponse(sources.vocoder.path(), Response::generated(100'000, 1, kZip));
     server.setResponse(sources.model.path(), model);
     QTemporaryDir directory;
     const QString pack = directory.filePath(QStringLiteral("OfflineModels/F5TTS"));

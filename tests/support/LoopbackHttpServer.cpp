@@ -139,12 +139,23 @@ LoopbackHttpServer::Response LoopbackHttpServer::Response::withBody(QByteArray b
     return response;
 }
 
-LoopbackHttpServer::Response LoopbackHttpServer::Response::generated(qint64 size, quint64 seed)
+LoopbackHttpServer::Response LoopbackHttpServer::Response::generated(qint64 size, quint64 seed, QByteArray head)
 {
     Response response;
     response.generatedSize = size;
     response.seed = seed;
+    response.head = std::move(head);
     return response;
+}
+
+QByteArray LoopbackHttpServer::Response::bytes(qint64 offset, qint64 length) const
+{
+    if (generatedSize < 0)
+        return body.mid(offset, length);
+    QByteArray slice = seededBytes(seed, offset, length);
+    if (offset < head.size())
+        slice.replace(0, qMin(head.size() - offset, length), head.mid(offset, length));
+    return slice;
 }
 
 LoopbackHttpServer::Response LoopbackHttpServer::Response::redirect(const QByteArray &location, int status)
@@ -366,8 +377,7 @@ void LoopbackHttpServer::serve(int fd)
     const auto sendBody = [&](qint64 from, qint64 to) {
         for (qint64 at = from; at < to && !m_stopping; at += kSendChunk) {
             const qint64 length = qMin(kSendChunk, to - at);
-            const QByteArray chunk = response.generatedSize >= 0 ? seededBytes(response.seed, first + at, length)
-                                                                 : response.body.mid(first + at, length);
+            const QByteArray chunk = response.bytes(first + at, length);
             if (!sendAll(fd, chunk.constData(), chunk.size()))
                 return false;
         }

@@ -56,6 +56,8 @@ public:
         // instead of `body`, so large payloads cost no memory. -1: use `body`.
         qint64 generatedSize = -1;
         quint64 seed = 0;
+        // The first bytes of a generated body, e.g. a file format's signature.
+        QByteArray head;
 
         // Answer "Range: bytes=N-" on a 200 response with 206 and a
         // Content-Range when N is before the end.
@@ -76,7 +78,9 @@ public:
 
         static Response withBody(QByteArray body, int status = 200,
                                  QByteArray contentType = "application/octet-stream");
-        static Response generated(qint64 size, quint64 seed);
+        static Response generated(qint64 size, quint64 seed, QByteArray head = {});
+        // Bytes [offset, offset + length) of the whole body.
+        QByteArray bytes(qint64 offset, qint64 length) const;
         static Response redirect(const QByteArray &location, int status = 302);
     };
 
