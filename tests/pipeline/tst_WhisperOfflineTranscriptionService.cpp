@@ -1,6 +1,7 @@
 #include "support/FakeMonotonicClock.h"
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
+#include "support/LogCapture.h"
 #include "support/TestError.h"
 
 #include "models/ModelDescriptor.h"
@@ -134,8 +135,12 @@ void tst_WhisperOfflineTranscriptionService::liveHypothesesAndErrorsBecomePartia
     QVERIFY(startWithBase(std::nullopt));
     QVERIFY(partials.isEmpty());
     m_engine->ingestResults = { QStringLiteral("hello there") };
+    LogCapture log;
+    QLoggingCategory::setFilterRules(QStringLiteral("tavrune.text.debug=true")); // words logged on demand
     QVERIFY(waitForFuture(m_service->appendAudioFrames(AudioSamples(1024, 0.1f))));
+    QLoggingCategory::setFilterRules({});
     QCOMPARE(partials, QStringList { QStringLiteral("hello there") });
+    QVERIFY(log.contains(QStringLiteral("Transcription.partial=hello there")));
 
     m_engine->ingestError = std::make_shared<TestError>(QStringLiteral("decode broke"));
     QFuture<void> failedAppend = m_service->appendAudioFrames(AudioSamples(1024, 0.1f));
@@ -185,7 +190,8 @@ void tst_WhisperOfflineTranscriptionService::finalTextFallsBackToTheLastHypothes
 
 void tst_WhisperOfflineTranscriptionService::finalizeIsCutOffAfterThirtySeconds()
 {
-    QVERIFY(startWithBase(QStringLiteral("what was heard live")));
+    LogCapture log;
+    QVERIFY(startWithBase(QStringLiteral("quokka marmalade picnic")));
     m_engine->holdFinalize = true;
     QFuture<QString> stopped = m_service->stopAndFinalize();
     QFuture<QString> strict = m_service->finalTranscript();
@@ -195,7 +201,12 @@ void tst_WhisperOfflineTranscriptionService::finalizeIsCutOffAfterThirtySeconds(
     QVERIFY(!strict.isFinished());
     m_clock.advance(1s);
     QVERIFY(waitForFuture(stopped));
-    QCOMPARE(stopped.result(), QStringLiteral("what was heard live"));
+    QCOMPARE(stopped.result(), QStringLiteral("quokka marmalade picnic"));
+    // The user's words stay out of the log: only their length is there.
+    for (const char *word : {"quokka", "marmalade", "picnic"})
+        QVERIFY2(!log.contains(QLatin1String(word)), qPrintable(log.lines().join('\n')));
+    QVERIFY(log.contains(QStringLiteral("Transcription.partial=<23 chars>")));
+    QVERIFY(log.contains(QStringLiteral("timed out, using last partial: <23 chars>")));
     // The whole-session text has no fallback: running late is its failure.
     QVERIFY(waitForFuture(strict));
     QCOMPARE(failureOf<TranscriptionServiceError>(strict)->kind(), TranscriptionServiceError::Kind::finalizeTimedOut);

@@ -3,11 +3,22 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
+namespace {
+int fileMode(const QString &path)
+{
+    struct stat info {};
+    return stat(path.toUtf8().constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+} // namespace
+
 class tst_LinuxPathsAndSettings : public QObject {
     Q_OBJECT
 private slots:
     void containerFollowsXdgDataHome();
     void settingsPersistAndReadTypedDefaults();
+    void foldersAndSettingsAreTheUsersAlone();
 
 private:
     QTemporaryDir m_home;
@@ -24,6 +35,39 @@ void tst_LinuxPathsAndSettings::containerFollowsXdgDataHome()
     // a relative XDG_DATA_HOME is invalid and ignored
     qputenv("XDG_DATA_HOME", "relative/dir");
     QVERIFY(XdgPaths().applicationSupportDirectory().endsWith(QStringLiteral("/.local/share")));
+
+    // a data home that is a file: no container, and the reason names it
+    QFile file(m_home.filePath(QStringLiteral("plain-file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    qputenv("XDG_DATA_HOME", file.fileName().toUtf8());
+    QVERIFY(!XdgPaths().appGroupContainer());
+    QVERIFY2(XdgPaths().containerProblem().startsWith("cannot create " + file.fileName() + "/tavrune: "),
+             qPrintable(XdgPaths().containerProblem()));
+}
+
+void tst_LinuxPathsAndSettings::foldersAndSettingsAreTheUsersAlone()
+{
+    const mode_t umaskBefore = umask(0); // the loosest a user may have
+    // as an older version left them: open to everyone
+    const QString share = m_home.filePath(QStringLiteral("modes/share"));
+    const QString config = m_home.filePath(QStringLiteral("modes/config/tavrune"));
+    QVERIFY(QDir().mkpath(share + "/tavrune") && QDir().mkpath(config));
+    QFile old(config + "/tavrune.conf");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.close();
+
+    qputenv("XDG_DATA_HOME", share.toUtf8());
+    QVERIFY(XdgPaths().appGroupContainer());
+    IniSettings existing(old.fileName());
+    const QString freshFile = m_home.filePath(QStringLiteral("modes/fresh/tavrune/tavrune.conf"));
+    IniSettings(freshFile).setValue(QStringLiteral("brv_auth_token"), QStringLiteral("secret"));
+    umask(umaskBefore);
+
+    QCOMPARE(fileMode(share + "/tavrune"), 0700);
+    QCOMPARE(fileMode(config), 0700);
+    QCOMPARE(fileMode(old.fileName()), 0600);
+    QCOMPARE(fileMode(QFileInfo(freshFile).path()), 0700);
+    QCOMPARE(fileMode(freshFile), 0600);
 }
 
 void tst_LinuxPathsAndSettings::settingsPersistAndReadTypedDefaults()

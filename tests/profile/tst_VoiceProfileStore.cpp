@@ -1,5 +1,7 @@
 #include "SqliteProbe.h"
 
+#include "support/LogCapture.h"
+
 #include "platform/fake/FakePlatform.h"
 #include "profile/VoiceProfileStore.h"
 #include "support/SerialExecutor.h"
@@ -8,6 +10,10 @@
 
 #include <ctime>
 #include <thread>
+
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class tst_VoiceProfileStore : public QObject {
     Q_OBJECT
@@ -19,6 +25,8 @@ private slots:
     void fileLivesInTheContainerElseInDocuments();
     void unusableFileReadsEmptyAndIsLeftAlone_data();
     void unusableFileReadsEmptyAndIsLeftAlone();
+    void failedWritesAreLoggedAndReported_data();
+    void failedWritesAreLoggedAndReported();
 
     void writesFromSeveralThreadsKeepTheirOrder();
     void readFromInsideAQueuedBlockDoesNotDeadlock();
@@ -66,11 +74,23 @@ std::unique_ptr<VoiceProfileStore> tst_VoiceProfileStore::openStore(const QStrin
 
 void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsTheSchema()
 {
-    // Every other test starts from a fresh file; here the user's table is already there.
+    // Every other test starts from a fresh file; here the user's table is already there,
+    // readable by everyone as an older version left it.
+    const mode_t umaskBefore = umask(0);
     QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
                                "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
                                "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
-    openStore(path())->logSession(10, 20, "en", "raw", "final");
+    {
+        auto store = openStore(path());
+        store->logSession(10, 20, "en", "raw", "final");
+        store->totalWords();
+        umask(umaskBefore);
+        for (const char *suffix : {"", "-wal", "-shm"}) {
+            struct stat info {};
+            QCOMPARE(stat(QString(path() + suffix).toUtf8().constData(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, 0600u);
+        }
+    }
     auto reopened = openStore(path());
     QCOMPARE(reopened->topWords(30).first().frequency, 7);
     QCOMPARE(reopened->totalWords(), 20);
@@ -83,8 +103,12 @@ void tst_VoiceProfileStore::fileLivesInTheContainerElseInDocuments()
     QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
              QDir(*platform.paths().appGroupContainer()).filePath("voice_profile.sqlite"));
     platform.fakePaths().setContainerAvailable(false);
-    QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
-             QDir(platform.paths().documentsDirectory()).filePath("voice_profile.sqlite"));
+    LogCapture log;
+    const QString fallback = QDir(platform.paths().documentsDirectory()).filePath("voice_profile.sqlite");
+    QCOMPARE(VoiceProfileStore::defaultDatabasePath(), fallback);
+    QCOMPARE(log.linesStartingWith("[VoiceProfileStore] "),
+             QStringList("[VoiceProfileStore] No app data folder (switched off by the test); the voice profile is kept at "
+                         + fallback));
 }
 
 void tst_VoiceProfileStore::unusableFileReadsEmptyAndIsLeftAlone_data()
@@ -119,6 +143,54 @@ void tst_VoiceProfileStore::unusableFileReadsEmptyAndIsLeftAlone()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
     }
+}
+
+void tst_VoiceProfileStore::failedWritesAreLoggedAndReported_data()
+{
+    QTest::addColumn<QByteArray>("setup"); // SQL run on the store's file first
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("reason");   // told first, and logged with the file's path
+    QTest::addColumn<int>("totalWords");
+    QTest::newRow("damaged table")
+        << QByteArray("CREATE TRIGGER damaged BEFORE INSERT ON session_log BEGIN SELECT RAISE(ABORT, 'row damaged'); END;")
+        << false << "row damaged" << 0;
+    QTest::newRow("read-only file keeps its history")
+        << QByteArray("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
+                      "INSERT INTO session_log (timestamp, duration_seconds, word_count) SELECT i, 1, 3 FROM n;")
+        << true << "the file can only be read" << 30;
+}
+
+void tst_VoiceProfileStore::failedWritesAreLoggedAndReported()
+{
+    QFETCH(QByteArray, setup);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, reason);
+    QFETCH(int, totalWords);
+    openStore(path());
+    QVERIFY(sqliteExec(path(), setup.constData()));
+    if (readOnly) {
+        // Another user's file in another user's folder; the superuser must act as one.
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadOther));
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
+                                                         | QFile::ExeOther));
+        if (geteuid() == 0) {
+            setfsgid(65534);
+            setfsuid(65534);
+        }
+    }
+    LogCapture log;
+    auto store = openStore(path()); // its queue thread keeps this thread's file access
+    setfsuid(geteuid());
+    setfsgid(getegid());
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    QStringList told;
+    store->setOnWriteFailed([&](const QString &why) { told.append(why); });
+    store->logSession(5, 2, "en", "a b", "a b");
+    QCOMPARE(store->totalWords(), totalWords);
+    QVERIFY2(told.size() >= 1 && told.first() == reason, qPrintable(told.join('|')));
+    QVERIFY2(!log.linesStartingWith("[VoiceProfileStore] ").filter(path()).filter(reason).isEmpty(),
+             qPrintable(log.lines().join('\n')));
 }
 
 void tst_VoiceProfileStore::writesFromSeveralThreadsKeepTheirOrder()
