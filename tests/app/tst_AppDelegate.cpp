@@ -191,12 +191,11 @@ void tst_AppDelegate::unsavedHistoryIsToldOncePerLaunch()
     VoiceProfileStore store(m_coordinator->directory.filePath(QStringLiteral("missing/voice_profile.sqlite")));
     QStringList told;
     m_delegate->tellWhenHistoryIsNotSaved(store, [&](const QString &message) { told.append(message); });
-    store.logSession(1, 1, QStringLiteral("en"), QStringLiteral("a"), QStringLiteral("a"));
-    store.logSession(1, 1, QStringLiteral("en"), QStringLiteral("b"), QStringLiteral("b"));
-    store.totalWords(); // every failure has been told
+    store.logSession(1, 1, QStringLiteral("en"), QStringLiteral("a"), QStringLiteral("a")); // a second failure
+    store.totalWords(); // both have been told
     QCoreApplication::processEvents();
     QCOMPARE(told.size(), 1);
-    QVERIFY2(told.first().startsWith(QStringLiteral("Your dictation history cannot be saved (")), qPrintable(told.first()));
+    QVERIFY(told.first().startsWith(QStringLiteral("Your dictation history cannot be saved (unable to open")));
 }
 
 QTEST_MAIN(tst_AppDelegate)
