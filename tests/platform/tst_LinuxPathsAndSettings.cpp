@@ -37,8 +37,7 @@ void tst_LinuxPathsAndSettings::containerFollowsXdgDataHome()
 
 void tst_LinuxPathsAndSettings::foldersAndSettingsAreTheUsersAlone()
 {
-    const mode_t umaskBefore = umask(0); // the loosest a user may have
-    // as an older version left them: open to everyone
+    const mode_t umaskBefore = umask(0); // the loosest; below, what an older version left open to everyone
     const QString container = m_home.filePath(QStringLiteral("modes/share/tavrune"));
     const QString old = m_home.filePath(QStringLiteral("modes/config/tavrune/tavrune.conf"));
     QVERIFY(QDir().mkpath(container) && QDir().mkpath(QFileInfo(old).path()) && QFile(old).open(QIODevice::WriteOnly));

@@ -78,14 +78,13 @@ void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsTheSchema()
     QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
                                "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
                                "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
-    {
-        auto store = openStore(path());
-        store->logSession(10, 20, "en", "raw", "final");
-        store->totalWords();
-        umask(umaskBefore);
-        for (const char *suffix : {"", "-wal", "-shm"}) // a journal of its own; user, group, other
-            QCOMPARE(int(QFileInfo(path() + suffix).permissions()) & 0x777, 0x600);
-    }
+    auto store = openStore(path());
+    store->logSession(10, 20, "en", "raw", "final");
+    store->totalWords();
+    umask(umaskBefore);
+    for (const char *suffix : {"", "-wal", "-shm"}) // a journal of its own; user, group, other
+        QCOMPARE(int(QFileInfo(path() + suffix).permissions()) & 0x777, 0x600);
+    store.reset();
     auto reopened = openStore(path());
     QCOMPARE(reopened->topWords(30).first().frequency, 7);
     QCOMPARE(reopened->totalWords(), 20);
@@ -135,18 +134,15 @@ void tst_VoiceProfileStore::unusableFileIsReportedAndLeftAlone()
     QFETCH(QByteArray, sql);
     QFETCH(bool, readOnly);
     QFETCH(QString, reason);
-    QFETCH(int, totalWords);
     QFile file(path(name));
     QVERIFY(content.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(content) && file.flush()));
     file.close();
     if (!sql.isEmpty())
         QVERIFY(openStore(file.fileName()) && sqliteExec(file.fileName(), sql.constData()));
     if (readOnly) {
-        // Another user's file in another user's folder; the superuser must act as one.
-        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadOther));
-        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
-                                                         | QFile::ExeOther));
-        if (geteuid() == 0) {
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadOther)); // another user's file and folder
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x5505))); // r-x for its owner and others
+        if (geteuid() == 0) { // the superuser may write anything: act as another user
             setfsgid(65534);
             setfsuid(65534);
         }
@@ -159,13 +155,11 @@ void tst_VoiceProfileStore::unusableFileIsReportedAndLeftAlone()
         setfsgid(getegid());
         QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         store->setOnWriteFailed([&](const QString &why) { told.append(why); });
-        store->recordWords({"hello", "world"}, "en");
         store->logSession(5, 2, "en", "hello world", "hello world");
-        QCOMPARE(store->totalWords(), totalWords);
+        QTEST(store->totalWords(), "totalWords");
     }
     QVERIFY2(!told.isEmpty() && told.first().contains(reason), qPrintable(told.join('|')));
-    QVERIFY2(!log.linesStartingWith("[VoiceProfileStore] ").filter(file.fileName()).filter(reason).isEmpty(),
-             qPrintable(log.lines().join('\n')));
+    QVERIFY(!log.linesStartingWith("[VoiceProfileStore] ").filter(file.fileName()).filter(reason).isEmpty());
     if (sql.isEmpty()) {
         QCOMPARE(file.exists(), !content.isEmpty());
         QVERIFY(content.isEmpty() || (file.open(QIODevice::ReadOnly) && file.readAll() == content));
