@@ -5,8 +5,8 @@
 
 #include "platform/Paths.h"
 #include "platform/Platform.h"
-#include "support/SerialExecutor.h"
 #include "support/Log.h"
+#include "support/SerialExecutor.h"
 #include "support/SharedInstance.h"
 #include "support/TextUtils.h"
 
