@@ -11,9 +11,11 @@
 #include "pipeline/TextInjectionService.h"
 #include "platform/Accessibility.h"
 #include "platform/Platform.h"
+#include "profile/VoiceProfileStore.h"
 #include "speech/TextToSpeechService.h"
 #include "support/Log.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
@@ -111,6 +113,21 @@ void AppDelegate::prepareModelsAndVoices()
     m_services.speech.prepareOnLaunch();
     m_services.encoderFetcher.downloadMissingEncoders();
     m_services.viewModel.autoDownloadModels(m_services.launchDownloads);
+}
+
+void AppDelegate::tellWhenHistoryIsNotSaved(VoiceProfileStore &store, std::function<void(const QString &)> tell)
+{
+    const QPointer<AppDelegate> self(this);
+    // Called on the store's queue.
+    store.setOnWriteFailed([self, tell = std::move(tell)](const QString &reason) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, tell, reason] {
+                if (self && !std::exchange(self->m_toldHistoryNotSaved, true))
+                    tell(QStringLiteral("Your dictation history cannot be saved (%1).").arg(reason));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void AppDelegate::applicationWillTerminate()

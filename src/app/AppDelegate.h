@@ -18,6 +18,7 @@ class MenubarViewModel;
 class OverlayPanel;
 class TextInjector;
 class TextToSpeechService;
+class VoiceProfileStore;
 
 // Wires the application together at launch: the hotkeys and what they do,
 // the dictation overlay and when it hides, and the launch's downloads, which
@@ -56,6 +57,9 @@ public:
     // None before launch.
     OverlayPanel *overlayPanel() const { return m_overlayPanel; }
 
+    // Tells the user, once per launch, when the store cannot save the history.
+    void tellWhenHistoryIsNotSaved(VoiceProfileStore &store, std::function<void(const QString &message)> tell);
+
 private:
     DictationSessionCoordinator &coordinator() const;
     // Runs action on the main thread after the caller returns, unless this is gone.
@@ -80,4 +84,5 @@ private:
     OverlayPanel *m_overlayPanel = nullptr;
     // Each stop starts a new chain; an older chain's hide is stale.
     quint64 m_hideChain = 0;
+    bool m_toldHistoryNotSaved = false;
 };

@@ -140,15 +140,18 @@ void MenubarExtra::openSettings()
 
 void MenubarExtra::showAccessibilityMessage()
 {
+    showMessage(QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
+                               "Settings › System › Grant Access."));
+}
+
+void MenubarExtra::showMessage(const QString &text)
+{
     // The tray places a new icon a moment later; the message belongs beside it.
     if (m_tray.isVisible() && !m_tray.geometry().isValid() && m_placementWaits++ < 20) {
-        QTimer::singleShot(100, this, &MenubarExtra::showAccessibilityMessage);
+        QTimer::singleShot(100, this, [this, text] { showMessage(text); });
         return;
     }
-    m_tray.showMessage(kTitle,
-                       QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
-                                      "Settings › System › Grant Access."),
-                       QSystemTrayIcon::Information, 15000);
+    m_tray.showMessage(kTitle, text, QSystemTrayIcon::Information, 15000);
 }
 
 QPoint MenubarExtra::placementBesideIcon(const QSize &size) const

@@ -35,6 +35,7 @@ public:
     // One message on how to let Tavrune type into other applications; a
     // click on it opens the settings.
     void showAccessibilityMessage();
+    void showMessage(const QString &text);
 
     QQuickView *window() const { return m_window.get(); }
     QQuickView *settingsWindow() const { return m_settingsWindow.get(); }

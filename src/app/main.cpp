@@ -69,6 +69,8 @@ int main(int argc, char **argv)
         // the message goes to the icon, which shows right after the launch
         AppDelegate delegate(context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+        delegate.tellWhenHistoryIsNotSaved(context.profileStore(),
+                                           [&tray](const QString &message) { tray.showMessage(message); });
         delegate.applicationDidFinishLaunching();
         tray.install();
         status = QApplication::exec();

@@ -74,7 +74,7 @@ QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioS
                   if (!hypothesis)
                       return;
                   m_finalText = *hypothesis;
-                  logLine(kTag, QStringLiteral("Transcription.partial=%1").arg(*hypothesis));
+                  logLine(kTag, QStringLiteral("Transcription.partial=%1").arg(loggedText(*hypothesis)));
                   if (m_onPartialText)
                       m_onPartialText(*hypothesis);
               })
@@ -113,7 +113,7 @@ QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
         .onFailed(this,
                   [this](const TranscriptionServiceError &) {
                       logLine(kTag, QStringLiteral("Transcription.stopAndFinalize timed out, using last partial: %1")
-                                        .arg(m_finalText));
+                                        .arg(loggedText(m_finalText)));
                       return m_finalText;
                   })
         .onFailed(this,

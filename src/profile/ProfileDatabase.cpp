@@ -1,6 +1,9 @@
 #include "ProfileDatabase.h"
 
 #include "support/Log.h"
+#include "support/PrivateFiles.h"
+
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -80,11 +83,30 @@ void ProfileDatabase::open(std::chrono::milliseconds busyTimeout)
     const int rc = sqlite3_open_v2(m_path.toUtf8().constData(), &m_db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
-        logLine(kTag, QStringLiteral("Failed to open database at %1").arg(m_path));
+        m_writeProblem = lastError();
+        logLine(kTag, QStringLiteral("Failed to open database at %1: %2").arg(m_path, m_writeProblem));
         // The handle of a failed open can only fail; drop it.
         sqlite3_close(m_db);
         m_db = nullptr;
         return;
+    }
+    // Every transcript is in here; the journal files take the file's mode.
+    for (const char *suffix : {"", "-wal", "-shm"})
+        PrivateFiles::restrictFile(m_path + QLatin1String(suffix));
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        // Still readable: the history shows, but nothing new is kept.
+        m_writeProblem = QStringLiteral("the file can only be read");
+        logLine(kTag, QStringLiteral("Cannot write to the database at %1: %2").arg(m_path, m_writeProblem));
+        // Its journal index cannot be made beside it: read the file as it stands.
+        if (!exec("SELECT count(*) FROM sqlite_master;")) {
+            sqlite3_close(m_db);
+            const QByteArray uri = QUrl::fromLocalFile(m_path).toEncoded() + "?immutable=1";
+            if (sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+                sqlite3_close(m_db);
+                m_db = nullptr;
+                return;
+            }
+        }
     }
     // Another connection holding a lock makes us wait rather than fail at once.
     sqlite3_busy_timeout(m_db, int(busyTimeout.count()));
@@ -105,26 +127,25 @@ void ProfileDatabase::applySchema()
         logLine(kTag, QStringLiteral("%1 is not a database (%2); the voice profile will not be saved")
                           .arg(m_path, reason));
         close();
+        m_writeProblem = QStringLiteral("%1 is not a database").arg(m_path);
         return;
     }
     logLine(kTag, QStringLiteral("Could not create the tables in %1: %2").arg(m_path, reason));
 }
 
-bool ProfileDatabase::inTransaction(const std::function<void()> &body)
+QString ProfileDatabase::inTransaction(const std::function<void()> &body)
 {
     if (!m_db)
-        return false;
-    if (!exec("BEGIN TRANSACTION;")) {
-        logLine(kTag, QStringLiteral("Could not begin a transaction: %1").arg(lastError()));
-        return false;
-    }
+        return QStringLiteral("no database");
+    if (!exec("BEGIN TRANSACTION;"))
+        return QStringLiteral("could not begin a transaction: %1").arg(lastError());
     body();
     if (exec("COMMIT;"))
-        return true;
-    logLine(kTag, QStringLiteral("Commit failed, rolling back: %1").arg(lastError()));
+        return {};
+    const QString reason = QStringLiteral("commit failed, rolled back: %1").arg(lastError());
     if (!sqlite3_get_autocommit(m_db))
         exec("ROLLBACK;");
-    return false;
+    return reason;
 }
 
 void ProfileDatabase::close()

@@ -20,11 +20,15 @@ public:
     // None when the file could not be opened or is not a database, and after close().
     sqlite3 *handle() const { return m_db; }
     const QString &path() const { return m_path; }
+    // Why nothing can be saved, found when opening; empty when writes may land.
+    const QString &writeProblem() const { return m_writeProblem; }
+    // SQLite's message for the last failed call.
+    QString lastError() const;
 
     // Runs body between BEGIN and COMMIT. A failed COMMIT is rolled back so
-    // that the connection never stays inside a transaction. Returns whether
-    // the work was committed.
-    bool inTransaction(const std::function<void()> &body);
+    // that the connection never stays inside a transaction. Returns why the
+    // work was not committed; empty when it was.
+    QString inTransaction(const std::function<void()> &body);
 
     void close();
 
@@ -32,8 +36,8 @@ private:
     void open(std::chrono::milliseconds busyTimeout);
     void applySchema();
     bool exec(const char *sql);
-    QString lastError() const;
 
     QString m_path;
+    QString m_writeProblem;
     sqlite3 *m_db = nullptr;
 };

@@ -50,6 +50,12 @@ bool SqliteStatement::step()
     return m_lastResult == SQLITE_ROW;
 }
 
+bool SqliteStatement::execute()
+{
+    step();
+    return m_lastResult == SQLITE_DONE;
+}
+
 bool SqliteStatement::stepInsertsRow()
 {
     sqlite3 *db = sqlite3_db_handle(m_statement);
@@ -57,6 +63,11 @@ bool SqliteStatement::stepInsertsRow()
     sqlite3_set_last_insert_rowid(db, 0);
     step();
     return m_lastResult == SQLITE_DONE && sqlite3_last_insert_rowid(db) != 0;
+}
+
+bool SqliteStatement::lastStepFailed() const
+{
+    return m_lastResult != SQLITE_ROW && m_lastResult != SQLITE_DONE;
 }
 
 void SqliteStatement::reset()

@@ -36,10 +36,12 @@ public:
         (bind(index++, values), ...);
     }
 
+    // Steps a write; true when it ran to the end.
+    bool execute();
     // Steps a write; true when it added a row (an upsert that updated gives false).
     bool stepInsertsRow();
-    // The result code of the last step (SQLITE_ROW, SQLITE_DONE or an error).
-    int lastResult() const { return m_lastResult; }
+    // The last step gave an error rather than a row or the end.
+    bool lastStepFailed() const;
     // Ready for the next row of a batch; bindings are replaced by the next binds.
     void reset();
 

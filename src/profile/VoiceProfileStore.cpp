@@ -5,6 +5,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "support/Log.h"
 #include "support/SerialExecutor.h"
 #include "support/SharedInstance.h"
 #include "support/TextUtils.h"
@@ -13,6 +14,8 @@
 #include <QDir>
 
 namespace {
+constexpr const char *kTag = "VoiceProfileStore";
+
 // Words, phrases and terms are keyed by their lowercased canonical form.
 QString storedKey(const QString &text)
 {
@@ -46,8 +49,13 @@ QString VoiceProfileStore::defaultDatabasePath()
 
 QString VoiceProfileStore::defaultDatabasePath(Paths &paths)
 {
-    const QString directory = paths.appGroupContainer().value_or(paths.documentsDirectory());
-    return QDir(directory).filePath(QStringLiteral("voice_profile.sqlite"));
+    const QString name = QStringLiteral("voice_profile.sqlite");
+    if (const std::optional<QString> container = paths.appGroupContainer())
+        return QDir(*container).filePath(name);
+    const QString fallback = QDir(paths.documentsDirectory()).filePath(name);
+    logLine(kTag, QStringLiteral("No app data folder (%1); the voice profile is kept at %2")
+                      .arg(paths.containerProblem(), fallback));
+    return fallback;
 }
 
 VoiceProfileStore::VoiceProfileStore(const QString &databasePath, std::chrono::milliseconds busyTimeout)
@@ -78,23 +86,41 @@ double VoiceProfileStore::nowSeconds() const
     return double(m_clock().toMSecsSinceEpoch()) / 1000.0;
 }
 
+void VoiceProfileStore::setOnWriteFailed(WriteFailureListener listener)
+{
+    m_queue->post([this, listener = std::move(listener)] {
+        m_onWriteFailed = listener;
+        if (m_onWriteFailed && !m_database->writeProblem().isEmpty())
+            m_onWriteFailed(m_database->writeProblem());
+    });
+}
+
 void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
 {
     m_queue->post([this, job = std::move(job)] {
         if (m_database->handle())
             job(*m_database);
+        else if (m_onWriteFailed && !m_database->writeProblem().isEmpty())
+            m_onWriteFailed(m_database->writeProblem()); // the open already logged it
     });
+}
+
+void VoiceProfileStore::writeFailed(const QString &reason)
+{
+    logLine(kTag, QStringLiteral("Could not save to %1: %2").arg(m_database->path(), reason));
+    if (m_onWriteFailed)
+        m_onWriteFailed(reason);
 }
 
 template <typename... Values>
 void VoiceProfileStore::writeStatement(const char *sql, Values... values)
 {
-    write([sql, values...](ProfileDatabase &db) {
+    write([this, sql, values...](ProfileDatabase &db) {
         SqliteStatement statement(db.handle(), sql);
-        if (!statement.isValid())
-            return;
-        statement.bindAll(values...);
-        statement.step();
+        if (statement.isValid())
+            statement.bindAll(values...);
+        if (!statement.isValid() || !statement.execute())
+            writeFailed(db.lastError());
     });
 }
 
@@ -122,22 +148,29 @@ void VoiceProfileStore::recordBatch(const char *upsert, const QStringList &keys,
                                     std::function<void(std::optional<int>)> done)
 {
     const double now = nowSeconds();
-    write([upsert, keys, language, now, done = std::move(done)](ProfileDatabase &db) {
+    write([this, upsert, keys, language, now, done = std::move(done)](ProfileDatabase &db) {
         SqliteStatement statement(db.handle(), upsert);
-        if (!statement.isValid())
+        if (!statement.isValid()) {
+            writeFailed(db.lastError());
             return;
+        }
         int added = 0;
+        QString stepFailure;
         // One commit for the whole batch: either every row lands or none.
-        const bool committed = db.inTransaction([&] {
+        const QString notCommitted = db.inTransaction([&] {
             for (const QString &key : keys) {
                 statement.reset();
                 statement.bindAll(key, now, language);
                 added += statement.stepInsertsRow() ? 1 : 0;
+                if (stepFailure.isEmpty() && statement.lastStepFailed())
+                    stepFailure = db.lastError();
             }
             statement.reset();
         });
+        if (!notCommitted.isEmpty() || !stepFailure.isEmpty())
+            writeFailed(notCommitted.isEmpty() ? stepFailure : notCommitted);
         if (done)
-            done(committed ? std::optional<int>(added) : std::nullopt);
+            done(notCommitted.isEmpty() ? std::optional<int>(added) : std::nullopt);
     });
 }
 
@@ -213,26 +246,26 @@ void VoiceProfileStore::logSession(double duration, int wordCount, const QString
 void VoiceProfileStore::recordCorrection(const QString &original, const QString &corrected)
 {
     const double now = nowSeconds();
-    write([original = storedKey(original), corrected = storedKey(corrected), now](ProfileDatabase &db) {
+    write([this, original = storedKey(original), corrected = storedKey(corrected), now](ProfileDatabase &db) {
         SqliteStatement lookup(db.handle(), "SELECT id, frequency FROM corrections WHERE original = ? AND corrected = ?;");
-        if (!lookup.isValid())
+        if (!lookup.isValid()) {
+            writeFailed(db.lastError());
             return;
-        lookup.bindAll(original, corrected);
-        if (lookup.step()) {
-            SqliteStatement update(db.handle(),
-                                   "UPDATE corrections SET frequency = frequency + 1, last_seen = ? WHERE id = ?;");
-            if (!update.isValid())
-                return;
-            update.bindAll(now, lookup.integer64(0));
-            update.step();
-        } else {
-            SqliteStatement insert(db.handle(), "INSERT INTO corrections (original, corrected, frequency, last_seen) "
-                                                "VALUES (?, ?, 1, ?);");
-            if (!insert.isValid())
-                return;
-            insert.bindAll(original, corrected, now);
-            insert.step();
         }
+        lookup.bindAll(original, corrected);
+        const bool known = lookup.step();
+        SqliteStatement change(db.handle(), known ? "UPDATE corrections SET frequency = frequency + 1, last_seen = ? "
+                                                    "WHERE id = ?;"
+                                                  : "INSERT INTO corrections (original, corrected, frequency, last_seen) "
+                                                    "VALUES (?, ?, 1, ?);");
+        if (change.isValid()) {
+            if (known)
+                change.bindAll(now, lookup.integer64(0));
+            else
+                change.bindAll(original, corrected, now);
+        }
+        if (!change.isValid() || !change.execute())
+            writeFailed(db.lastError());
     });
 }
 

@@ -16,8 +16,8 @@ class SerialExecutor;
 
 // The user's voice profile in one SQLite file. Writes are queued on one serial
 // queue in the order they are made; reads wait on the same queue, so a read
-// sees every write made before it. Nothing is reported to callers: without a
-// usable database reads are empty and writes do nothing.
+// sees every write made before it. Without a usable database reads are empty;
+// a write that does not land is logged and told to the write-failure listener.
 class VoiceProfileStore {
 public:
     struct TopWord {
@@ -69,6 +69,11 @@ public:
     // before using the store.
     void setClock(Clock clock);
 
+    // Told, on the store's queue, why a write did not land: at once when the
+    // database could not be opened for writing, then for every failed write.
+    using WriteFailureListener = std::function<void(const QString &reason)>;
+    void setOnWriteFailed(WriteFailureListener listener);
+
     // Writes: queued, return at once.
     void setStyleMetric(const QString &key, double value);
     void recordWords(const QStringList &words, const QString &language);
@@ -99,6 +104,8 @@ private:
 
     double nowSeconds() const;
     void write(std::function<void(ProfileDatabase &)> job);
+    // On the queue: logs SQLite's reason and tells the listener.
+    void writeFailed(const QString &reason);
     // Queues one statement with the values bound in order.
     template <typename... Values>
     void writeStatement(const char *sql, Values... values);
@@ -110,6 +117,7 @@ private:
                      std::function<void(std::optional<int> added)> done = {});
 
     Clock m_clock;
+    WriteFailureListener m_onWriteFailed; // touched only on the queue
     // Rows of the vocabulary, counted once and then kept up to date by the word
     // batches, so that the count per session does not grow with the history.
     // Touched only on the queue.

@@ -1,6 +1,10 @@
 #include "Log.h"
 
+#include "TextUtils.h"
+
 #include <QDebug>
+
+Q_LOGGING_CATEGORY(lcUserText, "tavrune.text", QtInfoMsg)
 
 namespace {
 QString formatLine(const char *tag, const QString &message)
@@ -17,4 +21,11 @@ void logLine(const char *tag, const QString &message)
 void logDebugLine(const char *tag, const QString &message)
 {
     qDebug().noquote() << formatLine(tag, message);
+}
+
+QString loggedText(const QString &text)
+{
+    if (lcUserText().isDebugEnabled())
+        return text;
+    return QStringLiteral("<%1 chars>").arg(TextUtils::graphemeCount(text));
 }

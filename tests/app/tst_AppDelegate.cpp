@@ -4,6 +4,7 @@
 #include "models/CoreMLEncoderDownloader.h"
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
+#include "profile/VoiceProfileStore.h"
 #include "speech/SelectionReader.h"
 #include "speech/TextToSpeechService.h"
 #include "support/CoordinatorRig.h"
@@ -34,6 +35,7 @@ private slots:
     void fallbackPasteTypesTheLastTextOnly();
     void overlayHideChain_data();
     void overlayHideChain();
+    void unsavedHistoryIsToldOncePerLaunch();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
@@ -182,6 +184,18 @@ void tst_AppDelegate::overlayHideChain()
 {
     QFETCH(QString, steps);
     run(steps);
+}
+
+void tst_AppDelegate::unsavedHistoryIsToldOncePerLaunch()
+{
+    VoiceProfileStore store(m_coordinator->directory.filePath(QStringLiteral("missing/voice_profile.sqlite")));
+    QStringList told;
+    m_delegate->tellWhenHistoryIsNotSaved(store, [&](const QString &message) { told.append(message); });
+    store.logSession(1, 1, QStringLiteral("en"), QStringLiteral("a"), QStringLiteral("a")); // a second failure
+    store.totalWords(); // both have been told
+    QCoreApplication::processEvents();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.first().startsWith(QStringLiteral("Your dictation history cannot be saved (unable to open")));
 }
 
 QTEST_MAIN(tst_AppDelegate)

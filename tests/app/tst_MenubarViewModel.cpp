@@ -103,7 +103,7 @@ void tst_MenubarViewModel::historyFilter_data()
     QTest::addColumn<QStringList>("kept"); // display texts, in order
     QTest::newRow("empty keeps all") << "" << QStringList{"Meeting notes.", "hello", "Plan"};
     QTest::newRow("single space is a query") << " " << QStringList{"Meeting notes."};
-    QTest::newRow("case-insensitive on the rewritten text") << "NOTES" << QStringList{"Meeting notes."};
+    QTest::newRow("case-insensitive, only the rewritten text has it") << "NOTES." << QStringList{"Meeting notes."};
     QTest::newRow("raw text found too") << "pla" << QStringList{"Plan"};
     QTest::newRow("raw text behind a rewrite") << "umm" << QStringList{"Meeting notes."};
     QTest::newRow("no match") << "zebra" << QStringList{};

@@ -3,11 +3,14 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class tst_LinuxPathsAndSettings : public QObject {
     Q_OBJECT
 private slots:
     void containerFollowsXdgDataHome();
     void settingsPersistAndReadTypedDefaults();
+    void foldersAndSettingsAreTheUsersAlone();
 
 private:
     QTemporaryDir m_home;
@@ -24,6 +27,32 @@ void tst_LinuxPathsAndSettings::containerFollowsXdgDataHome()
     // a relative XDG_DATA_HOME is invalid and ignored
     qputenv("XDG_DATA_HOME", "relative/dir");
     QVERIFY(XdgPaths().applicationSupportDirectory().endsWith(QStringLiteral("/.local/share")));
+
+    // a data home that is a file: no container, and the reason names it
+    qputenv("XDG_DATA_HOME", QCoreApplication::applicationFilePath().toUtf8());
+    QVERIFY(!XdgPaths().appGroupContainer());
+    QCOMPARE(XdgPaths().containerProblem(),
+             "cannot create " + QCoreApplication::applicationFilePath() + "/tavrune: Not a directory");
+}
+
+void tst_LinuxPathsAndSettings::foldersAndSettingsAreTheUsersAlone()
+{
+    const mode_t umaskBefore = umask(0); // the loosest; below, what an older version left open to everyone
+    const QString container = m_home.filePath(QStringLiteral("modes/share/tavrune"));
+    const QString old = m_home.filePath(QStringLiteral("modes/config/tavrune/tavrune.conf"));
+    QVERIFY(QDir().mkpath(container) && QDir().mkpath(QFileInfo(old).path()) && QFile(old).open(QIODevice::WriteOnly));
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("modes/share")).toUtf8());
+    QVERIFY(XdgPaths().appGroupContainer());
+    IniSettings existing(old);
+    const QString fresh = m_home.filePath(QStringLiteral("modes/fresh/tavrune/tavrune.conf"));
+    IniSettings(fresh).setValue(QStringLiteral("brv_auth_token"), QStringLiteral("secret"));
+    umask(umaskBefore);
+
+    auto mode = [](const QString &path) { return int(QFileInfo(path).permissions()) & 0x777; }; // user, group, other
+    for (const QString &folder : {container, QFileInfo(old).path(), QFileInfo(fresh).path()})
+        QCOMPARE(mode(folder), 0x700);
+    QCOMPARE(mode(old), 0x600);
+    QCOMPARE(mode(fresh), 0x600);
 }
 
 void tst_LinuxPathsAndSettings::settingsPersistAndReadTypedDefaults()

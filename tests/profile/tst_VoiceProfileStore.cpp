@@ -1,5 +1,7 @@
 #include "SqliteProbe.h"
 
+#include "support/LogCapture.h"
+
 #include "platform/fake/FakePlatform.h"
 #include "profile/VoiceProfileStore.h"
 #include "support/SerialExecutor.h"
@@ -9,6 +11,10 @@
 #include <ctime>
 #include <thread>
 
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 class tst_VoiceProfileStore : public QObject {
     Q_OBJECT
 private slots:
@@ -17,8 +23,8 @@ private slots:
 
     void existingFileKeepsItsRowsAndGainsTheSchema();
     void fileLivesInTheContainerElseInDocuments();
-    void unusableFileReadsEmptyAndIsLeftAlone_data();
-    void unusableFileReadsEmptyAndIsLeftAlone();
+    void unusableFileIsReportedAndLeftAlone_data();
+    void unusableFileIsReportedAndLeftAlone();
 
     void writesFromSeveralThreadsKeepTheirOrder();
     void readFromInsideAQueuedBlockDoesNotDeadlock();
@@ -66,15 +72,22 @@ std::unique_ptr<VoiceProfileStore> tst_VoiceProfileStore::openStore(const QStrin
 
 void tst_VoiceProfileStore::existingFileKeepsItsRowsAndGainsTheSchema()
 {
-    // Every other test starts from a fresh file; here the user's table is already there.
+    // Every other test starts from a fresh file; here the user's table is already there,
+    // readable by everyone as an older version left it.
+    const mode_t umaskBefore = umask(0);
     QVERIFY(sqliteExec(path(), "CREATE TABLE vocabulary (word TEXT PRIMARY KEY, frequency INTEGER DEFAULT 1, "
                                "last_used REAL, language TEXT DEFAULT 'en', is_custom INTEGER DEFAULT 0);"
                                "INSERT INTO vocabulary (word, frequency) VALUES ('kept', 7);"));
-    openStore(path())->logSession(10, 20, "en", "raw", "final");
+    auto store = openStore(path());
+    store->logSession(10, 20, "en", "raw", "final");
+    store->totalWords();
+    umask(umaskBefore);
+    for (const char *suffix : {"", "-wal", "-shm"}) // a journal of its own; user, group, other
+        QCOMPARE(int(QFileInfo(path() + suffix).permissions()) & 0x777, 0x600);
+    store.reset();
     auto reopened = openStore(path());
     QCOMPARE(reopened->topWords(30).first().frequency, 7);
     QCOMPARE(reopened->totalWords(), 20);
-    QCOMPARE(sqliteRows(path(), "PRAGMA journal_mode"), QStringList{"wal"});
 }
 
 void tst_VoiceProfileStore::fileLivesInTheContainerElseInDocuments()
@@ -83,41 +96,73 @@ void tst_VoiceProfileStore::fileLivesInTheContainerElseInDocuments()
     QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
              QDir(*platform.paths().appGroupContainer()).filePath("voice_profile.sqlite"));
     platform.fakePaths().setContainerAvailable(false);
-    QCOMPARE(VoiceProfileStore::defaultDatabasePath(),
-             QDir(platform.paths().documentsDirectory()).filePath("voice_profile.sqlite"));
+    LogCapture log;
+    const QString fallback = QDir(platform.paths().documentsDirectory()).filePath("voice_profile.sqlite");
+    QCOMPARE(VoiceProfileStore::defaultDatabasePath(), fallback);
+    QVERIFY(log.contains("[VoiceProfileStore] No app data folder (switched off by the test); the voice profile is kept at "
+                         + fallback));
 }
 
-void tst_VoiceProfileStore::unusableFileReadsEmptyAndIsLeftAlone_data()
+void tst_VoiceProfileStore::unusableFileIsReportedAndLeftAlone_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content"); // what the file holds beforehand; empty: no file
-    QTest::newRow("directory missing") << "no/such/dir/voice_profile.sqlite" << QByteArray();
-    QTest::newRow("not a database") << "voice_profile.sqlite" << QByteArray("my notes, not a database\n").repeated(200);
+    QTest::addColumn<QByteArray>("sql");     // run on a store's file beforehand
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("reason");     // told first, and logged with the file's path
+    QTest::addColumn<int>("totalWords");
+    const QString file = QStringLiteral("voice_profile.sqlite");
+    QTest::newRow("directory missing") << "no/such/dir/" + file << QByteArray() << QByteArray() << false
+                                       << "unable to open database file" << 0;
+    QTest::newRow("not a database") << file << QByteArray("my notes, not a database\n").repeated(200) << QByteArray()
+                                    << false << "is not a database" << 0;
+    QTest::newRow("damaged table")
+        << file << QByteArray()
+        << QByteArray("CREATE TRIGGER damaged BEFORE INSERT ON session_log BEGIN SELECT RAISE(ABORT, 'row damaged'); END;")
+        << false << "row damaged" << 0;
+    QTest::newRow("read-only file keeps its history")
+        << file << QByteArray()
+        << QByteArray("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10) "
+                      "INSERT INTO session_log (timestamp, duration_seconds, word_count) SELECT i, 1, 3 FROM n;")
+        << true << "the file can only be read" << 30;
 }
 
-void tst_VoiceProfileStore::unusableFileReadsEmptyAndIsLeftAlone()
+void tst_VoiceProfileStore::unusableFileIsReportedAndLeftAlone()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
+    QFETCH(QByteArray, sql);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, reason);
     QFile file(path(name));
-    if (!content.isEmpty()) {
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
+    QVERIFY(content.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(content) && file.flush()));
+    file.close();
+    if (!sql.isEmpty())
+        QVERIFY(openStore(file.fileName()) && sqliteExec(file.fileName(), sql.constData()));
+    if (readOnly) {
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadOther)); // another user's file and folder
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x5505))); // r-x for its owner and others
+        if (geteuid() == 0) { // the superuser may write anything: act as another user
+            setfsgid(65534);
+            setfsuid(65534);
+        }
     }
+    LogCapture log;
+    QStringList told;
     {
-        auto store = openStore(file.fileName());
-        store->recordWords({"hello", "world"}, "en");
+        auto store = openStore(file.fileName()); // its queue thread keeps this thread's file access
+        setfsuid(geteuid());
+        setfsgid(getegid());
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        store->setOnWriteFailed([&](const QString &why) { told.append(why); });
         store->logSession(5, 2, "en", "hello world", "hello world");
-        store->addSnippet("addr", "1 Main St", "General");
-        QCOMPARE(store->vocabularyCount(), 0);
-        QCOMPARE(store->totalWords(), 0);
+        QTEST(store->totalWords(), "totalWords");
     }
-    if (content.isEmpty()) {
-        QVERIFY(!file.exists());
-    } else {
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content);
+    QVERIFY2(!told.isEmpty() && told.first().contains(reason), qPrintable(told.join('|')));
+    QVERIFY(!log.linesStartingWith("[VoiceProfileStore] ").filter(file.fileName()).filter(reason).isEmpty());
+    if (sql.isEmpty()) {
+        QCOMPARE(file.exists(), !content.isEmpty());
+        QVERIFY(content.isEmpty() || (file.open(QIODevice::ReadOnly) && file.readAll() == content));
     }
 }
 

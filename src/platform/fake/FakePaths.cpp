@@ -11,6 +11,11 @@ std::optional<QString> FakePaths::appGroupContainer()
     return ensured(QStringLiteral("data/tavrune"));
 }
 
+QString FakePaths::containerProblem()
+{
+    return m_containerAvailable ? QString() : QStringLiteral("switched off by the test");
+}
+
 QString FakePaths::applicationSupportDirectory()
 {
     return ensured(QStringLiteral("data"));

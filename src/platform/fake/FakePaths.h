@@ -10,6 +10,7 @@ public:
     FakePaths();
 
     std::optional<QString> appGroupContainer() override;
+    QString containerProblem() override;
     QString applicationSupportDirectory() override;
     QString documentsDirectory() override;
 

@@ -1,6 +1,9 @@
 #include "IniSettings.h"
 
+#include "support/PrivateFiles.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 QString IniSettings::defaultFilePath()
 {
@@ -18,6 +21,15 @@ IniSettings::IniSettings()
 IniSettings::IniSettings(const QString &filePath)
     : m_settings(filePath, QSettings::IniFormat)
 {
+    // The file holds the cloud token.
+    PrivateFiles::ensureFolder(QFileInfo(filePath).absolutePath());
+    PrivateFiles::restrictFile(filePath);
+}
+
+void IniSettings::save()
+{
+    m_settings.sync(); // a crash must not lose what the user changed
+    PrivateFiles::restrictFile(m_settings.fileName());
 }
 
 QVariant IniSettings::value(const QString &key) const
@@ -30,14 +42,14 @@ void IniSettings::setValue(const QString &key, const QVariant &value)
 {
     QMutexLocker lock(&m_mutex);
     m_settings.setValue(key, value);
-    m_settings.sync(); // a crash must not lose what the user changed
+    save();
 }
 
 void IniSettings::remove(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
     m_settings.remove(key);
-    m_settings.sync();
+    save();
 }
 
 bool IniSettings::contains(const QString &key) const

@@ -5,7 +5,7 @@
 #include <QMutex>
 #include <QSettings>
 
-// $XDG_CONFIG_HOME/tavrune/tavrune.conf, keys as they are named.
+// $XDG_CONFIG_HOME/tavrune/tavrune.conf, keys as they are named; 0600 in a 0700 folder.
 class IniSettings : public Settings {
 public:
     IniSettings();
@@ -19,6 +19,8 @@ public:
     static QString defaultFilePath();
 
 private:
+    void save();
+
     mutable QMutex m_mutex;
     mutable QSettings m_settings;
 };

@@ -1,5 +1,7 @@
 #include "XdgPaths.h"
 
+#include "support/PrivateFiles.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -11,14 +13,24 @@ QString dataHome()
         return QDir::cleanPath(env);
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
+
+QString containerPath()
+{
+    return dataHome() + QStringLiteral("/tavrune");
+}
 } // namespace
 
+// The profile lives here: private, and tightened if an older version left it open.
 std::optional<QString> XdgPaths::appGroupContainer()
 {
-    const QString path = dataHome() + QStringLiteral("/tavrune");
-    if (!QDir().mkpath(path))
+    if (!PrivateFiles::ensureFolder(containerPath()).isEmpty())
         return std::nullopt;
-    return path;
+    return containerPath();
+}
+
+QString XdgPaths::containerProblem()
+{
+    return PrivateFiles::ensureFolder(containerPath());
 }
 
 QString XdgPaths::applicationSupportDirectory()

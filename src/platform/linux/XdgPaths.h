@@ -6,6 +6,7 @@
 class XdgPaths : public Paths {
 public:
     std::optional<QString> appGroupContainer() override;
+    QString containerProblem() override;
     QString applicationSupportDirectory() override;
     QString documentsDirectory() override;
 };
