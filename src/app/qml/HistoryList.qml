@@ -58,6 +58,7 @@ ListView {
             onEdited: text => list.searchTextEdited(text)
             PlainButton {
                 objectName: "clearSearchButton"
+                text: "Clear search"
                 visible: list.searchText.length > 0
                 implicitWidth: 14
                 implicitHeight: 14

@@ -39,6 +39,7 @@ Rectangle {
             PlainButton {
                 id: startStopButton
                 objectName: "startStopButton"
+                text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
                 readonly property color tint: root.viewModel.isDictating ? Theme.red : Theme.accent
                 implicitWidth: startStop.implicitWidth
                 implicitHeight: startStop.implicitHeight
@@ -60,7 +61,7 @@ Rectangle {
                         }
                         Text {
                             objectName: "startStopLabel"
-                            text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
+                            text: startStopButton.text
                             font.pixelSize: 13
                             font.weight: Font.DemiBold
                             color: Theme.primary
@@ -129,6 +130,9 @@ Rectangle {
                     readonly property bool selected: root.selectedTab === modelData.tab
                     readonly property color tint: selected ? Theme.accent : Theme.secondary
                     objectName: "tab_" + modelData.tab
+                    text: modelData.title
+                    Accessible.role: Accessible.PageTab
+                    Accessible.selected: selected
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
                     implicitWidth: tabColumn.implicitWidth
@@ -146,7 +150,7 @@ Rectangle {
                         }
                         Text {
                             Layout.alignment: Qt.AlignHCenter
-                            text: tabButton.modelData.title
+                            text: tabButton.text
                             font.pixelSize: 9
                             font.weight: tabButton.selected ? Font.Bold : Font.Medium
                             color: tabButton.tint
@@ -160,6 +164,7 @@ Rectangle {
 
         PlainButton {
             objectName: "quitButton"
+            text: "Quit Tavrune"
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16

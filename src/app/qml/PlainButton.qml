@@ -1,21 +1,30 @@
 import QtQuick
+import QtQuick.Controls
 
-// A borderless clickable area around its content; users give its implicit size.
-Item {
+// A borderless button around its content; users give its implicit size and,
+// through `text`, the name it has on the accessibility bus. Reached with Tab,
+// pressed with Space or Enter, and ringed while it has the keyboard focus.
+AbstractButton {
     id: button
-    signal clicked()
     default property alias content: holder.data
-    readonly property bool hovered: area.containsMouse
 
-    Item {
+    padding: 0
+    hoverEnabled: true
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
+
+    contentItem: Item {
         id: holder
-        anchors.fill: parent
     }
-    MouseArea {
-        id: area
+    background: Rectangle {
+        visible: button.visualFocus
         anchors.fill: parent
-        hoverEnabled: true
-        cursorShape: Qt.PointingHandCursor
-        onClicked: button.clicked()
+        anchors.margins: -2
+        radius: 6
+        color: "transparent"
+        border.width: 2
+        border.color: Theme.alpha(Theme.accent, 0.8)
     }
+    HoverHandler { cursorShape: Qt.PointingHandCursor }
 }

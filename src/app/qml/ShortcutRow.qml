@@ -1,10 +1,12 @@
 import QtQuick
 import QtQuick.Layouts
 
-// One global shortcut: what it does, and its keys on a chip.
+// One global shortcut: what it does, and its keys on a chip, struck
+// through when another program holds them.
 RowLayout {
     id: row
     required property var modelData
+    property bool unavailable: false
 
     Layout.fillWidth: true
     spacing: 8
@@ -19,6 +21,15 @@ RowLayout {
             font.pixelSize: 10
             color: Theme.secondary
         }
+        SymbolLabel {
+            objectName: "chordUnavailable"
+            visible: row.unavailable
+            symbol: "exclamationmark.triangle.fill"
+            text: "Unavailable: another program uses it"
+            fontSize: 10
+            weight: Font.Medium
+            color: Theme.orange
+        }
     }
     Rectangle {
         radius: 6
@@ -32,7 +43,8 @@ RowLayout {
             font.family: Theme.monospace
             font.pixelSize: 13
             font.weight: Font.DemiBold
-            color: Theme.primary
+            font.strikeout: row.unavailable
+            color: row.unavailable ? Theme.secondary : Theme.primary
         }
     }
 }
