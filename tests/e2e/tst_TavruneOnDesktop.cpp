@@ -11,6 +11,9 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#undef Bool // Xlib's, in the way of GLib's
+
+#include <atspi/atspi.h>
 
 using namespace std::chrono_literals;
 
@@ -52,6 +55,68 @@ bool holdChordIsFree()
     return !refused;
 }
 
+// One object of an application's accessibility tree, as a screen reader sees it.
+struct Accessible {
+    QString name;
+    AtspiRole role;
+    bool focused;
+    bool selected; // or checked
+};
+
+void collect(AtspiAccessible *object, QList<Accessible> &found)
+{
+    gchar *name = atspi_accessible_get_name(object, nullptr);
+    AtspiStateSet *states = atspi_accessible_get_state_set(object);
+    found.append({QString::fromUtf8(name), atspi_accessible_get_role(object, nullptr),
+                  bool(atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)),
+                  atspi_state_set_contains(states, ATSPI_STATE_SELECTED) || atspi_state_set_contains(states, ATSPI_STATE_CHECKED)});
+    g_free(name);
+    g_object_unref(states);
+    const gint count = atspi_accessible_get_child_count(object, nullptr);
+    for (gint i = 0; i < count; ++i) {
+        if (AtspiAccessible *child = atspi_accessible_get_child_at_index(object, i, nullptr)) {
+            collect(child, found);
+            g_object_unref(child);
+        }
+    }
+}
+
+// Everything the process shows on the AT-SPI bus, depth first.
+QList<Accessible> accessibleTree(qint64 pid)
+{
+    atspi_init();
+    QList<Accessible> found;
+    AtspiAccessible *desktop = atspi_get_desktop(0);
+    const gint count = atspi_accessible_get_child_count(desktop, nullptr);
+    for (gint i = 0; i < count; ++i) {
+        AtspiAccessible *application = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        if (application && atspi_accessible_get_process_id(application, nullptr) == guint(pid)) {
+            // windows opened since the last walk are missing from a cached tree
+            atspi_accessible_set_cache_mask(application, ATSPI_CACHE_NONE);
+            atspi_accessible_clear_cache(application);
+            collect(application, found);
+        }
+        if (application)
+            g_object_unref(application);
+    }
+    g_object_unref(desktop);
+    return found;
+}
+
+std::optional<Accessible> findAccessible(const QList<Accessible> &tree, const QString &name, AtspiRole role)
+{
+    for (const Accessible &object : tree) {
+        if (object.name == name && object.role == role)
+            return object;
+    }
+    return std::nullopt;
+}
+
+bool showsText(const QList<Accessible> &tree, const QString &text)
+{
+    return std::any_of(tree.cbegin(), tree.cend(), [&](const Accessible &object) { return object.name.contains(text); });
+}
+
 } // namespace
 
 // The application as a user runs it: its own process on a desktop with a
@@ -65,6 +130,7 @@ public:
 private slots:
     void initTestCase();
     void accessibilityMessageOpensSettingsAndTheIconTheWindow();
+    void menubarWindowIsUsableThroughAccessibilityAndKeys();
     void holdToTalkTypesAndTheOverlayComesAndGoes();
     void fallbackPasteTypesTheLastTextAgain();
     void summarizeAndSpeakReachesTheLoudspeakers();
@@ -84,6 +150,8 @@ private:
     void click(const Window &window, int button);
 
     std::unique_ptr<TavruneProcess> m_app;
+    // Another client holding Super Space, as desktops that switch input sources with it do.
+    X11Connection m_otherProgram;
     QString m_speech;
     Window m_trayIcon;
     TargetApp *m_target = nullptr;
@@ -103,8 +171,15 @@ void tst_TavruneOnDesktop::initTestCase()
     QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(WavEncoder::makeWAVData(speech)) > 0);
     wav.close();
 
+    Display *other = m_otherProgram.display();
+    XGrabKey(other, XKeysymToKeycode(other, XK_space), Mod4Mask, DefaultRootWindow(other), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(other, False);
+
     // the launch's downloads must not leave the machine
     qputenv("TAVRUNE_DOWNLOAD_BASE_URL", "http://127.0.0.1:9");
+    // on the accessibility bus, though the desktop has not turned it on
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     m_app = std::make_unique<TavruneProcess>(m_desktop.runDir() + QStringLiteral("/tavrune.log"));
     QVERIFY(m_app->start(QStringLiteral(TAVRUNE_APP)));
     QVERIFY2(m_app->waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(m_app->log()));
@@ -147,12 +222,21 @@ void tst_TavruneOnDesktop::accessibilityMessageOpensSettingsAndTheIconTheWindow(
     QVERIFY2(!m_app->log().contains(QLatin1String("No system tray")), qPrintable(m_app->log()));
     // The test desktop's accessibility bus is off: a message stands beside the icon.
     QVERIFY(m_app->log().contains(QLatin1String("[AppDelegate] Requesting Accessibility permission")));
+    // the chord another program holds is named in the same message
+    QVERIFY(m_app->log().contains(QLatin1String("Could not grab Super Space: another program already uses it")));
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        const QList<Accessible> tree = accessibleTree(m_app->pid());
+        return showsText(tree, QStringLiteral("needs accessibility")) && showsText(tree, QStringLiteral("Another program already uses Super Space"));
+    }));
     QList<Window> windows;
     QVERIFY(DesktopHarness::waitUntil([&] { return (windows = ourWindows()).size() == 2; }));
     m_trayIcon = windows.first();
-    // a click on the message opens the settings
+    // a click on the message opens the settings, where the chord is marked
     click(windows.last(), 1);
     QVERIFY2(DesktopHarness::waitUntil([&] { return shown({480, 520}); }), qPrintable(m_app->log()));
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        return showsText(accessibleTree(m_app->pid()), QStringLiteral("Unavailable: another program uses it"));
+    }));
     click(m_trayIcon, 1);
     QVERIFY(DesktopHarness::waitUntil([&] { return shown({380, 560}); }));
     click(m_trayIcon, 1);
@@ -162,6 +246,29 @@ void tst_TavruneOnDesktop::accessibilityMessageOpensSettingsAndTheIconTheWindow(
     DesktopHarness::waitUntil([] { return false; }, 300ms); // drawn
     QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
     QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/tray-window.png"));
+}
+
+void tst_TavruneOnDesktop::menubarWindowIsUsableThroughAccessibilityAndKeys()
+{
+    QList<Accessible> tree = accessibleTree(m_app->pid());
+    for (const char *button : {"Start Dictation", "Quit Tavrune"})
+        QVERIFY2(findAccessible(tree, QLatin1String(button), ATSPI_ROLE_PUSH_BUTTON), button);
+    for (const char *tab : {"Home", "Dictionary", "Snippets", "Settings"})
+        QVERIFY2(findAccessible(tree, QLatin1String(tab), ATSPI_ROLE_PAGE_TAB), tab);
+
+    const QList<Window> windows = ourWindows();
+    const auto window = std::find_if(windows.cbegin(), windows.cend(), [](const Window &w) { return w.size == QSize(380, 560); });
+    QVERIFY(window != windows.cend());
+    QVERIFY(m_desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window->id}));
+    for (int presses = 0; !findAccessible(tree, QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->focused; ++presses) {
+        QVERIFY2(presses < 40, "Tab never reaches the Settings tab");
+        QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Tab")}));
+        DesktopHarness::waitUntil([] { return false; }, 50ms);
+        tree = accessibleTree(m_app->pid());
+    }
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("space")}));
+    QVERIFY(DesktopHarness::waitUntil(
+        [&] { return findAccessible(accessibleTree(m_app->pid()), QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->selected; }));
 }
 
 void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()

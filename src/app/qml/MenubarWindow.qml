@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Layouts
 import Tavrune.Ui
 
@@ -124,23 +125,28 @@ Rectangle {
             spacing: 0
             Repeater {
                 model: root.tabs
-                PlainButton {
+                // a page tab on the accessibility bus, checked while its page shows
+                TabButton {
                     id: tabButton
                     required property var modelData
                     readonly property bool selected: root.selectedTab === modelData.tab
                     readonly property color tint: selected ? Theme.accent : Theme.secondary
                     objectName: "tab_" + modelData.tab
                     text: modelData.title
-                    Accessible.role: Accessible.PageTab
-                    Accessible.selected: selected
+                    checked: selected
+                    padding: 0
+                    focusPolicy: Qt.StrongFocus
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
                     implicitWidth: tabColumn.implicitWidth
                     implicitHeight: tabColumn.implicitHeight
                     onClicked: root.selectedTab = modelData.tab
-                    ColumnLayout {
+                    background: FocusRing { shown: tabButton.visualFocus }
+                    HoverHandler { cursorShape: Qt.PointingHandCursor }
+                    contentItem: ColumnLayout {
                         id: tabColumn
-                        width: parent.width
                         spacing: 3
                         SymbolIcon {
                             Layout.alignment: Qt.AlignHCenter

@@ -17,14 +17,6 @@ AbstractButton {
     contentItem: Item {
         id: holder
     }
-    background: Rectangle {
-        visible: button.visualFocus
-        anchors.fill: parent
-        anchors.margins: -2
-        radius: 6
-        color: "transparent"
-        border.width: 2
-        border.color: Theme.alpha(Theme.accent, 0.8)
-    }
+    background: FocusRing { shown: button.visualFocus }
     HoverHandler { cursorShape: Qt.PointingHandCursor }
 }

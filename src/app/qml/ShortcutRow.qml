@@ -24,6 +24,8 @@ RowLayout {
         SymbolLabel {
             objectName: "chordUnavailable"
             visible: row.unavailable
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             symbol: "exclamationmark.triangle.fill"
             text: "Unavailable: another program uses it"
             fontSize: 10
