@@ -179,6 +179,8 @@ void tst_MacSettingsView::screenshots()
     voice.packDownloading = true;
     voice.packProgress = 0.3;
     emit voice.changed();
+    m_rig->viewModel.setUnavailableChords({QStringLiteral("Super Space")});
+    QTRY_COMPARE(UiTest::findAllVisible(view->contentItem(), QStringLiteral("chordUnavailable")).size(), 1);
     QQuickItem *card = item(QStringLiteral("voiceCard"));
     auto *flickable = qvariant_cast<QObject *>(view->rootObject()->property("flickable"));
     flickable->setProperty("contentY", card->mapToItem(view->rootObject(), QPointF()).y() - 8);

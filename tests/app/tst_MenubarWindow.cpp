@@ -10,7 +10,6 @@ private slots:
     void init();
     void cleanup() { m_rig.reset(); }
     void startStopToggles();
-    void tabsSwitch();
     void carouselPagesByItsDots();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
@@ -54,17 +53,6 @@ void tst_MenubarWindow::startStopToggles()
     QTRY_COMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Stop"));
     click(QStringLiteral("startStopButton"));
     QTRY_VERIFY(!m_rig->coordinator->isDictating());
-}
-
-void tst_MenubarWindow::tabsSwitch()
-{
-    for (const char *tab : {"dictionary", "snippets", "settings"}) {
-        click(QStringLiteral("tab_%1").arg(tab));
-        QTRY_VERIFY(item(QStringLiteral("%1View").arg(tab)));
-        QVERIFY(!item(QStringLiteral("historyList")));
-    }
-    click(QStringLiteral("tab_home"));
-    QTRY_VERIFY(item(QStringLiteral("historyList")));
 }
 
 void tst_MenubarWindow::carouselPagesByItsDots()
