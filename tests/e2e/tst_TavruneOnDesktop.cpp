@@ -235,6 +235,7 @@ void tst_TavruneOnDesktop::menubarWindowIsUsableThroughAccessibilityAndKeys()
         DesktopHarness::waitUntil([] { return false; }, 50ms);
         tree = accessibleTree(m_app->pid());
     }
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/tray-window-keyboard.png"));
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("space")}));
     QVERIFY(DesktopHarness::waitUntil(
         [&] { return find(accessibleTree(m_app->pid()), QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->selected; }));

@@ -120,8 +120,8 @@ Rectangle {
 
         RowLayout {
             Layout.fillWidth: true
-            Layout.topMargin: 8
-            Layout.bottomMargin: 8
+            Layout.topMargin: 4
+            Layout.bottomMargin: 4
             spacing: 0
             Repeater {
                 model: root.tabs
@@ -134,16 +134,16 @@ Rectangle {
                     objectName: "tab_" + modelData.tab
                     text: modelData.title
                     checked: selected
-                    padding: 0
+                    padding: 4
                     focusPolicy: Qt.StrongFocus
                     Keys.onReturnPressed: clicked()
                     Keys.onEnterPressed: clicked()
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
-                    implicitWidth: tabColumn.implicitWidth
-                    implicitHeight: tabColumn.implicitHeight
+                    implicitWidth: tabColumn.implicitWidth + 8
+                    implicitHeight: tabColumn.implicitHeight + 8
                     onClicked: root.selectedTab = modelData.tab
-                    background: FocusRing { shown: tabButton.visualFocus }
+                    background: FocusRing { shown: tabButton.visualFocus; anchors.margins: 1 }
                     HoverHandler { cursorShape: Qt.PointingHandCursor }
                     contentItem: ColumnLayout {
                         id: tabColumn

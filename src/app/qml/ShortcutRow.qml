@@ -21,16 +21,20 @@ RowLayout {
             font.pixelSize: 10
             color: Theme.secondary
         }
-        SymbolLabel {
+        RowLayout {
             objectName: "chordUnavailable"
             visible: row.unavailable
+            spacing: 4
             Accessible.role: Accessible.StaticText
-            Accessible.name: text
-            symbol: "exclamationmark.triangle.fill"
-            text: "Unavailable: another program uses it"
-            fontSize: 10
-            weight: Font.Medium
-            color: Theme.orange
+            Accessible.name: unavailable.text
+            SymbolIcon { symbol: "exclamationmark.triangle.fill"; size: 10; color: Theme.orange }
+            Text {
+                id: unavailable
+                text: "Unavailable: another program uses it"
+                font.pixelSize: 10
+                font.weight: Font.Medium
+                color: Theme.primary
+            }
         }
     }
     Rectangle {
