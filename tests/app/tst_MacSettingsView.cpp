@@ -118,8 +118,10 @@ void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
     QVERIFY(toggle->property("checked").toBool());
     QVERIFY(login.calls.isEmpty());
 
-    click(QStringLiteral("launchAtLoginSwitch"));
-    click(QStringLiteral("launchAtLoginSwitch"));
+    // by keyboard, as a switch reached with Tab is
+    item(QStringLiteral("launchAtLoginSwitch"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Return);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Enter);
     QCOMPARE(login.calls, QStringList({QStringLiteral("unregister"), QStringLiteral("register")}));
 
     // a refused change keeps the user's value; the next appearance reads the entry again

@@ -16,6 +16,9 @@ Button {
     topPadding: 4
     bottomPadding: 4
     opacity: enabled ? 1 : 0.45
+    // Space presses it already; Enter does too
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     contentItem: RowLayout {
         spacing: 4

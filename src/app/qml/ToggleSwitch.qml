@@ -12,6 +12,9 @@ Switch {
     padding: 0
     implicitWidth: 32
     implicitHeight: 18
+    // Space flips it already; Enter does too
+    Keys.onReturnPressed: { toggle.toggle(); toggle.toggled() }
+    Keys.onEnterPressed: { toggle.toggle(); toggle.toggled() }
     onToggled: {
         changedByUser(checked)
         checked = Qt.binding(() => toggle.value)
