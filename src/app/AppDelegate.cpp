@@ -29,11 +29,13 @@ AppDelegate::AppDelegate(Collaborators collaborators, QObject *parent)
 {
 }
 
-AppDelegate::AppDelegate(AppContext &context, std::function<void()> promptForAccessibility, QObject *parent)
+AppDelegate::AppDelegate(AppContext &context, std::function<void()> promptForAccessibility,
+                         std::function<void(const QStringList &)> tellChordsUnavailable, QObject *parent)
     : AppDelegate(Collaborators{context.viewModel(), context.hotkeys(), context.textInjection(), context.textToSpeech(),
                                 context.encoderFetcher(), context.platform().accessibility(), context.clock(),
                                 [&context]() -> OverlayPanel & { return context.overlayPanel(); },
-                                context.launchDownloads(), std::move(promptForAccessibility)},
+                                context.launchDownloads(), std::move(promptForAccessibility),
+                                std::move(tellChordsUnavailable)},
                   parent)
 {
 }
@@ -93,6 +95,11 @@ void AppDelegate::applicationDidFinishLaunching()
             self->onMainQueue([speech] { speech->speakAgain(); });
     };
     hotkeys.start();
+    // A chord another program holds would do nothing when pressed: say so once.
+    const QStringList taken = hotkeys.unavailableChords();
+    m_services.viewModel.setUnavailableChords(taken);
+    if (!taken.isEmpty() && m_services.tellChordsUnavailable)
+        m_services.tellChordsUnavailable(taken);
 
     if (!m_services.viewModel.hasCompletedOnboarding())
         m_services.viewModel.setShowOnboarding(true);

@@ -41,6 +41,8 @@ public:
         QList<ModelDescriptor> launchDownloads;
         // Tells the user how to turn accessibility on; may be empty.
         std::function<void()> promptForAccessibility;
+        // Tells the user which chords another program holds; may be empty.
+        std::function<void(const QStringList &)> tellChordsUnavailable = {};
     };
 
     static constexpr std::chrono::milliseconds hideCheckInterval{500};
@@ -49,7 +51,8 @@ public:
 
     explicit AppDelegate(Collaborators collaborators, QObject *parent = nullptr);
     // On the context's services.
-    AppDelegate(AppContext &context, std::function<void()> promptForAccessibility, QObject *parent = nullptr);
+    AppDelegate(AppContext &context, std::function<void()> promptForAccessibility,
+                std::function<void(const QStringList &)> tellChordsUnavailable = {}, QObject *parent = nullptr);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();

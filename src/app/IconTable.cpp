@@ -39,6 +39,8 @@ const QHash<QString, QString> &IconTable::entries()
         {QStringLiteral("checkmark.circle.fill"), QStringLiteral("emblem-ok-symbolic")},
         {QStringLiteral("plus.circle.fill"), QStringLiteral("list-add-symbolic")},
         {QStringLiteral("trash"), QStringLiteral("user-trash-symbolic")},
+        {QStringLiteral("chevron.down"), QStringLiteral("pan-down-symbolic")},
+        {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("dialog-warning-symbolic")},
     };
     return table;
 }

@@ -16,6 +16,7 @@
 namespace {
 const QString kTitle = QStringLiteral("Tavrune");
 const QString kModule = QStringLiteral("qrc:/qt/qml/Tavrune/Ui/");
+constexpr int kMessageMs = 15000;
 
 // A symbolic theme icon drawn in one colour.
 QIcon tinted(const QString &symbol, const QColor &colour)
@@ -51,8 +52,11 @@ MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, View
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             toggleWindow();
     });
-    // the one message there is points at the settings
-    connect(&m_tray, &QSystemTrayIcon::messageClicked, this, &MenubarExtra::openSettings);
+    // every message points at the settings
+    connect(&m_tray, &QSystemTrayIcon::messageClicked, this, [this] {
+        m_messageShown.invalidate();
+        openSettings();
+    });
     connect(&m_viewModel, &MenubarViewModel::isDictatingChanged, this, &MenubarExtra::updateIcon);
     updateIcon();
 }
@@ -140,18 +144,40 @@ void MenubarExtra::openSettings()
 
 void MenubarExtra::showAccessibilityMessage()
 {
-    showMessage(QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
-                               "Settings › System › Grant Access."));
+    tell(QStringLiteral("Typing into other applications needs accessibility. Turn it on in "
+                        "Settings › System › Grant Access."));
 }
 
-void MenubarExtra::showMessage(const QString &text)
+void MenubarExtra::showChordsUnavailableMessage(const QStringList &chords)
+{
+    const bool one = chords.size() == 1;
+    const QString names = one ? chords.first() : chords.mid(0, chords.size() - 1).join(QStringLiteral(", "))
+                                                     + QStringLiteral(" and ") + chords.last();
+    tell(QStringLiteral("Another program already uses %1: pressing %2 does nothing in Tavrune. Free %3 in that "
+                        "program's settings.")
+             .arg(names, one ? QStringLiteral("it") : QStringLiteral("them"),
+                  one ? QStringLiteral("the shortcut") : QStringLiteral("the shortcuts")));
+}
+
+void MenubarExtra::tell(const QString &text)
+{
+    const bool stillUp = m_messageShown.isValid() && !m_messageShown.hasExpired(kMessageMs);
+    m_message = m_waitingForIcon || stillUp ? m_message + QStringLiteral("\n\n") + text : text;
+    if (!m_waitingForIcon)
+        showMessage();
+}
+
+void MenubarExtra::showMessage()
 {
     // The tray places a new icon a moment later; the message belongs beside it.
     if (m_tray.isVisible() && !m_tray.geometry().isValid() && m_placementWaits++ < 20) {
-        QTimer::singleShot(100, this, [this, text] { showMessage(text); });
+        m_waitingForIcon = true;
+        QTimer::singleShot(100, this, &MenubarExtra::showMessage);
         return;
     }
-    m_tray.showMessage(kTitle, text, QSystemTrayIcon::Information, 15000);
+    m_waitingForIcon = false;
+    m_messageShown.start();
+    m_tray.showMessage(kTitle, m_message, QSystemTrayIcon::Information, kMessageMs);
 }
 
 QPoint MenubarExtra::placementBesideIcon(const QSize &size) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QSize>
@@ -32,10 +33,12 @@ public:
     // Opens the menu-bar window beside the icon.
     void openWindow();
     void openSettings();
-    // One message on how to let Tavrune type into other applications; a
-    // click on it opens the settings.
+    // One message on how to let Tavrune type into other applications.
     void showAccessibilityMessage();
-    void showMessage(const QString &text);
+    // One message naming the chords another program holds.
+    void showChordsUnavailableMessage(const QStringList &chords);
+    // Any other message; one still showing gets the new text below it.
+    void tell(const QString &text);
 
     QQuickView *window() const { return m_window.get(); }
     QQuickView *settingsWindow() const { return m_settingsWindow.get(); }
@@ -43,6 +46,9 @@ public:
 private:
     void updateIcon();
     void toggleWindow();
+    // Shows text beside the icon, under a message still up rather than in
+    // its place; a click on it opens the settings.
+    void showMessage();
     std::unique_ptr<QQuickView> makeView(const QString &file, const QSize &size, const QString &title,
                                          const QVariantMap &properties);
     // Top-left of the window beside the tray icon, inside the screen's free area.
@@ -56,4 +62,7 @@ private:
     std::unique_ptr<QQuickView> m_window;
     std::unique_ptr<QQuickView> m_settingsWindow;
     int m_placementWaits = 0;
+    QString m_message;
+    bool m_waitingForIcon = false;
+    QElapsedTimer m_messageShown;
 };

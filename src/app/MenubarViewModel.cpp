@@ -136,6 +136,14 @@ void MenubarViewModel::setShowOnboarding(bool value)
     emit showOnboardingChanged();
 }
 
+void MenubarViewModel::setUnavailableChords(const QStringList &labels)
+{
+    if (m_unavailableChords == labels)
+        return;
+    m_unavailableChords = labels;
+    emit unavailableChordsChanged();
+}
+
 QString MenubarViewModel::selectedLanguageName() const
 {
     return Enums::toString(m_selectedLanguage);

@@ -61,6 +61,8 @@ class MenubarViewModel : public QObject {
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding CONSTANT)
     Q_PROPERTY(bool showOnboarding READ showOnboarding WRITE setShowOnboarding NOTIFY showOnboardingChanged)
+    // Labels of the chords another program holds, so they never reach us.
+    Q_PROPERTY(QStringList unavailableChords READ unavailableChords NOTIFY unavailableChordsChanged)
 
 public:
     using DownloadServiceFactory = ModelDownloadService::Factory;
@@ -112,6 +114,8 @@ public:
     bool hasCompletedOnboarding() const { return m_hasCompletedOnboarding; }
     bool showOnboarding() const { return m_showOnboarding; }
     void setShowOnboarding(bool value);
+    QStringList unavailableChords() const { return m_unavailableChords; }
+    void setUnavailableChords(const QStringList &labels);
 
     QString selectedLanguageName() const;
     void setSelectedLanguageName(const QString &code);
@@ -155,6 +159,7 @@ signals:
     void postProcessingEnabledChanged();
     void launchAtLoginChanged();
     void showOnboardingChanged();
+    void unavailableChordsChanged();
 
 private:
     void mirrorCoordinator();
@@ -187,4 +192,5 @@ private:
     bool m_launchAtLogin = false;
     bool m_hasCompletedOnboarding = false;
     bool m_showOnboarding = false;
+    QStringList m_unavailableChords;
 };

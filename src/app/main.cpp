@@ -66,11 +66,15 @@ int main(int argc, char **argv)
         AppContext context(Platform::instance(), options);
         QObject::connect(&context.qmlEngine(), &QQmlEngine::quit, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         MenubarExtra tray(context.qmlEngine(), context.viewModel(), context.viewServices());
-        // the message goes to the icon, which shows right after the launch
-        AppDelegate delegate(context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); });
+        // the messages go to the icon, which shows right after the launch
+        AppDelegate delegate(
+            context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); },
+            [&tray](const QStringList &chords) {
+                QTimer::singleShot(0, &tray, [&tray, chords] { tray.showChordsUnavailableMessage(chords); });
+            });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
         delegate.tellWhenHistoryIsNotSaved(context.profileStore(),
-                                           [&tray](const QString &message) { tray.showMessage(message); });
+                                           [&tray](const QString &message) { tray.tell(message); });
         delegate.applicationDidFinishLaunching();
         tray.install();
         status = QApplication::exec();

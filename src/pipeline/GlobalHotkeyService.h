@@ -46,6 +46,8 @@ public:
     Callback onSpeakAgain;
 
     bool isHolding() const { return m_optionSpaceDown; }
+    // The chords another program held at the last start(), by their labels.
+    QStringList unavailableChords() const { return m_source.unavailableChords(); }
 
     // Monitor handlers; the local ones return true when they consume the event.
     void handleGlobalKeyDown(const KeyEvent &event);

@@ -2,6 +2,8 @@
 
 #include "platform/KeyCodes.h"
 
+#include <QStringList>
+
 #include <functional>
 
 // System-wide key events, in the vocabulary of KeyCodes.h. Global monitors observe events
@@ -34,4 +36,8 @@ public:
 
     // Whether one of this application's windows has the keyboard focus.
     virtual bool isActiveApplication() const = 0;
+
+    // The labels of the chords another program held when the monitors were
+    // installed: pressing them never reaches us.
+    virtual QStringList unavailableChords() const = 0;
 };

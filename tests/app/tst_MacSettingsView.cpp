@@ -118,8 +118,10 @@ void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
     QVERIFY(toggle->property("checked").toBool());
     QVERIFY(login.calls.isEmpty());
 
-    click(QStringLiteral("launchAtLoginSwitch"));
-    click(QStringLiteral("launchAtLoginSwitch"));
+    // by keyboard, as a switch reached with Tab is
+    item(QStringLiteral("launchAtLoginSwitch"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Return);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Enter);
     QCOMPARE(login.calls, QStringList({QStringLiteral("unregister"), QStringLiteral("register")}));
 
     // a refused change keeps the user's value; the next appearance reads the entry again
@@ -179,6 +181,8 @@ void tst_MacSettingsView::screenshots()
     voice.packDownloading = true;
     voice.packProgress = 0.3;
     emit voice.changed();
+    m_rig->viewModel.setUnavailableChords({QStringLiteral("Super Space")});
+    QTRY_COMPARE(UiTest::findAllVisible(view->contentItem(), QStringLiteral("chordUnavailable")).size(), 1);
     QQuickItem *card = item(QStringLiteral("voiceCard"));
     auto *flickable = qvariant_cast<QObject *>(view->rootObject()->property("flickable"));
     flickable->setProperty("contentY", card->mapToItem(view->rootObject(), QPointF()).y() - 8);

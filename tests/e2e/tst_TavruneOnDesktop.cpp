@@ -11,6 +11,9 @@
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#undef Bool // Xlib's, in the way of GLib's
+
+#include <atspi/atspi.h>
 
 using namespace std::chrono_literals;
 
@@ -32,24 +35,56 @@ bool windowShown(const QString &title)
                 .isEmpty();
 }
 
-// Whether another client could take Alt+Space now.
-bool holdChordIsFree()
+// One object of an application's accessibility tree, as a screen reader sees it.
+struct Accessible {
+    QString name;
+    AtspiRole role;
+    bool focused;
+    bool selected; // or checked
+};
+
+// Everything the process shows on the AT-SPI bus, depth first (object: where to start).
+QList<Accessible> accessibleTree(qint64 pid, AtspiAccessible *object = nullptr)
 {
-    static bool refused;
-    refused = false;
-    X11Connection x;
-    Display *display = x.display();
-    const auto previous = XSetErrorHandler([](Display *, XErrorEvent *) {
-        refused = true;
-        return 0;
+    QList<Accessible> found;
+    if (!object) {
+        atspi_init();
+        AtspiAccessible *desktop = atspi_get_desktop(0);
+        for (gint i = 0; i < atspi_accessible_get_child_count(desktop, nullptr); ++i) {
+            AtspiAccessible *application = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+            if (atspi_accessible_get_process_id(application, nullptr) == guint(pid)) {
+                // windows opened since the last walk are missing from a cached tree
+                atspi_accessible_set_cache_mask(application, ATSPI_CACHE_NONE);
+                atspi_accessible_clear_cache(application);
+                found = accessibleTree(pid, application);
+            }
+            g_object_unref(application);
+        }
+        g_object_unref(desktop);
+        return found;
+    }
+    gchar *name = atspi_accessible_get_name(object, nullptr);
+    AtspiStateSet *states = atspi_accessible_get_state_set(object);
+    found.append({QString::fromUtf8(name), atspi_accessible_get_role(object, nullptr),
+                  bool(atspi_state_set_contains(states, ATSPI_STATE_FOCUSED)),
+                  atspi_state_set_contains(states, ATSPI_STATE_SELECTED) || atspi_state_set_contains(states, ATSPI_STATE_CHECKED)});
+    g_free(name);
+    g_object_unref(states);
+    for (gint i = 0; i < atspi_accessible_get_child_count(object, nullptr); ++i) {
+        AtspiAccessible *child = atspi_accessible_get_child_at_index(object, i, nullptr);
+        found += accessibleTree(pid, child);
+        g_object_unref(child);
+    }
+    return found;
+}
+
+// The first object whose name holds text, of this role unless it is ATSPI_ROLE_INVALID.
+std::optional<Accessible> find(const QList<Accessible> &tree, const QString &text, AtspiRole role = ATSPI_ROLE_INVALID)
+{
+    const auto found = std::find_if(tree.cbegin(), tree.cend(), [&](const Accessible &object) {
+        return object.name.contains(text) && (role == ATSPI_ROLE_INVALID || object.role == role);
     });
-    const KeyCode space = XKeysymToKeycode(display, XK_space);
-    XGrabKey(display, space, Mod1Mask, DefaultRootWindow(display), True, GrabModeAsync, GrabModeAsync);
-    XSync(display, False);
-    XUngrabKey(display, space, Mod1Mask, DefaultRootWindow(display));
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    return !refused;
+    return found == tree.cend() ? std::nullopt : std::optional(*found);
 }
 
 } // namespace
@@ -65,6 +100,7 @@ public:
 private slots:
     void initTestCase();
     void accessibilityMessageOpensSettingsAndTheIconTheWindow();
+    void menubarWindowIsUsableThroughAccessibilityAndKeys();
     void holdToTalkTypesAndTheOverlayComesAndGoes();
     void fallbackPasteTypesTheLastTextAgain();
     void summarizeAndSpeakReachesTheLoudspeakers();
@@ -84,6 +120,8 @@ private:
     void click(const Window &window, int button);
 
     std::unique_ptr<TavruneProcess> m_app;
+    // Another client holding Super Space, as desktops that switch input sources with it do.
+    X11Connection m_otherProgram;
     QString m_speech;
     Window m_trayIcon;
     TargetApp *m_target = nullptr;
@@ -103,8 +141,15 @@ void tst_TavruneOnDesktop::initTestCase()
     QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(WavEncoder::makeWAVData(speech)) > 0);
     wav.close();
 
+    Display *other = m_otherProgram.display();
+    XGrabKey(other, XKeysymToKeycode(other, XK_space), Mod4Mask, DefaultRootWindow(other), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(other, False);
+
     // the launch's downloads must not leave the machine
     qputenv("TAVRUNE_DOWNLOAD_BASE_URL", "http://127.0.0.1:9");
+    // on the accessibility bus, though the desktop has not turned it on
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     m_app = std::make_unique<TavruneProcess>(m_desktop.runDir() + QStringLiteral("/tavrune.log"));
     QVERIFY(m_app->start(QStringLiteral(TAVRUNE_APP)));
     QVERIFY2(m_app->waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(m_app->log()));
@@ -147,12 +192,20 @@ void tst_TavruneOnDesktop::accessibilityMessageOpensSettingsAndTheIconTheWindow(
     QVERIFY2(!m_app->log().contains(QLatin1String("No system tray")), qPrintable(m_app->log()));
     // The test desktop's accessibility bus is off: a message stands beside the icon.
     QVERIFY(m_app->log().contains(QLatin1String("[AppDelegate] Requesting Accessibility permission")));
+    // the chord another program holds is named in the same message
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        const QList<Accessible> tree = accessibleTree(m_app->pid());
+        return find(tree, QStringLiteral("needs accessibility")) && find(tree, QStringLiteral("Another program already uses Super Space"));
+    }));
     QList<Window> windows;
     QVERIFY(DesktopHarness::waitUntil([&] { return (windows = ourWindows()).size() == 2; }));
     m_trayIcon = windows.first();
-    // a click on the message opens the settings
+    // a click on the message opens the settings, where the chord is marked
     click(windows.last(), 1);
     QVERIFY2(DesktopHarness::waitUntil([&] { return shown({480, 520}); }), qPrintable(m_app->log()));
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        return find(accessibleTree(m_app->pid()), QStringLiteral("Unavailable: another program uses it")).has_value();
+    }));
     click(m_trayIcon, 1);
     QVERIFY(DesktopHarness::waitUntil([&] { return shown({380, 560}); }));
     click(m_trayIcon, 1);
@@ -162,6 +215,30 @@ void tst_TavruneOnDesktop::accessibilityMessageOpensSettingsAndTheIconTheWindow(
     DesktopHarness::waitUntil([] { return false; }, 300ms); // drawn
     QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
     QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/tray-window.png"));
+}
+
+void tst_TavruneOnDesktop::menubarWindowIsUsableThroughAccessibilityAndKeys()
+{
+    QList<Accessible> tree = accessibleTree(m_app->pid());
+    for (const char *button : {"Start Dictation", "Quit Tavrune"})
+        QVERIFY2(find(tree, QLatin1String(button), ATSPI_ROLE_PUSH_BUTTON), button);
+    for (const char *tab : {"Home", "Dictionary", "Snippets", "Settings"})
+        QVERIFY2(find(tree, QLatin1String(tab), ATSPI_ROLE_PAGE_TAB), tab);
+
+    const QList<Window> windows = ourWindows();
+    const auto window = std::find_if(windows.cbegin(), windows.cend(), [](const Window &w) { return w.size == QSize(380, 560); });
+    QVERIFY(window != windows.cend());
+    QVERIFY(m_desktop.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window->id}));
+    for (int presses = 0; !find(tree, QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->focused; ++presses) {
+        QVERIFY2(presses < 40, "Tab never reaches the Settings tab");
+        QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Tab")}));
+        DesktopHarness::waitUntil([] { return false; }, 50ms);
+        tree = accessibleTree(m_app->pid());
+    }
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/tray-window-keyboard.png"));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("space")}));
+    QVERIFY(DesktopHarness::waitUntil(
+        [&] { return find(accessibleTree(m_app->pid()), QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->selected; }));
 }
 
 void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
@@ -212,7 +289,6 @@ void tst_TavruneOnDesktop::summarizeAndSpeakReachesTheLoudspeakers()
 
 void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
 {
-    QVERIFY(!holdChordIsFree());
     const qsizetype shown = ourWindows().size();
     click(m_trayIcon, 3);
     // the menu holds Settings… and Quit Tavrune, the last
@@ -220,7 +296,6 @@ void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
     QVERIFY2(DesktopHarness::waitUntil([&] { return !m_app->isRunning(); }, 10s), qPrintable(m_app->log()));
     QCOMPARE(m_app->stop(), 0);
-    QVERIFY(holdChordIsFree());
 
     XdgPaths paths;
     VoiceProfileStore store(VoiceProfileStore::defaultDatabasePath(paths));

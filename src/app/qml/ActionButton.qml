@@ -16,6 +16,9 @@ Button {
     topPadding: 4
     bottomPadding: 4
     opacity: enabled ? 1 : 0.45
+    // Space presses it already; Enter does too
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     contentItem: RowLayout {
         spacing: 4
@@ -37,7 +40,8 @@ Button {
         radius: 5
         color: button.prominent ? (button.down ? Qt.darker(Theme.accent, 1.2) : Theme.accent)
                                 : Theme.alpha(Theme.secondary, button.down ? 0.22 : 0.1)
-        border.width: button.prominent ? 0 : 1
-        border.color: Theme.alpha(Theme.secondary, 0.25)
+        border.width: button.visualFocus ? 2 : button.prominent ? 0 : 1
+        border.color: button.visualFocus ? Theme.alpha(button.prominent ? "white" : Theme.accent, 0.8)
+                                         : Theme.alpha(Theme.secondary, 0.25)
     }
 }

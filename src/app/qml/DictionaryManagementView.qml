@@ -44,6 +44,7 @@ Rectangle {
                 Item { Layout.fillWidth: true }
                 PlainButton {
                     objectName: "addTermButton"
+                    text: "Add Custom Term"
                     implicitWidth: 18
                     implicitHeight: 18
                     onClicked: addSheet.open()
@@ -115,6 +116,7 @@ Rectangle {
                         }
                         PlainButton {
                             objectName: "deleteTermButton"
+                            text: "Delete " + term
                             implicitWidth: 14
                             implicitHeight: 14
                             onClicked: root.customTerms.removeTerm(term)
@@ -173,19 +175,17 @@ Rectangle {
             replacementField.clear()
         }
 
-        TextField {
+        TextBox {
             id: termField
             objectName: "termField"
             Layout.fillWidth: true
             placeholderText: "Term (e.g., 'btw')"
-            font.pixelSize: 13
         }
-        TextField {
+        TextBox {
             id: replacementField
             objectName: "replacementField"
             Layout.fillWidth: true
             placeholderText: "Replacement (e.g., 'by the way')"
-            font.pixelSize: 13
         }
         RowLayout {
             Layout.fillWidth: true

@@ -21,6 +21,11 @@ ListView {
     currentIndex: -1
     keyNavigationEnabled: false
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+    // A header that grows above (the live card) moves the origin, not the
+    // view: a list shown from its top keeps showing its top.
+    property bool atTop: true
+    onContentYChanged: atTop = contentY <= originY + 1
+    onOriginYChanged: if (atTop) positionViewAtBeginning()
 
     header: ColumnLayout {
         width: list.width
@@ -58,6 +63,7 @@ ListView {
             onEdited: text => list.searchTextEdited(text)
             PlainButton {
                 objectName: "clearSearchButton"
+                text: "Clear search"
                 visible: list.searchText.length > 0
                 implicitWidth: 14
                 implicitHeight: 14

@@ -49,6 +49,7 @@ Card {
         Item { Layout.fillWidth: true }
         PlainButton {
             objectName: "copyButton"
+            text: "Copy"
             implicitWidth: 24
             implicitHeight: 24
             onClicked: {
@@ -89,6 +90,7 @@ Card {
     }
     PlainButton {
         objectName: "showMoreButton"
+        text: showMore.text
         visible: row.isLong
         implicitWidth: showMore.implicitWidth
         implicitHeight: showMore.implicitHeight

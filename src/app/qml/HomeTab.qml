@@ -36,8 +36,9 @@ HistoryList {
             strokeColor: Theme.alpha(Theme.red, 0.2)
             RowLayout {
                 spacing: 6
-                Rectangle { width: 6; height: 6; radius: 3; color: Theme.red }
-                Text { text: "Live"; font.pixelSize: 11; font.bold: true; color: Theme.red }
+                // a layout sizes its items from their implicit size
+                Rectangle { objectName: "liveDot"; implicitWidth: 6; implicitHeight: 6; radius: 3; color: Theme.red }
+                Text { objectName: "liveTitle"; text: "Live"; font.pixelSize: 11; font.bold: true; color: Theme.red }
             }
             Text {
                 Layout.fillWidth: true

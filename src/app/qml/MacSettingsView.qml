@@ -82,20 +82,21 @@ Rectangle {
             SettingsSection {
                 title: "Pipeline"
                 Layout.fillWidth: true
-                RowLayout {
+                GridLayout {
+                    id: modeRow
                     Layout.fillWidth: true
+                    // the picker goes under its label where one line cannot hold both
+                    columns: modeLabel.implicitWidth + modePicker.implicitWidth + 16 <= width ? 3 : 1
                     SymbolLabel {
+                        id: modeLabel
                         symbol: "waveform.circle"
                         text: "Transcription Mode"
-                        Layout.minimumWidth: implicitWidth
                     }
-                    Item { Layout.fillWidth: true }
+                    Item { Layout.fillWidth: true; visible: modeRow.columns > 1 }
                     Picker {
+                        id: modePicker
                         objectName: "modePicker"
-                        // narrower in the menu-bar window
-                        Layout.fillWidth: true
-                        Layout.minimumWidth: 120
-                        Layout.maximumWidth: 180
+                        Layout.fillWidth: modeRow.columns === 1
                         items: SettingsChoices.transcriptionModes
                         value: root.viewModel.selectedASRModel
                         onPicked: value => root.viewModel.selectedASRModel = value
@@ -144,7 +145,6 @@ Rectangle {
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "languagePicker"
-                        Layout.preferredWidth: 160
                         items: SettingsChoices.languages
                         value: root.viewModel.selectedLanguage
                         onPicked: value => root.viewModel.selectedLanguage = value
@@ -156,7 +156,6 @@ Rectangle {
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "stylePicker"
-                        Layout.preferredWidth: 160
                         items: SettingsChoices.rewriteStyles
                         value: root.viewModel.selectedPreset
                         onPicked: value => root.viewModel.selectedPreset = value
@@ -192,7 +191,7 @@ Rectangle {
                         { title: "Repeat last summary", symbol: "arrow.counterclockwise",
                           caption: "Read the last summary aloud again", keys: "Ctrl Alt R" }
                     ]
-                    ShortcutRow {}
+                    ShortcutRow { unavailable: root.viewModel.unavailableChords.indexOf(modelData.keys) >= 0 }
                 }
             }
 

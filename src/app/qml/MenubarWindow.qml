@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Layouts
 import Tavrune.Ui
 
@@ -39,6 +40,7 @@ Rectangle {
             PlainButton {
                 id: startStopButton
                 objectName: "startStopButton"
+                text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
                 readonly property color tint: root.viewModel.isDictating ? Theme.red : Theme.accent
                 implicitWidth: startStop.implicitWidth
                 implicitHeight: startStop.implicitHeight
@@ -60,7 +62,7 @@ Rectangle {
                         }
                         Text {
                             objectName: "startStopLabel"
-                            text: root.viewModel.isDictating ? "Stop" : "Start Dictation"
+                            text: startStopButton.text
                             font.pixelSize: 13
                             font.weight: Font.DemiBold
                             color: Theme.primary
@@ -118,25 +120,33 @@ Rectangle {
 
         RowLayout {
             Layout.fillWidth: true
-            Layout.topMargin: 8
-            Layout.bottomMargin: 8
+            Layout.topMargin: 4
+            Layout.bottomMargin: 4
             spacing: 0
             Repeater {
                 model: root.tabs
-                PlainButton {
+                // a page tab on the accessibility bus, checked while its page shows
+                TabButton {
                     id: tabButton
                     required property var modelData
                     readonly property bool selected: root.selectedTab === modelData.tab
                     readonly property color tint: selected ? Theme.accent : Theme.secondary
                     objectName: "tab_" + modelData.tab
+                    text: modelData.title
+                    checked: selected
+                    padding: 4
+                    focusPolicy: Qt.StrongFocus
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
-                    implicitWidth: tabColumn.implicitWidth
-                    implicitHeight: tabColumn.implicitHeight
+                    implicitWidth: tabColumn.implicitWidth + 8
+                    implicitHeight: tabColumn.implicitHeight + 8
                     onClicked: root.selectedTab = modelData.tab
-                    ColumnLayout {
+                    background: FocusRing { shown: tabButton.visualFocus; anchors.margins: 1 }
+                    HoverHandler { cursorShape: Qt.PointingHandCursor }
+                    contentItem: ColumnLayout {
                         id: tabColumn
-                        width: parent.width
                         spacing: 3
                         SymbolIcon {
                             Layout.alignment: Qt.AlignHCenter
@@ -146,7 +156,7 @@ Rectangle {
                         }
                         Text {
                             Layout.alignment: Qt.AlignHCenter
-                            text: tabButton.modelData.title
+                            text: tabButton.text
                             font.pixelSize: 9
                             font.weight: tabButton.selected ? Font.Bold : Font.Medium
                             color: tabButton.tint
@@ -160,6 +170,7 @@ Rectangle {
 
         PlainButton {
             objectName: "quitButton"
+            text: "Quit Tavrune"
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16

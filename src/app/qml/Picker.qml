@@ -4,7 +4,8 @@ import Tavrune.Ui
 
 // A drop-down choice among items of "text" and "value" (and "header" for
 // section titles that cannot be chosen). Shows the item whose value is
-// `value`, nothing when none has it, and reports the user's choice.
+// `value`, nothing when none has it, and reports the user's choice. As wide
+// as its widest item, so no choice is cut short where there is room.
 ComboBox {
     id: picker
     property var items: []
@@ -15,10 +16,57 @@ ComboBox {
     textRole: "text"
     currentIndex: SettingsChoices.indexOfValue(items, value)
     font.pixelSize: 12
+    implicitWidth: Math.ceil(widestText()) + leftPadding + rightPadding
     implicitHeight: 24
+    leftPadding: 8
+    rightPadding: 8 + indicator.width + spacing
+    spacing: 6
+    Accessible.name: displayText
+    function widestText() {
+        return items.reduce((widest, item) => Math.max(widest, metrics.advanceWidth(item.text)), 0)
+    }
+    FontMetrics { id: metrics; font: picker.font }
     onActivated: index => {
         picked(items[index].value)
         currentIndex = Qt.binding(() => SettingsChoices.indexOfValue(picker.items, picker.value))
+    }
+
+    contentItem: Text {
+        text: picker.displayText
+        font: picker.font
+        color: Theme.primary
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+    }
+    indicator: SymbolIcon {
+        x: picker.width - width - 8
+        y: (picker.height - height) / 2
+        symbol: "chevron.down"
+        size: 10
+        color: Theme.secondary
+    }
+    background: FieldFrame {
+        focused: picker.visualFocus || picker.popup.visible
+        fill: Theme.alpha(Theme.secondary, picker.down ? 0.18 : 0.1)
+    }
+    popup: Popup {
+        y: picker.height + 2
+        width: picker.width
+        implicitHeight: Math.min(list.contentHeight + 8, 300)
+        padding: 4
+        contentItem: ListView {
+            id: list
+            clip: true
+            model: picker.delegateModel
+            currentIndex: picker.highlightedIndex
+            ScrollIndicator.vertical: ScrollIndicator {}
+        }
+        background: Rectangle {
+            radius: 6
+            color: Theme.window
+            border.width: 1
+            border.color: Theme.alpha(Theme.primary, 0.15)
+        }
     }
 
     delegate: ItemDelegate {
@@ -28,12 +76,18 @@ ComboBox {
         width: ListView.view ? ListView.view.width : implicitWidth
         enabled: modelData.header !== true
         highlighted: picker.highlightedIndex === index
+        padding: 6
+        leftPadding: 8
         contentItem: Text {
             text: modelData.text
             font.pixelSize: modelData.header === true ? 10 : 12
             font.bold: modelData.header === true
-            color: modelData.header === true ? Theme.secondary : Theme.primary
+            color: highlighted ? "white" : modelData.header === true ? Theme.secondary : Theme.primary
             elide: Text.ElideRight
+        }
+        background: Rectangle {
+            radius: 4
+            color: highlighted ? Theme.accent : "transparent"
         }
     }
 }

@@ -1,21 +1,22 @@
 import QtQuick
+import QtQuick.Controls
 
-// A borderless clickable area around its content; users give its implicit size.
-Item {
+// A borderless button around its content; users give its implicit size and,
+// through `text`, the name it has on the accessibility bus. Reached with Tab,
+// pressed with Space or Enter, and ringed while it has the keyboard focus.
+AbstractButton {
     id: button
-    signal clicked()
     default property alias content: holder.data
-    readonly property bool hovered: area.containsMouse
 
-    Item {
+    padding: 0
+    hoverEnabled: true
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
+
+    contentItem: Item {
         id: holder
-        anchors.fill: parent
     }
-    MouseArea {
-        id: area
-        anchors.fill: parent
-        hoverEnabled: true
-        cursorShape: Qt.PointingHandCursor
-        onClicked: button.clicked()
-    }
+    background: FocusRing { shown: button.visualFocus }
+    HoverHandler { cursorShape: Qt.PointingHandCursor }
 }

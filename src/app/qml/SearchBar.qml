@@ -12,6 +12,8 @@ Rectangle {
 
     radius: 8
     color: Theme.alpha(Theme.secondary, 0.08)
+    border.width: field.activeFocus ? 2 : 0
+    border.color: Theme.alpha(Theme.accent, 0.8)
     implicitHeight: row.implicitHeight + 16
     RowLayout {
         id: row
@@ -26,6 +28,7 @@ Rectangle {
             padding: 0
             background: null
             placeholderTextColor: Theme.tertiary
+            Accessible.name: placeholderText
             color: Theme.primary
             font.pixelSize: 13
             onTextEdited: bar.edited(text)

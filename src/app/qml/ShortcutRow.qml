@@ -1,10 +1,12 @@
 import QtQuick
 import QtQuick.Layouts
 
-// One global shortcut: what it does, and its keys on a chip.
+// One global shortcut: what it does, and its keys on a chip, struck
+// through when another program holds them.
 RowLayout {
     id: row
     required property var modelData
+    property bool unavailable: false
 
     Layout.fillWidth: true
     spacing: 8
@@ -19,6 +21,21 @@ RowLayout {
             font.pixelSize: 10
             color: Theme.secondary
         }
+        RowLayout {
+            objectName: "chordUnavailable"
+            visible: row.unavailable
+            spacing: 4
+            Accessible.role: Accessible.StaticText
+            Accessible.name: unavailable.text
+            SymbolIcon { symbol: "exclamationmark.triangle.fill"; size: 10; color: Theme.orange }
+            Text {
+                id: unavailable
+                text: "Unavailable: another program uses it"
+                font.pixelSize: 10
+                font.weight: Font.Medium
+                color: Theme.primary
+            }
+        }
     }
     Rectangle {
         radius: 6
@@ -32,7 +49,8 @@ RowLayout {
             font.family: Theme.monospace
             font.pixelSize: 13
             font.weight: Font.DemiBold
-            color: Theme.primary
+            font.strikeout: row.unavailable
+            color: row.unavailable ? Theme.secondary : Theme.primary
         }
     }
 }

@@ -38,6 +38,7 @@ Rectangle {
                 Item { Layout.fillWidth: true }
                 PlainButton {
                     objectName: "addSnippetButton"
+                    text: "Add Snippet"
                     implicitWidth: 18
                     implicitHeight: 18
                     // the fields keep what was typed since the last Cancel or Save
@@ -70,14 +71,20 @@ Rectangle {
                 }
                 Text {
                     objectName: "emptySnippetsTitle"
-                    Layout.alignment: Qt.AlignHCenter
+                    // filling the width lets the column fill it too
+                    Layout.fillWidth: true
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
                     text: root.snippets.searchText.length > 0 ? "No matches" : "No snippets yet"
                     font.pixelSize: 13
                     font.weight: Font.Medium
                     color: Theme.secondary
                 }
                 Text {
-                    Layout.alignment: Qt.AlignHCenter
+                    objectName: "emptySnippetsHint"
+                    Layout.fillWidth: true
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
                     visible: root.snippets.searchText.length === 0
                     text: "Create shortcuts for text you type often"
                     font.pixelSize: 11
@@ -128,6 +135,7 @@ Rectangle {
                             }
                             PlainButton {
                                 objectName: "deleteSnippetButton"
+                                text: "Delete " + shortcut
                                 implicitWidth: 14
                                 implicitHeight: 14
                                 onClicked: root.snippets.deleteSnippet(shortcut)
@@ -155,40 +163,44 @@ Rectangle {
         objectName: "addSnippetSheet"
         title: "Add Snippet"
         width: Math.min(360, root.width - 16)
+        property string category: root.snippets.categories[0]
 
         function reset() {
             shortcutField.clear()
             expansionArea.clear()
-            categoryPicker.currentIndex = 0
+            category = root.snippets.categories[0]
         }
 
-        TextField {
+        TextBox {
             id: shortcutField
             objectName: "shortcutField"
             Layout.fillWidth: true
             placeholderText: "Shortcut (e.g., '/addr')"
             font.family: Theme.monospace
-            font.pixelSize: 13
         }
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 4
             Text { text: "Expansion"; font.pixelSize: 12; font.weight: Font.Medium; color: Theme.secondary }
-            Rectangle {
+            FieldFrame {
                 Layout.fillWidth: true
                 implicitHeight: 80
-                radius: 6
-                color: "transparent"
-                border.width: 1
-                border.color: Theme.alpha(Theme.secondary, 0.2)
+                focused: expansionArea.activeFocus
                 ScrollView {
                     anchors.fill: parent
-                    anchors.margins: 1
+                    anchors.margins: 2
                     TextArea {
                         id: expansionArea
                         objectName: "expansionArea"
                         wrapMode: TextEdit.Wrap
                         font.pixelSize: 13
+                        color: Theme.primary
+                        selectionColor: Theme.alpha(Theme.accent, 0.35)
+                        selectedTextColor: Theme.primary
+                        Accessible.name: "Expansion"
+                        // Tab moves on to the next control rather than into the text
+                        KeyNavigation.priority: KeyNavigation.BeforeItem
+                        KeyNavigation.tab: categoryPicker
                         background: null
                     }
                 }
@@ -198,13 +210,13 @@ Rectangle {
             Layout.fillWidth: true
             Text { text: "Category"; font.pixelSize: 12; color: Theme.primary }
             Item { Layout.fillWidth: true }
-            ComboBox {
+            Picker {
                 id: categoryPicker
                 objectName: "categoryPicker"
-                Layout.preferredWidth: 140
-                implicitHeight: 24
-                font.pixelSize: 12
-                model: root.snippets.categories
+                Layout.preferredWidth: Math.max(140, implicitWidth)
+                items: root.snippets.categories.map(c => ({ text: c, value: c }))
+                value: addSheet.category
+                onPicked: value => addSheet.category = value
             }
         }
         RowLayout {
@@ -221,7 +233,7 @@ Rectangle {
                 text: "Save"
                 enabled: shortcutField.text.length > 0 && expansionArea.text.length > 0
                 onClicked: {
-                    root.snippets.saveSnippet(shortcutField.text, expansionArea.text, categoryPicker.currentText)
+                    root.snippets.saveSnippet(shortcutField.text, expansionArea.text, addSheet.category)
                     addSheet.close()
                     addSheet.reset()
                 }

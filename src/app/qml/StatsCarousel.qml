@@ -52,20 +52,23 @@ ColumnLayout {
 
     Row {
         Layout.alignment: Qt.AlignHCenter
-        spacing: 6
+        spacing: 0
         Repeater {
             model: 3
-            Rectangle {
+            PlainButton {
+                id: dot
                 required property int index
                 objectName: "pageDot_" + index
-                width: 6
-                height: 6
-                radius: 3
-                color: pages.currentIndex === index ? Theme.primary : Theme.alpha(Theme.secondary, 0.3)
-                MouseArea {
-                    anchors.fill: parent
-                    anchors.margins: -4
-                    onClicked: pages.currentIndex = parent.index
+                text: "Page " + (index + 1)
+                implicitWidth: 14
+                implicitHeight: 14
+                onClicked: pages.currentIndex = index
+                Rectangle {
+                    anchors.centerIn: parent
+                    width: 6
+                    height: 6
+                    radius: 3
+                    color: pages.currentIndex === dot.index ? Theme.primary : Theme.alpha(Theme.secondary, 0.3)
                 }
             }
         }

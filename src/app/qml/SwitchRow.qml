@@ -35,6 +35,7 @@ RowLayout {
     Item { Layout.fillWidth: true }
     ToggleSwitch {
         id: toggle
+        text: row.title
         Layout.alignment: Qt.AlignVCenter
         onChangedByUser: value => row.changedByUser(value)
     }

@@ -12,6 +12,9 @@ Switch {
     padding: 0
     implicitWidth: 32
     implicitHeight: 18
+    // Space flips it already; Enter does too
+    Keys.onReturnPressed: { toggle.toggle(); toggle.toggled() }
+    Keys.onEnterPressed: { toggle.toggle(); toggle.toggled() }
     onToggled: {
         changedByUser(checked)
         checked = Qt.binding(() => toggle.value)
@@ -23,6 +26,8 @@ Switch {
         implicitHeight: 18
         radius: 9
         color: toggle.checked ? Theme.accent : Theme.alpha(Theme.secondary, 0.3)
+        border.width: toggle.visualFocus ? 2 : 0
+        border.color: Theme.alpha(toggle.checked ? "white" : Theme.accent, 0.8)
         Behavior on color { ColorAnimation { duration: 120 } }
         Rectangle {
             width: 14
@@ -34,5 +39,6 @@ Switch {
             Behavior on x { NumberAnimation { duration: 120 } }
         }
     }
+    // the text names the switch on the accessibility bus; its row shows the label
     contentItem: Item {}
 }

@@ -7,6 +7,8 @@ class FakeKeyEventSource : public KeyEventMonitors {
 public:
     bool isActiveApplication() const override { return m_active; }
     void setActiveApplication(bool active) { m_active = active; }
+    QStringList unavailableChords() const override { return takenChords; }
+    QStringList takenChords;
 
     // Each returns whether a local monitor consumed the event.
     bool keyDown(quint16 keyCode, quint64 modifierFlags, bool isRepeat = false);

@@ -71,6 +71,16 @@ bool X11KeyEventSource::isActiveApplication() const
         && QGuiApplication::applicationState() == Qt::ApplicationActive;
 }
 
+QStringList X11KeyEventSource::unavailableChords() const
+{
+    QStringList labels;
+    for (const Grab &grab : m_grabs) {
+        if (grab.refused)
+            labels.append(QLatin1String(grab.chord->label));
+    }
+    return labels;
+}
+
 void X11KeyEventSource::monitoringChanged(bool active)
 {
     // new monitors know nothing of the keys held so far
@@ -151,6 +161,7 @@ void X11KeyEventSource::grabAll()
             | ((flags & (Flag::option | Flag::command)) ? m_altMask : 0) | ((flags & Flag::function) ? m_superMask : 0);
         grab.keycode = XKeysymToKeycode(m_display, x11KeysymFor(grab.chord->keyCode));
         grab.grabbed = false;
+        grab.refused = false;
         if (grab.keycode == 0) {
             logLine(kTag, QStringLiteral("Could not grab %1: the keyboard has no such key").arg(QLatin1String(grab.chord->label)));
             continue;
@@ -168,6 +179,7 @@ void X11KeyEventSource::grabAll()
                     XUngrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root);
             });
             logLine(kTag, QStringLiteral("Could not grab %1: another program already uses it").arg(QLatin1String(grab.chord->label)));
+            grab.refused = true;
             continue;
         }
         grab.grabbed = true;

@@ -23,6 +23,7 @@ public:
     ~X11KeyEventSource() override;
 
     bool isActiveApplication() const override;
+    QStringList unavailableChords() const override;
 
 protected:
     void monitoringChanged(bool active) override;
@@ -33,6 +34,7 @@ private:
         unsigned int xModifiers = 0;
         unsigned int keycode = 0;
         bool grabbed = false;
+        bool refused = false;
     };
 
     bool openDisplay();
