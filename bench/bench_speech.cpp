@@ -90,7 +90,7 @@ QList<double> stopLatencies(int runs, const QList<float> &speech)
     QList<double> latencies;
     const auto batches = SynthesizedSpeech::batches(speech);
     for (int run = 0; run < runs; ++run) {
-        transcriber.clearLiveText();
+        transcriber.prepareDictation(TranscriberRefinement::DictationId(run + 1), false);
         transcriber.setPreferredASRModel(ASRModelPreference::appleSpeechFast);
         waitFor(transcriber.start(LanguageOption::english));
         QElapsedTimer pace;

@@ -14,7 +14,6 @@
 #include "pipeline/DictationSessionCoordinator.h"
 #include "pipeline/GlobalHotkeyService.h"
 #include "pipeline/HybridRealtimeTranscriptionService.h"
-#include "pipeline/HybridTranscriberRefinement.h"
 #include "pipeline/MacAudioCaptureService.h"
 #include "pipeline/OfflineRewriteService.h"
 #include "pipeline/TextInjectionService.h"
@@ -70,20 +69,18 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     m_modelManager = std::make_unique<ModelManager>(platform.paths());
     m_audioCapture = std::make_unique<MacAudioCaptureService>(platform.audioInput());
     auto cloud = std::make_unique<CloudflareTranscriptionService>();
-    const CloudflareTranscriptionService *cloudService = cloud.get();
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
     auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
         *m_modelManager, std::make_unique<WhisperCppEngineAdapter>(m_clock), m_clock);
     m_transcriber = std::make_unique<HybridRealtimeTranscriptionService>(
         *m_modelManager, std::move(whisper), std::move(cloud), platform.speechRecognition(), m_clock);
-    m_refinement = std::make_unique<HybridTranscriberRefinement>(*m_transcriber, cloudService);
     m_textInjection = std::make_unique<TextInjectionService>(platform, m_clock);
     m_learningEngine = std::make_unique<AdaptiveLearningEngine>(*m_profileStore, *m_insightEngine);
     m_rewriteService = std::make_unique<OfflineRewriteService>(m_modelManager.get());
     m_postProcessor = std::make_unique<TranscriptPostProcessor>(
         m_modelManager.get(), std::make_unique<OfflineRewriteService>(m_modelManager.get()));
     m_coordinator = std::make_unique<DictationSessionCoordinator>(DictationSessionCoordinator::Services{
-        *m_audioCapture, *m_transcriber, *m_refinement, *m_textInjection, *m_learningEngine, *m_postProcessor,
+        *m_audioCapture, *m_transcriber, *m_transcriber, *m_textInjection, *m_learningEngine, *m_postProcessor,
         *m_rewriteService, platform.workspace(), *m_usageTracker, *m_modelManager, m_clock});
 
     // Speech output and the downloads.

@@ -19,7 +19,6 @@ class DictationSessionCoordinator;
 class F5TTSService;
 class GlobalHotkeyService;
 class HybridRealtimeTranscriptionService;
-class HybridTranscriberRefinement;
 class InsightEngine;
 class MacAudioCaptureService;
 class MenubarViewModel;
@@ -100,7 +99,6 @@ private:
     std::unique_ptr<ModelManager> m_modelManager;
     std::unique_ptr<MacAudioCaptureService> m_audioCapture;
     std::unique_ptr<HybridRealtimeTranscriptionService> m_transcriber;
-    std::unique_ptr<HybridTranscriberRefinement> m_refinement;
     std::unique_ptr<TextInjectionService> m_textInjection;
     std::unique_ptr<AdaptiveLearningEngine> m_learningEngine;
     std::unique_ptr<OfflineRewriteService> m_rewriteService;

@@ -6,7 +6,6 @@
 #include "pipeline/RewriteService.h"
 #include "pipeline/SpokenPunctuation.h"
 #include "pipeline/TextInjector.h"
-#include "pipeline/TranscriberRefinement.h"
 #include "pipeline/TranscriptPostProcessor.h"
 #include "platform/Workspace.h"
 #include "profile/AdaptiveLearningEngine.h"
@@ -66,21 +65,21 @@ DictationSessionCoordinator::DictationSessionCoordinator(const Services &service
         if (self)
             self->handlePartialText(text);
     });
-    m_refinement.setOnRefinedText([self](const QString &text) {
+    m_refinement.setOnRefinedText([self](DictationId dictation, const QString &text) {
         if (self)
-            self->handleRefinedText(text);
+            self->handleRefinedText(dictation, text);
     });
-    m_refinement.setOnBaseModelFailed([self] {
+    m_refinement.setOnBaseModelFailed([self](DictationId dictation) {
         if (self)
-            self->handleBaseModelFailure();
+            self->handleBaseModelFailure(dictation);
     });
-    m_refinement.setOnLargeModelText([self](const QString &text) {
+    m_refinement.setOnLargeModelText([self](DictationId dictation, const QString &text) {
         if (self)
-            self->handleLargeModelText(text);
+            self->handleLargeModelText(dictation, text);
     });
-    m_refinement.setOnLargeModelFailed([self] {
+    m_refinement.setOnLargeModelFailed([self](DictationId dictation) {
         if (self)
-            self->handleLargeModelFailure();
+            self->handleLargeModelFailure(dictation);
     });
 }
 
@@ -155,7 +154,8 @@ void DictationSessionCoordinator::rememberTargetApp()
 
 void DictationSessionCoordinator::beginSession()
 {
-    ++m_session;
+    m_dictation = {m_dictation.id + 1, selectedASRModel, largeModelEnabled};
+    m_awaitedRefinement.reset();
     setLiveTranscript({});
     setRefinedTranscript({});
     setLargeModelTranscript({});
@@ -168,8 +168,7 @@ void DictationSessionCoordinator::beginSession()
     for (TimedStage stage : {TimedStage::refining, TimedStage::largeModel, TimedStage::polishing})
         finishStage(stage);
     setStatusText(QStringLiteral("Listening..."));
-    m_refinement.clearLiveText();
-    m_refinement.setLargeModelEnabled(largeModelEnabled);
+    m_refinement.prepareDictation(m_dictation.id, m_dictation.largeModel);
 }
 
 // The microphone starts before the transcriber, whose start may take a while
@@ -177,9 +176,8 @@ void DictationSessionCoordinator::beginSession()
 // key press is lost, the frames wait until the transcriber can take them.
 void DictationSessionCoordinator::startCapture()
 {
-    ++m_capture;
+    ++m_captureGeneration;
     m_heldFrames.clear();
-    m_samplesAppended = 0;
     m_transcriberReady = false;
     try {
         m_audioCapture.start([this](const AudioSamples &frames) { handleAudioFrames(frames); });
@@ -190,7 +188,7 @@ void DictationSessionCoordinator::startCapture()
     m_acceptingFrames = true;
     m_captureStartTime = m_clock.now();
 
-    m_transcription.setPreferredASRModel(selectedASRModel);
+    m_transcription.setPreferredASRModel(m_dictation.mode);
     m_transcription.start(selectedLanguage).then(this, [this](QFuture<void> started) { transcriberStarted(started); });
 }
 
@@ -205,16 +203,14 @@ void DictationSessionCoordinator::transcriberStarted(QFuture<void> started)
     }
     setActiveASRModelLabel(m_transcription.activeASRModelName());
     const QList<AudioSamples> held = std::exchange(m_heldFrames, {});
-    for (const AudioSamples &frames : held) {
-        m_samplesAppended += frames.size();
+    for (const AudioSamples &frames : held)
         m_transcription.appendAudioFrames(frames);
-    }
     m_transcriberReady = true;
     setIsDictating(true);
     logLine(kTag, QStringLiteral("Dictation started (ASR: %1, parallel: %2, large: %3)")
                       .arg(m_activeASRModelLabel)
-                      .arg(selectedASRModel == ASRModelPreference::parallelFast ? 1 : 0)
-                      .arg(largeModelEnabled ? 1 : 0));
+                      .arg(m_dictation.parallel() ? 1 : 0)
+                      .arg(m_dictation.largeModel ? 1 : 0));
     endStart();
 }
 
@@ -243,7 +239,7 @@ void DictationSessionCoordinator::endStart()
 
 void DictationSessionCoordinator::handleAudioFrames(const AudioSamples &frames)
 {
-    const quint64 capture = m_capture.load();
+    const quint64 capture = m_captureGeneration.load();
     const std::optional<float> level = frames.isEmpty() ? std::nullopt : std::optional<float>(levelOf(frames));
     // Posted events to one receiver keep their order: frames reach the
     // transcriber in capture order, and before a stop posted after them.
@@ -259,13 +255,12 @@ void DictationSessionCoordinator::handleAudioFrames(const AudioSamples &frames)
 
 void DictationSessionCoordinator::receiveFrames(quint64 capture, const AudioSamples &frames)
 {
-    if (capture != m_capture.load() || !m_acceptingFrames)
+    if (capture != m_captureGeneration.load() || !m_acceptingFrames)
         return;
     if (!m_transcriberReady) {
         m_heldFrames.append(frames);
         return;
     }
-    m_samplesAppended += frames.size();
     m_transcription.appendAudioFrames(frames);
 }
 
@@ -295,12 +290,11 @@ QFuture<void> DictationSessionCoordinator::stopDictation()
     setIsProcessing(true);
     setStatusText(QStringLiteral("Processing..."));
 
-    const bool parallel = selectedASRModel == ASRModelPreference::parallelFast;
-    const bool largeModel = largeModelEnabled;
-    if (parallel) {
+    if (m_dictation.parallel()) {
+        m_awaitedRefinement.emplace();
         setIsRefining(true);
         beginStage(TimedStage::refining);
-        if (largeModel) {
+        if (m_dictation.largeModel) {
             setIsLargeModelProcessing(true);
             beginStage(TimedStage::largeModel);
         }
@@ -308,39 +302,24 @@ QFuture<void> DictationSessionCoordinator::stopDictation()
     m_stopPromise = Futures::startedPromise<void>();
     const QFuture<void> done = m_stopPromise->future();
     // after the frames the capture thread posted before its stop
-    QMetaObject::invokeMethod(this, [this, parallel, largeModel] { finalize(parallel, largeModel); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &DictationSessionCoordinator::stopTranscriber, Qt::QueuedConnection);
     return done;
 }
 
-void DictationSessionCoordinator::finalize(bool parallel, bool largeModel)
+void DictationSessionCoordinator::stopTranscriber()
 {
     m_acceptingFrames = false;
     m_heldFrames.clear();
-    m_refinement.setLargeModelEnabled(largeModel);
-    m_transcription.stopAndFinalize().then(this, [this, parallel, largeModel](QFuture<QString> stopped) {
-        if (parallel && !Futures::failureOf(stopped)) {
-            // Refinements report in the order of their stops; one without a
-            // sample reports at once, ahead of those still decoding.
-            Refinement refinement;
-            refinement.session = m_session;
-            refinement.expectsLarge = largeModel;
-            if (m_samplesAppended == 0)
-                m_refinements.push_front(std::move(refinement));
-            else
-                m_refinements.push_back(std::move(refinement));
-        }
-        finalized(stopped, parallel);
-    });
+    m_transcription.stopAndFinalize().then(this, [this](QFuture<QString> stopped) { transcriberStopped(stopped); });
 }
 
-void DictationSessionCoordinator::finalized(QFuture<QString> stopped, bool parallel)
+void DictationSessionCoordinator::transcriberStopped(QFuture<QString> stopped)
 {
     if (const std::exception_ptr error = Futures::failureOf(stopped)) {
         failStop(describeException(error));
         return;
     }
-    if (selectedASRModel == ASRModelPreference::cloudflareWhisper) {
+    if (m_dictation.mode == ASRModelPreference::cloudflareWhisper) {
         // the server's own figures already hold what it counted
         const double minutes = m_refinement.cloudMinutesNotCountedByServer();
         if (minutes > 0)
@@ -355,12 +334,13 @@ void DictationSessionCoordinator::finalized(QFuture<QString> stopped, bool paral
         text = stats.cleanedText;
         setLiveTranscript(text);
     }
-    deliver(text, parallel, duration);
+    deliver(text, duration);
 }
 
 void DictationSessionCoordinator::failStop(const QString &description)
 {
     setStatusText(QStringLiteral("Error: ") + description);
+    m_awaitedRefinement.reset();
     endStageEarly(TimedStage::refining);
     endStageEarly(TimedStage::largeModel);
     logLine(kTag, QStringLiteral("Stop failed: %1").arg(description));
@@ -368,17 +348,17 @@ void DictationSessionCoordinator::failStop(const QString &description)
     finish(std::exchange(m_stopPromise, nullptr));
 }
 
-void DictationSessionCoordinator::deliver(QString text, bool parallel, double duration)
+void DictationSessionCoordinator::deliver(QString text, double duration)
 {
     const QString words = QString::number(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
-    if (parallel) {
+    if (m_dictation.parallel()) {
         // no rewrite or dictionary here: the refinement's merge polishes later
         typeIntoTarget(text).then(this, [this, text, words, duration] {
             if (autoInjectEnabled)
                 setLastTranscribedText(text);
             setStatusText(QStringLiteral("Refining with Whisper..."));
             completeStop(words, duration);
-            deliveredRefinement(m_session);
+            applyDeferredReports();
         });
         return;
     }
@@ -511,96 +491,53 @@ void DictationSessionCoordinator::finishStage(TimedStage stage)
 
 // ---- refinement reports
 
-DictationSessionCoordinator::Refinement *DictationSessionCoordinator::refinementAwaiting(Report kind)
+void DictationSessionCoordinator::receiveReport(DictationId dictation, const QString &what,
+                                                std::function<void()> apply)
 {
-    for (Refinement &refinement : m_refinements) {
-        if (kind == Report::base ? !refinement.baseReported
-                                 : refinement.baseReported && refinement.expectsLarge && !refinement.largeReported)
-            return &refinement;
-    }
-    return nullptr;
-}
-
-void DictationSessionCoordinator::receiveReport(Report kind, const QString &what,
-                                                std::function<void(Refinement &)> apply)
-{
-    Refinement *refinement = refinementAwaiting(kind);
-    if (!refinement) {
-        logLine(kTag, QStringLiteral("Ignored %1: no refinement is running").arg(what));
+    if (!m_awaitedRefinement || dictation != m_dictation.id) {
+        logLine(kTag, QStringLiteral("Dropped %1 of an earlier dictation").arg(what));
         return;
     }
-    (kind == Report::base ? refinement->baseReported : refinement->largeReported) = true;
-    if (refinement->session != m_session) {
-        logLine(kTag, QStringLiteral("Dropped %1 of an earlier dictation").arg(what));
-    } else if (!refinement->delivered) {
-        refinement->deferred.append([this, apply, session = refinement->session] {
-            for (Refinement &r : m_refinements) {
-                if (r.session == session)
-                    return apply(r);
-            }
-        });
-    } else {
-        apply(*refinement);
+    if (!m_awaitedRefinement->delivered)
+        m_awaitedRefinement->deferred.append(std::move(apply));
+    else
+        apply();
+}
+
+// Reports that came while the stop was still typing, in their order.
+void DictationSessionCoordinator::applyDeferredReports()
+{
+    if (!m_awaitedRefinement)
+        return;
+    m_awaitedRefinement->delivered = true;
+    // a report may end the refinement
+    while (m_awaitedRefinement && !m_awaitedRefinement->deferred.isEmpty()) {
+        const std::function<void()> apply = m_awaitedRefinement->deferred.takeFirst();
+        apply();
     }
-    dropFinishedRefinements();
 }
 
-void DictationSessionCoordinator::deliveredRefinement(quint64 session)
+void DictationSessionCoordinator::handleRefinedText(DictationId dictation, const QString &text)
 {
-    for (Refinement &refinement : m_refinements) {
-        if (refinement.session != session)
-            continue;
-        refinement.delivered = true;
-        // reports that came while the stop was still delivering, in order
-        while (!refinement.deferred.isEmpty()) {
-            const std::function<void()> apply = refinement.deferred.takeFirst();
-            apply();
-        }
-        break;
-    }
-    dropFinishedRefinements();
+    receiveReport(dictation, QStringLiteral("Whisper Base result"), [this, text] { applyBaseText(text); });
 }
 
-void DictationSessionCoordinator::dropFinishedRefinements()
+void DictationSessionCoordinator::handleBaseModelFailure(DictationId dictation)
 {
-    std::erase_if(m_refinements, [this](const Refinement &refinement) {
-        return refinement.complete() && (refinement.delivered || refinement.session != m_session)
-            && refinement.deferred.isEmpty();
-    });
+    receiveReport(dictation, QStringLiteral("Whisper Base failure"), [this] { applyBaseFailure(); });
 }
 
-void DictationSessionCoordinator::handleRefinedText(const QString &text)
+void DictationSessionCoordinator::handleLargeModelText(DictationId dictation, const QString &text)
 {
-    receiveReport(Report::base, QStringLiteral("Whisper Base result"),
-                  [this, text](Refinement &refinement) { applyBaseText(text, refinement.expectsLarge); });
+    receiveReport(dictation, QStringLiteral("Whisper Large result"), [this, text] { applyLargeText(text); });
 }
 
-void DictationSessionCoordinator::handleBaseModelFailure()
+void DictationSessionCoordinator::handleLargeModelFailure(DictationId dictation)
 {
-    receiveReport(Report::base, QStringLiteral("Whisper Base failure"), [this](Refinement &refinement) {
-        refinement.baseFailed = true;
-        applyBaseFailure(refinement.expectsLarge);
-    });
+    receiveReport(dictation, QStringLiteral("Whisper Large failure"), [this] { applyLargeFailure(); });
 }
 
-void DictationSessionCoordinator::handleLargeModelText(const QString &text)
-{
-    receiveReport(Report::large, QStringLiteral("Whisper Large result"), [this, text](Refinement &refinement) {
-        if (!refinement.baseFailed)
-            applyLargeText(text);
-    });
-}
-
-void DictationSessionCoordinator::handleLargeModelFailure()
-{
-    receiveReport(Report::large, QStringLiteral("Whisper Large failure"), [this](Refinement &refinement) {
-        // after a failed Base pass the dictation has already finished
-        if (!refinement.baseFailed)
-            applyLargeFailure();
-    });
-}
-
-void DictationSessionCoordinator::applyBaseText(const QString &text, bool expectsLarge)
+void DictationSessionCoordinator::applyBaseText(const QString &text)
 {
     setRefinedTranscript(text);
     setIsRefining(false);
@@ -608,30 +545,19 @@ void DictationSessionCoordinator::applyBaseText(const QString &text, bool expect
     logLine(kTag, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(text)));
     if (!text.isEmpty())
         setLastTranscribedText(text);
-    if (expectsLarge)
-        return; // the large-model outcome decides
-    if (postProcessingEnabled) {
-        mergeAndPolish();
-    } else {
-        setFinalText(text);
-        setStatusText(QStringLiteral("Done"));
-    }
+    if (!m_dictation.largeModel)
+        finishWith(text);
+    // else the large-model outcome decides
 }
 
-// No refined text at all (no samples, no Base model, a failed or empty pass):
-// finish with what the live recogniser gave.
-void DictationSessionCoordinator::applyBaseFailure(bool expectsLarge)
+// No refined text at all (no samples, no Base model, a failed or empty pass),
+// and so no Large pass either: finish with what the live recogniser gave.
+void DictationSessionCoordinator::applyBaseFailure()
 {
     endStageEarly(TimedStage::refining);
-    if (expectsLarge)
-        endStageEarly(TimedStage::largeModel);
+    endStageEarly(TimedStage::largeModel);
     logLine(kTag, "Whisper Base gave no text, finishing with the live text");
-    if (postProcessingEnabled) {
-        mergeAndPolish();
-    } else {
-        setFinalText(m_liveTranscript);
-        setStatusText(QStringLiteral("Done"));
-    }
+    finishWith(m_liveTranscript);
 }
 
 void DictationSessionCoordinator::applyLargeText(const QString &text)
@@ -642,12 +568,7 @@ void DictationSessionCoordinator::applyLargeText(const QString &text)
     logLine(kTag, QStringLiteral("Whisper Large: %1 chars").arg(characters(text)));
     if (!text.isEmpty())
         setLastTranscribedText(text);
-    if (postProcessingEnabled) {
-        mergeAndPolish();
-    } else {
-        setFinalText(text);
-        setStatusText(QStringLiteral("Done"));
-    }
+    finishWith(text);
 }
 
 void DictationSessionCoordinator::applyLargeFailure()
@@ -655,10 +576,18 @@ void DictationSessionCoordinator::applyLargeFailure()
     setIsLargeModelProcessing(false);
     finishStage(TimedStage::largeModel);
     logLine(kTag, "Whisper Large failed, falling back to Base + Apple merge");
+    finishWith(m_refinedTranscript.isEmpty() ? m_liveTranscript : m_refinedTranscript);
+}
+
+// The refinement's last report: merge, or without post-processing the
+// report's own text.
+void DictationSessionCoordinator::finishWith(const QString &text)
+{
+    m_awaitedRefinement.reset();
     if (postProcessingEnabled) {
         mergeAndPolish();
     } else {
-        setFinalText(m_refinedTranscript.isEmpty() ? m_liveTranscript : m_refinedTranscript);
+        setFinalText(text);
         setStatusText(QStringLiteral("Done"));
     }
 }
@@ -669,10 +598,10 @@ QFuture<void> DictationSessionCoordinator::mergeAndPolish()
     beginStage(TimedStage::polishing);
     setStatusText(QStringLiteral("Merging & polishing..."));
     auto optional = [](const QString &text) { return text.isEmpty() ? std::nullopt : std::optional<QString>(text); };
-    const quint64 session = m_session;
+    const DictationId dictation = m_dictation.id;
     return m_postProcessor.process(m_liveTranscript, optional(m_refinedTranscript), optional(m_largeModelTranscript))
-        .then(this, [this, session](const QString &result) {
-            if (session != m_session) {
+        .then(this, [this, dictation](const QString &result) {
+            if (dictation != m_dictation.id) {
                 logLine(kTag, "Dropped merge result of an earlier dictation");
                 return;
             }

@@ -5,6 +5,7 @@
 #include "pipeline/DictationMode.h"
 #include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
+#include "pipeline/TranscriberRefinement.h"
 #include "support/MonotonicClock.h"
 
 #include <QFuture>
@@ -13,7 +14,6 @@
 #include <QString>
 
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,7 +28,6 @@ class ModelManager;
 class RealtimeTranscriptionService;
 class RewriteService;
 class TextInjector;
-class TranscriberRefinement;
 class TranscriptPostProcessor;
 class Workspace;
 
@@ -135,11 +134,12 @@ public:
     // Brings the remembered application to the front and waits the pause.
     QFuture<void> reactivateTargetApp();
 
-    // Refinement reports of a parallel dictation.
-    void handleRefinedText(const QString &text);
-    void handleBaseModelFailure();
-    void handleLargeModelText(const QString &text);
-    void handleLargeModelFailure();
+    // Refinement reports of a parallel dictation, with its id.
+    using DictationId = TranscriberRefinement::DictationId;
+    void handleRefinedText(DictationId dictation, const QString &text);
+    void handleBaseModelFailure(DictationId dictation);
+    void handleLargeModelText(DictationId dictation, const QString &text);
+    void handleLargeModelFailure(DictationId dictation);
 
     void startElapsedTicker();
     void finishStage(TimedStage stage);
@@ -168,19 +168,21 @@ signals:
 private:
     using Duration = MonotonicClock::Duration;
 
-    // One parallel dictation's refinement, from its stop until its last report.
-    struct Refinement {
-        quint64 session = 0;
-        bool expectsLarge = false;
-        bool baseReported = false;
-        bool baseFailed = false;
-        bool largeReported = false;
+    // What a dictation runs with, fixed at its start: the transcriber chose
+    // its route then.
+    struct Dictation {
+        DictationId id = 0;
+        ASRModelPreference mode = ASRModelPreference::parallelFast;
+        bool largeModel = false;
+        bool parallel() const { return mode == ASRModelPreference::parallelFast; }
+    };
+    // The current parallel dictation's refinement, from its stop until its
+    // last report.
+    struct AwaitedRefinement {
         // Until its stop has delivered, reports wait here in arrival order.
         bool delivered = false;
         QList<std::function<void()>> deferred;
-        bool complete() const { return baseReported && (!expectsLarge || largeReported); }
     };
-    enum class Report { base, large };
 
     void setIsDictating(bool value);
     void setIsStarting(bool value);
@@ -214,10 +216,10 @@ private:
     void failStart(const QString &description);
     void endStart();
     void receiveFrames(quint64 capture, const AudioSamples &frames);
-    void finalize(bool parallel, bool largeModel);
-    void finalized(QFuture<QString> stopped, bool parallel);
+    void stopTranscriber();
+    void transcriberStopped(QFuture<QString> stopped);
     void failStop(const QString &description);
-    void deliver(QString text, bool parallel, double duration);
+    void deliver(QString text, double duration);
     void completeStop(const QString &words, double duration);
     QFuture<void> typeIntoTarget(const QString &text);
 
@@ -226,14 +228,13 @@ private:
     void tick(quint64 ticker);
     void stopElapsedTicker();
 
-    void receiveReport(Report kind, const QString &what, std::function<void(Refinement &)> apply);
-    Refinement *refinementAwaiting(Report kind);
-    void deliveredRefinement(quint64 session);
-    void dropFinishedRefinements();
-    void applyBaseText(const QString &text, bool expectsLarge);
-    void applyBaseFailure(bool expectsLarge);
+    void receiveReport(DictationId dictation, const QString &what, std::function<void()> apply);
+    void applyDeferredReports();
+    void applyBaseText(const QString &text);
+    void applyBaseFailure();
     void applyLargeText(const QString &text);
     void applyLargeFailure();
+    void finishWith(const QString &text);
 
     MacAudioCaptureService &m_audioCapture;
     RealtimeTranscriptionService &m_transcription;
@@ -247,16 +248,15 @@ private:
     ModelManager &m_modelManager;
     MonotonicClock &m_clock;
 
-    // Raised by every start that gets past the permission: results of
-    // earlier dictations compare against it.
-    quint64 m_session = 0;
-    // The capture whose frames go to the transcriber; read on the capture thread.
-    std::atomic<quint64> m_capture{0};
+    // Its id is raised by every start that gets past the permission.
+    Dictation m_dictation;
+    // Raised by every microphone start; read on the capture thread, so that
+    // frames of an earlier capture are not taken for this one's.
+    std::atomic<quint64> m_captureGeneration{0};
     bool m_acceptingFrames = false;
     // Frames that arrive before the transcriber has started wait here.
     bool m_transcriberReady = false;
     QList<AudioSamples> m_heldFrames;
-    qsizetype m_samplesAppended = 0;
     bool m_stopRequested = false;
     std::shared_ptr<QPromise<void>> m_startPromise;
     std::shared_ptr<QPromise<void>> m_stopPromise;
@@ -268,7 +268,7 @@ private:
     quint64 m_ticker = 0;
     std::optional<Duration> m_captureStartTime;
     std::optional<qint64> m_targetAppPID;
-    std::deque<Refinement> m_refinements;
+    std::optional<AwaitedRefinement> m_awaitedRefinement;
 
     bool m_isDictating = false;
     bool m_isStarting = false;

@@ -11,7 +11,7 @@ constexpr char kHybridTag[] = "Hybrid";
 
 HybridRealtimeTranscriptionService::HybridRealtimeTranscriptionService(
     ModelManager &modelManager, std::unique_ptr<WhisperOfflineTranscriptionService> whisperService,
-    std::unique_ptr<RealtimeTranscriptionService> cloudService, SpeechRecognition &speechRecognition,
+    std::unique_ptr<CloudflareTranscriptionService> cloudService, SpeechRecognition &speechRecognition,
     MonotonicClock &clock, QObject *parent)
     : QObject(parent)
     , m_whisperService(std::move(whisperService))
@@ -45,6 +45,17 @@ HybridRealtimeTranscriptionService::withDefaultEngines(ModelManager &modelManage
 
 HybridRealtimeTranscriptionService::~HybridRealtimeTranscriptionService() = default;
 
+void HybridRealtimeTranscriptionService::prepareDictation(DictationId dictation, bool largeModelEnabled)
+{
+    m_live.clearLiveText();
+    m_preparedRefinement = {dictation, largeModelEnabled};
+}
+
+double HybridRealtimeTranscriptionService::cloudMinutesNotCountedByServer() const
+{
+    return m_cloudflareService->minutesNotCountedByServer();
+}
+
 HybridRealtimeTranscriptionService::Route HybridRealtimeTranscriptionService::routeFor(ASRModelPreference preference)
 {
     using P = ASRModelPreference;
@@ -73,6 +84,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     m_live.beginDictation(language);
     m_history.clear();
     m_currentLanguage = language;
+    m_refinement = m_preparedRefinement;
 
     const ASRModelPreference preference = m_preferredASRModel;
     const Route route = routeFor(preference);
@@ -160,8 +172,10 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                       logLine(kHybridTag, "Parallel stop: launching Whisper Base refinement");
                       QMetaObject::invokeMethod(
                           &m_refinements,
-                          [this, frames = m_history.samples(), language = m_currentLanguage,
-                           large = m_largeModelEnabled] { m_refinements.refine(frames, language, large); },
+                          [this, request = m_refinement, frames = m_history.samples(),
+                           language = m_currentLanguage] {
+                              m_refinements.refine(request.dictation, frames, language, request.largeModelEnabled);
+                          },
                           Qt::QueuedConnection);
                       return QtFuture::makeReadyFuture(best);
                   }

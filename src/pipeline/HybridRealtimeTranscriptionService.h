@@ -3,12 +3,14 @@
 #include "pipeline/LiveRecognitionSupervisor.h"
 #include "pipeline/RealtimeTranscriptionService.h"
 #include "pipeline/SessionSampleHistory.h"
+#include "pipeline/TranscriberRefinement.h"
 #include "pipeline/WhisperRefinementQueue.h"
 
 #include <QObject>
 
 #include <memory>
 
+class CloudflareTranscriptionService;
 class ModelManager;
 class MonotonicClock;
 class QNetworkAccessManager;
@@ -20,16 +22,15 @@ class WhisperOfflineTranscriptionService;
 // Whisper service, or the cloud service with live text beside it. It keeps
 // every sample so that a parallel dictation is refined by Whisper after its
 // stop. Main thread only.
-class HybridRealtimeTranscriptionService : public QObject, public RealtimeTranscriptionService {
+class HybridRealtimeTranscriptionService : public QObject,
+                                           public RealtimeTranscriptionService,
+                                           public TranscriberRefinement {
     Q_OBJECT
 
 public:
-    using TextHandler = WhisperRefinementQueue::TextHandler;
-    using FailureHandler = WhisperRefinementQueue::FailureHandler;
-
     HybridRealtimeTranscriptionService(ModelManager &modelManager,
                                        std::unique_ptr<WhisperOfflineTranscriptionService> whisperService,
-                                       std::unique_ptr<RealtimeTranscriptionService> cloudService,
+                                       std::unique_ptr<CloudflareTranscriptionService> cloudService,
                                        SpeechRecognition &speechRecognition, MonotonicClock &clock,
                                        QObject *parent = nullptr);
     // Over the whisper.cpp engine and the cloud service, for the composition root.
@@ -43,17 +44,20 @@ public:
     QFuture<QString> stopAndFinalize() override;
     QString activeASRModelName() const override { return m_activeASRModelName; }
 
+    void prepareDictation(DictationId dictation, bool largeModelEnabled) override;
     // Refinement reports after a parallel dictation (see WhisperRefinementQueue).
-    void setOnRefinedText(TextHandler handler) { m_refinements.setOnRefinedText(std::move(handler)); }
-    void setOnBaseModelFailed(FailureHandler handler) { m_refinements.setOnBaseModelFailed(std::move(handler)); }
-    void setOnLargeModelText(TextHandler handler) { m_refinements.setOnLargeModelText(std::move(handler)); }
-    void setOnLargeModelFailed(FailureHandler handler) { m_refinements.setOnLargeModelFailed(std::move(handler)); }
+    void setOnRefinedText(TextHandler handler) override { m_refinements.setOnRefinedText(std::move(handler)); }
+    void setOnBaseModelFailed(FailureHandler handler) override
+    {
+        m_refinements.setOnBaseModelFailed(std::move(handler));
+    }
+    void setOnLargeModelText(TextHandler handler) override { m_refinements.setOnLargeModelText(std::move(handler)); }
+    void setOnLargeModelFailed(FailureHandler handler) override
+    {
+        m_refinements.setOnLargeModelFailed(std::move(handler));
+    }
+    double cloudMinutesNotCountedByServer() const override;
 
-    bool largeModelEnabled() const { return m_largeModelEnabled; }
-    void setLargeModelEnabled(bool enabled) { m_largeModelEnabled = enabled; }
-
-    // The coordinator empties the live texts before every start.
-    void clearLiveText() { m_live.clearLiveText(); }
     QString latestPartialText() const { return m_live.latestPartialText(); }
     ASRModelPreference activeMode() const { return m_activeMode; }
 
@@ -78,9 +82,16 @@ private:
 
     QString m_activeASRModelName = QStringLiteral("Not started");
     std::unique_ptr<WhisperOfflineTranscriptionService> m_whisperService;
-    std::unique_ptr<RealtimeTranscriptionService> m_cloudflareService;
+    std::unique_ptr<CloudflareTranscriptionService> m_cloudflareService;
     ASRModelPreference m_activeMode = ASRModelPreference::parallelFast;
-    bool m_largeModelEnabled = false;
+    // The refinement settings of the next dictation, and of the current one
+    // from its start.
+    struct RefinementRequest {
+        DictationId dictation = 0;
+        bool largeModelEnabled = false;
+    };
+    RefinementRequest m_preparedRefinement;
+    RefinementRequest m_refinement;
     LanguageOption m_currentLanguage = LanguageOption::english;
     // Raised at every start and stop: a start still waiting for its engine
     // sees that it is stale.

@@ -9,19 +9,21 @@
 // dictation, and the cloud minutes of the last cloud dictation.
 class TranscriberRefinement {
 public:
-    using TextHandler = std::function<void(const QString &)>;
-    using FailureHandler = std::function<void()>;
+    // Names one dictation; every refinement report carries its dictation's id,
+    // so that a report is never taken for another dictation's.
+    using DictationId = quint64;
+    using TextHandler = std::function<void(DictationId, const QString &)>;
+    using FailureHandler = std::function<void(DictationId)>;
 
     virtual ~TranscriberRefinement() = default;
 
-    // Empties the live texts before a start.
-    virtual void clearLiveText() = 0;
-    // Read by the transcriber at its stop.
-    virtual void setLargeModelEnabled(bool enabled) = 0;
+    // Before every start: empties the live texts and fixes the next
+    // dictation's id and whether its refinement runs the large model.
+    virtual void prepareDictation(DictationId dictation, bool largeModelEnabled) = 0;
 
-    // Each refinement reports its Base stage once (text or failure) and, when
-    // the large model was enabled at its stop, its Large stage once after
-    // that. Refinements report in the order of their stops.
+    // Each refinement reports its Base stage once (text or failure) and, after
+    // a Base text and when its dictation was prepared with the large model,
+    // its Large stage once.
     virtual void setOnRefinedText(TextHandler handler) = 0;
     virtual void setOnBaseModelFailed(FailureHandler handler) = 0;
     virtual void setOnLargeModelText(TextHandler handler) = 0;

@@ -189,13 +189,15 @@ bool TranscriptPostProcessor::isHallucination(const QString &text)
 
 QString TranscriptPostProcessor::ruleBasedCleanup(const QString &text)
 {
-    // Markers go first, each with one neighbouring blank, so that none is left
-    // standing where a marker was and a marker's capital does not use up the
-    // sentence's.
-    QString result = text;
+    // Duplicates go while each marker is still a word of its own, so that
+    // punctuation after a marker does not stick to a repeated word. The
+    // markers go before the capitals, each with one neighbouring blank, so
+    // that none is left standing where a marker was and a marker's capital
+    // does not use up the sentence's.
+    QString result = removeDuplicateWords(text);
     for (const QString &marker : cleanupMarkers())
         result = withoutMarker(result, marker);
-    result = TextUtils::trimmed(removeDuplicateWords(capitalizeSentences(result)));
+    result = TextUtils::trimmed(capitalizeSentences(result));
     if (!result.isEmpty() && !result.endsWith(u'.') && !result.endsWith(u'!') && !result.endsWith(u'?')
         && !result.endsWith(u','))
         result += u'.';
@@ -213,10 +215,18 @@ QString TranscriptPostProcessor::removeDuplicateWords(const QString &text)
     const QStringList words = text.split(u' ', Qt::SkipEmptyParts);
     if (words.size() < 2)
         return text;
-    QStringList kept = {words.first()};
-    for (qsizetype i = 1; i < words.size(); ++i) {
-        if (comparable(words.at(i)) != comparable(words.at(i - 1)))
-            kept.append(words.at(i));
+    // The cleanup removes markers: the words on either side of one are neighbours.
+    QStringList kept;
+    std::optional<QString> previous;
+    for (const QString &word : words) {
+        if (cleanupMarkers().contains(word)) {
+            kept.append(word);
+            continue;
+        }
+        QString current = comparable(word);
+        if (current != previous)
+            kept.append(word);
+        previous = std::move(current);
     }
     return kept.join(u' ');
 }

@@ -68,67 +68,64 @@ void WhisperRefinementQueue::grantNext()
     next.finish();
 }
 
-void WhisperRefinementQueue::refine(AudioSamples frames, LanguageOption language, bool largeModelEnabled)
+void WhisperRefinementQueue::refine(DictationId dictation, AudioSamples frames, LanguageOption language,
+                                    bool largeModelEnabled)
 {
     if (frames.isEmpty()) {
         logLine(kHybridTag, "No frames for Whisper refinement");
-        report(m_onBaseModelFailed);
-        if (largeModelEnabled)
-            report(m_onLargeModelFailed);
+        report(m_onBaseModelFailed, dictation);
         return;
     }
-    takeTurn().then(this, [this, frames, language, largeModelEnabled](const Turn &turn) {
+    takeTurn().then(this, [this, dictation, frames, language, largeModelEnabled](const Turn &turn) {
         logLine(kHybridTag, QStringLiteral("Running Whisper Base refinement on %1 frames (%2s)")
                                 .arg(frames.size())
                                 .arg(double(frames.size()) / kSampleRate, 0, 'f', 1));
         runPass(ASRModelPreference::whisperBase, frames, language)
             .then(this,
-                  [this, turn, frames, language, largeModelEnabled](const QString &base) {
-                      if (!base.isEmpty()) {
-                          logLine(kHybridTag, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(base)));
-                          report(m_onRefinedText, base);
-                      } else {
+                  [this, dictation, turn, frames, language, largeModelEnabled](const QString &base) {
+                      if (base.isEmpty()) {
+                          // nothing to improve on: the Large pass would only cost minutes
                           logLine(kHybridTag, "Whisper Base returned no text");
-                          report(m_onBaseModelFailed);
+                          report(m_onBaseModelFailed, dictation);
+                          return;
                       }
+                      logLine(kHybridTag, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(base)));
+                      report(m_onRefinedText, dictation, base);
                       if (largeModelEnabled)
-                          runLargeStage(turn, frames, language);
+                          runLargeStage(dictation, turn, frames, language);
                   })
-            .onFailed(this, [this, largeModelEnabled](const std::exception &error) {
-                // The Large pass does not run after a failed Base pass, but
-                // its stage still gets its one report.
+            .onFailed(this, [this, dictation](const std::exception &error) {
                 logLine(kHybridTag, QStringLiteral("Whisper refinement failed: %1").arg(describeException(error)));
-                report(m_onBaseModelFailed);
-                if (largeModelEnabled)
-                    report(m_onLargeModelFailed);
+                report(m_onBaseModelFailed, dictation);
             });
     });
 }
 
-void WhisperRefinementQueue::runLargeStage(const Turn &turn, const AudioSamples &frames, LanguageOption language)
+void WhisperRefinementQueue::runLargeStage(DictationId dictation, const Turn &turn, const AudioSamples &frames,
+                                           LanguageOption language)
 {
     if (!isCoreMLEncoderInstalled()) {
         logLine(kHybridTag, "Skipping Whisper Large — Core ML encoder not yet installed (would take 3+ min on "
                             "CPU). Will run once encoder downloads.");
-        report(m_onLargeModelFailed);
+        report(m_onLargeModelFailed, dictation);
         return;
     }
     logLine(kHybridTag, QStringLiteral("Running Whisper Large v3 on %1 frames").arg(frames.size()));
     runPass(ASRModelPreference::whisperLargeV3, frames, language)
         .then(this,
-              [this, turn](const QString &large) {
+              [this, dictation, turn](const QString &large) {
                   if (!large.isEmpty()) {
                       logLine(kHybridTag, QStringLiteral("Whisper Large refined: %1 chars").arg(characters(large)));
-                      report(m_onLargeModelText, large);
+                      report(m_onLargeModelText, dictation, large);
                   } else {
                       logLine(kHybridTag, "Whisper Large returned empty, falling back");
-                      report(m_onLargeModelFailed);
+                      report(m_onLargeModelFailed, dictation);
                   }
               })
-        .onFailed(this, [this](const std::exception &error) {
+        .onFailed(this, [this, dictation](const std::exception &error) {
             logLine(kHybridTag, QStringLiteral("Whisper Large failed: %1, falling back to Base result")
                                     .arg(describeException(error)));
-            report(m_onLargeModelFailed);
+            report(m_onLargeModelFailed, dictation);
         });
 }
 
@@ -143,18 +140,18 @@ QFuture<QString> WhisperRefinementQueue::runPass(ASRModelPreference model, const
                                               .unwrap());
 }
 
-void WhisperRefinementQueue::report(const TextHandler &handler, const QString &text)
+void WhisperRefinementQueue::report(const TextHandler &handler, DictationId dictation, const QString &text)
 {
     if (!handler)
         return;
-    QMetaObject::invokeMethod(this, [handler, text] { handler(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [handler, dictation, text] { handler(dictation, text); }, Qt::QueuedConnection);
 }
 
-void WhisperRefinementQueue::report(const FailureHandler &handler)
+void WhisperRefinementQueue::report(const FailureHandler &handler, DictationId dictation)
 {
     if (!handler)
         return;
-    QMetaObject::invokeMethod(this, [handler] { handler(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [handler, dictation] { handler(dictation); }, Qt::QueuedConnection);
 }
 
 bool WhisperRefinementQueue::isCoreMLEncoderInstalled() const

@@ -3,6 +3,7 @@
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/AudioSamples.h"
 #include "pipeline/LanguageOption.h"
+#include "pipeline/TranscriberRefinement.h"
 
 #include <QFuture>
 #include <QObject>
@@ -41,8 +42,9 @@ class WhisperRefinementQueue : public QObject {
 
 public:
     using Turn = std::shared_ptr<WhisperTurn>;
-    using TextHandler = std::function<void(const QString &)>;
-    using FailureHandler = std::function<void()>;
+    using DictationId = TranscriberRefinement::DictationId;
+    using TextHandler = TranscriberRefinement::TextHandler;
+    using FailureHandler = TranscriberRefinement::FailureHandler;
 
     WhisperRefinementQueue(WhisperOfflineTranscriptionService &whisper, const ModelManager &modelManager,
                            QObject *parent = nullptr);
@@ -52,10 +54,11 @@ public:
     bool isBusy() const { return m_busy; }
 
     // Queues the refinement of one dictation's samples. Every refinement
-    // reports exactly once for the Base stage (text or failure) and, when the
-    // large model is enabled, once for the Large stage, after the Base report;
-    // each report runs in its own main-thread event.
-    void refine(AudioSamples frames, LanguageOption language, bool largeModelEnabled);
+    // reports exactly once for the Base stage (text or failure) and, after a
+    // Base text and when the large model is enabled, once for the Large stage;
+    // a failed Base pass ends it. Each report carries the dictation's id and
+    // runs in its own main-thread event.
+    void refine(DictationId dictation, AudioSamples frames, LanguageOption language, bool largeModelEnabled);
 
     void setOnRefinedText(TextHandler handler) { m_onRefinedText = std::move(handler); }
     void setOnBaseModelFailed(FailureHandler handler) { m_onBaseModelFailed = std::move(handler); }
@@ -71,12 +74,12 @@ private:
     void release();
     void grantNext();
 
-    void runLargeStage(const Turn &turn, const AudioSamples &frames, LanguageOption language);
+    void runLargeStage(DictationId dictation, const Turn &turn, const AudioSamples &frames, LanguageOption language);
     // Loads the model, feeds every sample and gives the whole-session text;
     // a failed or late final decode is the pass's failure.
     QFuture<QString> runPass(ASRModelPreference model, const AudioSamples &frames, LanguageOption language);
-    void report(const TextHandler &handler, const QString &text);
-    void report(const FailureHandler &handler);
+    void report(const TextHandler &handler, DictationId dictation, const QString &text);
+    void report(const FailureHandler &handler, DictationId dictation);
 
     WhisperOfflineTranscriptionService &m_whisper;
     const ModelManager &m_modelManager;

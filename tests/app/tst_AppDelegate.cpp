@@ -110,7 +110,7 @@ void tst_AppDelegate::run(const QString &steps)
         else if (name == QLatin1String("finishStart"))
             m_coordinator->transcriber.completeStart();
         else if (name == QLatin1String("refined"))
-            m_coordinator->transcriber.refined(QStringLiteral("refined text"));
+            m_coordinator->transcriber.report(QStringLiteral("base:refined text"));
         else if (name == QLatin1String("wait"))
             pass(std::chrono::milliseconds(value));
         else if (name == QLatin1String("hides"))

@@ -25,9 +25,9 @@ private slots:
     void refinementOutcomes_data();
     void refinementOutcomes();
     void stageClocksShareOneTicker();
-    void staleRefinementIsDropped();
+    void eachDictationTakesOnlyItsOwnRefinement();
     void stopFailureEndsTheStages();
-    void cloudMinutesCountOnlyWhatTheServerDidNot();
+    void cloudDictationCountsTheMinutesTheServerDidNot();
     void reactivatesTheTargetBeforeTyping();
 
 private:
@@ -169,24 +169,35 @@ void tst_DictationSessionCoordinator::deliversPerMode_data()
 {
     QTest::addColumn<ASRModelPreference>("mode");
     QTest::addColumn<bool>("autoRewrite");
+    QTest::addColumn<bool>("fillerRemoval");
+    QTest::addColumn<QString>("spoken");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("finalText");
     QTest::addColumn<QString>("status");
 
     // "um" is a filler, "colon" spoken punctuation, "tavrun" a dictionary term
-    QTest::newRow("parallel: live text only") << ASRModelPreference::parallelFast << true << "Tavrun: ready"
-                                              << "" << "Refining with Whisper...";
+    const QString spoken = QStringLiteral("um Tavrun colon ready");
+    QTest::newRow("parallel: live text only") << ASRModelPreference::parallelFast << true << true << spoken
+                                              << "Tavrun: ready" << "" << "Refining with Whisper...";
     QTest::newRow("whisper: rewrite then dictionary")
-        << ASRModelPreference::whisperBase << true << "rewritten: Tavrune: ready"
+        << ASRModelPreference::whisperBase << true << true << spoken << "rewritten: Tavrune: ready"
         << "rewritten: Tavrune: ready" << "Done";
-    QTest::newRow("live only, no rewrite: dictionary") << ASRModelPreference::auto_ << false << "Tavrune: ready"
-                                                       << "Tavrune: ready" << "Done";
+    QTest::newRow("live only, no rewrite: dictionary") << ASRModelPreference::auto_ << false << true << spoken
+                                                       << "Tavrune: ready" << "Tavrune: ready" << "Done";
+    QTest::newRow("filler removal off") << ASRModelPreference::auto_ << false << false << spoken
+                                        << "Um Tavrune: ready" << "Um Tavrune: ready" << "Done";
+    QTest::newRow("nothing left after filler removal: uncleaned")
+        << ASRModelPreference::auto_ << false << true << "um" << "Um" << "Um" << "Done";
+    // after an earlier dictation: a fallback paste then has nothing to paste
+    QTest::newRow("nothing said") << ASRModelPreference::auto_ << false << true << "" << "" << "" << "Done";
 }
 
 void tst_DictationSessionCoordinator::deliversPerMode()
 {
     QFETCH(ASRModelPreference, mode);
     QFETCH(bool, autoRewrite);
+    QFETCH(bool, fillerRemoval);
+    QFETCH(QString, spoken);
     QFETCH(QString, typed);
     QFETCH(QString, finalText);
     QFETCH(QString, status);
@@ -194,14 +205,16 @@ void tst_DictationSessionCoordinator::deliversPerMode()
     m_coordinator->store.addCustomTerm(QStringLiteral("Tavrun"), QStringLiteral("Tavrune"), QStringLiteral("en"));
     m_coordinator->selectedASRModel = mode;
     m_coordinator->autoRewriteEnabled = autoRewrite;
-    dictate(QStringLiteral("um Tavrun colon ready"));
+    m_coordinator->fillerRemovalEnabled = fillerRemoval;
+    if (spoken.isEmpty())
+        dictate(QStringLiteral("earlier words"));
+    dictate(spoken);
 
-    QCOMPARE(m_coordinator->injector.texts, QStringList{typed});
+    QCOMPARE(m_coordinator->injector.texts.last(), typed);
     QCOMPARE(m_coordinator->finalText(), finalText);
     QCOMPARE(m_coordinator->lastTranscribedText(), typed);
     QCOMPARE(m_coordinator->statusText(), status);
     QVERIFY(!m_coordinator->isProcessing());
-    QCOMPARE(m_coordinator->rewriter.held.size(), 0);
 }
 
 void tst_DictationSessionCoordinator::partialTextNeverShrinksWhileDictating()
@@ -242,8 +255,8 @@ void tst_DictationSessionCoordinator::refinementOutcomes_data()
                                               << "Delta" << "Delta";
     QTest::newRow("large failed, unmerged") << true << false << QStringList{"base:Alpha beta gamma", "large:"}
                                             << "Alpha beta gamma" << "Alpha beta gamma";
-    QTest::newRow("base failed, merged") << true << true << QStringList{"base:", "large:"}
-                                         << "polished: Alpha beta" << "polished: Alpha beta";
+    QTest::newRow("base failed, merged") << true << true << QStringList{"base:"} << "polished: Alpha beta"
+                                         << "polished: Alpha beta";
     QTest::newRow("base failed, unmerged") << false << false << QStringList{"base:"} << live << live;
 }
 
@@ -260,14 +273,12 @@ void tst_DictationSessionCoordinator::refinementOutcomes()
     dictate(QStringLiteral("alpha beta"));
     QVERIFY(m_coordinator->isRefining());
     QCOMPARE(m_coordinator->isLargeModelProcessing(), large);
-    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Refining with Whisper..."));
 
     for (const QString &report : reports) {
-        const QString text = report.section(QLatin1Char(':'), 1);
-        if (report.startsWith(QLatin1String("base")))
-            text.isEmpty() ? m_coordinator->transcriber.baseFailed() : m_coordinator->transcriber.refined(text);
-        else
-            text.isEmpty() ? m_coordinator->transcriber.largeFailed() : m_coordinator->transcriber.largeText(text);
+        QTest::qWait(1); // time for a merge started too early
+        QCOMPARE(m_coordinator->finalText(), QString());
+        QCOMPARE(m_coordinator->statusText(), QStringLiteral("Refining with Whisper..."));
+        m_coordinator->transcriber.report(report);
     }
     QTRY_COMPARE(m_coordinator->statusText(), QStringLiteral("Done"));
     QCOMPARE(m_coordinator->finalText(), finalText);
@@ -290,14 +301,14 @@ void tst_DictationSessionCoordinator::stageClocksShareOneTicker()
     QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.3);
 
     m_coordinator->clock.advance(20ms);
-    m_coordinator->transcriber.refined(QStringLiteral("one two three"));
+    m_coordinator->transcriber.report(QStringLiteral("base:one two three"));
     QCOMPARE(m_coordinator->refiningElapsedSeconds(), 0.37); // its final value
     QVERIFY(m_coordinator->isElapsedTickerRunning());        // still timing the large model
     m_coordinator->clock.advance(100ms);
     QCOMPARE(m_coordinator->refiningElapsedSeconds(), 0.37);
     QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.4);
 
-    m_coordinator->transcriber.largeFailed();
+    m_coordinator->transcriber.report(QStringLiteral("large:"));
     QVERIFY(!m_coordinator->isElapsedTickerRunning());
     QSignalSpy ticks(m_coordinator.get(), &Coordinator::largeModelElapsedSecondsChanged);
     m_coordinator->clock.advance(1s);
@@ -305,25 +316,45 @@ void tst_DictationSessionCoordinator::stageClocksShareOneTicker()
     QCOMPARE(m_coordinator->largeModelElapsedSeconds(), 0.47);
 }
 
-void tst_DictationSessionCoordinator::staleRefinementIsDropped()
+void tst_DictationSessionCoordinator::eachDictationTakesOnlyItsOwnRefinement()
 {
-    dictate(QStringLiteral("first dictation"));
-    m_coordinator->transcriber.holdStart = true;
-    m_coordinator->startDictation(); // the next one starts while the first still refines
-    QTRY_VERIFY(m_coordinator->isStarting());
-    QTRY_COMPARE(m_coordinator->statusText(), QStringLiteral("Listening..."));
-    m_coordinator->transcriber.refined(QStringLiteral("first dictation refined"));
-    QCOMPARE(m_coordinator->refinedTranscript(), QString());
-    QCOMPARE(m_coordinator->finalText(), QString());
-    QVERIFY(!m_coordinator->isElapsedTickerRunning());
-
-    // the second dictation's own refinement still lands
-    m_coordinator->transcriber.completeStart();
-    QTRY_VERIFY(m_coordinator->isDictating());
-    m_coordinator->transcriber.finalText = QStringLiteral("second dictation");
+    // Switched to the parallel mode during a live-only dictation: it ends as it began.
+    m_coordinator->selectedASRModel = ASRModelPreference::appleSpeechFast;
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    m_coordinator->selectedASRModel = ASRModelPreference::parallelFast;
+    m_coordinator->transcriber.finalText = QStringLiteral("live only");
     QVERIFY(waitForFuture(m_coordinator->stopDictation()));
-    m_coordinator->transcriber.refined(QStringLiteral("second dictation refined"));
-    QCOMPARE(m_coordinator->refinedTranscript(), QStringLiteral("second dictation refined"));
+    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Done"));
+    QCOMPARE(m_coordinator->finalText(), QStringLiteral("rewritten: Live only"));
+    QVERIFY(!m_coordinator->isRefining());
+
+    m_coordinator->largeModelEnabled = true;
+    dictate(QStringLiteral("first dictation"));
+    const Coordinator::DictationId first = m_coordinator->transcriber.dictation;
+    m_coordinator->transcriber.report(QStringLiteral("base:first refined"));
+    // the next one starts while the first still waits for its Large pass
+    m_coordinator->largeModelEnabled = false;
+    m_coordinator->polisher->hold = true;
+    dictate(QStringLiteral("second dictation"));
+    m_coordinator->transcriber.report(QStringLiteral("large:first large"), first);
+    QCOMPARE(m_coordinator->largeModelTranscript(), QString());
+
+    // a merge that ends after the next start is dropped too
+    m_coordinator->transcriber.report(QStringLiteral("base:second refined"));
+    QTRY_COMPARE(m_coordinator->polisher->held.size(), 1);
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    const auto [merge, merged] = m_coordinator->polisher->held.takeFirst();
+    merge->addResult(merged);
+    merge->finish();
+    QTest::qWait(1);
+    QCOMPARE(m_coordinator->finalText(), QString());
+    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Listening..."));
+
+    m_coordinator->polisher->hold = false;
+    m_coordinator->transcriber.finalText = QStringLiteral("third dictation");
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    m_coordinator->transcriber.report(QStringLiteral("base:third refined"));
+    QTRY_COMPARE(m_coordinator->finalText(), QStringLiteral("polished: third refined"));
 }
 
 void tst_DictationSessionCoordinator::stopFailureEndsTheStages()
@@ -339,13 +370,10 @@ void tst_DictationSessionCoordinator::stopFailureEndsTheStages()
     QVERIFY(m_coordinator->injector.texts.isEmpty());
 }
 
-void tst_DictationSessionCoordinator::cloudMinutesCountOnlyWhatTheServerDidNot()
+void tst_DictationSessionCoordinator::cloudDictationCountsTheMinutesTheServerDidNot()
 {
     m_coordinator->selectedASRModel = ASRModelPreference::cloudflareWhisper;
     m_coordinator->transcriber.cloudMinutes = 0.5;
-    dictate(QStringLiteral("cloud"));
-    QCOMPARE(m_coordinator->usage.minutesUsedThisMonth(), 0.5);
-    m_coordinator->transcriber.cloudMinutes = 0; // the server's reply already counted them
     dictate(QStringLiteral("cloud"));
     QCOMPARE(m_coordinator->usage.minutesUsedThisMonth(), 0.5);
 }
@@ -355,17 +383,30 @@ void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()
     const RunningApplication editor{4242, QStringLiteral("Editor"), 7, QStringLiteral("Editor")};
     m_coordinator->workspace.frontmost = editor;
     m_coordinator->workspace.running = {editor};
-    m_coordinator->selectedASRModel = ASRModelPreference::whisperBase;
+    m_coordinator->postProcessingEnabled = false;
     m_coordinator->transcriber.finalText = QStringLiteral("hello");
     QVERIFY(waitForFuture(m_coordinator->startDictation()));
     m_coordinator->workspace.frontmost.reset(); // the user clicked elsewhere
     const QFuture<void> stopped = m_coordinator->stopDictation();
     QTRY_COMPARE(m_coordinator->workspace.activated, QList<RunningApplication>{editor});
+    // a refinement that reports while the stop still types waits for it
+    m_coordinator->transcriber.report(QStringLiteral("base:hello refined"));
     QTest::qWait(20);
     QVERIFY(m_coordinator->injector.texts.isEmpty()); // not before the pause
     m_coordinator->clock.advance(Coordinator::reactivationPause);
     QVERIFY(waitForFuture(stopped));
-    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("rewritten: Hello")});
+    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("Hello")});
+    QCOMPARE(m_coordinator->lastTranscribedText(), QStringLiteral("hello refined"));
+
+    // Tavrune in front at the start keeps the earlier target; once that has
+    // quit, nothing is brought to the front.
+    m_coordinator->workspace.frontmost = RunningApplication{QCoreApplication::applicationPid()};
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    QCOMPARE(m_coordinator->targetAppPID(), editor.processIdentifier);
+    m_coordinator->workspace.running.clear();
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    QCOMPARE(m_coordinator->workspace.activated.size(), 1);
+    QCOMPARE(m_coordinator->injector.texts.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_DictationSessionCoordinator)

@@ -160,6 +160,7 @@ void tst_TranscriptPostProcessor::ruleBasedCleanup_data()
     QTest::newRow("markers removed, others kept") << "hi [Music] there [MUSIC]" << "Hi there [MUSIC].";
     QTest::newRow("marker at the end") << "hello [BLANK_AUDIO]." << "Hello.";
     QTest::newRow("marker at the start") << "[Music] hello" << "Hello.";
+    QTest::newRow("repeat before a marker") << "go go [Music]." << "Go.";
     QTest::newRow("sentences capitalised") << "one. two? three" << "One. Two? Three.";
     QTest::newRow("line feed kept, not a sentence start") << "one\ntwo" << "One\ntwo.";
     QTest::newRow("single word keeps its spacing") << "  word  " << "Word.";

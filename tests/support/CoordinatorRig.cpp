@@ -8,6 +8,7 @@ CoordinatorParts::CoordinatorParts()
     rewriter.mark = QStringLiteral("rewritten: ");
     auto polish = std::make_unique<FakeRewriter>();
     polish->mark = QStringLiteral("polished: ");
+    polisher = polish.get();
     postProcessor = std::make_unique<TranscriptPostProcessor>(&models, std::move(polish));
 }
 

@@ -25,7 +25,8 @@
 
 #include <memory>
 // The transcriber: its start waits for the test when asked to; the
-// refinement reports are sent by the test.
+// refinement reports are sent by the test, by default for the dictation
+// prepared last.
 class FakeTranscriber : public RealtimeTranscriptionService, public TranscriberRefinement {
 public:
     std::optional<QString> startFailure;
@@ -37,8 +38,20 @@ public:
     std::optional<QString> stopFailure;
     QString finalText;
     double cloudMinutes = 0;
+    DictationId dictation = 0;
     TextHandler refined, largeText;
     FailureHandler baseFailed, largeFailed;
+
+    // "base:text" or "large:text"; an empty text is that stage's failure.
+    void report(const QString &report, std::optional<DictationId> of = std::nullopt)
+    {
+        const QString text = report.section(QLatin1Char(':'), 1);
+        const DictationId id = of.value_or(dictation);
+        if (report.startsWith(QLatin1String("base")))
+            text.isEmpty() ? baseFailed(id) : refined(id, text);
+        else
+            text.isEmpty() ? largeFailed(id) : largeText(id, text);
+    }
 
     QFuture<void> start(LanguageOption) override
     {
@@ -69,8 +82,7 @@ public:
     }
     QString activeASRModelName() const override { return QStringLiteral("Fake ASR"); }
 
-    void clearLiveText() override {}
-    void setLargeModelEnabled(bool) override {}
+    void prepareDictation(DictationId id, bool) override { dictation = id; }
     void setOnRefinedText(TextHandler handler) override { refined = std::move(handler); }
     void setOnBaseModelFailed(FailureHandler handler) override { baseFailed = std::move(handler); }
     void setOnLargeModelText(TextHandler handler) override { largeText = std::move(handler); }
@@ -128,6 +140,8 @@ struct CoordinatorParts {
     ModelManager models{paths};
     std::unique_ptr<TranscriptPostProcessor> postProcessor;
     CloudUsageTracker usage{&settings};
+    // The merge's polish, owned by the post-processor.
+    FakeRewriter *polisher = nullptr;
 
     DictationSessionCoordinator::Services services();
 };
