@@ -1,4 +1,6 @@
 #include "UiTestSupport.h"
+#include "app/MenubarExtra.h"
+#include "support/FutureWait.h"
 
 #include <QQuickItem>
 #include <QtTest>
@@ -17,6 +19,7 @@ private slots:
     void homeScreenshot();
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
+    void eachOpeningReadsOnceAndAfresh();
 
 private:
     QQuickItem *item(const QString &name) { return m_rig->item(name); }
@@ -90,8 +93,9 @@ void tst_MenubarWindow::searchNarrowsAndClearRestores()
 
 void tst_MenubarWindow::showMoreExpandsLongTexts()
 {
-    const auto buttons = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("showMoreButton"));
-    QCOMPARE(buttons.size(), 1); // only the long entry
+    QList<QQuickItem *> buttons;
+    // only the long entry
+    QTRY_COMPARE((buttons = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("showMoreButton"))).size(), 1);
     QQuickItem *row = buttons.first();
     while (row->objectName() != QLatin1String("historyRow"))
         row = row->parentItem();
@@ -99,6 +103,15 @@ void tst_MenubarWindow::showMoreExpandsLongTexts()
     QCOMPARE(rowText->property("lineCount").toInt(), 2);
     UiTest::click(m_rig->view.get(), buttons.first());
     QTRY_VERIFY(rowText->property("lineCount").toInt() > 2);
+
+    // reopening reads the history again; the unchanged row stays expanded
+    QPointer<QQuickItem> expanded = rowText;
+    m_rig->view->hide();
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    QTest::qWait(50);
+    QVERIFY(expanded);
+    QVERIFY(expanded->property("lineCount").toInt() > 2);
 }
 
 void tst_MenubarWindow::copyShowsACheckThatASecondPressExtends()
@@ -192,6 +205,28 @@ void tst_MenubarWindow::snippetSheetSavesAndDeletes()
     QTRY_COMPARE(UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("deleteSnippetButton")).size(), 1);
     click(QStringLiteral("deleteSnippetButton"));
     QTRY_COMPARE(text(QStringLiteral("emptySnippetsTitle")), QStringLiteral("No snippets yet"));
+}
+
+void tst_MenubarWindow::eachOpeningReadsOnceAndAfresh()
+{
+    MenubarExtra host(*m_rig->engine, m_rig->viewModel, *m_rig->services);
+    QSignalSpy loads(&m_rig->viewModel, &MenubarViewModel::sessionsChanged);
+    host.openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(host.window()));
+    QTRY_COMPARE(loads.size(), 1);
+    const auto find = [&](const QString &name) { return UiTest::findVisible(host.window()->contentItem(), name); };
+    UiTest::click(host.window(), find(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(find(QStringLiteral("snippetsView")));
+
+    // what changed while the window was away shows when it comes back
+    host.window()->hide();
+    m_rig->store.addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards"), QStringLiteral("Email"));
+    host.openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(host.window()));
+    QTRY_VERIFY(find(QStringLiteral("snippetRow_/sig")));
+    QTRY_COMPARE(loads.size(), 2);
+    QTest::qWait(100);
+    QCOMPARE(loads.size(), 2);
 }
 
 QTEST_MAIN(tst_MenubarWindow)

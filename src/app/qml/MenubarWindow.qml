@@ -20,9 +20,17 @@ Rectangle {
     height: 560
     color: Theme.window
 
-    // Statistics and history are read afresh each time the window opens.
-    readonly property bool onScreen: Window.window !== null && Window.window.visible
-    onOnScreenChanged: if (onScreen) { viewModel.refreshStats(); viewModel.loadSessions() }
+    // Called by the host each time the window comes on screen: statistics
+    // and history are read afresh, and so is the tab on show.
+    function appear() {
+        viewModel.reload()
+        pageAppears()
+    }
+    function pageAppears() {
+        const page = pages.children[pages.currentIndex]
+        if (page && page.appear)
+            page.appear()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -97,9 +105,12 @@ Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
             currentIndex: root.tabs.findIndex(t => t.tab === root.selectedTab)
-            onCurrentIndexChanged: appear.restart()
+            onCurrentIndexChanged: {
+                fadeIn.restart()
+                root.pageAppears()
+            }
             NumberAnimation {
-                id: appear
+                id: fadeIn
                 target: pages
                 property: "opacity"
                 from: 0.4
