@@ -13,6 +13,7 @@
 #include "models/ModelManager.h"
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeLoginItems.h"
+#include "platform/fake/FakePaths.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/linux/X11Compositor.h"
@@ -130,7 +131,8 @@ WindowOpenings windowOpenings(QQmlEngine &engine, const QString &profile)
 {
     VoiceProfileStore store(profile);
     RiggedCoordinator coordinator;
-    ModelManager models;
+    FakePaths paths; // no models: the window only lists them
+    ModelManager models(paths);
     FakePasteboard pasteboard;
     FakeSettings settings;
     MenubarViewModel viewModel({coordinator, models, store, pasteboard, settings, {}});

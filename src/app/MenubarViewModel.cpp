@@ -59,13 +59,22 @@ void MenubarViewModel::mirrorCoordinator()
 
 void MenubarViewModel::reload()
 {
-    VoiceProfileStore &store = m_store;
-    m_pendingReload = m_reader
-                          ->run([&store] {
-                              return Snapshot{store.totalWords(), store.streakDays(), store.averageWPM(),
-                                              store.recentSessions(historyLimit)};
-                          })
-                          .then(this, [this](const Snapshot &snapshot) { publish(snapshot); });
+    auto published = std::make_shared<QPromise<void>>();
+    published->start();
+    m_pendingReload = published->future();
+    // The reader is joined before this object goes, and a call still queued
+    // then goes with it.
+    m_reader->post([this, published] {
+        Snapshot snapshot{m_store.totalWords(), m_store.streakDays(), m_store.averageWPM(),
+                          m_store.recentSessions(historyLimit)};
+        QMetaObject::invokeMethod(
+            this,
+            [this, snapshot = std::move(snapshot), published] {
+                publish(snapshot);
+                published->finish();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void MenubarViewModel::publish(const Snapshot &snapshot)

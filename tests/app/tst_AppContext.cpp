@@ -63,19 +63,21 @@ void tst_AppContext::dictationChoicesSurviveARestart()
                              {"selectedASRModel", "whisperBase"}, {"fillerRemovalEnabled", false},
                              {"autoRewriteEnabled", false},     {"largeModelEnabled", true},
                              {"postProcessingEnabled", false}};
-    {
-        AppContext first(platform);
-        for (auto it = chosen.begin(); it != chosen.end(); ++it)
-            first.viewModel().setProperty(qPrintable(it.key()), it.value());
-    }
-    {
-        AppContext second(platform);
-        for (auto it = chosen.begin(); it != chosen.end(); ++it)
-            QCOMPARE(second.viewModel().property(qPrintable(it.key())), it.value());
-        const DictationSessionCoordinator &c = second.coordinator();
+    // Each choice reaches the coordinator when made and again at the next launch.
+    for (int launch = 0; launch < 2; ++launch) {
+        AppContext context(platform);
+        for (auto it = chosen.begin(); it != chosen.end(); ++it) {
+            if (launch == 0)
+                context.viewModel().setProperty(qPrintable(it.key()), it.value());
+            QCOMPARE(context.viewModel().property(qPrintable(it.key())), it.value());
+        }
+        // an unknown name changes nothing
+        context.viewModel().setProperty("selectedLanguage", QStringLiteral("xx"));
+        const DictationSessionCoordinator &c = context.coordinator();
         QCOMPARE(c.selectedLanguage, LanguageOption::german);
+        QCOMPARE(c.selectedPreset, RewritePreset::concise);
         QCOMPARE(c.selectedASRModel, ASRModelPreference::whisperBase);
-        QVERIFY(c.largeModelEnabled && !c.fillerRemovalEnabled);
+        QVERIFY(!c.fillerRemovalEnabled && !c.autoRewriteEnabled && c.largeModelEnabled && !c.postProcessingEnabled);
     }
     // Unreadable entries start from the initial values; the file's own text form reads back.
     platform.settings().setValue(QStringLiteral("dictation/selectedLanguage"), QStringLiteral("Deutsch"));

@@ -44,7 +44,6 @@ struct Fixture {
 class tst_MenubarViewModel : public QObject {
     Q_OBJECT
 private slots:
-    void settingsReachTheCoordinator();
     void loadsStatsAndHistory();
     void historyFilter_data();
     void historyFilter();
@@ -56,28 +55,6 @@ private slots:
     void longTextsAreMeasuredInCharacters();
     void autoDownloadSkipsInstalledAndGoesOnAfterAFailure();
 };
-
-void tst_MenubarViewModel::settingsReachTheCoordinator()
-{
-    Fixture f;
-    auto viewModel = f.makeViewModel();
-    viewModel->setProperty("selectedLanguage", QStringLiteral("de"));
-    viewModel->setProperty("selectedPreset", QStringLiteral("concise"));
-    viewModel->setProperty("selectedASRModel", QStringLiteral("whisperBase"));
-    viewModel->setProperty("fillerRemovalEnabled", false);
-    viewModel->setProperty("autoRewriteEnabled", false);
-    viewModel->setProperty("largeModelEnabled", true);
-    viewModel->setProperty("postProcessingEnabled", false);
-    const DictationSessionCoordinator &c = *f.coordinator;
-    QCOMPARE(c.selectedLanguage, LanguageOption::german);
-    QCOMPARE(c.selectedPreset, RewritePreset::concise);
-    QCOMPARE(c.selectedASRModel, ASRModelPreference::whisperBase);
-    QVERIFY(!c.fillerRemovalEnabled && !c.autoRewriteEnabled && c.largeModelEnabled && !c.postProcessingEnabled);
-    QCOMPARE(viewModel->property("selectedLanguage").toString(), QStringLiteral("de"));
-    // an unknown name changes nothing
-    viewModel->setProperty("selectedLanguage", QStringLiteral("xx"));
-    QCOMPARE(c.selectedLanguage, LanguageOption::german);
-}
 
 void tst_MenubarViewModel::loadsStatsAndHistory()
 {

@@ -33,6 +33,7 @@ private:
 void tst_MenubarWindow::init()
 {
     m_rig = std::make_unique<UiTest::ViewRig>();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload())); // the clock is read there
     VoiceProfileStore &store = m_rig->store;
     QDateTime now = QDateTime::currentDateTime().addSecs(-3600);
     store.setClock([now]() mutable { return now = now.addSecs(300); });
@@ -45,6 +46,7 @@ void tst_MenubarWindow::init()
     store.logSession(42, 6, QStringLiteral("en"), QStringLiteral("meeting notes for friday"),
                      QStringLiteral("Meeting notes for Friday."));
     m_rig->show(QStringLiteral("MenubarWindow"));
+    QTRY_VERIFY(item(QStringLiteral("copyButton"))); // the rows are drawn
 }
 
 void tst_MenubarWindow::startStopToggles()
@@ -93,9 +95,8 @@ void tst_MenubarWindow::searchNarrowsAndClearRestores()
 
 void tst_MenubarWindow::showMoreExpandsLongTexts()
 {
-    QList<QQuickItem *> buttons;
-    // only the long entry
-    QTRY_COMPARE((buttons = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("showMoreButton"))).size(), 1);
+    const auto buttons = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("showMoreButton"));
+    QCOMPARE(buttons.size(), 1); // only the long entry
     QQuickItem *row = buttons.first();
     while (row->objectName() != QLatin1String("historyRow"))
         row = row->parentItem();
