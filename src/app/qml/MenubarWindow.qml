@@ -28,8 +28,8 @@ Rectangle {
     }
     function pageAppears() {
         const page = pages.children[pages.currentIndex]
-        if (page && page.appear)
-            page.appear()
+        if (page && page.item && page.item.appear)
+            page.item.appear()
     }
 
     ColumnLayout {
@@ -107,7 +107,8 @@ Rectangle {
             currentIndex: root.tabs.findIndex(t => t.tab === root.selectedTab)
             onCurrentIndexChanged: {
                 fadeIn.restart()
-                root.pageAppears()
+                // once the tab's loader has built it
+                Qt.callLater(root.pageAppears)
             }
             NumberAnimation {
                 id: fadeIn
@@ -119,10 +120,23 @@ Rectangle {
                 easing.type: Easing.OutBack
             }
 
-            HomeTab { viewModel: root.viewModel }
-            DictionaryManagementView { services: root.services }
-            SnippetsView { services: root.services }
-            MacSettingsView { viewModel: root.viewModel; services: root.services }
+            // A tab is built when first shown: the window opens faster.
+            Loader {
+                active: true
+                sourceComponent: HomeTab { viewModel: root.viewModel }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: DictionaryManagementView { services: root.services }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: SnippetsView { services: root.services }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: MacSettingsView { viewModel: root.viewModel; services: root.services }
+            }
         }
 
         Divider { Layout.fillWidth: true }
