@@ -20,8 +20,8 @@ Rectangle {
     height: 560
     color: Theme.window
 
-    // Called by the host each time the window comes on screen: statistics
-    // and history are read afresh, and so is the tab on show.
+    // Called by the host each time the window comes on screen: statistics,
+    // history and the tab on show are read afresh.
     function appear() {
         viewModel.reload()
         pageAppears()
@@ -122,7 +122,6 @@ Rectangle {
 
             // A tab is built when first shown: the window opens faster.
             Loader {
-                active: true
                 sourceComponent: HomeTab { viewModel: root.viewModel }
             }
             Loader {
