@@ -19,8 +19,8 @@ bool isProcessing(const DictationOverlayModel::Input &in)
 DictationOverlayModel::MascotState DictationOverlayModel::mascotState(const Input &in)
 {
     if (in.isDictating)
-        return MascotState::listening;
-    return isProcessing(in) ? MascotState::processing : MascotState::done;
+        return MascotState::Listening;
+    return isProcessing(in) ? MascotState::Processing : MascotState::Done;
 }
 
 QString DictationOverlayModel::statusTitle(const Input &in)
@@ -28,13 +28,6 @@ QString DictationOverlayModel::statusTitle(const Input &in)
     if (in.isDictating)
         return QStringLiteral("Listening");
     return isProcessing(in) ? QStringLiteral("Refining") : QStringLiteral("Done");
-}
-
-QString DictationOverlayModel::statusColor(const Input &in)
-{
-    if (in.isDictating)
-        return QStringLiteral("red");
-    return isProcessing(in) ? QStringLiteral("blue") : QStringLiteral("green");
 }
 
 QString DictationOverlayModel::hintLine(const Input &in)
@@ -51,20 +44,20 @@ QList<DictationOverlayModel::StageCard> DictationOverlayModel::stageCards(const 
     if (in.isDictating)
         return cards;
     const auto refinement = [](Stage stage, bool running, double elapsed, const QString &text) {
-        const StageState state = running ? StageState::running
-                                 : text.isEmpty() ? StageState::pending
-                                                  : StageState::complete;
+        const StageState state = running ? StageState::Running
+                                 : text.isEmpty() ? StageState::Pending
+                                                  : StageState::Complete;
         return StageCard{stage, state, running ? elapsed : 0, text, false};
     };
     if (!in.liveTranscript.isEmpty())
-        cards.append({Stage::apple, StageState::complete, 0, in.liveTranscript, false});
-    cards.append(refinement(Stage::whisperBase, in.isRefining, in.refiningElapsedSeconds, in.refinedTranscript));
+        cards.append({Stage::Apple, StageState::Complete, 0, in.liveTranscript, false});
+    cards.append(refinement(Stage::WhisperBase, in.isRefining, in.refiningElapsedSeconds, in.refinedTranscript));
     if (in.largeModelEnabled) {
-        cards.append(refinement(Stage::whisperLarge, in.isLargeModelProcessing, in.largeModelElapsedSeconds,
+        cards.append(refinement(Stage::WhisperLarge, in.isLargeModelProcessing, in.largeModelElapsedSeconds,
                                 in.largeModelTranscript));
     }
     if (!in.finalText.isEmpty() || in.isPolishing) {
-        cards.append({Stage::polish, in.isPolishing ? StageState::running : StageState::complete,
+        cards.append({Stage::Polish, in.isPolishing ? StageState::Running : StageState::Complete,
                       in.isPolishing ? in.polishingElapsedSeconds : 0, in.finalText, true});
     }
     return cards;
@@ -78,61 +71,10 @@ QList<double> DictationOverlayModel::barHeights(float audioLevel)
     return heights;
 }
 
-QString DictationOverlayModel::stageTitle(Stage stage)
-{
-    switch (stage) {
-    case Stage::apple:
-        return QStringLiteral("Live Speech");
-    case Stage::whisperBase:
-        return QStringLiteral("Whisper Base");
-    case Stage::whisperLarge:
-        return QStringLiteral("Whisper Large v3");
-    case Stage::polish:
-        return QStringLiteral("AI Polish");
-    }
-    return {};
-}
-
-QString DictationOverlayModel::stageSubtitle(Stage stage, StageState state)
-{
-    if (state == StageState::running)
-        return QStringLiteral("Processing...");
-    switch (stage) {
-    case Stage::apple:
-        return QStringLiteral("Live (on-device)");
-    case Stage::whisperBase:
-        return QStringLiteral("Offline refinement");
-    case Stage::whisperLarge:
-        return QStringLiteral("Highest accuracy");
-    case Stage::polish:
-        return QStringLiteral("Grammar & polish");
-    }
-    return {};
-}
-
-QString DictationOverlayModel::stageColor(Stage stage)
-{
-    switch (stage) {
-    case Stage::apple:
-        return QStringLiteral("blue");
-    case Stage::whisperBase:
-        return QStringLiteral("orange");
-    case Stage::whisperLarge:
-        return QStringLiteral("purple");
-    case Stage::polish:
-        return QStringLiteral("green");
-    }
-    return {};
-}
-
-QString DictationOverlayModel::elapsedText(double seconds)
-{
-    return QString::asprintf("%.1fs", seconds);
-}
-
 DictationOverlayModel::DictationOverlayModel(QObject *parent)
     : QObject(parent)
 {
+    m_stages.setCards(stageCards(m_input));
 }
 
 void DictationOverlayModel::follow(DictationSessionCoordinator &coordinator)
@@ -175,21 +117,20 @@ void DictationOverlayModel::readCoordinator()
 
 void DictationOverlayModel::setInput(const Input &input)
 {
+    Input levelled = m_input;
+    levelled.audioLevel = input.audioLevel;
+    const bool levelMoved = levelled.audioLevel != m_input.audioLevel;
+    // the elapsed times show only on the cards
+    levelled.refiningElapsedSeconds = input.refiningElapsedSeconds;
+    levelled.largeModelElapsedSeconds = input.largeModelElapsedSeconds;
+    levelled.polishingElapsedSeconds = input.polishingElapsedSeconds;
+    const bool rest = !(levelled == input);
     m_input = input;
-    emit changed();
-}
-
-QString DictationOverlayModel::mascotStateName() const
-{
-    switch (mascotState(m_input)) {
-    case MascotState::listening:
-        return QStringLiteral("listening");
-    case MascotState::processing:
-        return QStringLiteral("processing");
-    case MascotState::done:
-        return QStringLiteral("done");
-    }
-    return {};
+    m_stages.setCards(stageCards(m_input));
+    if (levelMoved)
+        emit audioLevelChanged();
+    if (rest)
+        emit changed();
 }
 
 QVariantList DictationOverlayModel::barHeightList() const
@@ -197,25 +138,5 @@ QVariantList DictationOverlayModel::barHeightList() const
     QVariantList list;
     for (double height : barHeights(m_input.audioLevel))
         list.append(height);
-    return list;
-}
-
-QVariantList DictationOverlayModel::stageList() const
-{
-    static const char *const stateNames[] = {"running", "pending", "complete"};
-    static const char *const stageNames[] = {"apple", "whisperBase", "whisperLarge", "polish"};
-    QVariantList list;
-    for (const StageCard &card : stageCards(m_input)) {
-        list.append(QVariantMap{
-            {QStringLiteral("stage"), QString::fromLatin1(stageNames[int(card.stage)])},
-            {QStringLiteral("title"), stageTitle(card.stage)},
-            {QStringLiteral("subtitle"), stageSubtitle(card.stage, card.state)},
-            {QStringLiteral("color"), stageColor(card.stage)},
-            {QStringLiteral("state"), QString::fromLatin1(stateNames[int(card.state)])},
-            {QStringLiteral("elapsedText"), elapsedText(card.elapsed)},
-            {QStringLiteral("text"), card.text},
-            {QStringLiteral("isFinal"), card.isFinal},
-        });
-    }
     return list;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/OverlayStageListModel.h"
 #include "pipeline/DictationMode.h"
 #include "pipeline/DictationSessionCoordinator.h"
 
@@ -12,24 +13,23 @@
 
 
 // What the dictation overlay shows, derived from the coordinator's published
-// state in one place so that the views only draw it.
+// state in one place so that the views only draw it. The level, which moves
+// with every captured buffer, and each stage card notify on their own, so a
+// tick redraws only what it moves.
 class DictationOverlayModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("made by the overlay panel")
 
     Q_PROPERTY(bool isDictating READ isDictating NOTIFY changed)
-    Q_PROPERTY(QString mascotState READ mascotStateName NOTIFY changed)
+    // Also picks the header's colour.
+    Q_PROPERTY(MascotState mascotState READ mascotState NOTIFY changed)
     Q_PROPERTY(QString statusTitle READ statusTitle NOTIFY changed)
-    // A palette colour name: "red", "blue" or "green".
-    Q_PROPERTY(QString statusColor READ statusColor NOTIFY changed)
     Q_PROPERTY(QString hintLine READ hintLine NOTIFY changed)
     Q_PROPERTY(QString liveTranscript READ liveTranscript NOTIFY changed)
-    Q_PROPERTY(float audioLevel READ audioLevel NOTIFY changed)
-    Q_PROPERTY(QVariantList barHeights READ barHeightList NOTIFY changed)
-    // One map per card: stage, title, subtitle, color, state ("running",
-    // "pending", "complete"), elapsedText, text, isFinal.
-    Q_PROPERTY(QVariantList stages READ stageList NOTIFY changed)
+    Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
+    Q_PROPERTY(QVariantList barHeights READ barHeightList NOTIFY audioLevelChanged)
+    Q_PROPERTY(OverlayStageListModel *stages READ stages CONSTANT)
 
 public:
     // The coordinator's state that the overlay reads.
@@ -49,34 +49,23 @@ public:
         double largeModelElapsedSeconds = 0;
         double polishingElapsedSeconds = 0;
         float audioLevel = 0;
+        friend bool operator==(const Input &, const Input &) = default;
     };
 
-    enum class MascotState { listening, processing, done };
-    enum class Stage { apple, whisperBase, whisperLarge, polish };
-    enum class StageState { running, pending, complete };
-
-    struct StageCard {
-        Stage stage = Stage::whisperBase;
-        StageState state = StageState::pending;
-        double elapsed = 0; // seconds, while running
-        QString text;
-        bool isFinal = false;
-        friend bool operator==(const StageCard &, const StageCard &) = default;
-    };
+    enum class MascotState { Listening, Processing, Done };
+    Q_ENUM(MascotState)
+    using Stage = OverlayStageListModel::Stage;
+    using StageState = OverlayStageListModel::StageState;
+    using StageCard = OverlayStageListModel::StageCard;
 
     static constexpr int barCount = 5;
 
     static MascotState mascotState(const Input &input);
     static QString statusTitle(const Input &input);
-    static QString statusColor(const Input &input);
     static QString hintLine(const Input &input);
     // Empty while dictating.
     static QList<StageCard> stageCards(const Input &input);
     static QList<double> barHeights(float audioLevel);
-    static QString stageTitle(Stage stage);
-    static QString stageSubtitle(Stage stage, StageState state);
-    static QString stageColor(Stage stage);
-    static QString elapsedText(double seconds);
 
     explicit DictationOverlayModel(QObject *parent = nullptr);
 
@@ -87,17 +76,18 @@ public:
     void setInput(const Input &input);
 
     bool isDictating() const { return m_input.isDictating; }
-    QString mascotStateName() const;
+    MascotState mascotState() const { return mascotState(m_input); }
     QString statusTitle() const { return statusTitle(m_input); }
-    QString statusColor() const { return statusColor(m_input); }
     QString hintLine() const { return hintLine(m_input); }
     QString liveTranscript() const { return m_input.liveTranscript; }
     float audioLevel() const { return m_input.audioLevel; }
     QVariantList barHeightList() const;
-    QVariantList stageList() const;
+    OverlayStageListModel *stages() { return &m_stages; }
 
 signals:
+    // Everything but the level and the cards.
     void changed();
+    void audioLevelChanged();
 
 private slots:
     void readCoordinator();
@@ -105,4 +95,5 @@ private slots:
 private:
     QPointer<DictationSessionCoordinator> m_coordinator;
     Input m_input;
+    OverlayStageListModel m_stages;
 };

@@ -2,6 +2,7 @@
 
 #include "app/IconTable.h"
 #include "app/MenubarViewModel.h"
+#include "app/UiModule.h"
 #include "app/ViewServices.h"
 #include "support/Log.h"
 
@@ -96,6 +97,7 @@ std::unique_ptr<QQuickView> MenubarExtra::makeView(const QString &file, const QS
     view->resize(size);
     view->setMinimumSize(size);
     view->setMaximumSize(size);
+    UiModule::announceAppearances(*view);
     return view;
 }
 
@@ -105,13 +107,6 @@ void MenubarExtra::openWindow()
         m_window = makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
                             {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
                              {QStringLiteral("services"), QVariant::fromValue(&m_services)}});
-        // The window may stay open between dictations: brought to the front, it reads afresh.
-        connect(m_window.get(), &QWindow::activeChanged, this, [this] {
-            if (m_window->isActive()) {
-                m_viewModel.refreshStats();
-                m_viewModel.loadSessions();
-            }
-        });
     }
     // the frame, title bar included, goes below (or above) the icon
     if (!m_window->isVisible())

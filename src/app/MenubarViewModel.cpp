@@ -9,6 +9,16 @@
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
+#include "support/SerialExecutor.h"
+
+#include <QMultiHash>
+
+struct MenubarViewModel::Snapshot {
+    int totalWords = 0;
+    int streakDays = 0;
+    double averageWPM = 0;
+    QList<VoiceProfileStore::RecentSession> sessions;
+};
 
 MenubarViewModel::MenubarViewModel(Collaborators collaborators, QObject *parent)
     : QObject(parent)
@@ -16,12 +26,14 @@ MenubarViewModel::MenubarViewModel(Collaborators collaborators, QObject *parent)
     , m_modelManager(collaborators.modelManager)
     , m_store(collaborators.store)
     , m_pasteboard(collaborators.pasteboard)
+    , m_settings(collaborators.settings)
     , m_makeDownloadService(std::move(collaborators.makeDownloadService))
     , m_hasCompletedOnboarding(collaborators.settings.boolean(QStringLiteral("macOnboardingComplete")))
+    , m_reader(std::make_unique<SerialExecutor>(QStringLiteral("history reader")))
 {
+    restoreChoices();
     mirrorCoordinator();
-    refreshStats();
-    loadSessions();
+    reload();
 }
 
 MenubarViewModel::~MenubarViewModel() = default;
@@ -45,7 +57,27 @@ void MenubarViewModel::mirrorCoordinator()
     });
 }
 
-void MenubarViewModel::refreshStats()
+void MenubarViewModel::reload()
+{
+    auto published = std::make_shared<QPromise<void>>();
+    published->start();
+    m_pendingReload = published->future();
+    // The reader is joined before this object goes, and a call still queued
+    // then goes with it.
+    m_reader->post([this, published] {
+        Snapshot snapshot{m_store.totalWords(), m_store.streakDays(), m_store.averageWPM(),
+                          m_store.recentSessions(historyLimit)};
+        QMetaObject::invokeMethod(
+            this,
+            [this, snapshot = std::move(snapshot), published] {
+                publish(snapshot);
+                published->finish();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MenubarViewModel::publish(const Snapshot &snapshot)
 {
     const auto assign = [this](auto &field, auto value, void (MenubarViewModel::*changed)()) {
         if (field == value)
@@ -53,18 +85,29 @@ void MenubarViewModel::refreshStats()
         field = value;
         emit(this->*changed)();
     };
-    assign(m_totalWords, m_store.totalWords(), &MenubarViewModel::totalWordsChanged);
-    assign(m_streakDays, m_store.streakDays(), &MenubarViewModel::streakDaysChanged);
-    assign(m_averageWPM, m_store.averageWPM(), &MenubarViewModel::averageWPMChanged);
-    assign(m_streakMessage, StatsPhrases::streakMessageText(m_store), &MenubarViewModel::streakMessageChanged);
-}
+    assign(m_totalWords, snapshot.totalWords, &MenubarViewModel::totalWordsChanged);
+    assign(m_streakDays, snapshot.streakDays, &MenubarViewModel::streakDaysChanged);
+    assign(m_averageWPM, snapshot.averageWPM, &MenubarViewModel::averageWPMChanged);
+    assign(m_streakMessage, StatsPhrases::streakMessageText(snapshot.streakDays),
+           &MenubarViewModel::streakMessageChanged);
 
-void MenubarViewModel::loadSessions()
-{
+    // Sessions are told apart by their content: the store keeps no id.
+    QMultiHash<QDateTime, SessionEntry> known;
+    for (const SessionEntry &entry : std::as_const(m_sessions))
+        known.insert(entry.timestamp, entry);
     QList<SessionEntry> sessions;
-    for (const VoiceProfileStore::RecentSession &row : m_store.recentSessions(historyLimit)) {
-        sessions.append({QUuid::createUuid(), row.timestamp, row.duration, row.wordCount, row.rawTranscript,
-                         row.rewrittenText});
+    for (const VoiceProfileStore::RecentSession &row : snapshot.sessions) {
+        SessionEntry entry{QUuid(), row.timestamp, row.duration, row.wordCount, row.rawTranscript, row.rewrittenText};
+        for (auto it = known.find(row.timestamp); it != known.end() && it.key() == row.timestamp; ++it) {
+            if (it->sameSession(entry)) {
+                entry.id = it->id;
+                known.erase(it);
+                break;
+            }
+        }
+        if (entry.id.isNull())
+            entry.id = QUuid::createUuid();
+        sessions.append(entry);
     }
     m_sessions = std::move(sessions);
     emit sessionsChanged();
@@ -100,24 +143,79 @@ void MenubarViewModel::copyToPasteboard(const QString &text)
     m_pasteboard.setString(text);
 }
 
+// The dictation choices: type, member, setter suffix. Each is kept in the
+// settings file under its own name and restored at launch.
+#define TAVRUNE_DICTATION_CHOICES(X)                                                                             \
+    X(LanguageOption, selectedLanguage, SelectedLanguage)                                                        \
+    X(RewritePreset, selectedPreset, SelectedPreset)                                                             \
+    X(ASRModelPreference, selectedASRModel, SelectedASRModel)                                                    \
+    X(bool, fillerRemovalEnabled, FillerRemovalEnabled)                                                          \
+    X(bool, autoRewriteEnabled, AutoRewriteEnabled)                                                              \
+    X(bool, largeModelEnabled, LargeModelEnabled)                                                                \
+    X(bool, postProcessingEnabled, PostProcessingEnabled)
+
+namespace {
+QString choiceKey(const char *name)
+{
+    return QStringLiteral("dictation/") + QLatin1String(name);
+}
+
+template <typename E>
+QVariant storedForm(E value)
+{
+    return Enums::toString(value);
+}
+
+QVariant storedForm(bool value)
+{
+    return value;
+}
+
+// What was stored, when it still names a value; none for a missing or
+// unreadable entry, which then keeps its initial value.
+template <typename E>
+std::optional<E> restored(const QVariant &stored)
+{
+    return Enums::fromString<E>(stored.toString());
+}
+
+template <>
+std::optional<bool> restored<bool>(const QVariant &stored)
+{
+    if (stored.typeId() == QMetaType::Bool)
+        return stored.toBool();
+    // the settings file hands its values back as text
+    if (const QString text = stored.toString(); text == QLatin1String("true") || text == QLatin1String("false"))
+        return text == QLatin1String("true");
+    return std::nullopt;
+}
+} // namespace
+
+void MenubarViewModel::restoreChoices()
+{
+#define TAVRUNE_RESTORE_CHOICE(Type, name, Name)                                                                 \
+    if (const auto value = restored<Type>(m_settings.value(choiceKey(#name)))) {                                  \
+        m_##name = *value;                                                                                       \
+        m_coordinator.name = *value;                                                                             \
+    }
+    TAVRUNE_DICTATION_CHOICES(TAVRUNE_RESTORE_CHOICE)
+#undef TAVRUNE_RESTORE_CHOICE
+}
+
 // Each setting is stored, then copied into the coordinator's field of the
-// same name, on every set.
+// same name, on every set; a change is also written to the settings file.
 #define TAVRUNE_SETTING_SETTER(Type, name, Name)                                                                 \
     void MenubarViewModel::set##Name(Type value)                                                                 \
     {                                                                                                            \
         const bool changed = !(m_##name == value);                                                               \
         m_##name = value;                                                                                        \
         m_coordinator.name = value;                                                                              \
-        if (changed)                                                                                             \
+        if (changed) {                                                                                           \
+            m_settings.setValue(choiceKey(#name), storedForm(value));                                            \
             emit name##Changed();                                                                                \
+        }                                                                                                        \
     }
-TAVRUNE_SETTING_SETTER(LanguageOption, selectedLanguage, SelectedLanguage)
-TAVRUNE_SETTING_SETTER(RewritePreset, selectedPreset, SelectedPreset)
-TAVRUNE_SETTING_SETTER(ASRModelPreference, selectedASRModel, SelectedASRModel)
-TAVRUNE_SETTING_SETTER(bool, fillerRemovalEnabled, FillerRemovalEnabled)
-TAVRUNE_SETTING_SETTER(bool, autoRewriteEnabled, AutoRewriteEnabled)
-TAVRUNE_SETTING_SETTER(bool, largeModelEnabled, LargeModelEnabled)
-TAVRUNE_SETTING_SETTER(bool, postProcessingEnabled, PostProcessingEnabled)
+TAVRUNE_DICTATION_CHOICES(TAVRUNE_SETTING_SETTER)
 #undef TAVRUNE_SETTING_SETTER
 
 void MenubarViewModel::setLaunchAtLogin(bool value)

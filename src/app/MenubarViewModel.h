@@ -20,12 +20,13 @@
 
 class ModelManager;
 class Pasteboard;
+class SerialExecutor;
 class Settings;
 class VoiceProfileStore;
 
 // The one model behind the menu-bar window, the settings and the history:
-// mirrors the coordinator's dictation state, holds the dictation settings and
-// copies each change into the coordinator, loads statistics and history from
+// mirrors the coordinator's dictation state, holds the dictation settings,
+// keeps them in the settings file and copies each change into the coordinator, loads statistics and history from
 // the voice profile, and fetches the default models at launch. Main thread.
 class MenubarViewModel : public QObject {
     Q_OBJECT
@@ -127,8 +128,13 @@ public:
     // Called with every isDictating the coordinator publishes.
     std::function<void(bool)> onDictationStateChanged;
 
-    Q_INVOKABLE void refreshStats();
-    Q_INVOKABLE void loadSessions();
+    // Reads the statistics and the last sessions off the main thread (they
+    // take long on a large profile), then publishes them; sessionsChanged
+    // tells that a read is done. A session read before keeps its entry, id
+    // included, so its row in the window stays as it was.
+    Q_INVOKABLE void reload();
+    // The read started last; finished once it is published.
+    QFuture<void> pendingReload() const { return m_pendingReload; }
     // The Start/Stop button: stops when dictating, starts otherwise.
     Q_INVOKABLE void toggleDictation();
     // The history's copy button.
@@ -162,7 +168,10 @@ signals:
     void unavailableChordsChanged();
 
 private:
+    void restoreChoices();
+    struct Snapshot;
     void mirrorCoordinator();
+    void publish(const Snapshot &snapshot);
     void updateFilteredSessions();
     QFuture<void> downloadIfMissing(const ModelDescriptor &model);
 
@@ -170,6 +179,7 @@ private:
     ModelManager &m_modelManager;
     VoiceProfileStore &m_store;
     Pasteboard &m_pasteboard;
+    Settings &m_settings;
     DownloadServiceFactory m_makeDownloadService;
 
     bool m_isDictating = false;
@@ -193,4 +203,7 @@ private:
     bool m_hasCompletedOnboarding = false;
     bool m_showOnboarding = false;
     QStringList m_unavailableChords;
+    QFuture<void> m_pendingReload;
+    // Last: its reads reach the store, and it finishes them before the rest goes.
+    std::unique_ptr<SerialExecutor> m_reader;
 };

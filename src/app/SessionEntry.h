@@ -5,8 +5,8 @@
 #include <QString>
 #include <QUuid>
 
-// One past dictation as the history shows it. The id is made afresh each
-// time the history is loaded.
+// One past dictation as the history shows it. The id is made when the
+// history first shows the session and kept while it stays in it.
 struct SessionEntry {
     QUuid id;
     QDateTime timestamp;
@@ -29,6 +29,13 @@ struct SessionEntry {
     // Abbreviated month, day, hour and minute in the locale's own order
     // ("Dec 5, 3:41 PM" in US English).
     static QString dateText(const QDateTime &timestamp, const QLocale &locale = QLocale());
+
+    // The same logged session, whatever the ids.
+    bool sameSession(const SessionEntry &other) const
+    {
+        return timestamp == other.timestamp && duration == other.duration && wordCount == other.wordCount
+            && rawTranscript == other.rawTranscript && rewrittenText == other.rewrittenText;
+    }
 
     // Kept when the query is empty, else when either text holds it, ignoring case.
     bool matches(const QString &query) const;

@@ -6,7 +6,9 @@
 #include <QList>
 #include <QtQml/qqmlregistration.h>
 
-// The history rows as QML shows them, in the given order.
+// The history rows as QML shows them, in the given order. Rows are known by
+// their entry's id: one that stays keeps its place in the view (and the
+// view's state for it) when new entries come or others go.
 class SessionListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ANONYMOUS

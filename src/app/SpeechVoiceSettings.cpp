@@ -15,9 +15,9 @@ SpeechVoiceSettings::SpeechVoiceSettings(TextToSpeechService &speech, F5TTSServi
                         &TextToSpeechService::isModelLoadedChanged, &TextToSpeechService::isSpeakingChanged,
                         &TextToSpeechService::engineLabelChanged})
         connect(&m_speech, signal, this, &VoiceSettings::changed);
-    for (auto signal : {&F5TTSService::isDownloadedChanged, &F5TTSService::isDownloadingChanged,
-                        &F5TTSService::downloadProgressChanged})
+    for (auto signal : {&F5TTSService::isDownloadedChanged, &F5TTSService::isDownloadingChanged})
         connect(&m_voicePack, signal, this, &VoiceSettings::changed);
+    connect(&m_voicePack, &F5TTSService::downloadProgressChanged, this, &VoiceSettings::voicePackProgressChanged);
 }
 
 QStringList SpeechVoiceSettings::availableVoices() const { return m_speech.availableVoices(); }

@@ -1,7 +1,5 @@
 #include "app/StatsPhrases.h"
 
-#include "profile/VoiceProfileStore.h"
-
 QString StatsPhrases::streakMessageText(int d)
 {
     if (d > 29)
@@ -15,11 +13,6 @@ QString StatsPhrases::streakMessageText(int d)
     if (d >= 1)
         return QStringLiteral("Keep it going!");
     return QStringLiteral("Start your streak today.");
-}
-
-QString StatsPhrases::streakMessageText(VoiceProfileStore &store)
-{
-    return streakMessageText(store.streakDays());
 }
 
 int StatsPhrases::wpmPercentile(double w)

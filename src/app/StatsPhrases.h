@@ -7,10 +7,8 @@
 
 #include <optional>
 
-class VoiceProfileStore;
-
 // The short texts the statistics carousel turns the profile's totals into.
-// Pure functions of their figures; the store-reading form queries once.
+// Pure functions of their figures.
 // Reachable from QML as the singleton StatsPhrases.
 class StatsPhrases : public QObject {
     Q_OBJECT
@@ -23,7 +21,6 @@ public:
     using QObject::QObject;
 
     static QString streakMessageText(int streakDays);
-    static QString streakMessageText(VoiceProfileStore &store);
     // N of "Top N% of all users".
     static int wpmPercentile(double averageWPM);
     static std::optional<QString> bookProgressText(int words);

@@ -1,6 +1,7 @@
 #pragma once
 
 class QQmlEngine;
+class QQuickView;
 
 // Prepares an engine for the Tavrune.Ui module: its types, the "symbol"
 // image provider (image://symbol/<SF Symbol name>/<#aarrggbb colour>) and the
@@ -8,5 +9,10 @@ class QQmlEngine;
 namespace UiModule {
 
 void install(QQmlEngine &engine);
+
+// Calls the root view's appear() each time the window comes on screen, the
+// first time included. The views cannot see this for themselves: their root
+// item stays visible while its window is hidden.
+void announceAppearances(QQuickView &view);
 
 } // namespace UiModule

@@ -7,7 +7,8 @@
 // The speech output as the settings' voice card sees it: the voices of the
 // text-to-speech service, its engine, preview, and the HD voice pack. The
 // application adapts its speech services to this in one place; the card
-// binds to nothing else. An adaptor emits changed() whenever a value changes.
+// binds to nothing else. An adaptor emits changed() whenever a value changes,
+// and voicePackProgressChanged() alone for the progress, which moves often.
 class VoiceSettings : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -21,7 +22,7 @@ class VoiceSettings : public QObject {
     Q_PROPERTY(QString engineLabel READ engineLabel NOTIFY changed)
     Q_PROPERTY(bool voicePackDownloaded READ voicePackDownloaded NOTIFY changed)
     Q_PROPERTY(bool voicePackDownloading READ voicePackDownloading NOTIFY changed)
-    Q_PROPERTY(double voicePackProgress READ voicePackProgress NOTIFY changed)
+    Q_PROPERTY(double voicePackProgress READ voicePackProgress NOTIFY voicePackProgressChanged)
 
 public:
     static inline const QString previewSentence
@@ -49,6 +50,7 @@ public:
 
 signals:
     void changed();
+    void voicePackProgressChanged();
 
 protected:
     virtual void stopSpeaking() = 0;

@@ -1,4 +1,6 @@
 #include "app/AppContext.h"
+#include "app/MenubarViewModel.h"
+#include "pipeline/DictationSessionCoordinator.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
@@ -16,6 +18,7 @@ class tst_AppContext : public QObject {
 private slots:
     void sharedInstancesLiveAndDieWithTheContext();
     void downloadsGoWhereTheyAreSent();
+    void dictationChoicesSurviveARestart();
 };
 
 void tst_AppContext::sharedInstancesLiveAndDieWithTheContext()
@@ -51,6 +54,40 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
     QCOMPARE(context.launchDownloads().size(), 3);
     for (const ModelDescriptor &descriptor : context.launchDownloads())
         QCOMPARE(descriptor.downloadURL.authority(), QStringLiteral("127.0.0.1:9"));
+}
+
+void tst_AppContext::dictationChoicesSurviveARestart()
+{
+    FakePlatform &platform = FakePlatform::installNew();
+    const QVariantMap chosen{{"selectedLanguage", "de"},       {"selectedPreset", "concise"},
+                             {"selectedASRModel", "whisperBase"}, {"fillerRemovalEnabled", false},
+                             {"autoRewriteEnabled", false},     {"largeModelEnabled", true},
+                             {"postProcessingEnabled", false}};
+    // Each choice reaches the coordinator when made and again at the next launch.
+    for (int launch = 0; launch < 2; ++launch) {
+        AppContext context(platform);
+        for (auto it = chosen.begin(); it != chosen.end(); ++it) {
+            if (launch == 0)
+                context.viewModel().setProperty(qPrintable(it.key()), it.value());
+            QCOMPARE(context.viewModel().property(qPrintable(it.key())), it.value());
+        }
+        // an unknown name changes nothing
+        context.viewModel().setProperty("selectedLanguage", QStringLiteral("xx"));
+        const DictationSessionCoordinator &c = context.coordinator();
+        QCOMPARE(c.selectedLanguage, LanguageOption::german);
+        QCOMPARE(c.selectedPreset, RewritePreset::concise);
+        QCOMPARE(c.selectedASRModel, ASRModelPreference::whisperBase);
+        QVERIFY(!c.fillerRemovalEnabled && !c.autoRewriteEnabled && c.largeModelEnabled && !c.postProcessingEnabled);
+    }
+    // Unreadable entries start from the initial values; the file's own text form reads back.
+    platform.settings().setValue(QStringLiteral("dictation/selectedLanguage"), QStringLiteral("Deutsch"));
+    platform.settings().setValue(QStringLiteral("dictation/autoRewriteEnabled"), QStringLiteral("maybe"));
+    platform.settings().setValue(QStringLiteral("dictation/largeModelEnabled"), QStringLiteral("false"));
+    AppContext third(platform);
+    QCOMPARE(third.viewModel().selectedLanguage(), LanguageOption::english);
+    QCOMPARE(third.coordinator().selectedLanguage, LanguageOption::english);
+    QVERIFY(third.viewModel().autoRewriteEnabled() && !third.viewModel().largeModelEnabled());
+    QCOMPARE(third.viewModel().selectedPreset(), RewritePreset::concise);
 }
 
 QTEST_MAIN(tst_AppContext)

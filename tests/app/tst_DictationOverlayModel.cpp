@@ -31,13 +31,13 @@ private slots:
     void stageCards();
     void barHeights_data();
     void barHeights();
+    void ticksRedrawOnlyWhatTheyMove();
 };
 
 void tst_DictationOverlayModel::header_data()
 {
     QTest::addColumn<Input>("input");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("hint");
     QTest::addColumn<int>("mascot");
 
@@ -45,31 +45,29 @@ void tst_DictationOverlayModel::header_data()
     hold.isDictating = true;
     hold.isRefining = true; // a previous session still refining
     hold.mode = DictationMode::hold;
-    QTest::newRow("hold") << hold << "Listening" << "red" << "Release Alt Space to stop" << int(Model::MascotState::listening);
+    QTest::newRow("hold") << hold << "Listening" << "Release Alt Space to stop" << int(Model::MascotState::Listening);
     Input toggle = hold;
     toggle.mode = DictationMode::toggle;
-    QTest::newRow("toggle") << toggle << "Listening" << "red" << "Super Space to stop" << int(Model::MascotState::listening);
+    QTest::newRow("toggle") << toggle << "Listening" << "Super Space to stop" << int(Model::MascotState::Listening);
     for (const char *flag : {"refining", "large", "polishing"}) {
         Input in = stopped();
         in.isRefining = qstrcmp(flag, "refining") == 0;
         in.isLargeModelProcessing = qstrcmp(flag, "large") == 0;
         in.isPolishing = qstrcmp(flag, "polishing") == 0;
-        QTest::newRow(flag) << in << "Refining" << "blue" << "Refining with Whisper..." << int(Model::MascotState::processing);
+        QTest::newRow(flag) << in << "Refining" << "Refining with Whisper..." << int(Model::MascotState::Processing);
     }
     Input done = stopped();
-    QTest::newRow("stopped, nothing running") << done << "Done" << "green" << "Refining with Whisper..."
-                                              << int(Model::MascotState::done);
+    QTest::newRow("stopped, nothing running") << done << "Done" << "Refining with Whisper..."
+                                              << int(Model::MascotState::Done);
 }
 
 void tst_DictationOverlayModel::header()
 {
     QFETCH(Input, input);
     QFETCH(QString, title);
-    QFETCH(QString, colour);
     QFETCH(QString, hint);
     QFETCH(int, mascot);
     QCOMPARE(Model::statusTitle(input), title);
-    QCOMPARE(Model::statusColor(input), colour);
     QCOMPARE(Model::hintLine(input), hint);
     QCOMPARE(int(Model::mascotState(input)), mascot);
 }
@@ -86,7 +84,7 @@ void tst_DictationOverlayModel::stageCards_data()
 
     Input justStopped = stopped();
     QTest::newRow("empty live text: Base first, pending")
-        << justStopped << QList<Card>{{Stage::whisperBase, State::pending, 0, {}, false}};
+        << justStopped << QList<Card>{{Stage::WhisperBase, State::Pending, 0, {}, false}};
 
     Input running = stopped();
     running.liveTranscript = QStringLiteral("live");
@@ -98,9 +96,9 @@ void tst_DictationOverlayModel::stageCards_data()
     running.largeModelElapsedSeconds = 1.3;
     QTest::newRow("three stages running")
         << running
-        << QList<Card>{{Stage::apple, State::complete, 0, QStringLiteral("live"), false},
-                       {Stage::whisperBase, State::running, 1.25, QStringLiteral("stale"), false},
-                       {Stage::whisperLarge, State::running, 1.3, {}, false}};
+        << QList<Card>{{Stage::Apple, State::Complete, 0, QStringLiteral("live"), false},
+                       {Stage::WhisperBase, State::Running, 1.25, QStringLiteral("stale"), false},
+                       {Stage::WhisperLarge, State::Running, 1.3, {}, false}};
 
     Input largeOff = stopped();
     largeOff.refinedTranscript = QStringLiteral("base");
@@ -109,8 +107,8 @@ void tst_DictationOverlayModel::stageCards_data()
     largeOff.polishingElapsedSeconds = 0.4;
     QTest::newRow("large model off, polishing without text")
         << largeOff
-        << QList<Card>{{Stage::whisperBase, State::complete, 0, QStringLiteral("base"), false},
-                       {Stage::polish, State::running, 0.4, {}, true}};
+        << QList<Card>{{Stage::WhisperBase, State::Complete, 0, QStringLiteral("base"), false},
+                       {Stage::Polish, State::Running, 0.4, {}, true}};
 
     Input done = stopped();
     done.liveTranscript = QStringLiteral("live");
@@ -121,10 +119,10 @@ void tst_DictationOverlayModel::stageCards_data()
     done.refiningElapsedSeconds = 2; // kept after the stage ends, not shown
     QTest::newRow("all done")
         << done
-        << QList<Card>{{Stage::apple, State::complete, 0, QStringLiteral("live"), false},
-                       {Stage::whisperBase, State::complete, 0, QStringLiteral("base"), false},
-                       {Stage::whisperLarge, State::complete, 0, QStringLiteral("large"), false},
-                       {Stage::polish, State::complete, 0, QStringLiteral("Final."), true}};
+        << QList<Card>{{Stage::Apple, State::Complete, 0, QStringLiteral("live"), false},
+                       {Stage::WhisperBase, State::Complete, 0, QStringLiteral("base"), false},
+                       {Stage::WhisperLarge, State::Complete, 0, QStringLiteral("large"), false},
+                       {Stage::Polish, State::Complete, 0, QStringLiteral("Final."), true}};
 }
 
 void tst_DictationOverlayModel::stageCards()
@@ -152,6 +150,40 @@ void tst_DictationOverlayModel::barHeights()
     QCOMPARE(actual.size(), heights.size());
     for (qsizetype i = 0; i < heights.size(); ++i)
         QVERIFY2(qAbs(actual[i] - heights[i]) < 1e-6, qPrintable(QString::number(actual[i])));
+}
+
+void tst_DictationOverlayModel::ticksRedrawOnlyWhatTheyMove()
+{
+    Model model;
+    Input in = stopped();
+    in.largeModelEnabled = true;
+    in.isLargeModelProcessing = true;
+    model.setInput(in);
+    QSignalSpy changed(&model, &Model::changed);
+    QSignalSpy level(&model, &Model::audioLevelChanged);
+    QSignalSpy rows(model.stages(), &QAbstractItemModel::dataChanged);
+    QSignalSpy inserted(model.stages(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(model.stages(), &QAbstractItemModel::modelReset);
+
+    in.audioLevel = 0.4f;
+    model.setInput(in);
+    in.largeModelElapsedSeconds = 0.5;
+    model.setInput(in);
+    QCOMPARE(level.size(), 1);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().at(0).toModelIndex().row(), 1); // the large model's card
+    QCOMPARE(model.stages()->index(1).data(OverlayStageListModel::ElapsedTextRole).toString(), QStringLiteral("0.5s"));
+
+    // the large model ends and the polish starts: one card changes, one comes
+    in.isLargeModelProcessing = false;
+    in.largeModelTranscript = QStringLiteral("large");
+    in.isPolishing = true;
+    model.setInput(in);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(reset.size(), 0);
+    QCOMPARE(model.stages()->cards(), Model::stageCards(in));
 }
 
 QTEST_GUILESS_MAIN(tst_DictationOverlayModel)

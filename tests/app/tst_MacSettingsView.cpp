@@ -23,7 +23,7 @@ private:
     QString text(const QString &name) { return m_rig->text(name); }
     void click(const QString &name) { m_rig->click(name); }
     void choose(const QString &picker, const QString &itemText);
-    // Hides and shows the view, as switching tabs does.
+    // Hides and shows the window.
     void reappear();
 
     LoopbackHttpServer m_server;
@@ -54,8 +54,9 @@ void tst_MacSettingsView::choose(const QString &picker, const QString &itemText)
 
 void tst_MacSettingsView::reappear()
 {
-    m_rig->view->rootObject()->setVisible(false);
-    m_rig->view->rootObject()->setVisible(true);
+    m_rig->view->hide();
+    m_rig->view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_rig->view.get()));
 }
 
 void tst_MacSettingsView::choicesReachTheViewModel()
@@ -181,6 +182,7 @@ void tst_MacSettingsView::screenshots()
     voice.packDownloading = true;
     voice.packProgress = 0.3;
     emit voice.changed();
+    emit voice.voicePackProgressChanged();
     m_rig->viewModel.setUnavailableChords({QStringLiteral("Super Space")});
     QTRY_COMPARE(UiTest::findAllVisible(view->contentItem(), QStringLiteral("chordUnavailable")).size(), 1);
     QQuickItem *card = item(QStringLiteral("voiceCard"));

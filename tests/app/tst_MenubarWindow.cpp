@@ -1,5 +1,7 @@
 #include "support/CoordinatorRig.h"
 #include "UiTestSupport.h"
+#include "app/MenubarExtra.h"
+#include "support/FutureWait.h"
 
 #include <QQuickItem>
 #include <QtTest>
@@ -18,6 +20,7 @@ private slots:
     void screenshots();
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
+    void eachOpeningReadsOnceAndAfresh();
 
 private:
     QQuickItem *item(const QString &name) { return m_rig->item(name); }
@@ -31,6 +34,7 @@ private:
 void tst_MenubarWindow::init()
 {
     m_rig = std::make_unique<UiTest::ViewRig>();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload())); // the clock is read there
     VoiceProfileStore &store = m_rig->store;
     QDateTime now = QDateTime::currentDateTime().addSecs(-3600);
     store.setClock([now]() mutable { return now = now.addSecs(300); });
@@ -43,6 +47,7 @@ void tst_MenubarWindow::init()
     store.logSession(42, 6, QStringLiteral("en"), QStringLiteral("meeting notes for friday"),
                      QStringLiteral("Meeting notes for Friday."));
     m_rig->show(QStringLiteral("MenubarWindow"));
+    QTRY_VERIFY(item(QStringLiteral("copyButton"))); // the rows are drawn
 }
 
 void tst_MenubarWindow::startStopToggles()
@@ -89,6 +94,15 @@ void tst_MenubarWindow::showMoreExpandsLongTexts()
     QCOMPARE(rowText->property("lineCount").toInt(), 2);
     UiTest::click(m_rig->view.get(), buttons.first());
     QTRY_VERIFY(rowText->property("lineCount").toInt() > 2);
+
+    // reopening reads the history again; the unchanged row stays expanded
+    QPointer<QQuickItem> expanded = rowText;
+    m_rig->view->hide();
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    QTest::qWait(50);
+    QVERIFY(expanded);
+    QVERIFY(expanded->property("lineCount").toInt() > 2);
 }
 
 void tst_MenubarWindow::copyShowsACheckThatASecondPressExtends()
@@ -231,6 +245,28 @@ void tst_MenubarWindow::snippetSheetSavesAndDeletes()
     QTRY_COMPARE(UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("deleteSnippetButton")).size(), 1);
     click(QStringLiteral("deleteSnippetButton"));
     QTRY_COMPARE(text(QStringLiteral("emptySnippetsTitle")), QStringLiteral("No snippets yet"));
+}
+
+void tst_MenubarWindow::eachOpeningReadsOnceAndAfresh()
+{
+    MenubarExtra host(*m_rig->engine, m_rig->viewModel, *m_rig->services);
+    QSignalSpy loads(&m_rig->viewModel, &MenubarViewModel::sessionsChanged);
+    host.openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(host.window()));
+    QTRY_COMPARE(loads.size(), 1);
+    const auto find = [&](const QString &name) { return UiTest::findVisible(host.window()->contentItem(), name); };
+    UiTest::click(host.window(), find(QStringLiteral("tab_snippets")));
+    QTRY_VERIFY(find(QStringLiteral("snippetsView")));
+
+    // what changed while the window was away shows when it comes back
+    host.window()->hide();
+    m_rig->store.addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards"), QStringLiteral("Email"));
+    host.openWindow();
+    QVERIFY(QTest::qWaitForWindowActive(host.window()));
+    QTRY_VERIFY(find(QStringLiteral("snippetRow_/sig")));
+    QTRY_COMPARE(loads.size(), 2);
+    QTest::qWait(100);
+    QCOMPARE(loads.size(), 2);
 }
 
 QTEST_MAIN(tst_MenubarWindow)

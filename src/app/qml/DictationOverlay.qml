@@ -53,6 +53,7 @@ Item {
                 spacing: 10
                 Layout.fillWidth: true
                 Mascot {
+                    id: mascot
                     mascotState: root.model.mascotState
                     audioLevel: root.model.audioLevel
                 }
@@ -64,7 +65,7 @@ Item {
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
-                        color: Theme.named(root.model.statusColor)
+                        color: mascot.tint
                     }
                     Text {
                         objectName: "hintLine"
@@ -111,14 +112,10 @@ Item {
                 visible: !root.model.isDictating
                 Layout.fillWidth: true
                 spacing: 8
-                // By count, so that a running card is not rebuilt on every tick.
+                // A running card's tick changes its row in place.
                 Repeater {
-                    model: root.model.stages.length
-                    StageCard {
-                        required property int index
-                        stage: root.model.stages[index] || ({})
-                        Layout.fillWidth: true
-                    }
+                    model: root.model.stages
+                    StageCard { Layout.fillWidth: true }
                 }
             }
         }

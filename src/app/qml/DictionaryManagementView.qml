@@ -19,8 +19,8 @@ Rectangle {
         customTerms.reload()
         topWords.reload()
     }
-    Component.onCompleted: if (visible) reload()
-    onVisibleChanged: if (visible) reload()
+    // its host calls this each time the view comes on screen
+    function appear() { reload() }
 
     Flickable {
         id: flickable

@@ -20,13 +20,12 @@ Rectangle {
     color: Theme.window
 
     // The login entry and the accessibility bus are read each time the view
-    // comes on screen, so both rows tell the truth; neither is changed here.
+    // comes on screen (its host calls this), so both rows tell the truth;
+    // neither is changed here.
     function appear() {
         viewModel.launchAtLogin = services.loginItems.isRegistered()
         accessibilityTrusted = services.isAccessibilityTrusted()
     }
-    Component.onCompleted: if (visible) appear()
-    onVisibleChanged: if (visible) appear()
 
     Flickable {
         id: flickable

@@ -1,16 +1,17 @@
 import QtQuick
+import Tavrune.Ui
 
 // The overlay's little character: a microphone while listening, a turning
 // gear while refining, sparkles when done.
 Item {
     id: mascot
-    property string mascotState: "listening"
+    property int mascotState: DictationOverlayModel.Listening
     property real audioLevel: 0
     property real bounceScale: 1
     property real turn: 0
 
-    readonly property color tint: mascotState === "listening" ? Theme.red
-                                 : mascotState === "processing" ? Theme.blue : Theme.green
+    readonly property color tint: mascotState === DictationOverlayModel.Listening ? Theme.red
+                                 : mascotState === DictationOverlayModel.Processing ? Theme.blue : Theme.green
     implicitWidth: 32
     implicitHeight: 32
 
@@ -23,11 +24,11 @@ Item {
         objectName: "mascotEmoji"
         anchors.centerIn: parent
         font.family: Theme.emoji
-        font.pixelSize: mascot.mascotState === "processing" ? 20 : 18
-        text: mascot.mascotState === "listening" ? "\u{1F3A4}"
-            : mascot.mascotState === "processing" ? "\u2699\uFE0F" : "\u2728"
-        rotation: mascot.mascotState === "processing" ? mascot.turn : 0
-        scale: (mascot.mascotState === "listening" ? 1 + mascot.audioLevel * 0.3 : 1) * mascot.bounceScale
+        font.pixelSize: mascot.mascotState === DictationOverlayModel.Processing ? 20 : 18
+        text: mascot.mascotState === DictationOverlayModel.Listening ? "\u{1F3A4}"
+            : mascot.mascotState === DictationOverlayModel.Processing ? "\u2699\uFE0F" : "\u2728"
+        rotation: mascot.mascotState === DictationOverlayModel.Processing ? mascot.turn : 0
+        scale: (mascot.mascotState === DictationOverlayModel.Listening ? 1 + mascot.audioLevel * 0.3 : 1) * mascot.bounceScale
     }
     SequentialAnimation on bounceScale {
         loops: Animation.Infinite
@@ -40,6 +41,6 @@ Item {
         to: 360
         duration: 2000
         loops: Animation.Infinite
-        running: mascot.visible && mascot.mascotState === "processing"
+        running: mascot.visible && mascot.mascotState === DictationOverlayModel.Processing
     }
 }

@@ -21,9 +21,17 @@ Rectangle {
     height: 560
     color: Theme.window
 
-    // Statistics and history are read afresh each time the window opens.
-    readonly property bool onScreen: Window.window !== null && Window.window.visible
-    onOnScreenChanged: if (onScreen) { viewModel.refreshStats(); viewModel.loadSessions() }
+    // Called by the host each time the window comes on screen: statistics,
+    // history and the tab on show are read afresh.
+    function appear() {
+        viewModel.reload()
+        pageAppears()
+    }
+    function pageAppears() {
+        const page = pages.children[pages.currentIndex]
+        if (page && page.item && page.item.appear)
+            page.item.appear()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -99,9 +107,13 @@ Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
             currentIndex: root.tabs.findIndex(t => t.tab === root.selectedTab)
-            onCurrentIndexChanged: appear.restart()
+            onCurrentIndexChanged: {
+                fadeIn.restart()
+                // once the tab's loader has built it
+                Qt.callLater(root.pageAppears)
+            }
             NumberAnimation {
-                id: appear
+                id: fadeIn
                 target: pages
                 property: "opacity"
                 from: 0.4
@@ -110,10 +122,22 @@ Rectangle {
                 easing.type: Easing.OutBack
             }
 
-            HomeTab { viewModel: root.viewModel }
-            DictionaryManagementView { services: root.services }
-            SnippetsView { services: root.services }
-            MacSettingsView { viewModel: root.viewModel; services: root.services }
+            // A tab is built when first shown: the window opens faster.
+            Loader {
+                sourceComponent: HomeTab { viewModel: root.viewModel }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: DictionaryManagementView { services: root.services }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: SnippetsView { services: root.services }
+            }
+            Loader {
+                active: StackLayout.isCurrentItem || item !== null
+                sourceComponent: MacSettingsView { viewModel: root.viewModel; services: root.services }
+            }
         }
 
         Divider { Layout.fillWidth: true }

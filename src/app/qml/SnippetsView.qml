@@ -13,8 +13,8 @@ Rectangle {
     objectName: "snippetsView"
     color: Theme.window
 
-    Component.onCompleted: if (visible) snippets.reload()
-    onVisibleChanged: if (visible) snippets.reload()
+    // its host calls this each time the view comes on screen
+    function appear() { snippets.reload() }
 
     Flickable {
         id: flickable

@@ -1,14 +1,22 @@
 import QtQuick
+import Tavrune.Ui
 import QtQuick.Layouts
 
 // One refinement stage after the stop: state, title, elapsed time and text.
 Card {
     id: stageCard
-    property var stage: ({})
-    readonly property bool running: stage.state === "running"
-    readonly property color tint: Theme.named(stage.color)
+    required property int stage
+    required property string title
+    required property string subtitle
+    required property int stageState
+    required property string elapsedText
+    required property string text
+    required property bool isFinal
+    readonly property bool running: stageState === OverlayStageListModel.Running
+    // by stage: live, Whisper Base, Whisper Large, polish
+    readonly property color tint: [Theme.blue, Theme.orange, Theme.purple, Theme.green][stage]
 
-    objectName: "stageCard_" + stage.stage
+    objectName: "stageCard_" + stage
     color: Theme.alpha(tint, running ? 0.08 : 0.04)
     strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
     radius: 10
@@ -27,7 +35,7 @@ Card {
         Layout.fillWidth: true
         spacing: 8
         StageIndicator {
-            stageState: stageCard.stage.state
+            stageState: stageCard.stageState
             tint: stageCard.tint
         }
         ColumnLayout {
@@ -35,20 +43,20 @@ Card {
             RowLayout {
                 spacing: 4
                 Text {
-                    text: stageCard.stage.title
+                    text: stageCard.title
                     font.pixelSize: 12
                     font.weight: Font.DemiBold
                     color: stageCard.running ? stageCard.tint : Theme.primary
                 }
                 SymbolIcon {
-                    visible: stageCard.stage.isFinal && stageCard.stage.state === "complete"
+                    visible: stageCard.isFinal && stageCard.stageState === OverlayStageListModel.Complete
                     symbol: "checkmark.seal.fill"
                     size: 12
                     color: Theme.green
                 }
             }
             Text {
-                text: stageCard.stage.subtitle
+                text: stageCard.subtitle
                 font.pixelSize: 9
                 font.weight: Font.Medium
                 color: Theme.tertiary
@@ -58,7 +66,7 @@ Card {
         Text {
             objectName: "elapsedText"
             visible: stageCard.running
-            text: stageCard.stage.elapsedText
+            text: stageCard.elapsedText
             font.family: Theme.monospace
             font.pixelSize: 10
             color: stageCard.tint
@@ -66,13 +74,13 @@ Card {
     }
     Text {
         visible: text.length > 0
-        text: stageCard.stage.text || ""
+        text: stageCard.text
         Layout.fillWidth: true
         Layout.leftMargin: 30
         wrapMode: Text.Wrap
         maximumLineCount: 4
         elide: Text.ElideRight
         font.pixelSize: 12
-        color: stageCard.stage.isFinal ? Theme.primary : Theme.secondary
+        color: stageCard.isFinal ? Theme.primary : Theme.secondary
     }
 }

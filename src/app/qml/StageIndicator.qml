@@ -1,10 +1,11 @@
 import QtQuick
+import Tavrune.Ui
 
 // A stage's state in a 22 px circle: spinner while running, check when
 // complete, dashed circle while pending.
 Item {
     id: indicator
-    property string stageState: "pending"
+    property int stageState: OverlayStageListModel.Pending
     property color tint: Theme.blue
     implicitWidth: 22
     implicitHeight: 22
@@ -12,13 +13,13 @@ Item {
     Rectangle {
         anchors.fill: parent
         radius: width / 2
-        color: indicator.stageState === "pending" ? Theme.alpha(Theme.secondary, 0.1)
+        color: indicator.stageState === OverlayStageListModel.Pending ? Theme.alpha(Theme.secondary, 0.1)
                                                   : Theme.alpha(indicator.tint, 0.15)
     }
     Canvas {
         id: spinner
         objectName: "stageSpinner"
-        visible: indicator.stageState === "running"
+        visible: indicator.stageState === OverlayStageListModel.Running
         anchors.centerIn: parent
         width: 10
         height: 10
@@ -41,7 +42,7 @@ Item {
         }
     }
     SymbolIcon {
-        visible: indicator.stageState === "complete"
+        visible: indicator.stageState === OverlayStageListModel.Complete
         anchors.centerIn: parent
         symbol: "checkmark"
         size: 11
@@ -49,7 +50,7 @@ Item {
     }
     Canvas {
         objectName: "stageDashedCircle"
-        visible: indicator.stageState === "pending"
+        visible: indicator.stageState === OverlayStageListModel.Pending
         anchors.centerIn: parent
         width: 12
         height: 12

@@ -2,7 +2,8 @@
 
 #include "app/VoiceSettings.h"
 
-// Speech output whose values a test sets (then emits changed()); records
+// Speech output whose values a test sets (then emits changed(), and
+// voicePackProgressChanged() for the progress); records
 // what the card asks of it: "select <id>", "download", "stop",
 // "neural: <text>", "system: <text>".
 class FakeVoiceSettings : public VoiceSettings {

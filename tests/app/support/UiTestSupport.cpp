@@ -2,6 +2,7 @@
 #include "UiTestSupport.h"
 
 #include "app/UiModule.h"
+#include "support/FutureWait.h"
 #include "pipeline/DictationSessionCoordinator.h"
 
 #include <QDir>
@@ -117,6 +118,8 @@ void UiTest::ViewRig::show(const QString &file, const QList<ModelDescriptor> &ca
                                 {QStringLiteral("services"), QVariant::fromValue(services.get())}});
     view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/%1.qml").arg(file)));
     QVERIFY2(view->errors().isEmpty(), qPrintable(view->errors().value(0).toString()));
+    UiModule::announceAppearances(*view);
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    QVERIFY(waitForFuture(viewModel.pendingReload()));
 }
