@@ -48,6 +48,7 @@ QFuture<std::optional<QString>> SelectionReader::copySelectionViaClipboard()
     ++m_pressesInFlight;
     auto promise = std::make_shared<QPromise<std::optional<QString>>>();
     promise->start();
+    QFuture<std::optional<QString>> future = promise->future();
     // the key sender makes this the focused application's copy chord
     // (Ctrl+Shift+C in a terminal, where Ctrl+C would interrupt)
     m_keys.postKeyPress(Key::c, ModifierFlag::command).then(this, [this, promise](bool posted) {
@@ -63,7 +64,7 @@ QFuture<std::optional<QString>> SelectionReader::copySelectionViaClipboard()
         if (!m_watching)
             watchClipboard();
     });
-    return promise->future();
+    return future;
 }
 
 void SelectionReader::watchClipboard()
