@@ -112,6 +112,8 @@ void tst_NpyzReader::damagedArchivesGiveErrors_data()
         << "does not match its size";
     QTest::newRow("shape larger than the data")
         << entry(NpzWriter::npy({2, 1, 4}, kValues)) << none << "shape does not match the data";
+    QTest::newRow("data longer than the shape")
+        << entry(NpzWriter::npy({2, 1, 2}, kValues)) << none << "shape does not match the data";
     QTest::newRow("shape overflowing") << entry(NpzWriter::npy({1LL << 40, 1LL << 40}, kValues)) << none
                                        << "shape does not match the data";
     QByteArray bigEndian = NpzWriter::npy(kShape, kValues);
