@@ -2,6 +2,7 @@
 // to the sink, median of 10 (goal: under 150 ms), with the system voice
 // (espeak-ng) on the default output device when there is one; beside it,
 // espeak-ng's synthesis real-time factor on the same text.
+#include "pipeline/TextInjectionService.h"
 #include "platform/fake/FakeAudioOutput.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/EspeakSpeechSynthesizer.h"
@@ -89,7 +90,8 @@ int main(int argc, char **argv)
     EspeakSpeechSynthesizer synthesizer(probe);
     UnavailableNeuralVoiceEngine neural;
     FakePlatform fakes;
-    SelectionReader reader(fakes.workspace(), fakes.accessibility(), fakes.pasteboard(), fakes.keySynthesizer(),
+    TextInjectionService keys(fakes, MonotonicClock::system());
+    SelectionReader reader(fakes.workspace(), fakes.accessibility(), fakes.pasteboard(), keys,
                            MonotonicClock::system());
     QTemporaryDir models;
     TextToSpeechService tts({fakes.settings(), probe, synthesizer, neural, reader, models.path()});

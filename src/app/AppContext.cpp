@@ -85,7 +85,7 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
 
     // Speech output and the downloads.
     m_selectionReader = std::make_unique<SelectionReader>(platform.workspace(), platform.accessibility(),
-                                                          platform.pasteboard(), platform.keySynthesizer(), m_clock);
+                                                          platform.pasteboard(), *m_textInjection, m_clock);
     TextToSpeechService::Sources voices = TextToSpeechService::Sources::defaults();
     voices = {downloadSource(voices.modelDownloadURL), downloadSource(voices.voicesDownloadURL)};
     m_textToSpeech = std::make_unique<TextToSpeechService>(TextToSpeechService::Collaborators{

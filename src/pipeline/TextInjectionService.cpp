@@ -146,19 +146,20 @@ QFuture<void> TextInjectionService::pasteViaClipboard(const QString &text)
     return m_clock.sleep(m_delays.paste, this)
         .then(this, [this] { return postKeyPress(Key::v, ModifierFlag::command); })
         .unwrap()
-        .then(this, [this, text, savedCount, saved] {
+        .then(this, [this, text, savedCount, saved](bool) {
             logLine(kTag, QStringLiteral("Pasted via Cmd+V (%1 chars)").arg(TextUtils::graphemeCount(text)));
             m_clock.callAfter(m_delays.restore, this, [this, savedCount, saved] { restorePasteboard(savedCount, saved); });
         });
 }
 
-QFuture<void> TextInjectionService::postKeyPress(quint16 keyCode, quint64 flags)
+QFuture<bool> TextInjectionService::postKeyPress(quint16 keyCode, quint64 flags)
 {
     // The synthesizer may wait for the user to let go of the dictation chord.
     return m_desktopThread.run([this, keyCode, flags] { return m_keySynthesizer.postKeyPress(keyCode, flags); })
         .then(this, [keyCode](bool posted) {
             if (!posted)
                 logLine(kTag, QStringLiteral("Failed to create CGEvent for keyCode %1").arg(keyCode));
+            return posted;
         });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/KeyPressSender.h"
 #include "pipeline/TextInjector.h"
 #include "platform/Pasteboard.h"
 #include "support/SerialExecutor.h"
@@ -32,7 +33,8 @@ struct TextInjectionDelays {
 // Lives on the main thread and never blocks it: accessibility calls and
 // synthetic keys run on a thread of their own (they wait on other
 // processes), the clipboard stays on the main thread, pauses are timers.
-class TextInjectionService : public QObject, public TextInjector {
+// Every synthetic key of the application goes through that thread.
+class TextInjectionService : public QObject, public TextInjector, public KeyPressSender {
     Q_OBJECT
 public:
     using Delays = TextInjectionDelays;
@@ -56,7 +58,7 @@ public:
     QFuture<bool> insertViaAccessibility(const QString &text);
     // Finishes after the paste chord; the restore runs delays().restore later.
     QFuture<void> pasteViaClipboard(const QString &text);
-    QFuture<void> postKeyPress(quint16 keyCode, quint64 flags);
+    QFuture<bool> postKeyPress(quint16 keyCode, quint64 flags) override;
     // Puts items back when the only write since the clipboard stood at
     // expectedChangeCount was our paste; otherwise leaves it to whoever wrote.
     void restorePasteboard(int expectedChangeCount, const PasteboardContents &items);

@@ -1,18 +1,9 @@
 #include "SelectionReader.h"
 
+#include "pipeline/KeyPressSender.h"
 #include "platform/Accessibility.h"
-#include "platform/KeySynthesizer.h"
+#include "platform/KeyCodes.h"
 #include "platform/Workspace.h"
-#include "support/MonotonicClock.h"
-
-#include <QPromise>
-
-struct SelectionReader::Copy {
-    int changeCount = 0;
-    PasteboardContents saved;
-    MonotonicClock::Duration deadline{};
-    QPromise<std::optional<QString>> promise;
-};
 
 namespace {
 QFuture<std::optional<QString>> ready(std::optional<QString> text)
@@ -22,7 +13,7 @@ QFuture<std::optional<QString>> ready(std::optional<QString> text)
 } // namespace
 
 SelectionReader::SelectionReader(Workspace &workspace, Accessibility &accessibility, Pasteboard &pasteboard,
-                                 KeySynthesizer &keys, MonotonicClock &clock, QObject *parent)
+                                 KeyPressSender &keys, MonotonicClock &clock, QObject *parent)
     : QObject(parent)
     , m_workspace(workspace)
     , m_accessibility(accessibility)
@@ -48,37 +39,61 @@ QFuture<std::optional<QString>> SelectionReader::readSelectedText()
 
 QFuture<std::optional<QString>> SelectionReader::copySelectionViaClipboard()
 {
-    auto copy = std::make_shared<Copy>();
-    copy->changeCount = m_pasteboard.changeCount();
-    copy->saved = m_pasteboard.contents();
-    copy->promise.start();
-    QFuture<std::optional<QString>> future = copy->promise.future();
-    // the backend makes this the focused application's copy chord
-    // (Ctrl+Shift+C in a terminal, where Ctrl+C would interrupt)
-    if (!m_keys.postKeyPress(Key::c, ModifierFlag::command)) {
-        copy->promise.addResult(std::nullopt);
-        copy->promise.finish();
-        return future;
+    // while an earlier copy may still be answered, the clipboard may already
+    // hold its answer: what is to come back is what the user had before it
+    if (m_answersDue == 0 && m_pressesInFlight == 0) {
+        m_usersClipboard = m_pasteboard.contents();
+        m_countSeen = m_pasteboard.changeCount();
     }
-    copy->deadline = m_clock.now() + copyTimeout;
-    awaitCopy(std::move(copy));
+    ++m_pressesInFlight;
+    auto promise = std::make_shared<QPromise<std::optional<QString>>>();
+    promise->start();
+    QFuture<std::optional<QString>> future = promise->future();
+    // the key sender makes this the focused application's copy chord
+    // (Ctrl+Shift+C in a terminal, where Ctrl+C would interrupt)
+    m_keys.postKeyPress(Key::c, ModifierFlag::command).then(this, [this, promise](bool posted) {
+        --m_pressesInFlight;
+        Read read{std::move(*promise), m_clock.now() + copyTimeout};
+        if (!posted) {
+            finish(read, std::nullopt);
+            return;
+        }
+        ++m_answersDue;
+        m_watchUntil = read.deadline + lateCopyWatch;
+        m_reads.push_back(std::move(read));
+        if (!m_watching)
+            watchClipboard();
+    });
     return future;
 }
 
-void SelectionReader::awaitCopy(std::shared_ptr<Copy> copy)
+void SelectionReader::watchClipboard()
 {
-    if (m_pasteboard.changeCount() != copy->changeCount) {
+    if (m_pasteboard.changeCount() != m_countSeen) {
         const QString text = m_pasteboard.string();
-        m_pasteboard.setContents(copy->saved);
-        copy->promise.addResult(text.isEmpty() ? std::nullopt : std::optional<QString>(text));
-        copy->promise.finish();
-        return;
+        m_pasteboard.setContents(m_usersClipboard);
+        m_countSeen = m_pasteboard.changeCount();
+        m_answersDue = std::max(0, m_answersDue - 1);
+        if (!m_reads.empty()) {
+            finish(m_reads.front(), text.isEmpty() ? std::nullopt : std::optional<QString>(text));
+            m_reads.pop_front();
+        }
     }
-    if (m_clock.now() >= copy->deadline) {
+    const MonotonicClock::Duration now = m_clock.now();
+    while (!m_reads.empty() && now >= m_reads.front().deadline) {
         // nothing was copied: whatever the clipboard holds is not the selection
-        copy->promise.addResult(std::nullopt);
-        copy->promise.finish();
-        return;
+        finish(m_reads.front(), std::nullopt);
+        m_reads.pop_front();
     }
-    m_clock.callAfter(copyPollInterval, this, [this, copy] { awaitCopy(copy); });
+    m_watching = m_answersDue > 0 && now < m_watchUntil;
+    if (m_watching)
+        m_clock.callAfter(copyPollInterval, this, [this] { watchClipboard(); });
+    else
+        m_answersDue = 0; // an application that never answers
+}
+
+void SelectionReader::finish(Read &read, const std::optional<QString> &text)
+{
+    read.promise.addResult(text);
+    read.promise.finish();
 }

@@ -1,6 +1,7 @@
 #include "TextToSpeechService.h"
 
 #include "models/ModelManager.h"
+#include "pipeline/TextInjectionService.h"
 #include "platform/AudioOutput.h"
 #include "platform/NpyzReader.h"
 #include "platform/Platform.h"
@@ -99,8 +100,9 @@ TextToSpeechService &TextToSpeechService::shared()
     if (TextToSpeechService *installed = SharedInstance<TextToSpeechService>::installed())
         return *installed;
     Platform &platform = Platform::instance();
-    static SelectionReader reader(platform.workspace(), platform.accessibility(), platform.pasteboard(),
-                                  platform.keySynthesizer(), MonotonicClock::system());
+    static TextInjectionService keys(platform, MonotonicClock::system());
+    static SelectionReader reader(platform.workspace(), platform.accessibility(), platform.pasteboard(), keys,
+                                  MonotonicClock::system());
     static TextToSpeechService service({platform.settings(), platform.audioOutput(),
                                         platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(), reader,
                                         ModelManager().modelsDirectory()});
@@ -401,7 +403,12 @@ QString TextToSpeechService::summarize(const QString &text)
 
 void TextToSpeechService::summarizeSelectionAndSpeak()
 {
+    // a second copy would take the first one's restore for the selection
+    if (m_readingSelection)
+        return;
+    m_readingSelection = true;
     m_selectionReader.readSelectedText().then(this, [this](const std::optional<QString> &text) {
+        m_readingSelection = false;
         if (!text || text->isEmpty()) {
             speak(kNoSelection);
             return;

@@ -171,6 +171,7 @@ private:
     quint64 m_speech = 0;
     quint64 m_systemUtterance = 0;
     bool m_unavailableLogged = false;
+    bool m_readingSelection = false;
     QNetworkAccessManager m_network;
     SerialExecutor m_synthesisQueue{QStringLiteral("com.brv.kokoro.synthesis")};
 };

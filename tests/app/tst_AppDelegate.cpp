@@ -3,6 +3,7 @@
 #include "app/OverlayPanel.h"
 #include "models/CoreMLEncoderDownloader.h"
 #include "pipeline/GlobalHotkeyService.h"
+#include "pipeline/TextInjectionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "profile/VoiceProfileStore.h"
 #include "speech/SelectionReader.h"
@@ -48,6 +49,7 @@ private:
     std::unique_ptr<RiggedCoordinator> m_coordinator;
     std::unique_ptr<MenubarViewModel> m_viewModel;
     std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    std::unique_ptr<TextInjectionService> m_keys;
     std::unique_ptr<SelectionReader> m_reader;
     std::unique_ptr<TextToSpeechService> m_speech;
     std::unique_ptr<CoreMLEncoderDownloader> m_encoders;
@@ -65,9 +67,9 @@ void tst_AppDelegate::init()
     m_hotkeys = std::make_unique<GlobalHotkeyService>(m_platform->keyEventSource(), m_platform->accessibility(),
                                                       m_coordinator->clock);
     m_platform->fakeNeuralVoiceEngine().available = false; // so nothing downloads
+    m_keys = std::make_unique<TextInjectionService>(*m_platform, m_coordinator->clock);
     m_reader = std::make_unique<SelectionReader>(m_platform->workspace(), m_platform->accessibility(),
-                                                 m_platform->pasteboard(), m_platform->keySynthesizer(),
-                                                 m_coordinator->clock);
+                                                 m_platform->pasteboard(), *m_keys, m_coordinator->clock);
     m_speech = std::make_unique<TextToSpeechService>(TextToSpeechService::Collaborators{
         m_platform->settings(), m_platform->audioOutput(), m_platform->systemSpeechSynthesizer(),
         m_platform->neuralVoiceEngine(), *m_reader, m_coordinator->directory.filePath(QStringLiteral("models"))});

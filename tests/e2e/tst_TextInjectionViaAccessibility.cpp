@@ -87,6 +87,12 @@ void tst_TextInjectionViaAccessibility::readsRolesValuesAndSelectionsButNoPasswo
     QCOMPARE(ax().selectedText(*line).value, QStringLiteral("two"));
     QVERIFY(ax().setValue(*line, QStringLiteral("replaced")) == Accessibility::Error::success);
     QVERIFY(m_target->waitForText(TargetApp::lineEdit, QStringLiteral("replaced")));
+    // a read-only field refuses both writes
+    QVERIFY(m_target->setReadOnly(TargetApp::lineEdit, true));
+    QVERIFY(ax().setSelectedText(*line, QStringLiteral("x")) != Accessibility::Error::success);
+    QVERIFY(ax().setValue(*line, QStringLiteral("x")) != Accessibility::Error::success);
+    QVERIFY(m_target->setReadOnly(TargetApp::lineEdit, false));
+    QCOMPARE(m_target->text(TargetApp::lineEdit), QStringLiteral("replaced"));
 
     QVERIFY(m_target->focus(TargetApp::textArea));
     auto area = focused();

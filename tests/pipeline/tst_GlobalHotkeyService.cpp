@@ -30,7 +30,8 @@ private slots:
 
 private:
     // Sends a script of events such as "down 49 option", "repeat 49 option",
-    // "up 49", "flags function", "active" / "inactive".
+    // "up 49", "flags function", "active" / "inactive"; "mark" notes the
+    // moment among the calls.
     // False on a step it does not know.
     bool play(const QStringList &script);
     quint64 flags(const QString &names) const;
@@ -71,6 +72,8 @@ bool tst_GlobalHotkeyService::play(const QStringList &script)
         const quint16 key = quint16(w.value(1).toUInt());
         if (verb == "active" || verb == "inactive")
             m_keys->setActiveApplication(verb == "active");
+        else if (verb == "mark")
+            m_calls << verb;
         else if (verb == "wait")
             m_clock.advance(std::chrono::milliseconds(w[1].toInt()));
         else if (verb == "down" || verb == "repeat")
@@ -95,6 +98,8 @@ void tst_GlobalHotkeyService::holdGesture_data()
         << QStringList{"down 49 option", "wait 100", "up 49 option"} << once;
     QTest::newRow("space released first")
         << QStringList{"flags option", "down 49 option", "wait 500", "up 49 option", "flags"} << once;
+    QTest::newRow("alt released alone before space")
+        << QStringList{"down 49 option", "wait 300", "flags", "mark", "up 49"} << (once + QStringList{"mark"});
     QTest::newRow("second press while held")
         << QStringList{"down 49 option", "up 49 option", "down 49 option", "down 49 option", "up 49 option"}
         << (once + once);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/TextInjectionService.h"
 #include "platform/fake/FakePlatform.h"
 #include "speech/SelectionReader.h"
 #include "speech/TextToSpeechService.h"
@@ -17,8 +18,8 @@ struct SpeechTestRig {
     FakePlatform platform;
     FakeMonotonicClock clock;
     QTemporaryDir directory;
-    SelectionReader reader{platform.workspace(), platform.accessibility(), platform.pasteboard(),
-                           platform.keySynthesizer(), clock};
+    TextInjectionService keys{platform, clock};
+    SelectionReader reader{platform.workspace(), platform.accessibility(), platform.pasteboard(), keys, clock};
     std::unique_ptr<TextToSpeechService> service;
 
     // Model file present and an archive holding these voices, each

@@ -18,24 +18,26 @@ private slots:
 
 void tst_SelectionReader::readsTheSelection_data()
 {
-    QTest::addColumn<bool>("frontmost");
+    // "none": no application in front; "unfocused": one without accessible focus
+    QTest::addColumn<QString>("front");
     QTest::addColumn<QString>("accessibleSelection");
-    // when the target answers the copy, in ms after the key press; -1 never
+    // when the target answers each copy, in ms after its key press; -1 never
     QTest::addColumn<int>("copyAfterMs");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("presses");
-    QTest::newRow("through accessibility") << true << QStringLiteral("selected words") << -1
+    QTest::newRow("through accessibility") << "field" << QStringLiteral("selected words") << -1
                                            << QStringLiteral("selected words") << 0;
-    QTest::newRow("copied at once") << true << QString() << 0 << QStringLiteral("copied words") << 1;
-    QTest::newRow("copied late, in time") << true << QString() << 400 << QStringLiteral("copied words") << 1;
-    QTest::newRow("copy changed nothing") << true << QString() << -1 << QString() << 1;
-    QTest::newRow("copy too late") << true << QString() << 600 << QString() << 1;
-    QTest::newRow("no application in front") << false << QString() << 0 << QString() << 0;
+    QTest::newRow("copied at once") << "field" << QString() << 0 << QStringLiteral("copied words") << 1;
+    QTest::newRow("no accessible focus: copied") << "unfocused" << QString() << 0 << QStringLiteral("copied words") << 1;
+    QTest::newRow("copied late, in time") << "field" << QString() << 400 << QStringLiteral("copied words") << 1;
+    QTest::newRow("copy changed nothing") << "field" << QString() << -1 << QString() << 1;
+    QTest::newRow("copy too late: undone still") << "field" << QString() << 1500 << QString() << 1;
+    QTest::newRow("no application in front") << "none" << QString() << 0 << QString() << 0;
 }
 
 void tst_SelectionReader::readsTheSelection()
 {
-    QFETCH(bool, frontmost);
+    QFETCH(QString, front);
     QFETCH(QString, accessibleSelection);
     QFETCH(int, copyAfterMs);
     QFETCH(QString, expected);
@@ -43,32 +45,40 @@ void tst_SelectionReader::readsTheSelection()
     SpeechTestRig rig;
     FakePasteboard &pasteboard = rig.platform.fakePasteboard();
     pasteboard.simulateExternalWrite(kUsersClipboard);
-    if (frontmost)
+    if (front != QLatin1String("none"))
         rig.platform.fakeWorkspace().frontmost = RunningApplication{7, {}, 0, {}};
-    const auto field = rig.platform.fakeAccessibility().focus(7);
-    field->value = accessibleSelection;
-    field->selection = Accessibility::TextRange{0, int(accessibleSelection.size())};
+    if (front == QLatin1String("field")) {
+        const auto field = rig.platform.fakeAccessibility().focus(7);
+        field->value = accessibleSelection;
+        field->selection = Accessibility::TextRange{0, int(accessibleSelection.size())};
+    }
+    std::atomic<QThread *> pressedOn = nullptr;
     rig.platform.fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) {
-        if (copyAfterMs >= 0) {
+        pressedOn = QThread::currentThread();
+        if (copyAfterMs < 0)
+            return;
+        QMetaObject::invokeMethod(&pasteboard, [&] {
             rig.clock.callAfter(std::chrono::milliseconds(copyAfterMs), &pasteboard,
                                 [&] { pasteboard.setString(QStringLiteral("copied words")); });
-        }
+        });
     };
 
     const QFuture<std::optional<QString>> read = rig.reader.readSelectedText();
-    // the wait for the copy never blocks the caller
-    if (presses)
+    if (presses) {
+        // the key leaves from the key sender's thread, and the wait for the
+        // copy never blocks the caller
+        QTRY_COMPARE(rig.clock.pendingCount(), copyAfterMs < 0 ? 1 : 2);
+        QVERIFY(pressedOn && pressedOn != QThread::currentThread());
         QVERIFY(!read.isFinished());
-    rig.clock.advance(SelectionReader::copyTimeout + std::chrono::milliseconds(200));
+    }
+    rig.clock.advance(std::chrono::seconds(5));
     QVERIFY(waitForFuture(read));
     QCOMPARE(read.result().value_or(QString()), expected);
-    const QList<FakeKeySynthesizer::Press> sent = rig.platform.fakeKeySynthesizer().presses;
-    QCOMPARE(sent.size(), presses);
-    if (presses)
-        QCOMPARE(sent.first(), (FakeKeySynthesizer::Press{Key::c, ModifierFlag::command}));
+    QCOMPARE(rig.platform.fakeKeySynthesizer().presses,
+             QList<FakeKeySynthesizer::Press>(presses, {Key::c, ModifierFlag::command}));
     // every format of the user's clipboard is back, or was never touched
-    if (copyAfterMs <= SelectionReader::copyTimeout.count())
-        QCOMPARE(pasteboard.contents(), kUsersClipboard);
+    QCOMPARE(pasteboard.contents(), kUsersClipboard);
+    QCOMPARE(rig.clock.pendingCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_SelectionReader)

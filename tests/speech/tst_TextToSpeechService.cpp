@@ -151,6 +151,23 @@ void tst_TextToSpeechService::summarizeAndSpeakAgain()
     QCOMPARE(tts.lastSummary(), sentences(3));
     tts.speakAgain();
     QCOMPARE(spoken(), sentences(3));
+
+    // a second chord while a copy is awaited would take its restore for a copy
+    rig.platform.fakeWorkspace().frontmost = RunningApplication{42, {}, 0, {}};
+    field->selection = Accessibility::TextRange{0, 0};
+    FakePasteboard &pasteboard = rig.platform.fakePasteboard();
+    rig.platform.fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) {
+        QMetaObject::invokeMethod(&pasteboard, [&] {
+            rig.clock.callAfter(std::chrono::milliseconds(100), &pasteboard,
+                                [&] { pasteboard.setString(QStringLiteral("Copied.")); });
+        });
+    };
+    tts.summarizeSelectionAndSpeak();
+    QTRY_COMPARE(rig.clock.pendingCount(), 2); // the reader's watch, the answer
+    tts.summarizeSelectionAndSpeak();
+    rig.clock.advance(std::chrono::seconds(5));
+    QTRY_COMPARE(spoken(), QStringLiteral("Copied."));
+    QCOMPARE(rig.platform.fakeKeySynthesizer().presses.size(), 1);
 }
 
 void tst_TextToSpeechService::loadChoosesTheVoice_data()

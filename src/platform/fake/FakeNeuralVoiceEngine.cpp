@@ -23,20 +23,20 @@ std::unique_ptr<NeuralVoiceModel> FakeNeuralVoiceEngine::createModel(const QStri
 
 void FakeNeuralVoiceEngine::setAudio(Audio audio)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_audio = std::move(audio);
 }
 
 void FakeNeuralVoiceEngine::setHeld(bool held)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_held = held;
-    m_released.wakeAll();
+    m_released.notify_all();
 }
 
 QList<FakeNeuralVoiceEngine::Generation> FakeNeuralVoiceEngine::generations() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_generations;
 }
 
@@ -45,10 +45,9 @@ std::vector<float> FakeNeuralVoiceEngine::generate(const NpyArray &voice, Neural
 {
     Audio audio;
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_generations.append({text, language, voice.values.empty() ? 0.0f : voice.values.front()});
-        while (m_held)
-            m_released.wait(&m_mutex);
+        m_released.wait(lock, [this] { return !m_held; });
         audio = m_audio;
     }
     if (audio) {

@@ -3,11 +3,11 @@
 #include "platform/NeuralVoiceEngine.h"
 
 #include <QList>
-#include <QMutex>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 // A neural engine whose model speaks every text as a test tone, 10 ms per
@@ -41,8 +41,10 @@ public:
     std::vector<float> generate(const NpyArray &voice, NeuralVoiceModel::Language language, const QString &text);
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_released;
+    // std primitives: a QWaitCondition releases its mutex inside Qt, where
+    // the thread sanitizer cannot see it
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
     QList<Generation> m_generations;
     Audio m_audio;
     bool m_held = false;

@@ -83,6 +83,13 @@ bool hasState(AtspiAccessible *object, AtspiStateType state)
     return states && atspi_state_set_contains(states.get(), state);
 }
 
+// Toolkits may report a read-only field as editable too, and still apply
+// an edit to it.
+bool isWritable(AtspiAccessible *object)
+{
+    return hasState(object, ATSPI_STATE_EDITABLE) && !hasState(object, ATSPI_STATE_READ_ONLY);
+}
+
 bool isPassword(AtspiAccessible *object)
 {
     GError *error = nullptr;
@@ -544,7 +551,7 @@ Accessibility::Error AtspiAccessibility::setSelectedText(const Element &element,
     AtspiAccessible *object = objectOf(element);
     Ref<AtspiText> textIface{atspi_accessible_get_text_iface(object)};
     Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
-    if (!textIface || !editable || !hasState(object, ATSPI_STATE_EDITABLE))
+    if (!textIface || !editable || !isWritable(object))
         return Error::notSettable;
     int start = 0, end = 0;
     Error failure = Error::success;
@@ -576,7 +583,7 @@ Accessibility::Error AtspiAccessibility::setValue(const Element &element, const 
 {
     AtspiAccessible *object = objectOf(element);
     Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
-    if (!editable || !hasState(object, ATSPI_STATE_EDITABLE))
+    if (!editable || !isWritable(object))
         return Error::notSettable;
     GError *error = nullptr;
     const gboolean set = atspi_editable_text_set_text_contents(editable.get(), text.toUtf8().constData(), &error);

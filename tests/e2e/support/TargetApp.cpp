@@ -92,6 +92,11 @@ bool TargetApp::select(Field field, int start, int end)
     return command(QStringLiteral("select %1 %2 %3").arg(fieldName(field)).arg(start).arg(end));
 }
 
+bool TargetApp::setReadOnly(Field field, bool readOnly)
+{
+    return command(QStringLiteral("readonly %1 %2").arg(fieldName(field)).arg(int(readOnly)));
+}
+
 bool TargetApp::copyToClipboard(const QString &text, const QString &html)
 {
     return command(QStringLiteral("copy %1 %2")

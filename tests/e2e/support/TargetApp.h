@@ -31,6 +31,7 @@ public:
     bool setText(Field field, const QString &text);
     // Selects [start, end) in the field, in UTF-16 positions.
     bool select(Field field, int start, int end);
+    bool setReadOnly(Field field, bool readOnly);
     // Puts a plain text and an HTML form on the clipboard, owned by the target.
     bool copyToClipboard(const QString &text, const QString &html);
 

@@ -76,6 +76,9 @@ public:
             line ? line->setText(text) : m_area->setPlainText(text);
             if (!line)
                 m_area->moveCursor(QTextCursor::End);
+        } else if (verb == "readonly") {
+            const bool on = words.value(2) == "1";
+            line ? line->setReadOnly(on) : m_area->setReadOnly(on);
         } else if (verb == "select") {
             const int start = words.value(2).toInt(), end = words.value(3).toInt();
             if (line) {
