@@ -55,6 +55,11 @@ void MenubarViewModel::mirrorCoordinator()
         m_audioLevel = m_coordinator.audioLevel();
         emit audioLevelChanged();
     });
+    // A finished dictation has queued its session: a window already open shows it too.
+    connect(&m_coordinator, &DictationSessionCoordinator::isProcessingChanged, this, [this] {
+        if (!m_coordinator.isProcessing())
+            reload();
+    });
 }
 
 void MenubarViewModel::reload()
