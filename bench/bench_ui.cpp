@@ -13,6 +13,7 @@
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeLoginItems.h"
 #include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakePaths.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/linux/X11Compositor.h"
 #include "profile/VoiceProfileStore.h"
@@ -139,7 +140,8 @@ int run()
                          QStringLiteral("Dictation number %1, with a few more words so the row wraps.").arg(i));
     }
     RiggedCoordinator coordinator;
-    ModelManager models;
+    FakePaths paths;
+    ModelManager models(paths);
     FakePasteboard pasteboard;
     FakeSettings settings;
     MenubarViewModel viewModel({coordinator, models, store, pasteboard, settings, {}});

@@ -102,7 +102,7 @@ TextToSpeechService &TextToSpeechService::shared()
                                   platform.keySynthesizer(), MonotonicClock::system());
     static TextToSpeechService service({platform.settings(), platform.audioOutput(),
                                         platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(), reader,
-                                        ModelManager().modelsDirectory()});
+                                        ModelManager(platform.paths()).modelsDirectory()});
     return service;
 }
 

@@ -27,9 +27,9 @@
 #include <mutex>
 
 namespace {
-QString installedWhisperBase()
+QString installedWhisperBase(Paths &paths)
 {
-    ModelManager models;
+    ModelManager models(paths);
     const ModelDescriptor &base = ModelDescriptor::whisperBase();
     return models.isInstalled(base) ? QDir(models.modelsDirectory()).filePath(base.id) : QString();
 }
@@ -42,7 +42,8 @@ public:
     {
         if (!m_speechRecognition) {
             m_pocketsphinx = std::make_unique<PocketsphinxSpeechRecognition>();
-            m_speechRecognition = std::make_unique<WhisperSpeechRecognition>(*m_pocketsphinx, installedWhisperBase);
+            m_speechRecognition = std::make_unique<WhisperSpeechRecognition>(*m_pocketsphinx,
+                                                                              [this] { return installedWhisperBase(m_paths); });
         }
         return *m_speechRecognition;
     }
