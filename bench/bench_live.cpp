@@ -12,8 +12,8 @@
 #include "WhisperBenchData.h"
 
 #include "pipeline/WhisperCppEngineAdapter.h"
+#include "pipeline/WhisperSpeechRecognition.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
-#include "platform/linux/WhisperSpeechRecognition.h"
 
 #include <QCoreApplication>
 #include <QThread>

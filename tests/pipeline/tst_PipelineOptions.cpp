@@ -1,5 +1,5 @@
 #include "pipeline/ASRModelPreference.h"
-#include "pipeline/LanguageOption.h"
+#include "support/LanguageOption.h"
 
 #include <QtTest>
 

@@ -9,7 +9,6 @@
 #include "PulseAudioOutput.h"
 #include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
-#include "WhisperSpeechRecognition.h"
 #include "UnavailableNeuralVoiceEngine.h"
 #include "X11Connection.h"
 #include "X11KeyEventSource.h"
@@ -19,6 +18,7 @@
 
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
+#include "pipeline/WhisperSpeechRecognition.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WhisperRecognitionTask.h"
+#include "pipeline/WhisperRecognitionTask.h"
 #include "platform/SpeechRecognizer.h"
 
 #include <functional>

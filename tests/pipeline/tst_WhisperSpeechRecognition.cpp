@@ -2,8 +2,8 @@
 #include "support/RecognitionResults.h"
 #include "support/WhisperModelWriter.h"
 
+#include "pipeline/WhisperSpeechRecognition.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
-#include "platform/linux/WhisperSpeechRecognition.h"
 
 #include <QtTest>
 

@@ -1,8 +1,7 @@
 #include "WhisperRecognitionTask.h"
 
-#include "RecognitionWorkerState.h"
-
 #include "pipeline/TranscriptPostProcessor.h"
+#include "platform/RecognitionWorkerState.h"
 #include "support/Log.h"
 
 #include <algorithm>
