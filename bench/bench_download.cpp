@@ -128,7 +128,7 @@ int main(int argc, char **argv)
         ratios.append(curlSeconds / run.seconds);
         peak = std::max(peak, run.peakMiB);
     }
-    const Run smallRun = downloadWithService(server.url(QStringLiteral("/small.bin")), small);
+    const Run smallRun = downloadWithService(platform.paths(), server.url(QStringLiteral("/small.bin")), small);
 
     std::printf("download of %lld bytes, %d runs\n", size, runs);
     std::printf("  curl -o            median %8.1f MB/s\n", median(theirs));
