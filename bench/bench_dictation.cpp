@@ -183,7 +183,8 @@ private:
         m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")});
         return settle();
     }
-    // The dictation and whatever it refines have ended.
+    // The dictation and whatever it refines have ended. Longer than the 30 s
+    // a stop gives Whisper's final decode, which random weights can use up.
     bool settle()
     {
         return DesktopHarness::waitUntil(
@@ -191,7 +192,7 @@ private:
                 return !m_coordinator.isStarting() && !m_coordinator.isDictating() && !m_coordinator.isProcessing()
                     && !m_coordinator.isRefining() && !m_coordinator.isPolishing();
             },
-            30s);
+            40s);
     }
 
     DesktopHarness &m_desktop;

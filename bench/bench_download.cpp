@@ -53,9 +53,9 @@ struct Run {
     double peakMiB = 0;
 };
 
-Run downloadWithService(const QUrl &url, qint64 size)
+Run downloadWithService(Paths &paths, const QUrl &url, qint64 size)
 {
-    ModelManager manager;
+    ModelManager manager(paths);
     ModelDescriptor model = ModelDescriptor::whisperBase();
     model.downloadURL = url;
     model.expectedBytes = size;
@@ -123,13 +123,13 @@ int main(int argc, char **argv)
     double peak = 0;
     for (int i = 0; i < runs; ++i) {
         const double curlSeconds = downloadWithCurl(url, curlTarget);
-        const Run run = downloadWithService(url, size);
+        const Run run = downloadWithService(platform.paths(), url, size);
         theirs.append(size / curlSeconds / 1e6);
         ours.append(size / run.seconds / 1e6);
         ratios.append(curlSeconds / run.seconds);
         peak = std::max(peak, run.peakMiB);
     }
-    const Run smallRun = downloadWithService(server.url(QStringLiteral("/small.bin")), small);
+    const Run smallRun = downloadWithService(platform.paths(), server.url(QStringLiteral("/small.bin")), small);
 
     std::printf("download of %lld bytes, %d runs\n", size, runs);
     std::printf("  curl -o            median %8.1f MB/s\n", median(theirs));

@@ -12,8 +12,8 @@
 #include "WhisperBenchData.h"
 
 #include "pipeline/WhisperCppEngineAdapter.h"
+#include "pipeline/WhisperSpeechRecognition.h"
 #include "platform/fake/FakeSpeechRecognizer.h"
-#include "platform/linux/WhisperSpeechRecognition.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -111,8 +111,9 @@ int main(int argc, char **argv)
     const double closing = medianDecodeMs(decoder, whole, DecodePass::closing, tokensFor(whole.size()));
     const double closingFull = medianDecodeMs(decoder, whole, DecodePass::whole, tokensFor(whole.size()));
     FakeSpeechRecognition noFallback;
-    WhisperSpeechRecognition recognition(noFallback, [&] { return files.model; }, models, cores);
-    recognition.setTokenLimit(tokensFor(whole.size()));
+    WhisperSpeechRecognition recognition(
+        noFallback, [&] { return files.model; }, models,
+        WhisperRecognitionTask::whisperCppDecoders(models, cores, tokensFor(whole.size())));
     std::vector<double> waits;
     for (int run = 0; run < runs(); ++run)
         waits.push_back(endToFinalMs(recognition, utterance));

@@ -83,7 +83,7 @@ void waitFor(const QFuture<void> &future)
 // Speech fed at the microphone's pace, then a stop; milliseconds until its text.
 QList<double> stopLatencies(int runs, const QList<float> &speech)
 {
-    ModelManager modelManager;
+    ModelManager modelManager(Platform::instance().paths());
     const auto hybrid = HybridRealtimeTranscriptionService::withDefaultEngines(
         modelManager, Platform::instance().speechRecognition(), MonotonicClock::system());
     HybridRealtimeTranscriptionService &transcriber = *hybrid;

@@ -20,6 +20,7 @@
 #include "pipeline/TranscriptPostProcessor.h"
 #include "pipeline/WhisperCppEngineAdapter.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
+#include "pipeline/WhisperSpeechRecognition.h"
 #include "platform/Platform.h"
 #include "profile/AdaptiveLearningEngine.h"
 #include "profile/InsightEngine.h"
@@ -68,12 +69,14 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     // The dictation pipeline.
     m_modelManager = std::make_unique<ModelManager>(platform.paths());
     m_audioCapture = std::make_unique<MacAudioCaptureService>(platform.audioInput());
+    m_liveRecognition = std::make_unique<WhisperSpeechRecognition>(
+        platform.speechRecognition(), WhisperSpeechRecognition::installedBase(*m_modelManager));
     auto cloud = std::make_unique<CloudflareTranscriptionService>();
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
     auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
         *m_modelManager, std::make_unique<WhisperCppEngineAdapter>(m_clock), m_clock);
     m_transcriber = std::make_unique<HybridRealtimeTranscriptionService>(
-        *m_modelManager, std::move(whisper), std::move(cloud), platform.speechRecognition(), m_clock);
+        *m_modelManager, std::move(whisper), std::move(cloud), *m_liveRecognition, m_clock);
     m_textInjection = std::make_unique<TextInjectionService>(platform, m_clock);
     m_learningEngine = std::make_unique<AdaptiveLearningEngine>(*m_profileStore, *m_insightEngine);
     m_rewriteService = std::make_unique<OfflineRewriteService>(m_modelManager.get());

@@ -35,6 +35,7 @@ class TextToSpeechService;
 class TranscriptPostProcessor;
 class ViewServices;
 class VoiceProfileStore;
+class WhisperSpeechRecognition;
 
 // The composition root: builds every long-lived service of the application
 // once, on the given platform, wires them together, installs the process-wide
@@ -98,6 +99,8 @@ private:
     std::unique_ptr<InsightEngine> m_insightEngine;
     std::unique_ptr<ModelManager> m_modelManager;
     std::unique_ptr<MacAudioCaptureService> m_audioCapture;
+    // Whisper Base when installed, else the platform's recogniser.
+    std::unique_ptr<WhisperSpeechRecognition> m_liveRecognition;
     std::unique_ptr<HybridRealtimeTranscriptionService> m_transcriber;
     std::unique_ptr<TextInjectionService> m_textInjection;
     std::unique_ptr<AdaptiveLearningEngine> m_learningEngine;

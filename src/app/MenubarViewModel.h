@@ -6,8 +6,8 @@
 #include "models/ModelDownloadService.h"
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/DictationSessionCoordinator.h"
-#include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
+#include "support/LanguageOption.h"
 
 #include <QFuture>
 #include <QList>

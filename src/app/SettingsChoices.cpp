@@ -2,8 +2,8 @@
 
 #include "app/VoiceNames.h"
 #include "pipeline/ASRModelPreference.h"
-#include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
+#include "support/LanguageOption.h"
 
 #include <QVariantMap>
 

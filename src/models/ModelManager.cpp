@@ -1,7 +1,6 @@
 #include "ModelManager.h"
 
 #include "platform/Paths.h"
-#include "platform/Platform.h"
 #include "support/Log.h"
 
 #include <QDir>
@@ -25,11 +24,6 @@ std::optional<qint64> regularFileSize(const QByteArray &path)
 ModelManager::ModelManager(Paths &paths, QObject *parent)
     : QObject(parent)
     , m_paths(paths)
-{
-}
-
-ModelManager::ModelManager(QObject *parent)
-    : ModelManager(Platform::instance().paths(), parent)
 {
 }
 

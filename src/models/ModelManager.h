@@ -30,8 +30,6 @@ public:
     static constexpr qint64 minimumModelBytes = 1'000'000;
 
     explicit ModelManager(Paths &paths, QObject *parent = nullptr);
-    // On the platform's paths.
-    explicit ModelManager(QObject *parent = nullptr);
 
     // The application container, else the per-user data directory, plus the
     // models directory name. Read afresh each time; not created here.

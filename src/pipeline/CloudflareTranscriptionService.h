@@ -1,8 +1,8 @@
 #pragma once
 
 #include "pipeline/AudioSamples.h"
-#include "pipeline/LanguageOption.h"
 #include "pipeline/RealtimeTranscriptionService.h"
+#include "support/LanguageOption.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -3,9 +3,9 @@
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/AudioSamples.h"
 #include "pipeline/DictationMode.h"
-#include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
 #include "pipeline/TranscriberRefinement.h"
+#include "support/LanguageOption.h"
 #include "support/MonotonicClock.h"
 
 #include <QFuture>

@@ -2,7 +2,7 @@
 
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/AudioSamples.h"
-#include "pipeline/LanguageOption.h"
+#include "support/LanguageOption.h"
 
 #include <QFuture>
 #include <QString>

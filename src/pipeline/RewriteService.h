@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pipeline/LanguageOption.h"
 #include "pipeline/RewritePreset.h"
+#include "support/LanguageOption.h"
 
 #include <QFuture>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pipeline/AudioSamples.h"
-#include "pipeline/LanguageOption.h"
+#include "support/LanguageOption.h"
 
 #include <QFuture>
 #include <QString>

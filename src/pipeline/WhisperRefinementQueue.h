@@ -2,8 +2,8 @@
 
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/AudioSamples.h"
-#include "pipeline/LanguageOption.h"
 #include "pipeline/TranscriberRefinement.h"
+#include "support/LanguageOption.h"
 
 #include <QFuture>
 #include <QObject>

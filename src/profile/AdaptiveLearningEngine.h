@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pipeline/LanguageOption.h"
+#include "support/LanguageOption.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "F5TTSService.h"
 
 #include "models/ModelManager.h"
+#include "platform/Platform.h"
 #include "speech/FileDownload.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
@@ -46,7 +47,8 @@ F5TTSService &F5TTSService::shared()
 {
     if (F5TTSService *installed = SharedInstance<F5TTSService>::installed())
         return *installed;
-    static F5TTSService service(QDir(ModelManager().modelsDirectory()).filePath(QStringLiteral("F5TTS")));
+    const QString models = ModelManager(Platform::instance().paths()).modelsDirectory();
+    static F5TTSService service(QDir(models).filePath(QStringLiteral("F5TTS")));
     return service;
 }
 

@@ -105,7 +105,7 @@ TextToSpeechService &TextToSpeechService::shared()
                                   MonotonicClock::system());
     static TextToSpeechService service({platform.settings(), platform.audioOutput(),
                                         platform.systemSpeechSynthesizer(), platform.neuralVoiceEngine(), reader,
-                                        ModelManager().modelsDirectory()});
+                                        ModelManager(platform.paths()).modelsDirectory()});
     return service;
 }
 

@@ -28,7 +28,7 @@ struct Fixture {
 
     std::unique_ptr<DictationSessionCoordinator> coordinator = UiTest::makeCoordinator();
     InstantMonotonicClock downloadClock;
-    ModelManager models;
+    ModelManager models{platform.paths()};
 
     std::unique_ptr<MenubarViewModel> makeViewModel()
     {

@@ -57,7 +57,7 @@ const QList<int> kFullBackoff{1, 4, 9, 16, 25, 30, 30, 30, 30};
 struct Download {
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
-    ModelManager manager;
+    ModelManager manager{platform.paths()};
     InstantMonotonicClock clock;
     ModelDownloadService service { clock };
     ModelDescriptor model = ModelDescriptor::whisperBase();

@@ -28,7 +28,7 @@ void tst_ModelManager::init()
 
 void tst_ModelManager::directoryPrefersTheContainer()
 {
-    ModelManager manager;
+    ModelManager manager(m_platform->paths());
     QCOMPARE(manager.modelsDirectory(), *m_platform->paths().appGroupContainer() + QStringLiteral("/OfflineModels"));
     // reading the directory does not create it
     QVERIFY(!QFileInfo::exists(manager.modelsDirectory()));
@@ -40,7 +40,7 @@ void tst_ModelManager::directoryPrefersTheContainer()
 
 void tst_ModelManager::refreshAppliesTheSizeRule()
 {
-    ModelManager manager;
+    ModelManager manager(m_platform->paths());
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("ggml-base.bin")), 999'999));
@@ -62,7 +62,7 @@ void tst_ModelManager::refreshAppliesTheSizeRule()
 
 void tst_ModelManager::unreadableFilesAreMissingButKept()
 {
-    ModelManager manager;
+    ModelManager manager(m_platform->paths());
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     // a model kept on a disk that is not mounted right now

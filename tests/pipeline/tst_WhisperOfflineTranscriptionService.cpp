@@ -49,8 +49,7 @@ private:
 
 void tst_WhisperOfflineTranscriptionService::init()
 {
-    FakePlatform::installNew();
-    m_manager = std::make_unique<ModelManager>();
+    m_manager = std::make_unique<ModelManager>(FakePlatform::installNew().paths());
     m_engine = std::make_shared<FakeWhisperEngineAdapter::Script>();
     m_service = std::make_unique<WhisperOfflineTranscriptionService>(
         *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), m_clock);

@@ -9,7 +9,6 @@
 #include "PulseAudioOutput.h"
 #include "QtClipboardPasteboard.h"
 #include "RuleBasedLexicalTagger.h"
-#include "WhisperSpeechRecognition.h"
 #include "UnavailableNeuralVoiceEngine.h"
 #include "X11Connection.h"
 #include "X11KeyEventSource.h"
@@ -17,34 +16,19 @@
 #include "XTestKeySynthesizer.h"
 #include "XdgPaths.h"
 
-#include "models/ModelDescriptor.h"
-#include "models/ModelManager.h"
-
-#include <QDir>
 #include <QFileInfo>
 
 #include <memory>
 #include <mutex>
 
 namespace {
-QString installedWhisperBase()
-{
-    ModelManager models;
-    const ModelDescriptor &base = ModelDescriptor::whisperBase();
-    return models.isInstalled(base) ? QDir(models.modelsDirectory()).filePath(base.id) : QString();
-}
-
 class LinuxPlatform : public Platform {
 public:
     Paths &paths() override { return m_paths; }
     Settings &settings() override { return m_settings; }
     SpeechRecognition &speechRecognition() override
     {
-        if (!m_speechRecognition) {
-            m_pocketsphinx = std::make_unique<PocketsphinxSpeechRecognition>();
-            m_speechRecognition = std::make_unique<WhisperSpeechRecognition>(*m_pocketsphinx, installedWhisperBase);
-        }
-        return *m_speechRecognition;
+        return lazy(m_speechRecognition, [] { return std::make_unique<PocketsphinxSpeechRecognition>(); });
     }
     LexicalTagger &lexicalTagger() override
     {
@@ -117,8 +101,7 @@ private:
 
     XdgPaths m_paths;
     IniSettings m_settings;
-    std::unique_ptr<PocketsphinxSpeechRecognition> m_pocketsphinx;
-    std::unique_ptr<WhisperSpeechRecognition> m_speechRecognition; // Whisper when installed, else pocketsphinx
+    std::unique_ptr<PocketsphinxSpeechRecognition> m_speechRecognition;
     std::once_flag m_lexicalTaggerOnce;
     std::unique_ptr<RuleBasedLexicalTagger> m_lexicalTagger;
     std::unique_ptr<X11Connection> m_x11;

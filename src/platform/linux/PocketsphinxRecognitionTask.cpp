@@ -1,8 +1,8 @@
 #include "PocketsphinxRecognitionTask.h"
 
-#include "RecognitionWorkerState.h"
-
 #include "PocketsphinxDecoder.h"
+
+#include "platform/RecognitionWorkerState.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,7 @@
 #include "WhisperRecognitionTask.h"
 
-#include "RecognitionWorkerState.h"
-
 #include "pipeline/TranscriptPostProcessor.h"
+#include "platform/RecognitionWorkerState.h"
 #include "support/Log.h"
 
 #include <algorithm>
@@ -36,7 +35,7 @@ struct WhisperRecognitionTask::Worker : RecognitionWorkerState {
     std::shared_ptr<Workers> workers;
 
     // The utterance so far: committed text, and the audio and text of the tail.
-    std::unique_ptr<WhisperCppEngineAdapter::Decoder> decoder;
+    TailDecoder decoder;
     QString committed;
     QString tailText;
     std::vector<float> tail;
@@ -61,9 +60,7 @@ struct WhisperRecognitionTask::Worker : RecognitionWorkerState {
 void WhisperRecognitionTask::Worker::run()
 {
     try {
-        decoder = std::make_unique<WhisperCppEngineAdapter::Decoder>(setup.models->load(setup.modelPath),
-                                                                      setup.processorCount);
-        decoder->setTokenLimit(setup.tokenLimit);
+        decoder = setup.openDecoder(setup.modelPath);
     } catch (...) {
         deliver(std::nullopt, QStringLiteral("The Whisper speech model could not be loaded."));
         state = RecognitionTaskState::completed;
@@ -107,7 +104,7 @@ void WhisperRecognitionTask::Worker::run()
         logLine(kTag, QStringLiteral("Whisper recognition failed: %1").arg(QString::fromLocal8Bit(error.what())));
         deliver(std::nullopt, QStringLiteral("Speech recognition failed while decoding audio."));
     }
-    decoder.reset();
+    decoder = nullptr;
     state = RecognitionTaskState::completed;
 }
 
@@ -147,7 +144,7 @@ std::optional<QString> WhisperRecognitionTask::Worker::decodeTail(DecodePass pas
                                                                   const WhisperCppEngineAdapter::AbortCheck &abort)
 {
     longestDecode = std::max(longestDecode, tail.size());
-    std::optional<QString> text = decoder->decode(tail, setup.language, pass, abort);
+    std::optional<QString> text = decoder(tail, setup.language, pass, abort);
     // What Whisper invents over noise never reaches the live text.
     if (text && TranscriptPostProcessor::isHallucination(*text))
         text = QString();
@@ -176,6 +173,20 @@ void WhisperRecognitionTask::Worker::publish(const QString &text)
         return;
     published = text;
     deliver(SpeechRecognitionResult { text, false }, std::nullopt);
+}
+
+WhisperRecognitionTask::OpenDecoder
+WhisperRecognitionTask::whisperCppDecoders(WhisperCppEngineAdapter::ModelCache &models,
+                                           WhisperCppEngineAdapter::ProcessorCount processorCount, int tokenLimit)
+{
+    return [&models, processorCount = std::move(processorCount), tokenLimit](const QString &modelPath) -> TailDecoder {
+        auto decoder = std::make_shared<WhisperCppEngineAdapter::Decoder>(models.load(modelPath), processorCount);
+        decoder->setTokenLimit(tokenLimit);
+        return [decoder](const std::vector<float> &samples, LanguageOption language, DecodePass pass,
+                         const WhisperCppEngineAdapter::AbortCheck &shouldAbort) {
+            return decoder->decode(samples, language, pass, shouldAbort);
+        };
+    };
 }
 
 WhisperRecognitionTask::WhisperRecognitionTask(Setup setup, std::shared_ptr<Workers> workers,

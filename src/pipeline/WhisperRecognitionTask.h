@@ -5,9 +5,12 @@
 #include "platform/RecognitionTask.h"
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 // Transcribes a request's audio with Whisper on a worker thread of its own,
 // as a growing transcript: the text committed at each pause (or every 15 s of
@@ -28,12 +31,22 @@ public:
     // Workers of every task of one owner, so the owner can stop and wait for them.
     class Workers;
 
+    // Decodes one tail: the trimmed text, none when the abort check stopped it.
+    using TailDecoder = std::function<std::optional<QString>(
+        const std::vector<float> &samples, LanguageOption language, WhisperCppEngineAdapter::DecodePass pass,
+        const WhisperCppEngineAdapter::AbortCheck &shouldAbort)>;
+    // Opens a decoder on a model file, on the task's worker; throws when the model cannot be loaded.
+    using OpenDecoder = std::function<TailDecoder(const QString &modelPath)>;
+
+    // whisper.cpp decoding states over the cache's models. tokenLimit: benchmarks
+    // on random weights only (see WhisperCppEngineAdapter::Decoder).
+    static OpenDecoder whisperCppDecoders(WhisperCppEngineAdapter::ModelCache &models,
+                                          WhisperCppEngineAdapter::ProcessorCount processorCount, int tokenLimit = 0);
+
     struct Setup {
         QString modelPath;
         LanguageOption language = LanguageOption::english;
-        WhisperCppEngineAdapter::ModelCache *models = nullptr;
-        WhisperCppEngineAdapter::ProcessorCount processorCount;
-        int tokenLimit = 0; // benchmarks only
+        OpenDecoder openDecoder;
     };
 
     WhisperRecognitionTask(Setup setup, std::shared_ptr<Workers> workers, std::shared_ptr<RecognitionRequest> request,

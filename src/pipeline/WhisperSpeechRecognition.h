@@ -1,10 +1,12 @@
 #pragma once
 
-#include "WhisperRecognitionTask.h"
+#include "pipeline/WhisperRecognitionTask.h"
 #include "platform/SpeechRecognizer.h"
 
 #include <functional>
 #include <memory>
+
+class ModelManager;
 
 // The live recogniser: Whisper (every dictation language, on the device) when
 // the Whisper Base model is installed and loads, the fallback recognition
@@ -17,10 +19,13 @@ public:
     // The installed Whisper Base model file; empty when there is none.
     using InstalledModel = std::function<QString()>;
 
+    // The Whisper Base file when the manager counts it installed.
+    static InstalledModel installedBase(ModelManager &models);
+
+    // openDecoder: whisper.cpp on `models` when none is given.
     WhisperSpeechRecognition(SpeechRecognition &fallback, InstalledModel baseModel,
                              WhisperCppEngineAdapter::ModelCache &models = WhisperCppEngineAdapter::ModelCache::shared(),
-                             WhisperCppEngineAdapter::ProcessorCount processorCount =
-                                 WhisperCppEngineAdapter::activeProcessorCount);
+                             WhisperRecognitionTask::OpenDecoder openDecoder = {});
     // Cancels the running recognitions and waits for their workers.
     ~WhisperSpeechRecognition() override;
 
@@ -28,14 +33,10 @@ public:
     QFuture<SpeechAuthorizationStatus> requestAuthorization() override;
     std::unique_ptr<SpeechRecognizer> recognizer(const QString &localeIdentifier) override;
 
-    // Benchmarks on random weights only (see WhisperCppEngineAdapter::Decoder).
-    void setTokenLimit(int maxTokens) { m_tokenLimit = maxTokens; }
-
 private:
     SpeechRecognition &m_fallback;
     InstalledModel m_baseModel;
     WhisperCppEngineAdapter::ModelCache &m_models;
-    WhisperCppEngineAdapter::ProcessorCount m_processorCount;
-    int m_tokenLimit = 0;
+    WhisperRecognitionTask::OpenDecoder m_openDecoder;
     std::shared_ptr<WhisperRecognitionTask::Workers> m_workers;
 };

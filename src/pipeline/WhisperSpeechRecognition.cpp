@@ -1,8 +1,12 @@
 #include "WhisperSpeechRecognition.h"
 
+#include "models/ModelDescriptor.h"
+#include "models/ModelManager.h"
 #include "support/Log.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 
 namespace {
 constexpr char kTag[] = "LiveSpeech";
@@ -43,13 +47,23 @@ private:
 };
 } // namespace
 
+WhisperSpeechRecognition::InstalledModel WhisperSpeechRecognition::installedBase(ModelManager &models)
+{
+    return [models = QPointer<ModelManager>(&models)] {
+        const ModelDescriptor &base = ModelDescriptor::whisperBase();
+        return models && models->isInstalled(base) ? QDir(models->modelsDirectory()).filePath(base.id) : QString();
+    };
+}
+
 WhisperSpeechRecognition::WhisperSpeechRecognition(SpeechRecognition &fallback, InstalledModel baseModel,
                                                    WhisperCppEngineAdapter::ModelCache &models,
-                                                   WhisperCppEngineAdapter::ProcessorCount processorCount)
+                                                   WhisperRecognitionTask::OpenDecoder openDecoder)
     : m_fallback(fallback)
     , m_baseModel(std::move(baseModel))
     , m_models(models)
-    , m_processorCount(std::move(processorCount))
+    , m_openDecoder(openDecoder ? std::move(openDecoder)
+                                : WhisperRecognitionTask::whisperCppDecoders(
+                                      models, WhisperCppEngineAdapter::activeProcessorCount))
     , m_workers(std::make_shared<WhisperRecognitionTask::Workers>())
 {
 }
@@ -80,6 +94,6 @@ std::unique_ptr<SpeechRecognizer> WhisperSpeechRecognition::recognizer(const QSt
         return m_fallback.recognizer(localeIdentifier);
     }
     logLine(kTag, QStringLiteral("Recognizer for %1: Whisper Base (%2)").arg(localeIdentifier, model));
-    WhisperRecognitionTask::Setup setup { model, *language, &m_models, m_processorCount, m_tokenLimit };
+    WhisperRecognitionTask::Setup setup { model, *language, m_openDecoder };
     return std::make_unique<WhisperSpeechRecognizer>(localeIdentifier, std::move(setup), m_workers);
 }
