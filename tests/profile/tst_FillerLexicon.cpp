@@ -20,7 +20,6 @@ void tst_FillerLexicon::removeFillers_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("en attached marks and case") << "en" << false << "Um, so I was like thinking." << "I was thinking.";
     QTest::newRow("en marks pulled back onto words") << "en" << false << " Hello , world ." << "Hello, world.";
     QTest::newRow("en other marks keep their blank") << "en" << false << "wait um ; really" << "wait ; really";
     QTest::newRow("en runs of fillers") << "en" << false << "so um uh like well okay" << "okay";
@@ -66,7 +65,6 @@ void tst_FillerLexicon::countAndDensity_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("count");
     QTest::addColumn<double>("density");
-    QTest::newRow("en") << "en" << "Um, so I was like thinking." << 3 << 50.0;
     QTest::newRow("blank only") << "en" << " \n\t " << 0 << 0.0;
     QTest::newRow("lone marks are words, not fillers") << "en" << "well , ok ." << 1 << 25.0;
     QTest::newRow("counting ignores hesitation-only") << "es" << "bueno pues si" << 2 << 100.0 * 2 / 3;

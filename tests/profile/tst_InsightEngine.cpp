@@ -8,25 +8,22 @@ using Tag = LexicalTagger::Tag;
 class tst_InsightEngine : public QObject {
     Q_OBJECT
 private slots:
-    void countsNounsAndNamesOnTheMainThread();
+    void countsNounsAcrossSessionsOnTheMainThread();
     void extractsOnlyAcceptedTagsOfThreeCharacters();
     void taggingLanguage_data();
     void taggingLanguage();
     void aDestroyedEngineIgnoresLateResults();
 };
 
-void tst_InsightEngine::countsNounsAndNamesOnTheMainThread()
+void tst_InsightEngine::countsNounsAcrossSessionsOnTheMainThread()
 {
     FakeLexicalTagger tagger;
     tagger.setTag("Budget", Tag::noun);
     tagger.setTag("budget", Tag::noun);
-    tagger.setTag("Oslo", Tag::placeName);
     InsightEngine engine(&tagger);
-    engine.recordSession("Budget talks in Oslo: budget!", 5, 3.0, "en");
+    engine.recordSession("Budget talks: budget!", 3, 3.0, "en");
     engine.recordSession("budget", 1, 1.0, "en");
     QTRY_COMPARE(engine.sessionNounBuffer().value("budget"), 3);
-    QCOMPARE(engine.sessionNounBuffer().value("oslo"), 1);
-    QCOMPARE(engine.sessionNounBuffer().size(), 2);
 }
 
 void tst_InsightEngine::extractsOnlyAcceptedTagsOfThreeCharacters()
