@@ -243,8 +243,6 @@ void tst_DictationSessionCoordinator::refinementOutcomes_data()
     QTest::addColumn<QString>("lastTranscribed");
 
     const QString live = QStringLiteral("Alpha beta");
-    QTest::newRow("base, merged") << false << true << QStringList{"base:Alpha beta gamma"}
-                                  << "polished: Alpha beta gamma" << "polished: Alpha beta gamma";
     QTest::newRow("base, unmerged") << false << false << QStringList{"base:Alpha beta gamma"} << "Alpha beta gamma"
                                     << "Alpha beta gamma";
     QTest::newRow("base and large, merged") << true << true << QStringList{"base:Alpha beta gamma", "large:Alpha beta gamma delta"}

@@ -61,8 +61,7 @@ private slots:
     void initTestCase();
     void unusableFilesFailContextInit_data();
     void unusableFilesFailContextInit();
-    void failedLoadDropsThePreviousModel();
-    void finalizeIsDeterministic();
+    void finalTextIsTrimmed();
     void libraryLogsComeThroughOurs();
     void loadStartsAFreshSession();
     void finalizeDecodesTheShortLastChunkToo();
@@ -93,58 +92,34 @@ void tst_WhisperCppEngineAdapter::initTestCase()
 
 void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit_data()
 {
-    QTest::addColumn<QString>("kind");
+    // Files that whisper.cpp would abort on or accept; a missing, empty or
+    // foreign file it refuses by itself.
     QTest::addColumn<Damage>("damage");
-    QTest::newRow("missing") << "missing" << Damage::empty;
-    QTest::newRow("directory") << "directory" << Damage::empty;
-    QTest::newRow("empty") << "damaged" << Damage::empty;
-    QTest::newRow("bad magic") << "damaged" << Damage::badMagic;
-    QTest::newRow("cut in header") << "damaged" << Damage::truncatedInHeader;
-    QTest::newRow("cut in vocabulary") << "damaged" << Damage::truncatedInVocabulary;
-    QTest::newRow("cut mid-tensor") << "damaged" << Damage::truncatedMidTensor;
-    QTest::newRow("cut in last tensor") << "damaged" << Damage::truncatedInLastTensor;
-    QTest::newRow("implausible dimensions") << "damaged" << Damage::implausibleDimensions;
-    QTest::newRow("no tensors") << "damaged" << Damage::noTensors;
+    QTest::newRow("cut in header") << Damage::truncatedInHeader;
+    QTest::newRow("cut in vocabulary") << Damage::truncatedInVocabulary;
+    QTest::newRow("implausible dimensions") << Damage::implausibleDimensions;
+    QTest::newRow("no tensors") << Damage::noTensors;
 }
 
 void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit()
 {
-    QFETCH(QString, kind);
     QFETCH(Damage, damage);
-    QString path = m_dir.filePath(QStringLiteral("unusable-") + QTest::currentDataTag());
-    if (kind == QLatin1String("directory"))
-        QVERIFY(QDir().mkpath(path));
-    else if (kind == QLatin1String("damaged"))
-        QCOMPARE(WhisperModelWriter::writeDamagedModel(path, damage), QString());
+    const QString path = m_dir.filePath(QStringLiteral("unusable-") + QTest::currentDataTag());
+    QCOMPARE(WhisperModelWriter::writeDamagedModel(path, damage), QString());
 
     auto adapter = makeAdapter(m_clock);
     QCOMPARE(failureKind(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
     QCOMPARE(failureKind(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
 }
 
-void tst_WhisperCppEngineAdapter::failedLoadDropsThePreviousModel()
+void tst_WhisperCppEngineAdapter::finalTextIsTrimmed()
 {
     auto adapter = makeAdapter(m_clock);
-    QCOMPARE(failureKind(adapter->loadModel(m_model)), std::nullopt);
-    QCOMPARE(failureKind(adapter->loadModel(m_dir.filePath(QStringLiteral("absent.bin")))), WhisperCppError::Kind::contextInitFailed);
-    QCOMPARE(failureKind(adapter->finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded);
-}
-
-void tst_WhisperCppEngineAdapter::finalizeIsDeterministic()
-{
-    const AudioSamples audio = syntheticAudio(3 * kSampleRate);
-    auto transcribe = [&](WhisperCppEngineAdapter &adapter) {
-        await(adapter.loadModel(m_model));
-        await(adapter.ingest(audio, LanguageOption::english));
-        return await(adapter.finalize(LanguageOption::english));
-    };
-    auto first = makeAdapter(m_clock);
-    const QString text = transcribe(*first);
+    await(adapter->loadModel(m_model));
+    await(adapter->ingest(syntheticAudio(3 * kSampleRate), LanguageOption::english));
+    const QString text = await(adapter->finalize(LanguageOption::english));
     QVERIFY(!text.isEmpty());
-    QCOMPARE(text, text.trimmed());
-    QCOMPARE(transcribe(*first), text); // reloaded in the same adapter
-    auto second = makeAdapter(m_clock);
-    QCOMPARE(transcribe(*second), text);
+    QCOMPARE(text, text.trimmed()); // whisper.cpp starts its segments with a space
 }
 
 void tst_WhisperCppEngineAdapter::libraryLogsComeThroughOurs()
@@ -208,7 +183,6 @@ void tst_WhisperCppEngineAdapter::liveDecodesFollowStrideAndInterval()
     FakeMonotonicClock clock;
     auto adapter = makeAdapter(clock);
     await(adapter->loadModel(m_model));
-    LogCapture log;
     auto ingest = [&](int count) { return await(adapter->ingest(syntheticAudio(count), LanguageOption::english)).has_value(); };
 
     QVERIFY(!ingest(8'000)); // window too short
@@ -223,7 +197,6 @@ void tst_WhisperCppEngineAdapter::liveDecodesFollowStrideAndInterval()
     clock.advance(5s);
     QVERIFY(!ingest(15'000)); // late enough, too little new audio
     QVERIFY(ingest(1'000));
-    QCOMPARE(log.linesStartingWith(QStringLiteral("[DEBUG-85dc62] WhisperCpp.partial")).size(), 3);
 }
 
 void tst_WhisperCppEngineAdapter::firstLiveDecodeIsNeverHeldBackByTheClock()
@@ -292,6 +265,7 @@ void tst_WhisperCppEngineAdapter::anUnchangedFileIsReadOnce()
     // A new file under the same name is read again, and a broken one is remembered.
     QCOMPARE(WhisperModelWriter::writeDamagedModel(copy, Damage::truncatedMidTensor), QString());
     QCOMPARE(failureKind(first.loadModel(copy)), WhisperCppError::Kind::contextInitFailed);
+    QCOMPARE(failureKind(first.finalize(LanguageOption::english)), WhisperCppError::Kind::notLoaded); // the old model is gone
     QVERIFY(models.failedToLoad(copy));
     QVERIFY(QFile::remove(copy) && QFile::copy(m_model, copy));
     QVERIFY(!models.failedToLoad(copy));

@@ -80,10 +80,7 @@ void tst_WhisperOfflineTranscriptionService::choosesTheModelForThePreference_dat
     const qint64 whole = ModelManager::minimumModelBytes;
 
     QTest::newRow("both, parallel") << whole << whole << P::parallelFast << "ggml-base.bin";
-    QTest::newRow("both, large asked") << whole << whole << P::whisperLargeV3 << "ggml-large-v3-q5_0.bin";
     QTest::newRow("only large, auto") << 0ll << whole << P::auto_ << "ggml-large-v3-q5_0.bin";
-    QTest::newRow("only large, base asked") << 0ll << whole << P::whisperBase << "";
-    QTest::newRow("only base, large asked") << whole << 0ll << P::whisperLargeV3 << "";
     QTest::newRow("none") << 0ll << 0ll << P::auto_ << "";
     // A truncated download is no model, though a file of its name exists.
     QTest::newRow("truncated base, auto") << whole - 1 << whole << P::auto_ << "ggml-large-v3-q5_0.bin";
