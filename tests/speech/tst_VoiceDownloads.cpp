@@ -26,6 +26,16 @@ QStringList filesIn(const QString &directory)
 {
     return QDir(directory).entryList(QDir::Files, QDir::Name);
 }
+
+// Which files were asked for: the network stack may send a request again on
+// its own when a connection drops, so counting requests would be flaky.
+QSet<QString> pathsAsked(const LoopbackHttpServer &server)
+{
+    QSet<QString> paths;
+    for (const auto &request : server.requests())
+        paths.insert(request.path());
+    return paths;
+}
 } // namespace
 
 class tst_VoiceDownloads : public QObject {
@@ -92,7 +102,8 @@ void tst_VoiceDownloads::voiceFiles()
 
     QCOMPARE(filesIn(tts.modelsDirectory()), files);
     QCOMPARE(tts.isModelDownloaded(), failure.isEmpty());
-    QCOMPARE(server.requestCount(), failure.startsWith(QLatin1Char('[')) ? 1 : 2);
+    // the model is not fetched after the archive failed
+    QCOMPARE(pathsAsked(server).contains(sources.modelDownloadURL.path()), !failure.startsWith(QLatin1Char('[')));
     if (!failure.isEmpty()) {
         QVERIFY2(log.contains(failure), qPrintable(log.lines().join(QLatin1Char('\n'))));
         QVERIFY(!tts.isModelLoaded());
@@ -137,7 +148,7 @@ void tst_VoiceDownloads::voicePack()
     QVERIFY(waitForFuture(download));
     QVERIFY(!service.isDownloading());
     QCOMPARE(service.isDownloaded(), installed);
-    QCOMPARE(server.requestCount(), 2);
+    QCOMPARE(pathsAsked(server), (QSet<QString>{sources.vocoder.path(), sources.model.path()}));
     QCOMPARE(filesIn(pack), installed ? (QStringList{F5TTSService::modelFileName, F5TTSService::vocoderFileName})
                                       : QStringList{});
     // the vocoder fills the first tenth, the model the rest on top of it
