@@ -134,8 +134,10 @@ void tst_TavruneOnDesktop::initTestCase()
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/bootstrap installs it)").arg(QLatin1String(tool))));
     }
-    const QList<float> speech = SynthesizedSpeech::samples(QStringLiteral("hello world, the weather is nice today"));
-    QVERIFY(!speech.isEmpty());
+    // half a second of silence first: the long playback buffer drops the start
+    QList<float> speech(8000, 0.0f);
+    speech += SynthesizedSpeech::samples(QStringLiteral("hello world, the weather is nice today"));
+    QVERIFY(speech.size() > 8000);
     m_speech = m_desktop.runDir() + QStringLiteral("/speech.wav");
     QFile wav(m_speech);
     QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(WavEncoder::makeWAVData(speech)) > 0);
@@ -250,7 +252,7 @@ void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
     QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
     QVERIFY2(m_app->waitForLog(QStringLiteral("[Coordinator] Dictation started")), qPrintable(m_app->log()));
     QVERIFY(DesktopHarness::waitUntil([] { return windowShown(QStringLiteral("Tavrune dictation")); }));
-    QVERIFY(m_desktop.playIntoMicrophone(m_speech));
+    QVERIFY(m_desktop.playIntoMicrophone(m_speech, true, 250ms));
     DesktopHarness::waitUntil([] { return false; }, 300ms); // the tail passes through the sink
     QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
 

@@ -271,11 +271,10 @@ TargetApp *DesktopHarness::startTarget(bool accessible)
     return m_targets.back().get();
 }
 
-bool DesktopHarness::playIntoMicrophone(const QString &soundFile, bool wait)
+bool DesktopHarness::playIntoMicrophone(const QString &soundFile, bool wait, milliseconds buffer)
 {
-    // A short buffer: playback starts at once, and the null sink drops about
-    // a buffer's worth of the start of a stream from its monitor.
-    const QStringList arguments{QStringLiteral("--device=tavrune_mic"), QStringLiteral("--latency-msec=10"), soundFile};
+    const QStringList arguments{QStringLiteral("--device=tavrune_mic"),
+                                QStringLiteral("--latency-msec=%1").arg(buffer.count()), soundFile};
     if (wait)
         return runProgram(QStringLiteral("paplay"), arguments, milliseconds(60000)) == 0;
     auto player = std::make_unique<ChildProcess>();

@@ -70,7 +70,10 @@ public:
     TargetApp *startTarget(bool accessible = true);
 
     // Plays a sound file into the microphone; waits for its end unless told not to.
-    bool playIntoMicrophone(const QString &soundFile, bool wait = true);
+    // A short buffer starts at once but breaks up when the machine is busy; a
+    // longer one holds, and the null sink drops about that much of the start.
+    bool playIntoMicrophone(const QString &soundFile, bool wait = true,
+                            std::chrono::milliseconds buffer = std::chrono::milliseconds(10));
 
     // Records what plays on our loudspeakers into file (raw mono float at
     // speakerRecordingRate) until the recorder stops.
