@@ -134,7 +134,6 @@ void tst_GlobalHotkeyService::chordsMatchExactModifiers_data()
     QTest::newRow("control only") << false << Key::v << "control" << "";
     QTest::newRow("other key") << false << quint16(7) << "command+control" << "";
     QTest::newRow("local summarize") << true << Key::s << "command+control" << "summarize";
-    QTest::newRow("local speak again") << true << Key::r << "command+control+capsLock" << "speakAgain";
     QTest::newRow("local extra shift passes through") << true << Key::r << "command+control+shift" << "";
 }
 

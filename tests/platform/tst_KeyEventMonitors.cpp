@@ -5,7 +5,6 @@
 namespace {
 using EventType = KeyEventSource::EventType;
 constexpr quint64 keyDownMask = KeyEventSource::maskFor(EventType::keyDown);
-constexpr quint64 keyUpMask = KeyEventSource::maskFor(EventType::keyUp);
 } // namespace
 
 // The routing every key event source shares: global monitors observe other
@@ -13,33 +12,9 @@ constexpr quint64 keyUpMask = KeyEventSource::maskFor(EventType::keyUp);
 class tst_KeyEventMonitors : public QObject {
     Q_OBJECT
 private slots:
-    void routesByActiveApplicationAndMask();
     void consumingStopsTheLocalChain();
     void handlersMayRemoveMonitors();
 };
-
-void tst_KeyEventMonitors::routesByActiveApplicationAndMask()
-{
-    FakeKeyEventSource source;
-    QStringList seen;
-    source.addGlobalMonitor(keyDownMask, [&](const KeyEventSource::KeyEvent &) { seen << "global down"; });
-    source.addGlobalMonitor(keyUpMask | keyDownMask, [&](const KeyEventSource::KeyEvent &) { seen << "global any"; });
-    source.addLocalMonitor(keyDownMask, [&](const KeyEventSource::KeyEvent &) {
-        seen << "local down";
-        return false;
-    });
-
-    source.keyDown(1, 0);
-    source.keyUp(1, 0);
-    source.flagsChanged(0);
-    QCOMPARE(seen, (QStringList{"global down", "global any", "global any"}));
-
-    seen.clear();
-    source.setActiveApplication(true);
-    QVERIFY(!source.keyDown(1, 0));
-    source.keyUp(1, 0);
-    QCOMPARE(seen, QStringList{"local down"});
-}
 
 void tst_KeyEventMonitors::consumingStopsTheLocalChain()
 {

@@ -27,7 +27,6 @@ void tst_SelectionReader::readsTheSelection_data()
     QTest::addColumn<int>("presses");
     QTest::newRow("through accessibility") << "field" << QStringLiteral("selected words") << -1
                                            << QStringLiteral("selected words") << 0;
-    QTest::newRow("copied at once") << "field" << QString() << 0 << QStringLiteral("copied words") << 1;
     QTest::newRow("no accessible focus: copied") << "unfocused" << QString() << 0 << QStringLiteral("copied words") << 1;
     QTest::newRow("copied late, in time") << "field" << QString() << 400 << QStringLiteral("copied words") << 1;
     QTest::newRow("copy changed nothing") << "field" << QString() << -1 << QString() << 1;
