@@ -32,6 +32,7 @@ struct Transfer {
     qint64 written = 0;
     QString refusal;
     QTimer idle;
+    bool timedOut = false;
 
     void refuse(QNetworkReply *reply, const QString &why)
     {
@@ -82,7 +83,7 @@ struct Transfer {
     }
 
     // Why the transfer failed, or empty when the file may be committed.
-    QString outcome(QNetworkReply *reply, bool timedOut)
+    QString outcome(QNetworkReply *reply)
     {
         if (!refusal.isEmpty())
             return refusal;
@@ -120,11 +121,10 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
     // the announced length must count the bytes we write
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = network.get(request);
-    auto timedOut = std::make_shared<bool>(false);
     transfer->idle.setSingleShot(true);
     transfer->idle.setInterval(idleTimeout);
-    QObject::connect(&transfer->idle, &QTimer::timeout, reply, [reply, timedOut] {
-        *timedOut = true;
+    QObject::connect(&transfer->idle, &QTimer::timeout, reply, [reply, transfer = transfer.get()] {
+        transfer->timedOut = true;
         reply->abort();
     });
     transfer->idle.start();
@@ -135,10 +135,10 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         if (total > 0 && onProgress)
             onProgress(double(received) / double(total));
     });
-    QObject::connect(reply, &QNetworkReply::finished, context, [reply, transfer, timedOut, fail, promise] {
+    QObject::connect(reply, &QNetworkReply::finished, context, [reply, transfer, fail, promise] {
         reply->deleteLater();
         transfer->idle.stop();
-        const QString why = transfer->outcome(reply, *timedOut);
+        const QString why = transfer->outcome(reply);
         if (!why.isEmpty()) {
             transfer->file.cancelWriting();
             fail(why);
