@@ -6,6 +6,7 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 #include "support/ByteCountFormat.h"
+#include "support/FreeSpace.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
 
@@ -18,7 +19,6 @@
 #include <QProcess>
 #include <QPromise>
 #include <QRegularExpression>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -231,7 +231,8 @@ private:
             unpacked += entry.size;
         }
         // a small archive can unpack to enough to fill the disk
-        const qint64 room = qMin(kMaximumUnpackedBytes, QStorageInfo(m_directory).bytesAvailable());
+        // where free space cannot be read, the cap alone applies
+        const qint64 room = qMin(kMaximumUnpackedBytes, FreeSpace::availableBytes(m_directory).value_or(kMaximumUnpackedBytes));
         if (unpacked > room)
             return fail(DescribedError(QStringLiteral("The encoder archive would unpack to %1, more than there is room for.")
                                            .arg(formatByteCount(unpacked))));
