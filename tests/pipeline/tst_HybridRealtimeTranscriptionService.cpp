@@ -81,6 +81,7 @@ private slots:
     void refinementReportsOncePerStage();
     void whisperUsesRunOneAfterAnotherInArrivalOrder();
     void whisperModeGivesWhisperText();
+    void whisperDictationStoppedWhileLoadingLetsTheEngineGo();
     void cloudModeStopUsesTheCloudText();
     void sampleHistoryKeepsTheNewestTenMillion();
 
@@ -570,6 +571,29 @@ void tst_HybridRealtimeTranscriptionService::whisperModeGivesWhisperText()
     QTRY_COMPARE(m_partials, QStringList { QStringLiteral("live whisper") });
     m_engine->finalizeResults = { QStringLiteral("final whisper") };
     QCOMPARE(stop(), QStringLiteral("final whisper"));
+}
+
+void tst_HybridRealtimeTranscriptionService::whisperDictationStoppedWhileLoadingLetsTheEngineGo()
+{
+    QVERIFY(placeModel(ModelDescriptor::whisperBase()));
+    m_engine->holdLoad = true;
+    m_hybrid->prepareDictation(++m_dictation, false);
+    m_hybrid->setPreferredASRModel(ASRModelPreference::whisperBase);
+    const QFuture<void> loading = m_hybrid->start(LanguageOption::english);
+    QTRY_COMPARE(m_engine->heldLoads.size(), 1);
+    stop();
+
+    // A parallel dictation runs meanwhile; the model is loaded late, during it.
+    m_engine->holdLoad = false;
+    QVERIFY(!startIn(ASRModelPreference::parallelFast));
+    QVERIFY(feed(AudioSamples(16000, 0.1f)));
+    m_engine->heldLoads.takeFirst()->finish(); // and let go, as the real engine does
+    QVERIFY(waitForFuture(loading));
+    m_engine->finalizeResults = {QStringLiteral("refined words")};
+    stop();
+    // the late start kept no hold on the engine, so the refinement runs
+    QTRY_VERIFY(m_reportedDictations.contains(m_dictation));
+    QCOMPARE(m_reports[m_reportedDictations.indexOf(m_dictation)], QStringLiteral("base:refined words"));
 }
 
 void tst_HybridRealtimeTranscriptionService::cloudModeStopUsesTheCloudText()
