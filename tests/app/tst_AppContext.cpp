@@ -4,6 +4,7 @@
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/linux/IniSettings.h"
 #include "profile/InsightEngine.h"
 #include "profile/PrivacyPreferences.h"
 #include "profile/VoiceProfileStore.h"
@@ -12,6 +13,35 @@
 #include "support/SharedInstance.h"
 
 #include <QtTest>
+
+namespace {
+// Fakes everywhere but the settings file, read at each launch as a new process
+// reads it: as text. (Reopened at the same path, QSettings would hand back the
+// typed values it cached.)
+class SettingsFilePlatform : public FakePlatform {
+public:
+    explicit SettingsFilePlatform(QString directory)
+        : m_directory(std::move(directory))
+    {
+        relaunch();
+    }
+    Settings &settings() override { return *m_file; }
+    void relaunch()
+    {
+        const QString next = QDir(m_directory).filePath(QStringLiteral("launch%1.conf").arg(++m_launches));
+        if (m_file)
+            QFile::copy(m_path, next);
+        m_path = next;
+        m_file = std::make_unique<IniSettings>(next);
+    }
+
+private:
+    QString m_directory;
+    QString m_path;
+    int m_launches = 0;
+    std::unique_ptr<IniSettings> m_file;
+};
+} // namespace
 
 class tst_AppContext : public QObject {
     Q_OBJECT
@@ -58,13 +88,17 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
 
 void tst_AppContext::dictationChoicesSurviveARestart()
 {
-    FakePlatform &platform = FakePlatform::installNew();
+    QTemporaryDir home;
+    auto installed = std::make_unique<SettingsFilePlatform>(home.path());
+    SettingsFilePlatform &platform = *installed;
+    Platform::install(std::move(installed));
     const QVariantMap chosen{{"selectedLanguage", "de"},       {"selectedPreset", "concise"},
                              {"selectedASRModel", "whisperBase"}, {"fillerRemovalEnabled", false},
                              {"autoRewriteEnabled", false},     {"largeModelEnabled", true},
                              {"postProcessingEnabled", false}};
     // Each choice reaches the coordinator when made and again at the next launch.
     for (int launch = 0; launch < 2; ++launch) {
+        platform.relaunch();
         AppContext context(platform);
         for (auto it = chosen.begin(); it != chosen.end(); ++it) {
             if (launch == 0)
@@ -83,6 +117,7 @@ void tst_AppContext::dictationChoicesSurviveARestart()
     platform.settings().setValue(QStringLiteral("dictation/selectedLanguage"), QStringLiteral("Deutsch"));
     platform.settings().setValue(QStringLiteral("dictation/autoRewriteEnabled"), QStringLiteral("maybe"));
     platform.settings().setValue(QStringLiteral("dictation/largeModelEnabled"), QStringLiteral("false"));
+    platform.relaunch();
     AppContext third(platform);
     QCOMPARE(third.viewModel().selectedLanguage(), LanguageOption::english);
     QCOMPARE(third.coordinator().selectedLanguage, LanguageOption::english);

@@ -37,12 +37,14 @@ private slots:
     void overlayHideChain_data();
     void overlayHideChain();
     void unsavedHistoryIsToldOncePerLaunch();
+    void chordsTakenByAnotherProgramAreMarkedAndTold();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
     // transcriber (finishStart, refined), wait:<ms>, and checks
     // (hides:<n>, shows:<n>).
     void run(const QString &steps);
+    void launch(std::function<void(const QStringList &)> tellChordsUnavailable = {});
     void pass(std::chrono::milliseconds time);
 
     FakePlatform *m_platform = nullptr;
@@ -76,9 +78,16 @@ void tst_AppDelegate::init()
     m_encoders = std::make_unique<CoreMLEncoderDownloader>(m_coordinator->models,
                                                            QList<CoreMLEncoderDownloader::Encoder>{});
     m_overlay = {};
+    launch();
+}
+
+void tst_AppDelegate::launch(std::function<void(const QStringList &)> tellChordsUnavailable)
+{
+    m_delegate.reset();
     m_delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators{
         *m_viewModel, *m_hotkeys, m_coordinator->injector, *m_speech, *m_encoders, m_platform->accessibility(),
-        m_coordinator->clock, [this]() -> OverlayPanel & { return m_overlay; }, {}, {}});
+        m_coordinator->clock, [this]() -> OverlayPanel & { return m_overlay; }, {}, {},
+        std::move(tellChordsUnavailable)});
     m_delegate->applicationDidFinishLaunching();
 }
 
@@ -198,6 +207,18 @@ void tst_AppDelegate::unsavedHistoryIsToldOncePerLaunch()
     QCoreApplication::processEvents();
     QCOMPARE(told.size(), 1);
     QVERIFY(told.first().startsWith(QStringLiteral("Your dictation history cannot be saved (unable to open")));
+}
+
+void tst_AppDelegate::chordsTakenByAnotherProgramAreMarkedAndTold()
+{
+    QCOMPARE(m_viewModel->unavailableChords(), QStringList());
+    const QStringList taken{QStringLiteral("Super Space"), QStringLiteral("Ctrl Alt R")};
+    m_platform->fakeKeyEventSource().takenChords = taken;
+    QList<QStringList> told;
+    launch([&](const QStringList &chords) { told.append(chords); });
+    // the Shortcuts card strikes them out; the tray says so once
+    QCOMPARE(m_viewModel->unavailableChords(), taken);
+    QCOMPARE(told, QList<QStringList>{taken});
 }
 
 QTEST_MAIN(tst_AppDelegate)

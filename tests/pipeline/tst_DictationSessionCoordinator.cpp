@@ -353,6 +353,18 @@ void tst_DictationSessionCoordinator::eachDictationTakesOnlyItsOwnRefinement()
     QVERIFY(waitForFuture(m_coordinator->stopDictation()));
     m_coordinator->transcriber.report(QStringLiteral("base:third refined"));
     QTRY_COMPARE(m_coordinator->finalText(), QStringLiteral("polished: third refined"));
+
+    // A live-only one started before the last one's Base report: nothing refines for it.
+    dictate(QStringLiteral("fourth dictation"));
+    const Coordinator::DictationId fourth = m_coordinator->transcriber.dictation;
+    QVERIFY(m_coordinator->isRefining());
+    m_coordinator->selectedASRModel = ASRModelPreference::appleSpeechFast;
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    QVERIFY(!m_coordinator->isRefining());
+    m_coordinator->transcriber.report(QStringLiteral("base:fourth refined"), fourth);
+    QVERIFY(waitForFuture(m_coordinator->stopDictation()));
+    QVERIFY(!m_coordinator->isRefining());
+    QCOMPARE(m_coordinator->refinedTranscript(), QString());
 }
 
 void tst_DictationSessionCoordinator::stopFailureEndsTheStages()

@@ -1,4 +1,5 @@
 #include "platform/linux/IniSettings.h"
+#include "platform/linux/XdgAutostartLoginItems.h"
 #include "platform/linux/XdgPaths.h"
 
 #include <QtTest>
@@ -9,6 +10,7 @@ class tst_LinuxPathsAndSettings : public QObject {
     Q_OBJECT
 private slots:
     void containerFollowsXdgDataHome();
+    void configFollowsXdgConfigHome();
     void settingsPersistAndReadTypedDefaults();
     void foldersAndSettingsAreTheUsersAlone();
 
@@ -33,6 +35,21 @@ void tst_LinuxPathsAndSettings::containerFollowsXdgDataHome()
     QVERIFY(!XdgPaths().appGroupContainer());
     QCOMPARE(XdgPaths().containerProblem(),
              "cannot create " + QCoreApplication::applicationFilePath() + "/tavrune: Not a directory");
+}
+
+void tst_LinuxPathsAndSettings::configFollowsXdgConfigHome()
+{
+    const QString config = m_home.filePath(QStringLiteral("config"));
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    QCOMPARE(IniSettings::defaultFilePath(), config + QStringLiteral("/tavrune/tavrune.conf"));
+    QCOMPARE(XdgAutostartLoginItems::defaultAutostartDirectory(), config + QStringLiteral("/autostart"));
+
+    // a relative XDG_CONFIG_HOME is invalid and ignored
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    const QString fallback = QDir::homePath() + QStringLiteral("/.config");
+    QCOMPARE(IniSettings::defaultFilePath(), fallback + QStringLiteral("/tavrune/tavrune.conf"));
+    QCOMPARE(XdgAutostartLoginItems::defaultAutostartDirectory(), fallback + QStringLiteral("/autostart"));
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void tst_LinuxPathsAndSettings::foldersAndSettingsAreTheUsersAlone()

@@ -14,6 +14,7 @@ class tst_SelectionReader : public QObject {
 private slots:
     void readsTheSelection_data();
     void readsTheSelection();
+    void aReadWhileALateCopyIsDueKeepsTheUsersClipboard();
 };
 
 void tst_SelectionReader::readsTheSelection_data()
@@ -76,6 +77,37 @@ void tst_SelectionReader::readsTheSelection()
     QCOMPARE(rig.platform.fakeKeySynthesizer().presses,
              QList<FakeKeySynthesizer::Press>(presses, {Key::c, ModifierFlag::command}));
     // every format of the user's clipboard is back, or was never touched
+    QCOMPARE(pasteboard.contents(), kUsersClipboard);
+    QCOMPARE(rig.clock.pendingCount(), 0);
+}
+
+void tst_SelectionReader::aReadWhileALateCopyIsDueKeepsTheUsersClipboard()
+{
+    SpeechTestRig rig;
+    FakePasteboard &pasteboard = rig.platform.fakePasteboard();
+    pasteboard.simulateExternalWrite(kUsersClipboard);
+    rig.platform.fakeWorkspace().frontmost = RunningApplication{7, {}, 0, {}};
+    rig.platform.fakeAccessibility().focus(7);
+    std::atomic<int> presses = 0;
+    rig.platform.fakeKeySynthesizer().onPress = [&](const FakeKeySynthesizer::Press &) { ++presses; };
+
+    const QFuture<std::optional<QString>> first = rig.reader.readSelectedText();
+    QTRY_COMPARE(rig.clock.pendingCount(), 1); // watching the clipboard
+    rig.clock.advance(std::chrono::seconds(1));
+    QVERIFY(waitForFuture(first));
+    QCOMPARE(first.result(), std::nullopt);
+
+    // The first copy's answer lands, and the next read starts before it is undone.
+    pasteboard.setString(QStringLiteral("copied words"));
+    const QFuture<std::optional<QString>> second = rig.reader.readSelectedText();
+    // its key press is answered on the event loop; time passes until the read ends
+    const auto ended = [&] {
+        rig.clock.advance(std::chrono::milliseconds(100));
+        return second.isFinished();
+    };
+    QTRY_VERIFY(ended());
+    QCOMPARE(presses.load(), 2);
+    rig.clock.advance(std::chrono::seconds(5));
     QCOMPARE(pasteboard.contents(), kUsersClipboard);
     QCOMPARE(rig.clock.pendingCount(), 0);
 }

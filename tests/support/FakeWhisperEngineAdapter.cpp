@@ -25,6 +25,12 @@ QFuture<void> FakeWhisperEngineAdapter::loadModel(const QString &modelPath)
     m_script->journal.append(QStringLiteral("load ") + QFileInfo(modelPath).fileName());
     if (m_script->loadError)
         return QtFuture::makeExceptionalFuture(*m_script->loadError);
+    if (m_script->holdLoad) {
+        auto promise = std::make_shared<QPromise<void>>();
+        promise->start();
+        m_script->heldLoads.append(promise);
+        return promise->future();
+    }
     return QtFuture::makeReadyFuture();
 }
 

@@ -22,6 +22,9 @@ public:
         std::shared_ptr<QException> loadError;
         std::shared_ptr<QException> ingestError;
         std::shared_ptr<QException> finalizeError;
+        // When set, loadModel() ends only when the test finishes the promise.
+        bool holdLoad = false;
+        QList<std::shared_ptr<QPromise<void>>> heldLoads;
         // When set, finalize() answers only when the test finishes the promise.
         bool holdFinalize = false;
         QList<std::shared_ptr<QPromise<QString>>> heldFinalizes;
