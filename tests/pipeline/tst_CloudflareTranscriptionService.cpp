@@ -6,6 +6,7 @@
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/WavEncoder.h"
 #include "support/FutureWait.h"
+#include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestError.h"
 
@@ -31,6 +32,7 @@ private slots:
     void keepsTheNewestFiveMinutes();
     void redirectsStayOnTheSameHost();
     void transportFailurePropagates();
+    void serverTextCannotForgeLogLines();
     void lateReplyLeavesTheNextDictationAlone();
 
 private:
@@ -283,6 +285,18 @@ void tst_CloudflareTranscriptionService::transportFailurePropagates()
     CloudflareTranscriptionService service;
     const auto error = failureOf<CloudNetworkError>(dictate(service, AudioSamples(1600, 0.1f)));
     QVERIFY(error && !error->description().isEmpty());
+}
+
+void tst_CloudflareTranscriptionService::serverTextCannotForgeLogLines()
+{
+    answer(Response::withBody("boom\n[Coordinator] Stop complete: 3 words, 1.0s\x1b[2K", 500, "text/plain"));
+    LogCapture log;
+    CloudflareTranscriptionService service;
+    QVERIFY(failureOf<CloudTranscriptionError>(dictate(service, AudioSamples(1600, 0.1f))));
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[CloudASR] Error")),
+             QStringList{QStringLiteral("[CloudASR] Error 500: boom\\n[Coordinator] Stop complete: 3 words, 1.0s\\x1b[2K")});
+    for (const QString &line : log.lines())
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0x1b)), qPrintable(line));
 }
 
 void tst_CloudflareTranscriptionService::lateReplyLeavesTheNextDictationAlone()
