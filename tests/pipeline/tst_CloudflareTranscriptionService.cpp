@@ -5,6 +5,7 @@
 #include "pipeline/CloudHttpClient.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/WavEncoder.h"
+#include "support/FakeMonotonicClock.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
@@ -32,6 +33,7 @@ private slots:
     void keepsTheNewestFiveMinutes();
     void redirectsStayOnTheSameHost();
     void transportFailurePropagates();
+    void replyDeadlineGrowsWithTheAudio();
     void serverTextCannotForgeLogLines();
     void lateReplyLeavesTheNextDictationAlone();
 
@@ -285,6 +287,33 @@ void tst_CloudflareTranscriptionService::transportFailurePropagates()
     CloudflareTranscriptionService service;
     const auto error = failureOf<CloudNetworkError>(dictate(service, AudioSamples(1600, 0.1f)));
     QVERIFY(error && !error->description().isEmpty());
+}
+
+// A server that sends a byte now and then never meets the transfer timeout;
+// the deadline leaves a long dictation the time its upload needs.
+void tst_CloudflareTranscriptionService::replyDeadlineGrowsWithTheAudio()
+{
+    using namespace std::chrono_literals;
+    Response dripping = json(R"({"success": true, "text": "too late"})");
+    dripping.stallAfterBytes = 1;
+    answer(dripping);
+    FakeMonotonicClock clock;
+    CloudflareTranscriptionService service(clock);
+
+    service.start(LanguageOption::english);
+    service.appendAudioFrames(AudioSamples(60 * 16000, 0.1f));
+    const QFuture<QString> result = service.stopAndFinalize();
+    QTRY_COMPARE(m_server->requestCount(), 1);
+    QTest::qWait(50);
+    clock.advance(89s);
+    QTest::qWait(50);
+    QVERIFY(!result.isFinished());
+    clock.advance(1s);
+    QVERIFY(waitForFuture(result));
+    const auto error = failureOf<CloudNetworkError>(result);
+    QVERIFY(error);
+    QCOMPARE(error->description(), QStringLiteral("The cloud service did not answer within 90 seconds."));
+    QCOMPARE(service.minutesNotCountedByServer(), 0.0);
 }
 
 void tst_CloudflareTranscriptionService::serverTextCannotForgeLogLines()
