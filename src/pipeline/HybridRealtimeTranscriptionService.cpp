@@ -198,8 +198,9 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                           this, [this, best](const QFuture<QString> &cloud) {
                               if (const std::exception_ptr error = Futures::failureOf(cloud)) {
                                   m_cloudFailure = describeException(error);
-                                  logLine(kHybridTag, QStringLiteral("Cloud transcription failed, using the live text: %1")
-                                                          .arg(m_cloudFailure));
+                                  logLine(kHybridTag,
+                                          QStringLiteral("Cloud transcription failed, using the live text: %1")
+                                              .arg(m_cloudFailure));
                                   return best;
                               }
                               const QString text = cloud.result();

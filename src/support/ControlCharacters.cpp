@@ -7,8 +7,8 @@ namespace ControlCharacters {
 namespace {
 constexpr char16_t kEsc = 0x1B;
 constexpr char16_t kBel = 0x07;
-constexpr char16_t kCsi = 0x9B;     // C1 form of ESC [
-constexpr char16_t kSt = 0x9C;      // C1 form of ESC backslash
+constexpr char16_t kCsi = 0x9B; // C1 form of ESC [
+constexpr char16_t kSt = 0x9C; // C1 form of ESC backslash
 
 bool isControl(char16_t c)
 {

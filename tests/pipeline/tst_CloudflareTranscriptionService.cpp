@@ -323,7 +323,8 @@ void tst_CloudflareTranscriptionService::serverTextCannotForgeLogLines()
     CloudflareTranscriptionService service;
     QVERIFY(failureOf<CloudTranscriptionError>(dictate(service, AudioSamples(1600, 0.1f))));
     QCOMPARE(log.linesStartingWith(QStringLiteral("[CloudASR] Error")),
-             QStringList{QStringLiteral("[CloudASR] Error 500: boom\\n[Coordinator] Stop complete: 3 words, 1.0s\\x1b[2K")});
+             QStringList{QStringLiteral("[CloudASR] Error 500: boom\\n"
+                                        "[Coordinator] Stop complete: 3 words, 1.0s\\x1b[2K")});
     for (const QString &line : log.lines())
         QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0x1b)), qPrintable(line));
 }
