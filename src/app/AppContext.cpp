@@ -71,7 +71,7 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     m_audioCapture = std::make_unique<MacAudioCaptureService>(platform.audioInput());
     m_liveRecognition = std::make_unique<WhisperSpeechRecognition>(
         platform.speechRecognition(), WhisperSpeechRecognition::installedBase(*m_modelManager));
-    auto cloud = std::make_unique<CloudflareTranscriptionService>();
+    auto cloud = std::make_unique<CloudflareTranscriptionService>(m_clock);
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
     auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
         *m_modelManager, std::make_unique<WhisperCppEngineAdapter>(m_clock), m_clock);

@@ -1,6 +1,7 @@
 #include "CloudHttpClient.h"
 
 #include "pipeline/CloudApiSettings.h"
+#include "support/MonotonicClock.h"
 #include "support/TextUtils.h"
 
 #include <QJsonDocument>
@@ -28,7 +29,8 @@ CloudHttpClient::CloudHttpClient(QNetworkAccessManager &network)
 }
 
 QFuture<CloudHttpReply> CloudHttpClient::post(const QUrl &url, const QString &token, const QByteArray &contentType,
-                                              const QByteArray &body, std::chrono::milliseconds timeout)
+                                              const QByteArray &body, std::chrono::milliseconds timeout,
+                                              std::optional<Deadline> deadline)
 {
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
@@ -42,6 +44,18 @@ QFuture<CloudHttpReply> CloudHttpClient::post(const QUrl &url, const QString &to
 
     QNetworkReply *reply = m_network.post(request, body);
     auto outcome = std::make_shared<CloudHttpReply::Outcome>(CloudHttpReply::Outcome::received);
+    auto pastDeadline = std::make_shared<std::optional<CloudNetworkError>>();
+
+    if (deadline) {
+        const qint64 seconds = std::chrono::ceil<std::chrono::seconds>(deadline->after).count();
+        deadline->clock.callAfter(deadline->after, reply, [reply, pastDeadline, seconds] {
+            if (reply->isFinished())
+                return;
+            pastDeadline->emplace(
+                QStringLiteral("The cloud service did not answer within %1 seconds.").arg(seconds));
+            reply->abort();
+        });
+    }
 
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, outcome, url](const QUrl &target) {
         if (CloudApiSettings::isSameOrigin(url, target)) {
@@ -57,8 +71,13 @@ QFuture<CloudHttpReply> CloudHttpClient::post(const QUrl &url, const QString &to
             reply->abort();
         }
     });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, promise, outcome] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, promise, outcome, pastDeadline] {
         reply->deleteLater();
+        if (*pastDeadline) {
+            promise->setException(**pastDeadline);
+            promise->finish();
+            return;
+        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         CloudHttpReply result;
         result.outcome = *outcome;

@@ -9,7 +9,9 @@
 #include <QUrl>
 
 #include <chrono>
+#include <optional>
 
+class MonotonicClock;
 class QNetworkAccessManager;
 
 // The request never reached a usable reply (refused, timed out, dropped...).
@@ -41,16 +43,26 @@ struct CloudHttpReply {
 
 // One authorised POST to the cloud API. Redirects are followed only within the
 // same origin so the token never reaches another host, and a reply is read to
-// at most maxReplyBytes. Transport failures end the future with CloudNetworkError.
+// at most maxReplyBytes. Transport failures, and a passed deadline, end the
+// future with CloudNetworkError.
 class CloudHttpClient {
 public:
     static constexpr qint64 maxReplyBytes = 1024 * 1024;
     static constexpr qsizetype maxMessageCharacters = 200;
 
+    // A limit on the whole exchange. The transfer timeout alone starts again
+    // with every byte, so a server sending a byte now and then never meets it.
+    struct Deadline {
+        MonotonicClock &clock;
+        std::chrono::milliseconds after;
+    };
+
     explicit CloudHttpClient(QNetworkAccessManager &network);
 
+    // timeout: the longest silence of the transfer.
     QFuture<CloudHttpReply> post(const QUrl &url, const QString &token, const QByteArray &contentType,
-                                 const QByteArray &body, std::chrono::milliseconds timeout);
+                                 const QByteArray &body, std::chrono::milliseconds timeout,
+                                 std::optional<Deadline> deadline = std::nullopt);
 
     // A server's error body as text fit for messages and logs: UTF-8 only,
     // at most maxMessageCharacters characters.

@@ -6,16 +6,20 @@
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/WavEncoder.h"
 #include "support/Log.h"
+#include "support/MonotonicClock.h"
 #include "support/TextUtils.h"
 
 #include <QNetworkAccessManager>
 #include <QUuid>
+
+#include <cmath>
 
 using namespace std::chrono_literals;
 
 namespace {
 constexpr char kTag[] = "CloudASR";
 constexpr auto kRequestTimeout = 120s;
+constexpr auto kDeadlineBase = 30s;
 
 template <typename T>
 QFuture<T> failed(const QException &error)
@@ -85,11 +89,23 @@ CloudflareTranscriptionService::ProxyResponse CloudflareTranscriptionService::Pr
     return response;
 }
 
-CloudflareTranscriptionService::CloudflareTranscriptionService(QNetworkAccessManager *network, QObject *parent)
+CloudflareTranscriptionService::CloudflareTranscriptionService(MonotonicClock &clock, QNetworkAccessManager *network,
+                                                               QObject *parent)
     : QObject(parent)
+    , m_clock(clock)
     , m_network(network ? network : new QNetworkAccessManager(this))
 {
     m_preferredASRModel = ASRModelPreference::cloudflareWhisper;
+}
+
+CloudflareTranscriptionService::CloudflareTranscriptionService(QNetworkAccessManager *network, QObject *parent)
+    : CloudflareTranscriptionService(MonotonicClock::system(), network, parent)
+{
+}
+
+std::chrono::milliseconds CloudflareTranscriptionService::replyDeadline(double audioSeconds)
+{
+    return kDeadlineBase + std::chrono::milliseconds(qint64(std::ceil(audioSeconds * 1000)));
 }
 
 QFuture<void> CloudflareTranscriptionService::start(LanguageOption language)
@@ -98,7 +114,7 @@ QFuture<void> CloudflareTranscriptionService::start(LanguageOption language)
     m_language = language;
     m_audioFrames.clear();
     m_lastAudioDurationSeconds = 0;
-    m_usageCountedByServer = false;
+    m_minutesNotCountedByServer = 0;
     // Refuse unusable settings now rather than after the user has spoken.
     try {
         cloudTarget();
@@ -123,7 +139,7 @@ QFuture<QString> CloudflareTranscriptionService::stopAndFinalize()
     if (m_onPartialText)
         m_onPartialText(sendingNotice);
 
-    m_usageCountedByServer = false;
+    m_minutesNotCountedByServer = 0;
     m_lastAudioDurationSeconds = double(m_audioFrames.size()) / kSampleRate;
     const QByteArray wav = WavEncoder::makeWAVData(m_audioFrames, kSampleRate);
 
@@ -144,13 +160,14 @@ QFuture<QString> CloudflareTranscriptionService::stopAndFinalize()
 
     const quint64 session = m_session;
     return CloudHttpClient(*m_network)
-        .post(target.url, target.token, "multipart/form-data; boundary=" + boundary, body, kRequestTimeout)
+        .post(target.url, target.token, "multipart/form-data; boundary=" + boundary, body, kRequestTimeout,
+              CloudHttpClient::Deadline{m_clock, replyDeadline(m_lastAudioDurationSeconds)})
         .then(this, [this, session](const CloudHttpReply &reply) { return textFromReply(reply, session); });
 }
 
 double CloudflareTranscriptionService::minutesNotCountedByServer() const
 {
-    return m_usageCountedByServer ? 0.0 : m_lastAudioDurationSeconds / 60.0;
+    return m_minutesNotCountedByServer;
 }
 
 QByteArray CloudflareTranscriptionService::makeMultipartBody(const QByteArray &wav, const QString &languageCode,
@@ -209,8 +226,7 @@ QString CloudflareTranscriptionService::textFromReply(const CloudHttpReply &repl
 
     if (session == m_session) {
         m_audioFrames.clear();
-        if (response.usage)
-            m_usageCountedByServer = true;
+        m_minutesNotCountedByServer = response.usage ? 0.0 : m_lastAudioDurationSeconds / 60.0;
     }
     if (response.usage)
         CloudUsageTracker::shared().updateFromServer(response.usage->minutesUsed, response.usage->minutesRemaining);

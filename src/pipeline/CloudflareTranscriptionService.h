@@ -8,9 +8,11 @@
 #include <QObject>
 #include <QPointer>
 
+#include <chrono>
 #include <optional>
 
 struct CloudHttpReply;
+class MonotonicClock;
 class QNetworkAccessManager;
 
 // Collects one dictation's samples and, at the stop, uploads them as a WAV file
@@ -36,7 +38,11 @@ public:
         static ProxyResponse fromJson(const QByteArray &json);
     };
 
-    // Without a network manager the service makes its own.
+    // Without a network manager the service makes its own. The clock measures
+    // the reply's deadline.
+    explicit CloudflareTranscriptionService(MonotonicClock &clock, QNetworkAccessManager *network = nullptr,
+                                            QObject *parent = nullptr);
+    // On the system clock.
     explicit CloudflareTranscriptionService(QNetworkAccessManager *network = nullptr, QObject *parent = nullptr);
 
     QFuture<void> start(LanguageOption language) override;
@@ -47,19 +53,25 @@ public:
     // Duration of the last upload, sample count / 16000.
     double lastAudioDurationSeconds() const { return m_lastAudioDurationSeconds; }
     // Minutes of the last upload still to be recorded locally: none when the
-    // server's reply already reported the month's usage including them.
+    // server's reply already reported the month's usage including them, and
+    // none when the upload failed.
     double minutesNotCountedByServer() const;
+
+    // How long an upload of that much audio may take from request to reply:
+    // sending and transcribing grow with its length.
+    static std::chrono::milliseconds replyDeadline(double audioSeconds);
 
     static QByteArray makeMultipartBody(const QByteArray &wav, const QString &languageCode, const QByteArray &boundary);
 
 private:
     QString textFromReply(const CloudHttpReply &reply, quint64 session);
 
+    MonotonicClock &m_clock;
     QPointer<QNetworkAccessManager> m_network;
     AudioSamples m_audioFrames;
     LanguageOption m_language = LanguageOption::english;
     double m_lastAudioDurationSeconds = 0;
-    bool m_usageCountedByServer = false;
+    double m_minutesNotCountedByServer = 0;
     // Tells a late reply apart from the dictation that started after it.
     quint64 m_session = 0;
 };

@@ -117,8 +117,14 @@ QFuture<void> DictationSessionCoordinator::startDictation()
 {
     // A start still waiting for the permission or the transcriber counts too:
     // a second one would start the microphone and transcriber twice.
-    if (m_isDictating || m_isProcessing || m_isStarting)
+    if (m_isDictating || m_isProcessing || m_isStarting) {
+        if (m_isProcessing) {
+            // the last stop may wait long on the cloud: the press is not lost in silence
+            logLine(kTag, "Start refused: the last dictation is still being processed");
+            setStatusText(QStringLiteral("Still processing the last dictation; press again when it is done"));
+        }
         return QtFuture::makeReadyFuture();
+    }
     m_stopRequested = false;
     m_startPromise = Futures::startedPromise<void>();
     const QFuture<void> done = m_startPromise->future();
@@ -371,7 +377,10 @@ void DictationSessionCoordinator::deliver(QString text, double duration)
         typeIntoTarget(final).then(this, [this, final, words, duration] {
             if (autoInjectEnabled)
                 setLastTranscribedText(final);
-            setStatusText(QStringLiteral("Done"));
+            const QString cloudFailure = m_refinement.cloudFailureOfLastStop();
+            setStatusText(cloudFailure.isEmpty()
+                              ? QStringLiteral("Done")
+                              : QStringLiteral("Cloud transcription failed, live text used: ") + cloudFailure);
             completeStop(words, duration);
         });
     });

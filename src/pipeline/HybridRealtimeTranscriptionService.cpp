@@ -3,6 +3,8 @@
 #include "pipeline/CloudflareTranscriptionService.h"
 #include "pipeline/WhisperCppEngineAdapter.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
+#include "support/DescribedError.h"
+#include "support/FutureWatch.h"
 #include "support/Log.h"
 
 namespace {
@@ -39,7 +41,7 @@ HybridRealtimeTranscriptionService::withDefaultEngines(ModelManager &modelManage
     auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
         modelManager, std::make_unique<WhisperCppEngineAdapter>(clock), clock);
     return std::make_unique<HybridRealtimeTranscriptionService>(
-        modelManager, std::move(whisper), std::make_unique<CloudflareTranscriptionService>(network),
+        modelManager, std::move(whisper), std::make_unique<CloudflareTranscriptionService>(clock, network),
         speechRecognition, clock);
 }
 
@@ -164,6 +166,7 @@ QFuture<void> HybridRealtimeTranscriptionService::appendAudioFrames(const AudioS
 QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
 {
     ++m_dictation;
+    m_cloudFailure.clear();
     return m_live.stop()
         .then(this,
               [this](const QString &best) {
@@ -189,8 +192,20 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                               return text;
                           });
                   case ASRModelPreference::cloudflareWhisper:
+                      // Whatever went wrong remotely, the live recogniser's words
+                      // are not thrown away.
                       return m_cloudflareService->stopAndFinalize().then(
-                          this, [best](const QString &text) { return text.isEmpty() ? best : text; });
+                          this, [this, best](const QFuture<QString> &cloud) {
+                              if (const std::exception_ptr error = Futures::failureOf(cloud)) {
+                                  m_cloudFailure = describeException(error);
+                                  logLine(kHybridTag,
+                                          QStringLiteral("Cloud transcription failed, using the live text: %1")
+                                              .arg(m_cloudFailure));
+                                  return best;
+                              }
+                              const QString text = cloud.result();
+                              return text.isEmpty() ? best : text;
+                          });
                   default:
                       return QtFuture::makeReadyFuture(best);
                   }

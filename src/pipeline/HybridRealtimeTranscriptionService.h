@@ -57,6 +57,7 @@ public:
         m_refinements.setOnLargeModelFailed(std::move(handler));
     }
     double cloudMinutesNotCountedByServer() const override;
+    QString cloudFailureOfLastStop() const override { return m_cloudFailure; }
 
     QString latestPartialText() const { return m_live.latestPartialText(); }
     ASRModelPreference activeMode() const { return m_activeMode; }
@@ -102,5 +103,6 @@ private:
     WhisperRefinementQueue m_refinements;
     // Held by a Whisper-mode dictation from its start to its stop.
     WhisperRefinementQueue::Turn m_whisperTurn;
+    QString m_cloudFailure;
     bool m_forwardWhisperPartials = false;
 };

@@ -5,6 +5,7 @@
 #include "platform/Accessibility.h"
 #include "platform/KeySynthesizer.h"
 #include "platform/Workspace.h"
+#include "support/ControlCharacters.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"
 #include "support/MonotonicClock.h"
@@ -51,8 +52,9 @@ const QStringList &TextInjectionService::textRoles()
     return roles;
 }
 
-QFuture<void> TextInjectionService::inject(const QString &text)
+QFuture<void> TextInjectionService::inject(const QString &untrusted)
 {
+    const QString text = ControlCharacters::removedForTyping(untrusted);
     if (text.isEmpty())
         return QtFuture::makeReadyFuture();
     return insertViaAccessibility(text)
@@ -69,8 +71,9 @@ QFuture<void> TextInjectionService::inject(const QString &text)
         .unwrap();
 }
 
-QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &text)
+QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &untrusted)
 {
+    const QString text = ControlCharacters::removedForTyping(untrusted);
     const std::optional<RunningApplication> app = m_workspace.frontmostApplication();
     if (!app) {
         logLine(kAxTag, "No frontmost app");
@@ -135,8 +138,9 @@ PasteboardContents TextInjectionService::contentsToRestore() const
     return m_pasteboard.contents();
 }
 
-QFuture<void> TextInjectionService::pasteViaClipboard(const QString &text)
+QFuture<void> TextInjectionService::pasteViaClipboard(const QString &untrusted)
 {
+    const QString text = ControlCharacters::removedForTyping(untrusted);
     const int savedCount = m_pasteboard.changeCount();
     // every format, so rich contents come back whole
     const PasteboardContents saved = contentsToRestore();

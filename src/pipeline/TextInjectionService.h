@@ -51,6 +51,10 @@ public:
     // Roles written through accessibility without further questions.
     static const QStringList &textRoles();
 
+    // Whatever the text's source, both paths type it without control
+    // characters and escape sequences (tabs and line breaks stay): they would
+    // act as keys in the target.
+    //
     // Finishes once the text went in, or was pasted (the restore follows
     // later); never fails. An empty text does nothing.
     QFuture<void> inject(const QString &text) override;

@@ -32,4 +32,7 @@ public:
     // Minutes of the last cloud dictation that the server's usage figures did
     // not already include.
     virtual double cloudMinutesNotCountedByServer() const = 0;
+    // Why the cloud gave no text for the last dictation, whose live text then
+    // stood in; empty when it did not fail.
+    virtual QString cloudFailureOfLastStop() const = 0;
 };

@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include "ControlCharacters.h"
 #include "TextUtils.h"
 
 #include <QDebug>
@@ -7,9 +8,11 @@
 Q_LOGGING_CATEGORY(lcUserText, "tavrune.text", QtInfoMsg)
 
 namespace {
+// Messages carry text from servers and other programs: a line break in it
+// must not start a line of its own.
 QString formatLine(const char *tag, const QString &message)
 {
-    return QStringLiteral("[%1] %2").arg(QString::fromUtf8(tag), message);
+    return QStringLiteral("[%1] %2").arg(QString::fromUtf8(tag), ControlCharacters::escapedForLog(message));
 }
 } // namespace
 

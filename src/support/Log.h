@@ -3,7 +3,8 @@
 #include <QLoggingCategory>
 #include <QString>
 
-// One line per event: "[Tag] message".
+// One line per event: "[Tag] message", control characters in the message
+// escaped.
 void logLine(const char *tag, const QString &message);
 
 inline void logLine(const char *tag, const char *message)

@@ -5,7 +5,9 @@
 #include "pipeline/CloudHttpClient.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/WavEncoder.h"
+#include "support/FakeMonotonicClock.h"
 #include "support/FutureWait.h"
+#include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestError.h"
 
@@ -31,6 +33,8 @@ private slots:
     void keepsTheNewestFiveMinutes();
     void redirectsStayOnTheSameHost();
     void transportFailurePropagates();
+    void replyDeadlineGrowsWithTheAudio();
+    void serverTextCannotForgeLogLines();
     void lateReplyLeavesTheNextDictationAlone();
 
 private:
@@ -283,6 +287,46 @@ void tst_CloudflareTranscriptionService::transportFailurePropagates()
     CloudflareTranscriptionService service;
     const auto error = failureOf<CloudNetworkError>(dictate(service, AudioSamples(1600, 0.1f)));
     QVERIFY(error && !error->description().isEmpty());
+}
+
+// A server that sends a byte now and then never meets the transfer timeout;
+// the deadline leaves a long dictation the time its upload needs.
+void tst_CloudflareTranscriptionService::replyDeadlineGrowsWithTheAudio()
+{
+    using namespace std::chrono_literals;
+    Response dripping = json(R"({"success": true, "text": "too late"})");
+    dripping.stallAfterBytes = 1;
+    answer(dripping);
+    FakeMonotonicClock clock;
+    CloudflareTranscriptionService service(clock);
+
+    service.start(LanguageOption::english);
+    service.appendAudioFrames(AudioSamples(60 * 16000, 0.1f));
+    const QFuture<QString> result = service.stopAndFinalize();
+    QTRY_COMPARE(m_server->requestCount(), 1);
+    QTest::qWait(50);
+    clock.advance(89s);
+    QTest::qWait(50);
+    QVERIFY(!result.isFinished());
+    clock.advance(1s);
+    QVERIFY(waitForFuture(result));
+    const auto error = failureOf<CloudNetworkError>(result);
+    QVERIFY(error);
+    QCOMPARE(error->description(), QStringLiteral("The cloud service did not answer within 90 seconds."));
+    QCOMPARE(service.minutesNotCountedByServer(), 0.0);
+}
+
+void tst_CloudflareTranscriptionService::serverTextCannotForgeLogLines()
+{
+    answer(Response::withBody("boom\n[Coordinator] Stop complete: 3 words, 1.0s\x1b[2K", 500, "text/plain"));
+    LogCapture log;
+    CloudflareTranscriptionService service;
+    QVERIFY(failureOf<CloudTranscriptionError>(dictate(service, AudioSamples(1600, 0.1f))));
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[CloudASR] Error")),
+             QStringList{QStringLiteral("[CloudASR] Error 500: boom\\n"
+                                        "[Coordinator] Stop complete: 3 words, 1.0s\\x1b[2K")});
+    for (const QString &line : log.lines())
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QChar(0x1b)), qPrintable(line));
 }
 
 void tst_CloudflareTranscriptionService::lateReplyLeavesTheNextDictationAlone()

@@ -28,6 +28,7 @@ private slots:
     void eachDictationTakesOnlyItsOwnRefinement();
     void stopFailureEndsTheStages();
     void cloudDictationCountsTheMinutesTheServerDidNot();
+    void cloudFailureDeliversTheLiveTextAndSaysWhy();
     void reactivatesTheTargetBeforeTyping();
 
 private:
@@ -86,6 +87,9 @@ void tst_DictationSessionCoordinator::refusesStartsWhileBusy()
     QTest::qWait(20);
     QCOMPARE(m_coordinator->transcriber.starts, 1);
     QCOMPARE(m_coordinator->audioInput.startCount(), 1);
+    if (busy == QLatin1String("processing")) // the press is not ignored in silence
+        QCOMPARE(m_coordinator->statusText(),
+                 QStringLiteral("Still processing the last dictation; press again when it is done"));
 }
 
 void tst_DictationSessionCoordinator::startFailuresLeaveNothingRunning_data()
@@ -386,6 +390,17 @@ void tst_DictationSessionCoordinator::cloudDictationCountsTheMinutesTheServerDid
     m_coordinator->transcriber.cloudMinutes = 0.5;
     dictate(QStringLiteral("cloud"));
     QCOMPARE(m_coordinator->usage.minutesUsedThisMonth(), 0.5);
+}
+
+void tst_DictationSessionCoordinator::cloudFailureDeliversTheLiveTextAndSaysWhy()
+{
+    m_coordinator->selectedASRModel = ASRModelPreference::cloudflareWhisper;
+    m_coordinator->transcriber.cloudFailure = QStringLiteral("The cloud service did not answer within 31 seconds.");
+    dictate(QStringLiteral("live words"));
+    // the live text goes the whole way of a cloud text
+    QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("rewritten: Live words")});
+    QCOMPARE(m_coordinator->statusText(), QStringLiteral("Cloud transcription failed, live text used: "
+                                                         "The cloud service did not answer within 31 seconds."));
 }
 
 void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()

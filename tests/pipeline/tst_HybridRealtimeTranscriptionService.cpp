@@ -2,10 +2,12 @@
 #include "support/FakeWhisperEngineAdapter.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/TestError.h"
 
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
+#include "pipeline/CloudApiSettings.h"
 #include "pipeline/CloudflareTranscriptionService.h"
 #include "pipeline/HybridRealtimeTranscriptionService.h"
 #include "pipeline/HybridTranscriptionError.h"
@@ -85,9 +87,12 @@ private slots:
     void whisperModeGivesWhisperText();
     void whisperDictationStoppedWhileLoadingLetsTheEngineGo();
     void cloudModeStopUsesTheCloudText();
+    void remoteFailuresFallBackToTheLiveText_data();
+    void remoteFailuresFallBackToTheLiveText();
     void sampleHistoryKeepsTheNewestTenMillion();
 
 private:
+    void build(std::unique_ptr<CloudflareTranscriptionService> cloud);
     // Starts a dictation in the mode; its failure, or none.
     std::exception_ptr startIn(ASRModelPreference mode, LanguageOption language = LanguageOption::english)
     {
@@ -144,11 +149,16 @@ void tst_HybridRealtimeTranscriptionService::init()
     m_reports.clear();
     m_reportedDictations.clear();
     m_largeModel = false;
+    build(std::make_unique<FakeCloudService>(m_cloud));
+}
+
+void tst_HybridRealtimeTranscriptionService::build(std::unique_ptr<CloudflareTranscriptionService> cloud)
+{
     m_hybrid = std::make_unique<HybridRealtimeTranscriptionService>(
         *m_manager,
         std::make_unique<WhisperOfflineTranscriptionService>(
             *m_manager, std::make_unique<FakeWhisperEngineAdapter>(m_engine), m_clock),
-        std::make_unique<FakeCloudService>(m_cloud), m_platform->speechRecognition(), m_clock);
+        std::move(cloud), m_platform->speechRecognition(), m_clock);
     m_hybrid->setOnPartialText([this](const QString &t) { m_partials.append(t); });
     const auto record = [this](TranscriberRefinement::DictationId dictation, const QString &report) {
         m_reportedDictations.append(dictation);
@@ -610,12 +620,70 @@ void tst_HybridRealtimeTranscriptionService::cloudModeStopUsesTheCloudText()
     }
 
     QVERIFY(!startIn(ASRModelPreference::cloudflareWhisper));
+    task()->deliverPartial(QStringLiteral("live guess"));
+    pump();
     m_cloud->failStop = true;
-    QFuture<QString> stopped = m_hybrid->stopAndFinalize();
-    tick(1s);
-    QVERIFY(waitForFuture(stopped));
-    QCOMPARE(describeException(Futures::failureOf(stopped)), QStringLiteral("cloud refused"));
+    QCOMPARE(stop(), QStringLiteral("live guess"));
+    QCOMPARE(m_hybrid->cloudFailureOfLastStop(), QStringLiteral("cloud refused"));
     QVERIFY(m_reports.isEmpty());
+
+    // each stop tells its own outcome
+    QVERIFY(!startIn(ASRModelPreference::cloudflareWhisper));
+    m_cloud->failStop = false;
+    stop();
+    QCOMPARE(m_hybrid->cloudFailureOfLastStop(), QString());
+}
+
+void tst_HybridRealtimeTranscriptionService::remoteFailuresFallBackToTheLiveText_data()
+{
+    using Response = LoopbackHttpServer::Response;
+    QTest::addColumn<Response>("reply");
+    QTest::addColumn<QString>("why"); // part of the failure's description
+
+    const auto json = [](const QByteArray &body, int status = 200) {
+        return Response::withBody(body, status, "application/json");
+    };
+    Response dripping = json(R"({"success": true, "text": "too late"})");
+    dripping.stallAfterBytes = 1;
+    QTest::newRow("invalid JSON") << json(R"({"success": tr)") << "could not be read";
+    QTest::newRow("not an object") << json(R"(["words"])") << "not a JSON object";
+    QTest::newRow("500") << Response::withBody("boom", 500, "text/plain") << "Transcription error (500): boom";
+    QTest::newRow("401") << json("{}", 401) << "not authorized";
+    QTest::newRow("50 MB") << Response::generated(50 << 20, 1, R"({"success": true, "text": ")")
+                           << "Invalid response from transcription service.";
+    // one second of audio: 30 s plus one
+    QTest::newRow("a byte, then nothing") << dripping << "did not answer within 31 seconds";
+}
+
+// The live recogniser held the words: a failing remote service must not cost
+// them, and the caller learns why the cloud text is missing.
+void tst_HybridRealtimeTranscriptionService::remoteFailuresFallBackToTheLiveText()
+{
+    QFETCH(LoopbackHttpServer::Response, reply);
+    QFETCH(QString, why);
+    LoopbackHttpServer server;
+    server.setResponse(QStringLiteral("/v1/transcribe"), reply);
+    m_platform->fakeSettings().setValue(CloudApiSettings::tokenKey, QStringLiteral("token"));
+    m_platform->fakeSettings().setValue(CloudApiSettings::baseUrlKey, server.url(QStringLiteral("/v1")).toString());
+    build(std::make_unique<CloudflareTranscriptionService>(m_clock));
+
+    QVERIFY(!startIn(ASRModelPreference::cloudflareWhisper));
+    task()->deliverPartial(QStringLiteral("live words"));
+    pump();
+    QVERIFY(feed(AudioSamples(16000, 0.1f)));
+    const QFuture<QString> stopped = m_hybrid->stopAndFinalize();
+    tick(1s); // the live recogniser's wait, then the upload
+    QTRY_COMPARE(server.requestCount(), 1);
+    if (reply.stallAfterBytes >= 0) {
+        QTest::qWait(50);
+        tick(30s);
+        QVERIFY(!stopped.isFinished());
+        tick(1s);
+    }
+    QVERIFY(waitForFuture(stopped));
+    QCOMPARE(stopped.result(), QStringLiteral("live words"));
+    QVERIFY2(m_hybrid->cloudFailureOfLastStop().contains(why), qPrintable(m_hybrid->cloudFailureOfLastStop()));
+    QCOMPARE(m_hybrid->cloudMinutesNotCountedByServer(), 0.0);
 }
 
 void tst_HybridRealtimeTranscriptionService::sampleHistoryKeepsTheNewestTenMillion()

@@ -23,6 +23,8 @@ private slots:
     void decidesPathByRoleAndValue_data();
     void decidesPathByRoleAndValue();
     void emptyTextTouchesNothing();
+    void controlCharactersNeverReachTheTarget_data();
+    void controlCharactersNeverReachTheTarget();
     void missingFrontmostAppOrFocusFallsBackToClipboard();
     void clipboardPasteRestoresEveryFormat();
     void quickSecondPasteStillRestoresTheUsersClipboard();
@@ -104,6 +106,51 @@ void tst_TextInjectionService::emptyTextTouchesNothing()
     finish(m_service->inject(QString()));
     QVERIFY(m_platform->fakeAccessibility().calls.isEmpty());
     QCOMPARE(m_platform->fakePasteboard().changeCount(), 0);
+}
+
+void tst_TextInjectionService::controlCharactersNeverReachTheTarget_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("typed"); // empty: nothing typed at all
+
+    // sized, so that a NUL inside stays
+    const auto row = [](const char *name, const auto &text, const auto &typed) {
+        QTest::newRow(name) << QString::fromUtf16(text, std::size(text) - 1)
+                            << QString::fromUtf16(typed, std::size(typed) - 1);
+    };
+    row("tabs and line breaks stay", u"one\tcell\nnext line\r\nlast", u"one\tcell\nnext line\r\nlast");
+    row("letters of every script stay", u"naïve 👩‍💻 Ελλάδα", u"naïve 👩‍💻 Ελλάδα");
+    row("Ctrl+C, NUL, backspace and DEL go", u"a\u0003b\u0000c\u0008d\u007fe", u"abcde");
+    row("colour sequences go whole", u"\u001b[1;31mred\u001b[0m text", u"red text");
+    row("end of a bracketed paste goes", u"\u001b[201~echo owned\n", u"echo owned\n");
+    row("title string ended by BEL goes", u"\u001b]0;title\u0007words", u"words");
+    row("clipboard string ended by ST goes", u"\u001b]52;c;b3duZWQ=\u001b\\words", u"words");
+    row("unterminated string loses only its opener", u"\u001b]not ended", u"not ended");
+    row("charset switch goes", u"\u001b(0words\u001b(B", u"words");
+    row("C1 sequence and C1 controls go", u"x\u009b2Jy\u0085z", u"xyz");
+    row("lone ESC at the end goes", u"words\u001b", u"words");
+    row("only controls: nothing typed", u"\u001b[A\u0003\u0004", u"");
+}
+
+// Whatever a server or a dictionary entry sends, no key but text reaches the
+// focused element, on either path.
+void tst_TextInjectionService::controlCharactersNeverReachTheTarget()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, typed);
+
+    auto element = m_platform->fakeAccessibility().focus(kTargetPid);
+    element->role = QStringLiteral("AXTextArea");
+    finish(m_service->inject(text));
+    QCOMPARE(element->value.value_or(QVariant()).toString(), typed);
+
+    // a focused element that takes nothing: the clipboard path
+    element->value.reset();
+    element->role = QStringLiteral("AXButton");
+    finish(m_service->inject(text));
+    QCOMPARE(m_platform->fakePasteboard().changeCount(), typed.isEmpty() ? 0 : 1);
+    QCOMPARE(m_platform->fakePasteboard().string(), typed);
+    QCOMPARE(m_platform->fakeKeySynthesizer().presses.size(), typed.isEmpty() ? 0 : 1);
 }
 
 void tst_TextInjectionService::missingFrontmostAppOrFocusFallsBackToClipboard()

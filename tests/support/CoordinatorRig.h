@@ -38,6 +38,7 @@ public:
     std::optional<QString> stopFailure;
     QString finalText;
     double cloudMinutes = 0;
+    QString cloudFailure;
     DictationId dictation = 0;
     TextHandler refined, largeText;
     FailureHandler baseFailed, largeFailed;
@@ -88,6 +89,7 @@ public:
     void setOnLargeModelText(TextHandler handler) override { largeText = std::move(handler); }
     void setOnLargeModelFailed(FailureHandler handler) override { largeFailed = std::move(handler); }
     double cloudMinutesNotCountedByServer() const override { return cloudMinutes; }
+    QString cloudFailureOfLastStop() const override { return cloudFailure; }
 };
 
 class FakeInjector : public TextInjector {

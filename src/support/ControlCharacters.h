@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Control characters (C0, DEL, C1) in text that came from elsewhere: typed
+// into another application they act as keys (Enter, Ctrl+C, a terminal's
+// escape sequences), written to a log they forge lines.
+namespace ControlCharacters {
+
+// The text without control characters and without the escape sequences they
+// introduce (ESC or C1 sequences and strings); tabs and line breaks stay.
+QString removedForTyping(const QString &text);
+
+// Every control character, tabs and line breaks included, and the Unicode
+// line and paragraph separators written as a visible escape (\n, \x1b,
+// \u2028), so that the text stays on one line.
+QString escapedForLog(const QString &text);
+
+} // namespace ControlCharacters
