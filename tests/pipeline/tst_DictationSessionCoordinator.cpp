@@ -425,7 +425,9 @@ void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()
 
     // Tavrune in front at the start keeps the earlier target; once that has
     // quit, nothing is brought to the front.
-    m_coordinator->workspace.frontmost = RunningApplication{QCoreApplication::applicationPid()};
+    RunningApplication tavrune;
+    tavrune.processIdentifier = QCoreApplication::applicationPid();
+    m_coordinator->workspace.frontmost = tavrune;
     QVERIFY(waitForFuture(m_coordinator->startDictation()));
     QCOMPARE(m_coordinator->targetAppPID(), editor.processIdentifier);
     m_coordinator->workspace.running.clear();
