@@ -37,9 +37,13 @@ bool SingleInstance::claim()
 {
     QDir().mkpath(QFileInfo(m_lock.fileName()).path());
     if (!m_lock.tryLock(0)) {
-        if (m_lock.error() != QLockFile::LockFailedError)
-            logLine(kTag, QStringLiteral("Cannot take the lock %1 (error %2)").arg(m_lock.fileName()).arg(int(m_lock.error())));
-        return false;
+        if (m_lock.error() == QLockFile::LockFailedError)
+            return false;
+        // Better a second instance now and then than none at all.
+        logLine(kTag, QStringLiteral("Cannot take the lock %1 (error %2); not checking for another Tavrune")
+                          .arg(m_lock.fileName())
+                          .arg(int(m_lock.error())));
+        return true;
     }
     // a socket left by an instance that did not end cleanly
     QLocalServer::removeServer(m_socketPath);

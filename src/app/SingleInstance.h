@@ -17,8 +17,8 @@ public:
     explicit SingleInstance(const QString &directory, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock and starts listening; false when a running instance
-    // holds it (or it cannot be taken).
+    // Takes the lock and starts listening; false only when a running
+    // instance holds it.
     bool claim();
     // Asks the instance that holds the lock to open its window, waiting up to
     // timeout for its answer. False when it did not answer.
