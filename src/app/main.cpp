@@ -3,12 +3,14 @@
 #include "app/AppContext.h"
 #include "app/AppDelegate.h"
 #include "app/MenubarExtra.h"
+#include "app/SingleInstance.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/X11Compositor.h"
 
 #include <QApplication>
 #include <QQmlEngine>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <csignal>
@@ -55,6 +57,10 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals(app);
 
+    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!instance.claim())
+        return instance.askRunningInstanceToShowItself() ? 0 : 1;
+
     AppContext::Options options;
     options.compositing = x11CompositorRunning;
     if (const QByteArray base = qgetenv(AppContext::downloadBaseVariable); !base.isEmpty())
@@ -77,6 +83,7 @@ int main(int argc, char **argv)
                                            [&tray](const QString &message) { tray.tell(message); });
         delegate.applicationDidFinishLaunching();
         tray.install();
+        QObject::connect(&instance, &SingleInstance::showRequested, &tray, &MenubarExtra::openWindow);
         status = QApplication::exec();
     }
     Platform::install(nullptr);

@@ -1,5 +1,6 @@
 #include "ModelManager.h"
 
+#include "pipeline/WhisperModelFile.h"
 #include "platform/Paths.h"
 #include "support/Log.h"
 
@@ -53,13 +54,23 @@ bool ModelManager::isInstalled(const ModelDescriptor &model)
     const std::optional<qint64> size = regularFileSize(path);
     if (!size)
         return false;
-    if (*size >= minimumModelBytes)
-        return true;
-    logLine("ModelManager", QStringLiteral("Rejecting %1 — file too small (%2 bytes), deleting corrupt file")
-                                .arg(model.id)
-                                .arg(*size));
-    QFile::remove(QFile::decodeName(path));
-    return false;
+    if (*size < minimumModelBytes) {
+        logLine("ModelManager", QStringLiteral("Rejecting %1 — file too small (%2 bytes), deleting corrupt file")
+                                    .arg(model.id)
+                                    .arg(*size));
+        QFile::remove(QFile::decodeName(path));
+        return false;
+    }
+    // A damaged or foreign speech model would fail every dictation: count it
+    // missing so that it is fetched again (the download replaces it).
+    if (model.task == ModelTask::speechToText) {
+        const QString problem = WhisperModelFile::problemWith(QFile::decodeName(path));
+        if (!problem.isEmpty()) {
+            logLine("ModelManager", QStringLiteral("Rejecting %1 — %2").arg(model.id, problem));
+            return false;
+        }
+    }
+    return true;
 }
 
 void ModelManager::refreshInstalledModels()

@@ -41,7 +41,9 @@ public:
     // The model's file is a regular file (or a link to one) of at least
     // minimumModelBytes. Looks only; deletes nothing.
     bool hasModelFile(const ModelDescriptor &model) const;
-    // hasModelFile(), and a file that is too small is deleted.
+    // hasModelFile(), and a speech model's file passes the structure check
+    // (a failing one is kept until a download replaces it). A file that is
+    // too small is deleted.
     bool isInstalled(const ModelDescriptor &model);
     void refreshInstalledModels();
 

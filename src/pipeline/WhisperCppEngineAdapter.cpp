@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace {
@@ -72,6 +73,17 @@ QString fileIdentity(const QString &path)
         .arg(info.absoluteFilePath())
         .arg(info.size())
         .arg(info.lastModified().toMSecsSinceEpoch());
+}
+
+// The state's buffers are sized by the model: not getting them fails this
+// load, not the process.
+whisper_state *newState(whisper_context *context)
+{
+    try {
+        return whisper_init_state(context);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 bool callAbortCheck(void *check)
@@ -158,7 +170,7 @@ bool WhisperCppEngineAdapter::ModelCache::failedToLoad(const QString &path) cons
 WhisperCppEngineAdapter::Decoder::Decoder(std::shared_ptr<Model> model, ProcessorCount processorCount)
     : m_model(std::move(model))
     , m_processorCount(std::move(processorCount))
-    , m_state(whisper_init_state(m_model->context))
+    , m_state(newState(m_model->context))
 {
     if (!m_state)
         throw WhisperCppError::contextInitFailed();

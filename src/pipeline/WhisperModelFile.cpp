@@ -80,6 +80,18 @@ private:
     std::int64_t m_size;
 };
 
+// The largest shapes of the Whisper family (large: 32 layers of 1280 wide
+// with 20 heads; a 448-token text window and a 30 s, 1500-position audio one).
+// Tokens: the English-only, multilingual and large-v3 vocabularies.
+constexpr struct {
+    std::int32_t low, high;
+} kVocabulary{51864, 51866};
+constexpr std::int32_t kMaxAudioContext = 1500;
+constexpr std::int32_t kMaxTextContext = 448;
+constexpr std::int32_t kMaxState = 1280;
+constexpr std::int32_t kMaxHeads = 20;
+constexpr std::int32_t kMaxLayers = 32;
+
 bool inRange(std::int32_t value, std::int32_t low, std::int32_t high)
 {
     return value >= low && value <= high;
@@ -111,16 +123,20 @@ QString WhisperModelFile::problemWith(const QString &path)
             return QStringLiteral("truncated in the header");
         value = *read;
     }
-    const bool plausible = inRange(h[0], 1, 1 << 20) && inRange(h[1], 1, 1 << 16) && inRange(h[2], 1, 1 << 14)
-        && inRange(h[3], 1, 1 << 10) && inRange(h[4], 1, 1 << 10) && inRange(h[5], 1, 1 << 16)
-        && inRange(h[6], 1, 1 << 14) && inRange(h[7], 1, 1 << 10) && inRange(h[8], 1, 1 << 10)
-        && inRange(h[9], 1, 1 << 10) && h[10] >= 0 && h[2] == h[6] && h[2] % h[3] == 0 && h[6] % h[7] == 0;
+    // The library sizes its buffers from these without a check: a shape
+    // outside the Whisper family can ask for more memory than there is, and
+    // it does not survive failing to get it.
+    const bool plausible = inRange(h[0], kVocabulary.low, kVocabulary.high)
+        && inRange(h[1], 1, kMaxAudioContext) && inRange(h[2], 1, kMaxState) && inRange(h[3], 1, kMaxHeads)
+        && inRange(h[4], 1, kMaxLayers) && inRange(h[5], 1, kMaxTextContext) && inRange(h[6], 1, kMaxState)
+        && inRange(h[7], 1, kMaxHeads) && inRange(h[8], 1, kMaxLayers) && (h[9] == 80 || h[9] == 128)
+        && h[10] >= 0 && h[2] == h[6] && h[2] % h[3] == 0 && h[6] % h[7] == 0;
     if (!plausible)
         return QStringLiteral("implausible model dimensions");
 
     const auto melCount = in.int32();
     const auto fftCount = in.int32();
-    if (!melCount || !fftCount || !inRange(*melCount, 1, 1 << 10) || !inRange(*fftCount, 1, 1 << 14)
+    if (!melCount || !fftCount || *melCount != h[9] || !inRange(*fftCount, 1, 1 << 14)
         || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
         return QStringLiteral("damaged mel filters");
 

@@ -8,10 +8,13 @@
 
 #include "support/TextUtils.h"
 
+#include <QCoreApplication>
 #include <QHash>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
+#include <memory>
 #include <numeric>
 
 namespace {
@@ -138,46 +141,64 @@ AdaptiveLearningEngine::SessionStats AdaptiveLearningEngine::learnFromSession(co
     stats.cleanedText = FillerLexicon::removeFillers(raw, code, false);
     stats.fillerCount = FillerLexicon::countFillers(raw, code);
     stats.fillerDensity = FillerLexicon::fillerDensity(raw, code);
-
-    const int before = m_store.vocabularyCount();
-    const QStringList words = tokenize(stats.cleanedText);
-    if (!words.isEmpty()) {
-        m_store.recordWords(words, code);
-        VocabularyTracker(m_store).detectTerms(words, code);
-    }
-    // The queue is serial, so this count already includes the words above.
-    const int after = m_store.vocabularyCount();
-    stats.uniqueWordsAdded = std::max(0, after - before);
-
-    StyleAnalyzer(m_store).analyze(finalText.isEmpty() ? stats.cleanedText : finalText);
-
-    // Queued after the synchronous reads above: the phrase table grows with
-    // the history, and the main thread must not wait for it.
-    if (!words.isEmpty())
-        m_store.recordPhrases(nGrams(words, 2) + nGrams(words, 3), code);
-
     stats.wordCount = int(TextUtils::splitOnWhitespace(stats.cleanedText).size());
-    m_store.logSession(duration, stats.wordCount, code, raw, finalText);
+    const QStringList words = tokenize(stats.cleanedText);
+    const QString styleText = finalText.isEmpty() ? stats.cleanedText : finalText;
 
-    if (!finalText.isEmpty() && TextUtils::nfc(finalText) != TextUtils::nfc(raw))
-        recordCorrections(raw, finalText);
+    // Everything that needs the database runs on the store's queue, as one
+    // unit: the text is delivered without waiting for it, and a file held by
+    // another program costs this session's learning and nothing else.
+    VoiceProfileStore &store = m_store;
+    auto added = std::make_shared<int>(0);
+    const int wordCount = stats.wordCount;
+    auto learn = [&store, added, words, code, styleText, duration, wordCount, raw, finalText] {
+        const int before = store.vocabularyCount();
+        if (!words.isEmpty()) {
+            store.recordWords(words, code);
+            store.recordPhrases(nGrams(words, 2) + nGrams(words, 3), code);
+            VocabularyTracker(store).detectTerms(words, code);
+        }
+        *added = std::max(0, store.vocabularyCount() - before);
+        StyleAnalyzer(store).analyze(styleText);
+        store.logSession(duration, wordCount, code, raw, finalText);
+        if (!finalText.isEmpty() && TextUtils::nfc(finalText) != TextUtils::nfc(raw))
+            recordCorrections(store, raw, finalText);
+    };
+    // Called on the store's queue; the stats are published on ours.
+    auto learnt = [self = QPointer<AdaptiveLearningEngine>(this), stats, added](bool landed) {
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app,
+                [self, stats, uniqueWordsAdded = landed ? *added : 0]() mutable {
+                    stats.uniqueWordsAdded = uniqueWordsAdded;
+                    if (self)
+                        self->publish(stats);
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    m_store.writeTogether(QStringLiteral("the dictation's learning"), std::move(learn), std::move(learnt));
 
-    if (m_lastSessionStats != stats) {
-        m_lastSessionStats = stats;
-        emit lastSessionStatsChanged();
-    }
     m_insights.recordSession(stats.cleanedText, stats.wordCount, duration, code);
     return stats;
 }
 
-void AdaptiveLearningEngine::recordCorrections(const QString &raw, const QString &finalText)
+void AdaptiveLearningEngine::publish(const SessionStats &stats)
+{
+    if (m_lastSessionStats == stats)
+        return;
+    m_lastSessionStats = stats;
+    emit lastSessionStatsChanged();
+}
+
+void AdaptiveLearningEngine::recordCorrections(VoiceProfileStore &store, const QString &raw, const QString &finalText)
 {
     const QHash<QString, int> rawCounts = wordCounts(raw);
     const QHash<QString, int> finalCounts = wordCounts(finalText);
     for (auto it = rawCounts.cbegin(); it != rawCounts.cend(); ++it) {
         // English fillers are dropped on purpose, whatever the session's language.
         if (finalCounts.value(it.key()) < it.value() && !FillerLexicon::removeFillers(it.key(), QStringLiteral("en"), false).isEmpty())
-            m_store.recordCorrection(it.key(), QStringLiteral("[removed]"));
+            store.recordCorrection(it.key(), QStringLiteral("[removed]"));
     }
 }
 

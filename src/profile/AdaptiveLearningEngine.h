@@ -33,6 +33,9 @@ public:
     explicit AdaptiveLearningEngine(QObject *parent = nullptr);
     AdaptiveLearningEngine(VoiceProfileStore &store, InsightEngine &insights, QObject *parent = nullptr);
 
+    // Returns at once with what the text alone tells (uniqueWordsAdded is 0);
+    // the database work is queued on the store, and lastSessionStats follows
+    // when it is done, with the vocabulary rows the session added.
     SessionStats learnFromSession(const QString &raw, const QString &finalText, double duration,
                                   LanguageOption language);
     QString applyCustomDictionary(const QString &text);
@@ -47,7 +50,8 @@ signals:
     void lastSessionStatsChanged();
 
 private:
-    void recordCorrections(const QString &raw, const QString &finalText);
+    void publish(const SessionStats &stats);
+    static void recordCorrections(VoiceProfileStore &store, const QString &raw, const QString &finalText);
 
     VoiceProfileStore &m_store;
     InsightEngine &m_insights;

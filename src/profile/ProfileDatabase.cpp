@@ -137,7 +137,11 @@ QString ProfileDatabase::inTransaction(const std::function<void()> &body)
 {
     if (!m_db)
         return QStringLiteral("no database");
-    if (!exec("BEGIN TRANSACTION;"))
+    if (!sqlite3_get_autocommit(m_db)) {
+        body(); // the enclosing transaction commits or drops it all
+        return {};
+    }
+    if (!exec("BEGIN IMMEDIATE TRANSACTION;"))
         return QStringLiteral("could not begin a transaction: %1").arg(lastError());
     body();
     if (exec("COMMIT;"))

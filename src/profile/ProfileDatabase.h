@@ -11,8 +11,9 @@ struct sqlite3;
 // closing. Not thread-aware: after construction only the store's queue uses it.
 class ProfileDatabase {
 public:
-    explicit ProfileDatabase(const QString &path,
-                             std::chrono::milliseconds busyTimeout = std::chrono::seconds(5));
+    // A statement that finds the file locked by another program waits at
+    // most busyTimeout, then fails.
+    ProfileDatabase(const QString &path, std::chrono::milliseconds busyTimeout);
     ~ProfileDatabase();
     ProfileDatabase(const ProfileDatabase &) = delete;
     ProfileDatabase &operator=(const ProfileDatabase &) = delete;
@@ -25,9 +26,11 @@ public:
     // SQLite's message for the last failed call.
     QString lastError() const;
 
-    // Runs body between BEGIN and COMMIT. A failed COMMIT is rolled back so
-    // that the connection never stays inside a transaction. Returns why the
-    // work was not committed; empty when it was.
+    // Runs body between BEGIN and COMMIT. The write lock is taken up front, so
+    // a file held by another program costs one wait, not one per statement. A
+    // failed COMMIT is rolled back so that the connection never stays inside a
+    // transaction. Inside a transaction already, body simply joins it. Returns
+    // why the work was not committed; empty when it was (or was joined).
     QString inTransaction(const std::function<void()> &body);
 
     void close();

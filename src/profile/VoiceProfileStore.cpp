@@ -83,6 +83,8 @@ void VoiceProfileStore::setClock(Clock clock)
 
 double VoiceProfileStore::nowSeconds() const
 {
+    if (m_queue->isCurrentThread() && m_jobTime)
+        return *m_jobTime;
     return double(m_clock().toMSecsSinceEpoch()) / 1000.0;
 }
 
@@ -97,17 +99,47 @@ void VoiceProfileStore::setOnWriteFailed(WriteFailureListener listener)
 
 void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
 {
-    m_queue->post([this, job = std::move(job)] {
+    auto run = [this, job = std::move(job)] {
         if (m_database->handle())
             job(*m_database);
         else if (m_onWriteFailed && !m_database->writeProblem().isEmpty())
             m_onWriteFailed(m_database->writeProblem()); // the open already logged it
+    };
+    // Inside a job of the queue: part of that job (and of its transaction).
+    if (m_queue->isCurrentThread())
+        run();
+    else
+        m_queue->post(std::move(run));
+}
+
+void VoiceProfileStore::writeTogether(const QString &what, std::function<void()> job,
+                                      std::function<void(bool)> done)
+{
+    const double queuedAt = nowSeconds();
+    m_queue->post([this, what, queuedAt, job = std::move(job), done = std::move(done)] {
+        bool landed = false;
+        if (m_database->handle()) {
+            m_jobTime = queuedAt;
+            const QString notCommitted = m_database->inTransaction(job);
+            m_jobTime.reset();
+            landed = notCommitted.isEmpty();
+            if (!landed) {
+                m_vocabularyRows.reset(); // it may have counted rows that were rolled back
+                writeFailed(notCommitted, what);
+            }
+        } else if (m_onWriteFailed && !m_database->writeProblem().isEmpty()) {
+            m_onWriteFailed(m_database->writeProblem());
+        }
+        if (done)
+            done(landed);
     });
 }
 
-void VoiceProfileStore::writeFailed(const QString &reason)
+void VoiceProfileStore::writeFailed(const QString &reason, const QString &lost)
 {
-    logLine(kTag, QStringLiteral("Could not save to %1: %2").arg(m_database->path(), reason));
+    const QString &path = m_database->path();
+    logLine(kTag, lost.isEmpty() ? QStringLiteral("Could not save to %1: %2").arg(path, reason)
+                                 : QStringLiteral("Could not save %1 to %2: %3; it is lost").arg(lost, path, reason));
     if (m_onWriteFailed)
         m_onWriteFailed(reason);
 }

@@ -53,9 +53,13 @@ public:
     static QString defaultDatabasePath();
     static QString defaultDatabasePath(Paths &paths);
 
+    // How long a statement waits for another program's lock before it fails.
+    // Short: a read the main thread waits on may stand behind it.
+    static constexpr std::chrono::milliseconds defaultBusyTimeout{250};
+
     // Opens (or creates) the database at path on the calling thread.
     explicit VoiceProfileStore(const QString &databasePath,
-                               std::chrono::milliseconds busyTimeout = std::chrono::seconds(5));
+                               std::chrono::milliseconds busyTimeout = defaultBusyTimeout);
     // Runs every queued write, then closes the database.
     ~VoiceProfileStore();
     VoiceProfileStore(const VoiceProfileStore &) = delete;
@@ -74,7 +78,14 @@ public:
     using WriteFailureListener = std::function<void(const QString &reason)>;
     void setOnWriteFailed(WriteFailureListener listener);
 
-    // Writes: queued, return at once.
+    // Queues job to run as one transaction: the operations it calls run at
+    // once, its reads see its own writes, and its writes land together or not
+    // at all. When they do not (the file is held by another program, say),
+    // the failure is logged naming what was lost. done, if given, is told on
+    // the store's queue whether the writes landed.
+    void writeTogether(const QString &what, std::function<void()> job, std::function<void(bool landed)> done = {});
+
+    // Writes: queued, return at once (run at once inside writeTogether).
     void setStyleMetric(const QString &key, double value);
     void recordWords(const QStringList &words, const QString &language);
     void recordPhrases(const QStringList &phrases, const QString &language);
@@ -104,8 +115,8 @@ private:
 
     double nowSeconds() const;
     void write(std::function<void(ProfileDatabase &)> job);
-    // On the queue: logs SQLite's reason and tells the listener.
-    void writeFailed(const QString &reason);
+    // On the queue: logs SQLite's reason (and what is lost) and tells the listener.
+    void writeFailed(const QString &reason, const QString &lost = {});
     // Queues one statement with the values bound in order.
     template <typename... Values>
     void writeStatement(const char *sql, Values... values);
@@ -117,6 +128,9 @@ private:
                      std::function<void(std::optional<int> added)> done = {});
 
     Clock m_clock;
+    // The time a writeTogether job was queued, while it runs: what it stores
+    // is dated when it happened. Touched only on the queue.
+    std::optional<double> m_jobTime;
     WriteFailureListener m_onWriteFailed; // touched only on the queue
     // Rows of the vocabulary, counted once and then kept up to date by the word
     // batches, so that the count per session does not grow with the history.

@@ -8,6 +8,7 @@
 #include "support/FutureWait.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/FakeMonotonicClock.h"
+#include "support/WhisperModelWriter.h"
 
 #include <QtTest>
 
@@ -173,9 +174,7 @@ void tst_MenubarViewModel::autoDownloadSkipsInstalledAndGoesOnAfterAFailure()
     }
     // Base is installed, Large answers 404, the rewrite model downloads.
     QDir().mkpath(f.models.modelsDirectory());
-    QFile base(QDir(f.models.modelsDirectory()).filePath(models[0].id));
-    QVERIFY(base.open(QIODevice::WriteOnly) && base.resize(ModelManager::minimumModelBytes));
-    base.close();
+    QCOMPARE(WhisperModelWriter::writeTinyModel(QDir(f.models.modelsDirectory()).filePath(models[0].id)), QString());
     f.models.refreshInstalledModels();
     server.setResponse(models[1].downloadURL.path(), LoopbackHttpServer::Response::withBody("gone", 404));
     server.setResponse(models[2].downloadURL.path(), LoopbackHttpServer::Response::generated(1'500'000, 3, "GGUF"));

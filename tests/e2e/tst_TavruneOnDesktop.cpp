@@ -104,6 +104,7 @@ private slots:
     void holdToTalkTypesAndTheOverlayComesAndGoes();
     void fallbackPasteTypesTheLastTextAgain();
     void summarizeAndSpeakReachesTheLoudspeakers();
+    void secondLaunchOpensTheWindowOfTheFirstAndLeaves();
     void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
 
 private:
@@ -287,6 +288,21 @@ void tst_TavruneOnDesktop::summarizeAndSpeakReachesTheLoudspeakers()
     QVERIFY(m_desktop.recordSpeakers(recorder, recording));
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+s")}));
     QVERIFY2(DesktopHarness::waitUntil([&] { return DesktopHarness::loudSeconds(recording) > 1.0; }, 20s), qPrintable(m_app->log()));
+}
+
+void tst_TavruneOnDesktop::secondLaunchOpensTheWindowOfTheFirstAndLeaves()
+{
+    if (shown({380, 560}))
+        click(m_trayIcon, 1);
+    QVERIFY(DesktopHarness::waitUntil([&] { return !shown({380, 560}); }));
+
+    TavruneProcess second(m_desktop.runDir() + QStringLiteral("/tavrune-second.log"));
+    QVERIFY(second.start(QStringLiteral(TAVRUNE_APP)));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return !second.isRunning(); }, 15s), qPrintable(second.log()));
+    QCOMPARE(second.stop(), 0);
+    QVERIFY2(second.log().contains(QLatin1String("Tavrune is already running")), qPrintable(second.log()));
+    QVERIFY(DesktopHarness::waitUntil([&] { return shown({380, 560}); }));
+    QVERIFY(m_app->isRunning());
 }
 
 void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()

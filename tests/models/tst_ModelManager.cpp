@@ -1,6 +1,8 @@
 #include "models/ModelManager.h"
 
 #include "platform/fake/FakePlatform.h"
+#include "support/LogCapture.h"
+#include "support/WhisperModelWriter.h"
 
 #include <QtTest>
 
@@ -10,6 +12,7 @@ private slots:
     void init();
     void directoryPrefersTheContainer();
     void refreshAppliesTheSizeRule();
+    void speechModelsMustPassTheStructureCheck();
     void unreadableFilesAreMissingButKept();
 
 private:
@@ -44,7 +47,7 @@ void tst_ModelManager::refreshAppliesTheSizeRule()
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("ggml-base.bin")), 999'999));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), 1'000'000));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf")), 1'000'000));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("kokoro-v1_0.safetensors")), 5'000'000));
     // partial downloads are never judged, whatever their size
     QVERIFY(writeFile(dir.filePath(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")), 10));
@@ -55,9 +58,28 @@ void tst_ModelManager::refreshAppliesTheSizeRule()
     manager.refreshInstalledModels(); // an unchanged set is not announced again
     QCOMPARE(changed.size(), 1);
     QCOMPARE(manager.installedModelIDs(),
-             (QSet<QString>{QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("kokoro-v1_0.safetensors")}));
+             (QSet<QString>{QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf"), QStringLiteral("kokoro-v1_0.safetensors")}));
     QVERIFY(!dir.exists(QStringLiteral("ggml-base.bin")));
     QVERIFY(dir.exists(QStringLiteral("qwen2.5-3b-instruct-q4_k_m.gguf.partial")));
+}
+
+void tst_ModelManager::speechModelsMustPassTheStructureCheck()
+{
+    ModelManager manager(m_platform->paths());
+    const QDir dir(manager.modelsDirectory());
+    QVERIFY(dir.mkpath(QStringLiteral(".")));
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-base.bin"))), QString());
+    const QString large = dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin"));
+    QCOMPARE(WhisperModelWriter::writeDamagedModel(large, WhisperModelWriter::Damage::truncatedMidTensor), QString());
+    QVERIFY(QFileInfo(large).size() >= ModelManager::minimumModelBytes);
+
+    LogCapture log;
+    manager.refreshInstalledModels();
+    QCOMPARE(manager.installedModelIDs(), QSet<QString>{QStringLiteral("ggml-base.bin")});
+    QVERIFY(QFile::exists(large)); // the download replaces it
+    QCOMPARE(log.linesStartingWith(QStringLiteral("[ModelManager] Rejecting ggml-large-v3-q5_0.bin — truncated in "))
+                 .size(),
+             1);
 }
 
 void tst_ModelManager::unreadableFilesAreMissingButKept()
@@ -77,7 +99,7 @@ void tst_ModelManager::unreadableFilesAreMissingButKept()
 
     // a link to a real model counts
     const QString target = m_platform->fakePaths().root() + QStringLiteral("/elsewhere.bin");
-    QVERIFY(writeFile(target, 2'000'000));
+    QCOMPARE(WhisperModelWriter::writeTinyModel(target), QString());
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(target, link));
     QVERIFY(manager.isInstalled(ModelDescriptor::whisperBase()));

@@ -1,6 +1,8 @@
 #include "platform/fake/FakePlatform.h"
+#include "profile/SqliteProbe.h"
 #include "support/CoordinatorRig.h"
 #include "support/FutureWait.h"
+#include "support/LogCapture.h"
 
 #include <QtTest>
 
@@ -30,6 +32,7 @@ private slots:
     void cloudDictationCountsTheMinutesTheServerDidNot();
     void cloudFailureDeliversTheLiveTextAndSaysWhy();
     void reactivatesTheTargetBeforeTyping();
+    void lockedProfileCostsOnlyThatDictationsLearning();
 
 private:
     // A dictation of the given text through start and stop.
@@ -434,6 +437,34 @@ void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()
     QVERIFY(waitForFuture(m_coordinator->stopDictation()));
     QCOMPARE(m_coordinator->workspace.activated.size(), 1);
     QCOMPARE(m_coordinator->injector.texts.size(), 2);
+}
+
+void tst_DictationSessionCoordinator::lockedProfileCostsOnlyThatDictationsLearning()
+{
+    const QString profile = m_coordinator->directory.filePath(QStringLiteral("profile.sqlite"));
+    dictate(QStringLiteral("Kept before"));
+    QCOMPARE(m_coordinator->store.totalWords(), 2);
+
+    LogCapture log;
+    const QString notSaved = QStringLiteral("[VoiceProfileStore] Could not save");
+    SqliteWriteLock otherProgram(profile);
+    QVERIFY(otherProgram.isHeld());
+    dictate(QStringLiteral("Typed while locked"));
+    // typed before the store gave up waiting for the lock: nobody waited for it
+    QCOMPARE(m_coordinator->injector.texts.last(), QStringLiteral("Typed while locked"));
+    QVERIFY2(log.linesStartingWith(notSaved).isEmpty(), qPrintable(log.linesStartingWith(notSaved).join('\n')));
+    QTRY_COMPARE(log.linesStartingWith(notSaved).size(), 1);
+    QVERIFY(log.contains(QStringLiteral("the dictation's learning")));
+    QVERIFY(log.contains(QStringLiteral("database is locked")));
+    QCOMPARE(m_coordinator->store.totalWords(), 2); // the main thread still reads
+
+    otherProgram.release();
+    dictate(QStringLiteral("Kept after"));
+    QCOMPARE(m_coordinator->store.totalWords(), 4);
+    QCOMPARE(sqliteRows(profile, "SELECT raw_transcript FROM session_log ORDER BY id"),
+             (QStringList{"Kept before", "Kept after"}));
+    QCOMPARE(sqliteRows(profile, "SELECT COUNT(*) FROM vocabulary WHERE word IN ('typed', 'locked')"),
+             QStringList{"0"});
 }
 
 QTEST_GUILESS_MAIN(tst_DictationSessionCoordinator)

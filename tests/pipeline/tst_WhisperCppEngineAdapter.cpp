@@ -11,6 +11,7 @@
 #include <cmath>
 
 Q_DECLARE_METATYPE(WhisperModelWriter::Damage)
+Q_DECLARE_METATYPE(WhisperModelShape)
 
 namespace {
 using namespace std::chrono_literals;
@@ -61,6 +62,8 @@ private slots:
     void initTestCase();
     void unusableFilesFailContextInit_data();
     void unusableFilesFailContextInit();
+    void shapesOutsideTheWhisperFamilyAreRefused_data();
+    void shapesOutsideTheWhisperFamilyAreRefused();
     void finalTextIsTrimmed();
     void libraryLogsComeThroughOurs();
     void loadStartsAFreshSession();
@@ -110,6 +113,30 @@ void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit()
     auto adapter = makeAdapter(m_clock);
     QCOMPARE(failureKind(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
     QCOMPARE(failureKind(adapter->ingest(syntheticAudio(30'000), LanguageOption::english)), WhisperCppError::Kind::notLoaded);
+}
+
+void tst_WhisperCppEngineAdapter::shapesOutsideTheWhisperFamilyAreRefused_data()
+{
+    // Well-formed files whose shapes whisper.cpp would try to allocate for,
+    // and not survive the failure.
+    QTest::addColumn<WhisperModelShape>("shape");
+    QTest::newRow("text window of 65,536, 300 text layers")
+        << WhisperModelShape{.textContext = 65'536, .textLayers = 300};
+    QTest::newRow("text window of 449") << WhisperModelShape{.textContext = 449};
+    QTest::newRow("100 mel bands") << WhisperModelShape{.mels = 100};
+    QTest::newRow("foreign vocabulary") << WhisperModelShape{.vocabulary = 32'000};
+}
+
+void tst_WhisperCppEngineAdapter::shapesOutsideTheWhisperFamilyAreRefused()
+{
+    QFETCH(WhisperModelShape, shape);
+    const QString path = m_dir.filePath(QStringLiteral("shape-") + QTest::currentDataTag());
+    QCOMPARE(WhisperModelWriter::writeModel(path, shape, 1), QString());
+
+    LogCapture log;
+    auto adapter = makeAdapter(m_clock);
+    QCOMPARE(failureKind(adapter->loadModel(path)), WhisperCppError::Kind::contextInitFailed);
+    QVERIFY(log.contains(QStringLiteral("reason=implausible model dimensions")));
 }
 
 void tst_WhisperCppEngineAdapter::finalTextIsTrimmed()

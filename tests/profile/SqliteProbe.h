@@ -38,3 +38,30 @@ inline bool sqliteExec(const QString &path, const char *sql)
     sqlite3_close(db);
     return ok;
 }
+
+// Another program holding a database file's write lock until it lets go.
+class SqliteWriteLock {
+public:
+    explicit SqliteWriteLock(const QString &path)
+    {
+        m_held = sqlite3_open(path.toUtf8().constData(), &m_db) == SQLITE_OK
+                 && sqlite3_exec(m_db, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~SqliteWriteLock() { release(); }
+    SqliteWriteLock(const SqliteWriteLock &) = delete;
+    SqliteWriteLock &operator=(const SqliteWriteLock &) = delete;
+
+    bool isHeld() const { return m_held; }
+    void release()
+    {
+        if (m_held)
+            sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr);
+        m_held = false;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    bool m_held = false;
+};

@@ -135,7 +135,8 @@ struct CoordinatorParts {
     FakeInjector injector;
     FakeRewriter rewriter;
     MacAudioCaptureService capture{audioInput};
-    VoiceProfileStore store{directory.filePath(QStringLiteral("profile.sqlite"))};
+    // Waits long enough for a locked file that whoever waits for it shows.
+    VoiceProfileStore store{directory.filePath(QStringLiteral("profile.sqlite")), std::chrono::seconds(2)};
     InsightEngine insights{&tagger};
     AdaptiveLearningEngine learning{store, insights};
     FakePaths paths;
