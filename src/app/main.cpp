@@ -5,6 +5,7 @@
 #include "app/MenubarExtra.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/X11Compositor.h"
+#include "platform/linux/X11Workspaces.h"
 
 #include <QApplication>
 #include <QQmlEngine>
@@ -57,6 +58,7 @@ int main(int argc, char **argv)
 
     AppContext::Options options;
     options.compositing = x11CompositorRunning;
+    options.showOnEveryWorkspace = x11ShowOnEveryWorkspace;
     if (const QByteArray base = qgetenv(AppContext::downloadBaseVariable); !base.isEmpty())
         options.downloadBaseURL = QUrl(QString::fromUtf8(base));
 

@@ -12,9 +12,12 @@ Item {
     readonly property int shadowMargin: translucent ? 24 : 0
     readonly property real cornerRadius: 16
     readonly property color panelColor: Theme.panel(translucent)
+    // A drag on the card: the panel lets the window manager move the window.
+    signal dragStarted()
 
-    width: 420 + 2 * shadowMargin
-    height: content.implicitHeight + 32 + 2 * shadowMargin
+    // The panel sizes the window to this.
+    implicitWidth: 420 + 2 * shadowMargin
+    implicitHeight: content.implicitHeight + 32 + 2 * shadowMargin
 
     // A soft shadow below the card, drawn only where it can blend.
     Repeater {
@@ -41,6 +44,12 @@ Item {
         color: root.panelColor
         border.width: 1
         border.color: Theme.alpha(Theme.primary, 0.08)
+
+        DragHandler {
+            objectName: "overlayMover"
+            target: null
+            onActiveChanged: if (active) root.dragStarted()
+        }
 
         ColumnLayout {
             id: content

@@ -1,0 +1,43 @@
+#include "platform/linux/X11Workspaces.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <vector>
+
+void x11ShowOnEveryWorkspace(unsigned long window)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    const long allDesktops = 0xFFFFFFFF;
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&allDesktops), 1);
+
+    // Added to the states already there: the toolkit merges its own in too.
+    const Atom stateAtom = XInternAtom(display, "_NET_WM_STATE", False);
+    const Atom sticky = XInternAtom(display, "_NET_WM_STATE_STICKY", False);
+    std::vector<Atom> states;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(display, window, stateAtom, 0, 1024, False, XA_ATOM, &type, &format, &count, &after, &data)
+            == Success
+        && data) {
+        if (type == XA_ATOM && format == 32) {
+            const auto *atoms = reinterpret_cast<const Atom *>(data);
+            states.assign(atoms, atoms + count);
+        }
+        XFree(data);
+    }
+    if (std::find(states.cbegin(), states.cend(), sticky) == states.cend()) {
+        states.push_back(sticky);
+        XChangeProperty(display, window, stateAtom, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(states.data()), int(states.size()));
+    }
+    // Written before the toolkit maps the window on its own connection.
+    XSync(display, False);
+    XCloseDisplay(display);
+}
