@@ -74,12 +74,15 @@ Item {
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
-                        color: mascot.tint
+                        color: root.model.startFailed ? Theme.red : mascot.tint
                     }
                     Text {
                         objectName: "hintLine"
                         text: root.model.hintLine
                         Layout.fillWidth: true
+                        // a failed start's reason is a sentence or two
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 3
                         elide: Text.ElideRight
                         font.pixelSize: 10
                         font.weight: Font.Medium
@@ -118,11 +121,13 @@ Item {
 
             ColumnLayout {
                 objectName: "stageList"
-                visible: !root.model.isDictating
+                // an empty layout keeps its last height
+                visible: !root.model.isDictating && cards.count > 0
                 Layout.fillWidth: true
                 spacing: 8
                 // A running card's tick changes its row in place.
                 Repeater {
+                    id: cards
                     model: root.model.stages
                     StageCard { Layout.fillWidth: true }
                 }

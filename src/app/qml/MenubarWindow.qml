@@ -99,6 +99,20 @@ Rectangle {
             }
         }
 
+        // Why Start did nothing, where the user pressed it.
+        Text {
+            objectName: "startFailure"
+            visible: text.length > 0
+            text: root.viewModel.startFailure
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 8
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: Theme.red
+        }
+
         Divider { Layout.fillWidth: true }
 
         StackLayout {
