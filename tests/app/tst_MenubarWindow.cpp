@@ -12,6 +12,7 @@ private slots:
     void init();
     void cleanup() { m_rig.reset(); }
     void startStopToggles();
+    void aFailedStartSaysWhyBelowTheButton();
     void carouselPagesByItsDots();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
@@ -58,6 +59,22 @@ void tst_MenubarWindow::startStopToggles()
     QTRY_COMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Stop"));
     click(QStringLiteral("startStopButton"));
     QTRY_VERIFY(!m_rig->coordinator->isDictating());
+}
+
+void tst_MenubarWindow::aFailedStartSaysWhyBelowTheButton()
+{
+    auto &transcriber = static_cast<RiggedCoordinator &>(*m_rig->coordinator).transcriber;
+    transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
+    QVERIFY(!UiTest::findVisible(m_rig->view->rootObject(), QStringLiteral("startFailure")));
+    click(QStringLiteral("startStopButton"));
+    QTRY_COMPARE(text(QStringLiteral("startFailure")),
+                 QStringLiteral("Failed to start: No Whisper ASR model is installed."));
+    QCOMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Start Dictation"));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-start-failed"));
+
+    transcriber.startFailure.reset();
+    click(QStringLiteral("startStopButton"));
+    QTRY_VERIFY(!UiTest::findVisible(m_rig->view->rootObject(), QStringLiteral("startFailure")));
 }
 
 void tst_MenubarWindow::carouselPagesByItsDots()
