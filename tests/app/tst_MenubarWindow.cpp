@@ -4,6 +4,7 @@
 #include "support/FutureWait.h"
 
 #include <QQuickItem>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 class tst_MenubarWindow : public QObject {
@@ -22,6 +23,7 @@ private slots:
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
     void eachOpeningReadsOnceAndAfresh();
+    void aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow();
 
 private:
     QQuickItem *item(const QString &name) { return m_rig->item(name); }
@@ -284,6 +286,24 @@ void tst_MenubarWindow::eachOpeningReadsOnceAndAfresh()
     QTRY_COMPARE(loads.size(), 2);
     QTest::qWait(100);
     QCOMPARE(loads.size(), 2);
+}
+
+void tst_MenubarWindow::aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow()
+{
+    MenubarExtra host(*m_rig->engine, m_rig->viewModel, *m_rig->services);
+    QSystemTrayIcon *tray = host.findChild<QSystemTrayIcon *>();
+    QVERIFY(tray);
+    const auto shown = [](QQuickView *window) { return window && window->isVisible(); };
+    // The X11 tray's report of a left click on the icon while a message shows.
+    emit tray->messageClicked();
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(shown(host.window()));
+    QTest::qWait(50);
+    QVERIFY(!shown(host.settingsWindow()));
+
+    // a click on the message itself
+    emit tray->messageClicked();
+    QTRY_VERIFY(shown(host.settingsWindow()));
 }
 
 QTEST_MAIN(tst_MenubarWindow)
