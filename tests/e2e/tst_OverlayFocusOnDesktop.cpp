@@ -126,6 +126,8 @@ void tst_OverlayFocusOnDesktop::draggedAndOnEveryWorkspaceWithoutTakingTheFocus(
     QTRY_VERIFY2((window->position() - (centred + by)).manhattanLength() <= 60,
                  qPrintable(QStringLiteral("at %1,%2").arg(window->x()).arg(window->y())));
     const QPoint dropped = window->position();
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/overlay-moved.png"));
     QVERIFY(m_desktop.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
                                QStringLiteral("after the drag")}));
     QVERIFY(m_target->waitForText(TargetApp::textArea, QStringLiteral("after the drag")));
