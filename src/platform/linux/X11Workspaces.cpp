@@ -1,5 +1,7 @@
 #include "platform/linux/X11Workspaces.h"
 
+#include <QGuiApplication>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -8,7 +10,11 @@
 
 void x11ShowOnEveryWorkspace(unsigned long window)
 {
-    Display *display = XOpenDisplay(nullptr);
+    // The toolkit's own connection when there is one: the requests then
+    // reach the server before its map without a round trip.
+    const auto *toolkit = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    Display *const shared = toolkit ? toolkit->display() : nullptr;
+    Display *display = shared ? shared : XOpenDisplay(nullptr);
     if (!display)
         return;
     const long allDesktops = 0xFFFFFFFF;
@@ -37,7 +43,11 @@ void x11ShowOnEveryWorkspace(unsigned long window)
         XChangeProperty(display, window, stateAtom, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char *>(states.data()), int(states.size()));
     }
-    // Written before the toolkit maps the window on its own connection.
-    XSync(display, False);
-    XCloseDisplay(display);
+    if (shared) {
+        XFlush(display);
+    } else {
+        // written before the toolkit maps the window on its connection
+        XSync(display, False);
+        XCloseDisplay(display);
+    }
 }
