@@ -98,10 +98,11 @@ void DictationOverlayPanel::show()
     m_userPlaced = false;
     place();
     m_view->setOpacity(m_translucent ? 0 : 1);
-    // A withdrawn window has lost its workspace hints; a fading one keeps them.
-    if (!m_view->isVisible() && m_showOnEveryWorkspace)
-        m_showOnEveryWorkspace(m_view->winId());
+    const bool mapped = m_view->isVisible();
     m_view->show();
+    // A withdrawn window has lost its workspace hints; a fading one keeps them.
+    if (!mapped && m_showOnEveryWorkspace)
+        m_showOnEveryWorkspace(m_view->winId());
     fadeTo(1, fadeInMs, {});
 }
 

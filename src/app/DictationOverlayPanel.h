@@ -31,7 +31,7 @@ public:
 
     // compositing tells whether translucent windows blend with the desktop;
     // without it the panel is drawn opaque with its corners cut by a mask.
-    // showOnEveryWorkspace marks the native window, before each mapping, to
+    // showOnEveryWorkspace asks, at each mapping of the native window, that it
     // stay in view when the user switches workspaces; may be empty.
     DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model, std::function<bool()> compositing,
                           std::function<void(WId)> showOnEveryWorkspace = {}, QObject *parent = nullptr);

@@ -10,8 +10,8 @@
 
 void x11ShowOnEveryWorkspace(unsigned long window)
 {
-    // The toolkit's own connection when there is one: the requests then
-    // reach the server before its map without a round trip.
+    // The toolkit's own connection when there is one: nothing to open at each
+    // show, and these requests follow its map in order.
     const auto *toolkit = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     Display *const shared = toolkit ? toolkit->display() : nullptr;
     Display *display = shared ? shared : XOpenDisplay(nullptr);
@@ -43,10 +43,29 @@ void x11ShowOnEveryWorkspace(unsigned long window)
         XChangeProperty(display, window, stateAtom, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char *>(states.data()), int(states.size()));
     }
+    // The requests a managed window needs, in case the manager took the
+    // window over before it saw the hints, or dropped them at a withdrawal
+    // it handled only now.
+    const auto request = [&](const char *messageType, long first, long second) {
+        XEvent event = {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, messageType, False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = first;
+        event.xclient.data.l[1] = second;
+        event.xclient.data.l[2] = 0;
+        event.xclient.data.l[3] = 1; // from an application
+        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &event);
+    };
+    request("_NET_WM_DESKTOP", allDesktops, 1);
+    const long add = 1;
+    request("_NET_WM_STATE", add, long(sticky));
+
     if (shared) {
         XFlush(display);
     } else {
-        // written before the toolkit maps the window on its connection
         XSync(display, False);
         XCloseDisplay(display);
     }
