@@ -17,6 +17,7 @@
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeSettings.h"
 #include "platform/linux/X11Compositor.h"
+#include "platform/linux/X11Workspaces.h"
 #include "profile/VoiceProfileStore.h"
 #include "support/CoordinatorRig.h"
 
@@ -172,14 +173,14 @@ int run()
     QList<double> firstShows;
     for (int i = 0; i < 5; ++i) {
         DictationOverlayModel model;
-        DictationOverlayPanel panel(engine, model, x11CompositorRunning);
+        DictationOverlayPanel panel(engine, model, x11CompositorRunning, x11ShowOnEveryWorkspace);
         const double ms = timeToFirstFrame(panel.window(), [&] { panel.show(); });
         if (ms < 0)
             return 1;
         firstShows << ms;
     }
     DictationOverlayModel model;
-    DictationOverlayPanel panel(engine, model, x11CompositorRunning);
+    DictationOverlayPanel panel(engine, model, x11CompositorRunning, x11ShowOnEveryWorkspace);
     QList<double> laterShows;
     for (int i = 0; i < 10; ++i) {
         const double ms = timeToFirstFrame(panel.window(), [&] { panel.show(); });

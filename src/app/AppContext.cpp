@@ -149,7 +149,8 @@ DictationOverlayPanel &AppContext::overlayPanel()
         m_overlayModel = std::make_unique<DictationOverlayModel>();
         m_overlayModel->follow(*m_coordinator);
         const std::function<bool()> compositing = m_options.compositing ? m_options.compositing : [] { return false; };
-        m_overlayPanel = std::make_unique<DictationOverlayPanel>(qmlEngine(), *m_overlayModel, compositing);
+        m_overlayPanel = std::make_unique<DictationOverlayPanel>(qmlEngine(), *m_overlayModel, compositing,
+                                                                 m_options.showOnEveryWorkspace);
     }
     return *m_overlayPanel;
 }

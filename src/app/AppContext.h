@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QUrl>
+#include <qwindowdefs.h>
 
 #include <functional>
 #include <memory>
@@ -50,6 +51,8 @@ public:
         std::optional<QUrl> downloadBaseURL;
         // Whether translucent windows blend with the desktop; none = never.
         std::function<bool()> compositing;
+        // Marks a native window to stay on every workspace; none = not done.
+        std::function<void(WId)> showOnEveryWorkspace;
     };
 
     // The environment variable that main() reads into downloadBaseURL.

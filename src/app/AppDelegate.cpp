@@ -107,6 +107,7 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self)
             self->handleDictationStateChanged(isDictating);
     };
+    connect(&coordinator(), &DictationSessionCoordinator::startFailed, this, &AppDelegate::handleStartFailed);
     logLine(kTag, "Setup complete (parallel mode, auto-download enabled)");
 
     // Downloads and file checks wait until the event loop runs, so the
@@ -145,7 +146,7 @@ void AppDelegate::applicationWillTerminate()
 void AppDelegate::handleToggle()
 {
     coordinator().setActiveDictationMode(DictationMode::toggle);
-    coordinator().toggleDictation();
+    startFromHotkey([this] { coordinator().toggleDictation(); });
 }
 
 void AppDelegate::handleHoldStart()
@@ -154,7 +155,26 @@ void AppDelegate::handleHoldStart()
     if (m_services.viewModel.isDictating() || coordinator().isStarting())
         return;
     coordinator().setActiveDictationMode(DictationMode::hold);
-    coordinator().startDictation();
+    startFromHotkey([this] { coordinator().startDictation(); });
+}
+
+void AppDelegate::startFromHotkey(const std::function<void()> &action)
+{
+    const bool starts = !m_services.viewModel.isDictating() && !coordinator().isStarting();
+    // Set first: a start may fail before the action returns.
+    if (starts)
+        m_hotkeyStart = true;
+    action();
+    if (!coordinator().isStarting())
+        m_hotkeyStart = false;
+}
+
+void AppDelegate::handleStartFailed()
+{
+    if (!std::exchange(m_hotkeyStart, false) || !m_overlayPanel)
+        return;
+    m_overlayPanel->show();
+    scheduleOverlayHideCheck(m_services.clock.now(), ++m_hideChain);
 }
 
 void AppDelegate::handleHoldRelease()
@@ -177,6 +197,8 @@ void AppDelegate::handleFallbackPaste()
 void AppDelegate::handleDictationStateChanged(bool isDictating)
 {
     logLine(kTag, QStringLiteral("Dictation state: %1").arg(isDictating ? 1 : 0));
+    if (isDictating)
+        m_hotkeyStart = false;
     onMainQueue([this, isDictating] {
         if (isDictating) {
             if (m_overlayPanel)

@@ -75,6 +75,10 @@ private:
     void handleHoldRelease();
     void handleFallbackPaste();
     void handleDictationStateChanged(bool isDictating);
+    // A start that a hotkey asked for failed: the overlay says why.
+    void handleStartFailed();
+    // Runs a hotkey's action on the coordinator, remembering whether it began a start.
+    void startFromHotkey(const std::function<void()> &action);
 
     // Something of a dictation still runs (the start, delivery or a stage).
     bool isBusy() const;
@@ -88,4 +92,6 @@ private:
     // Each stop starts a new chain; an older chain's hide is stale.
     quint64 m_hideChain = 0;
     bool m_toldHistoryNotSaved = false;
+    // The start under way came from a hotkey, not the window's button.
+    bool m_hotkeyStart = false;
 };

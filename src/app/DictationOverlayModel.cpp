@@ -25,6 +25,8 @@ DictationOverlayModel::MascotState DictationOverlayModel::mascotState(const Inpu
 
 QString DictationOverlayModel::statusTitle(const Input &in)
 {
+    if (in.startFailed)
+        return QStringLiteral("Not started");
     if (in.isDictating)
         return QStringLiteral("Listening");
     return isProcessing(in) ? QStringLiteral("Refining") : QStringLiteral("Done");
@@ -41,20 +43,23 @@ QString DictationOverlayModel::hintLine(const Input &in)
 QList<DictationOverlayModel::StageCard> DictationOverlayModel::stageCards(const Input &in)
 {
     QList<StageCard> cards;
-    if (in.isDictating)
+    // nothing ran after a failed start
+    if (in.isDictating || in.startFailed)
         return cards;
-    const auto refinement = [](Stage stage, bool running, double elapsed, const QString &text) {
-        const StageState state = running ? StageState::Running
-                                 : text.isEmpty() ? StageState::Pending
-                                                  : StageState::Complete;
-        return StageCard{stage, state, running ? elapsed : 0, text, false};
+    const auto refinement = [](Stage stage, bool running, double elapsed, const QString &text, const QString &failure) {
+        if (running)
+            return StageCard{stage, StageState::Running, elapsed, text, false};
+        if (text.isEmpty() && !failure.isEmpty())
+            return StageCard{stage, StageState::NoText, 0, failure, false};
+        return StageCard{stage, text.isEmpty() ? StageState::Pending : StageState::Complete, 0, text, false};
     };
     if (!in.liveTranscript.isEmpty())
         cards.append({Stage::Apple, StageState::Complete, 0, in.liveTranscript, false});
-    cards.append(refinement(Stage::WhisperBase, in.isRefining, in.refiningElapsedSeconds, in.refinedTranscript));
+    cards.append(refinement(Stage::WhisperBase, in.isRefining, in.refiningElapsedSeconds, in.refinedTranscript,
+                            in.refiningFailure));
     if (in.largeModelEnabled) {
         cards.append(refinement(Stage::WhisperLarge, in.isLargeModelProcessing, in.largeModelElapsedSeconds,
-                                in.largeModelTranscript));
+                                in.largeModelTranscript, in.largeModelFailure));
     }
     if (!in.finalText.isEmpty() || in.isPolishing) {
         cards.append({Stage::Polish, in.isPolishing ? StageState::Running : StageState::Complete,
@@ -80,6 +85,10 @@ DictationOverlayModel::DictationOverlayModel(QObject *parent)
 void DictationOverlayModel::follow(DictationSessionCoordinator &coordinator)
 {
     m_coordinator = &coordinator;
+    connect(&coordinator, &DictationSessionCoordinator::startFailed, this, [this] {
+        m_startFailed = true;
+        readCoordinator();
+    });
     // Any published change of the coordinator is read again in full.
     const QMetaObject *meta = coordinator.metaObject();
     const QMetaMethod reread = metaObject()->method(metaObject()->indexOfSlot("readCoordinator()"));
@@ -96,7 +105,10 @@ void DictationOverlayModel::readCoordinator()
     if (!m_coordinator)
         return;
     const DictationSessionCoordinator &c = *m_coordinator;
+    if (c.isStarting() || c.isDictating())
+        m_startFailed = false;
     Input in;
+    in.startFailed = m_startFailed;
     in.isDictating = c.isDictating();
     in.isRefining = c.isRefining();
     in.isLargeModelProcessing = c.isLargeModelProcessing();
@@ -107,6 +119,8 @@ void DictationOverlayModel::readCoordinator()
     in.refinedTranscript = c.refinedTranscript();
     in.largeModelTranscript = c.largeModelTranscript();
     in.finalText = c.finalText();
+    in.refiningFailure = c.refiningFailure();
+    in.largeModelFailure = c.largeModelFailure();
     in.largeModelEnabled = c.largeModelEnabled;
     in.refiningElapsedSeconds = c.refiningElapsedSeconds();
     in.largeModelElapsedSeconds = c.largeModelElapsedSeconds();

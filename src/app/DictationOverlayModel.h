@@ -22,6 +22,8 @@ class DictationOverlayModel : public QObject {
     QML_UNCREATABLE("made by the overlay panel")
 
     Q_PROPERTY(bool isDictating READ isDictating NOTIFY changed)
+    // The last start ended without a dictation; the hint line says why.
+    Q_PROPERTY(bool startFailed READ startFailed NOTIFY changed)
     // Also picks the header's colour.
     Q_PROPERTY(MascotState mascotState READ mascotState NOTIFY changed)
     Q_PROPERTY(QString statusTitle READ statusTitle NOTIFY changed)
@@ -44,6 +46,10 @@ public:
         QString refinedTranscript;
         QString largeModelTranscript;
         QString finalText;
+        // why a refinement stage gave no text
+        QString refiningFailure;
+        QString largeModelFailure;
+        bool startFailed = false;
         bool largeModelEnabled = false;
         double refiningElapsedSeconds = 0;
         double largeModelElapsedSeconds = 0;
@@ -76,6 +82,7 @@ public:
     void setInput(const Input &input);
 
     bool isDictating() const { return m_input.isDictating; }
+    bool startFailed() const { return m_input.startFailed; }
     MascotState mascotState() const { return mascotState(m_input); }
     QString statusTitle() const { return statusTitle(m_input); }
     QString hintLine() const { return hintLine(m_input); }
@@ -95,5 +102,7 @@ private slots:
 private:
     QPointer<DictationSessionCoordinator> m_coordinator;
     Input m_input;
+    // Set when a start fails, until the next one begins.
+    bool m_startFailed = false;
     OverlayStageListModel m_stages;
 };

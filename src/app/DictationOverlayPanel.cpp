@@ -10,29 +10,35 @@
 #include <QRegion>
 #include <QScreen>
 #include <QVariantAnimation>
+#include <QtMath>
 
 DictationOverlayPanel::DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model,
-                                             std::function<bool()> compositing, QObject *parent)
+                                             std::function<bool()> compositing,
+                                             std::function<void(WId)> showOnEveryWorkspace, QObject *parent)
     : QObject(parent)
     , m_model(model)
     , m_compositing(std::move(compositing))
+    , m_showOnEveryWorkspace(std::move(showOnEveryWorkspace))
     , m_view(std::make_unique<QQuickView>(&engine, nullptr))
 {
     // A floating tool window that the window manager never gives the focus.
     m_view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     m_view->setProperty("_q_showWithoutActivating", true);
     m_view->setTitle(QStringLiteral("Tavrune dictation"));
-    m_view->setResizeMode(QQuickView::SizeViewToRootObject);
+    // The panel sizes the window itself, so that a new height and the move
+    // that keeps the bottom edge in place reach the window system together.
+    m_view->setResizeMode(QQuickView::SizeRootObjectToView);
     m_view->setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(&m_model)}});
     m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/Tavrune/Ui/DictationOverlay.qml")));
     if (!m_view->errors().isEmpty())
         qWarning() << "overlay view failed to load:" << m_view->errors();
-    // The card grows upwards as stage cards come and go.
-    connect(m_view.get(), &QWindow::heightChanged, this, [this] {
-        updateMask();
-        if (m_view->isVisible())
-            place();
-    });
+    if (QQuickItem *root = m_view->rootObject()) {
+        connect(root, &QQuickItem::implicitHeightChanged, this, &DictationOverlayPanel::fitToContent);
+        connect(root, &QQuickItem::implicitWidthChanged, this, &DictationOverlayPanel::fitToContent);
+        connect(root, SIGNAL(dragStarted()), this, SLOT(startMove()));
+    }
+    m_view->resize(contentSize());
+    connect(m_view.get(), &QWindow::heightChanged, this, &DictationOverlayPanel::updateMask);
     connect(m_view.get(), &QWindow::widthChanged, this, &DictationOverlayPanel::updateMask);
     // The native window is made now, so the first dictation shows at once.
     prepareWindow();
@@ -47,22 +53,56 @@ QPoint DictationOverlayPanel::placement(const QRect &available, const QSize &win
     return {x, cardBottom + margin - windowSize.height()};
 }
 
+QSize DictationOverlayPanel::contentSize() const
+{
+    const QQuickItem *root = m_view->rootObject();
+    return root ? QSize(qCeil(root->implicitWidth()), qCeil(root->implicitHeight())) : m_view->size();
+}
+
 void DictationOverlayPanel::place()
 {
+    const QSize size = contentSize();
     QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    if (!screen) {
+        m_view->resize(size);
         return;
+    }
     const int margin = m_view->rootObject() ? m_view->rootObject()->property("shadowMargin").toInt() : 0;
-    m_view->setPosition(placement(screen->availableGeometry(), m_view->size(), margin));
+    m_view->setGeometry(QRect(placement(screen->availableGeometry(), size, margin), size));
+}
+
+void DictationOverlayPanel::fitToContent()
+{
+    const QSize size = contentSize();
+    if (!m_view->isVisible()) {
+        m_view->resize(size);
+    } else if (!m_userPlaced) {
+        place();
+    } else {
+        // Where the user dragged it, the bottom edge stays put.
+        const QRect now = m_view->geometry();
+        m_view->setGeometry(QRect(QPoint(now.x(), now.y() + now.height() - size.height()), size));
+    }
+}
+
+void DictationOverlayPanel::startMove()
+{
+    m_userPlaced = true;
+    m_view->startSystemMove();
 }
 
 void DictationOverlayPanel::show()
 {
     ++m_generation;
     prepareWindow();
+    m_userPlaced = false;
     place();
     m_view->setOpacity(m_translucent ? 0 : 1);
+    const bool mapped = m_view->isVisible();
     m_view->show();
+    // A withdrawn window has lost its workspace hints; a fading one keeps them.
+    if (!mapped && m_showOnEveryWorkspace)
+        m_showOnEveryWorkspace(m_view->winId());
     fadeTo(1, fadeInMs, {});
 }
 

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QSize>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -30,11 +31,14 @@ public:
 
     // compositing tells whether translucent windows blend with the desktop;
     // without it the panel is drawn opaque with its corners cut by a mask.
+    // showOnEveryWorkspace asks, at each mapping of the native window, that it
+    // stay in view when the user switches workspaces; may be empty.
     DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model, std::function<bool()> compositing,
-                          QObject *parent = nullptr);
+                          std::function<void(WId)> showOnEveryWorkspace = {}, QObject *parent = nullptr);
     ~DictationOverlayPanel() override;
 
-    // Placed, shown without activation at opacity 0, then faded in.
+    // Placed (centred again, wherever it was dragged to), shown without
+    // activation at opacity 0, then faded in.
     void show() override;
     // Faded out, then hidden, unless show() came in the meantime.
     void hide() override;
@@ -51,14 +55,22 @@ private:
     // Makes the native window, again when compositing came or went.
     void prepareWindow();
     void place();
+    // The window follows the card's size: it grows upwards from its bottom.
+    void fitToContent();
+    QSize contentSize() const;
+    // A drag on the card hands the window to the window manager to move.
+    Q_SLOT void startMove();
     void fadeTo(double opacity, int durationMs, std::function<void()> finished);
     void updateMask();
 
     DictationOverlayModel &m_model;
     std::function<bool()> m_compositing;
+    std::function<void(WId)> m_showOnEveryWorkspace;
     std::unique_ptr<QQuickView> m_view;
     QPointer<QVariantAnimation> m_fade;
     // Each show() starts a new generation; a fade-out only hides its own.
     quint64 m_generation = 0;
     bool m_translucent = false;
+    // Dragged since it was last shown: it stays where the user put it.
+    bool m_userPlaced = false;
 };

@@ -43,6 +43,7 @@ MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, View
     , m_engine(engine)
     , m_viewModel(viewModel)
     , m_services(services)
+    , m_tray(this)
 {
     m_tray.setToolTip(kTitle);
     m_menu.addAction(QStringLiteral("Settings…"), this, &MenubarExtra::openSettings);
@@ -50,13 +51,22 @@ MenubarExtra::MenubarExtra(QQmlEngine &engine, MenubarViewModel &viewModel, View
     m_menu.addAction(QStringLiteral("Quit Tavrune"), qApp, &QCoreApplication::quit);
     m_tray.setContextMenu(&m_menu);
     connect(&m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        // the click was on the icon, not on the message
+        m_messageClickPending = false;
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             toggleWindow();
     });
-    // every message points at the settings
+    // Every message points at the settings. The X11 tray reports a click on
+    // the icon while a message shows as a click on the message first, then
+    // as the icon's own in the same event: only a click nothing else claims
+    // opens them.
     connect(&m_tray, &QSystemTrayIcon::messageClicked, this, [this] {
         m_messageShown.invalidate();
-        openSettings();
+        m_messageClickPending = true;
+        QTimer::singleShot(0, this, [this] {
+            if (std::exchange(m_messageClickPending, false))
+                openSettings();
+        });
     });
     connect(&m_viewModel, &MenubarViewModel::isDictatingChanged, this, &MenubarExtra::updateIcon);
     updateIcon();

@@ -64,5 +64,7 @@ private:
     int m_placementWaits = 0;
     QString m_message;
     bool m_waitingForIcon = false;
+    // A message click waiting to see whether it was the icon's.
+    bool m_messageClickPending = false;
     QElapsedTimer m_messageShown;
 };

@@ -55,6 +55,18 @@ void MenubarViewModel::mirrorCoordinator()
         m_audioLevel = m_coordinator.audioLevel();
         emit audioLevelChanged();
     });
+    const auto setStartFailure = [this](const QString &text) {
+        if (m_startFailure == text)
+            return;
+        m_startFailure = text;
+        emit startFailureChanged();
+    };
+    connect(&m_coordinator, &DictationSessionCoordinator::startFailed, this,
+            [this, setStartFailure] { setStartFailure(m_coordinator.statusText()); });
+    connect(&m_coordinator, &DictationSessionCoordinator::isStartingChanged, this, [this, setStartFailure] {
+        if (m_coordinator.isStarting())
+            setStartFailure({});
+    });
     // A finished dictation has queued its session: a window already open shows it too.
     connect(&m_coordinator, &DictationSessionCoordinator::isProcessingChanged, this, [this] {
         if (!m_coordinator.isProcessing())

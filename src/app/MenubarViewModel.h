@@ -64,6 +64,8 @@ class MenubarViewModel : public QObject {
     Q_PROPERTY(bool showOnboarding READ showOnboarding WRITE setShowOnboarding NOTIFY showOnboardingChanged)
     // Labels of the chords another program holds, so they never reach us.
     Q_PROPERTY(QStringList unavailableChords READ unavailableChords NOTIFY unavailableChordsChanged)
+    // Why the last start ended without a dictation; empty once another begins.
+    Q_PROPERTY(QString startFailure READ startFailure NOTIFY startFailureChanged)
 
 public:
     using DownloadServiceFactory = ModelDownloadService::Factory;
@@ -117,6 +119,7 @@ public:
     void setShowOnboarding(bool value);
     QStringList unavailableChords() const { return m_unavailableChords; }
     void setUnavailableChords(const QStringList &labels);
+    QString startFailure() const { return m_startFailure; }
 
     QString selectedLanguageName() const;
     void setSelectedLanguageName(const QString &code);
@@ -166,6 +169,7 @@ signals:
     void launchAtLoginChanged();
     void showOnboardingChanged();
     void unavailableChordsChanged();
+    void startFailureChanged();
 
 private:
     void restoreChoices();
@@ -203,6 +207,7 @@ private:
     bool m_hasCompletedOnboarding = false;
     bool m_showOnboarding = false;
     QStringList m_unavailableChords;
+    QString m_startFailure;
     QFuture<void> m_pendingReload;
     // Last: its reads reach the store, and it finishes them before the rest goes.
     std::unique_ptr<SerialExecutor> m_reader;

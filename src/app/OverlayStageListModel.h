@@ -16,7 +16,8 @@ class OverlayStageListModel : public QAbstractListModel {
 public:
     enum class Stage { Apple, WhisperBase, WhisperLarge, Polish };
     Q_ENUM(Stage)
-    enum class StageState { Running, Pending, Complete };
+    // NoText: the stage ended without text; the card's text says why.
+    enum class StageState { Running, Pending, Complete, NoText };
     Q_ENUM(StageState)
 
     struct StageCard {

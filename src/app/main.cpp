@@ -6,6 +6,7 @@
 #include "app/SingleInstance.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/X11Compositor.h"
+#include "platform/linux/X11Workspaces.h"
 
 #include <QApplication>
 #include <QQmlEngine>
@@ -63,6 +64,7 @@ int main(int argc, char **argv)
 
     AppContext::Options options;
     options.compositing = x11CompositorRunning;
+    options.showOnEveryWorkspace = x11ShowOnEveryWorkspace;
     if (const QByteArray base = qgetenv(AppContext::downloadBaseVariable); !base.isEmpty())
         options.downloadBaseURL = QUrl(QString::fromUtf8(base));
 

@@ -69,17 +69,17 @@ DictationSessionCoordinator::DictationSessionCoordinator(const Services &service
         if (self)
             self->handleRefinedText(dictation, text);
     });
-    m_refinement.setOnBaseModelFailed([self](DictationId dictation) {
+    m_refinement.setOnBaseModelFailed([self](DictationId dictation, const QString &why) {
         if (self)
-            self->handleBaseModelFailure(dictation);
+            self->handleBaseModelFailure(dictation, why);
     });
     m_refinement.setOnLargeModelText([self](DictationId dictation, const QString &text) {
         if (self)
             self->handleLargeModelText(dictation, text);
     });
-    m_refinement.setOnLargeModelFailed([self](DictationId dictation) {
+    m_refinement.setOnLargeModelFailed([self](DictationId dictation, const QString &why) {
         if (self)
-            self->handleLargeModelFailure(dictation);
+            self->handleLargeModelFailure(dictation, why);
     });
 }
 
@@ -135,6 +135,7 @@ QFuture<void> DictationSessionCoordinator::startDictation()
         if (!granted) {
             setStatusText(QStringLiteral("Microphone permission denied"));
             endStart();
+            emit startFailed();
             return;
         }
         beginSession();
@@ -166,6 +167,8 @@ void DictationSessionCoordinator::beginSession()
     setRefinedTranscript({});
     setLargeModelTranscript({});
     setFinalText({});
+    setRefiningFailure({});
+    setLargeModelFailure({});
     setIsRefining(false);
     setIsLargeModelProcessing(false);
     setIsPolishing(false);
@@ -225,6 +228,7 @@ void DictationSessionCoordinator::failStart(const QString &description)
     setStatusText(QStringLiteral("Failed to start: ") + description);
     logLine(kTag, QStringLiteral("Start failed: %1").arg(description));
     endStart();
+    emit startFailed();
 }
 
 void DictationSessionCoordinator::endStart()
@@ -531,9 +535,9 @@ void DictationSessionCoordinator::handleRefinedText(DictationId dictation, const
     receiveReport(dictation, QStringLiteral("Whisper Base result"), [this, text] { applyBaseText(text); });
 }
 
-void DictationSessionCoordinator::handleBaseModelFailure(DictationId dictation)
+void DictationSessionCoordinator::handleBaseModelFailure(DictationId dictation, const QString &why)
 {
-    receiveReport(dictation, QStringLiteral("Whisper Base failure"), [this] { applyBaseFailure(); });
+    receiveReport(dictation, QStringLiteral("Whisper Base failure"), [this, why] { applyBaseFailure(why); });
 }
 
 void DictationSessionCoordinator::handleLargeModelText(DictationId dictation, const QString &text)
@@ -541,9 +545,9 @@ void DictationSessionCoordinator::handleLargeModelText(DictationId dictation, co
     receiveReport(dictation, QStringLiteral("Whisper Large result"), [this, text] { applyLargeText(text); });
 }
 
-void DictationSessionCoordinator::handleLargeModelFailure(DictationId dictation)
+void DictationSessionCoordinator::handleLargeModelFailure(DictationId dictation, const QString &why)
 {
-    receiveReport(dictation, QStringLiteral("Whisper Large failure"), [this] { applyLargeFailure(); });
+    receiveReport(dictation, QStringLiteral("Whisper Large failure"), [this, why] { applyLargeFailure(why); });
 }
 
 void DictationSessionCoordinator::applyBaseText(const QString &text)
@@ -561,8 +565,11 @@ void DictationSessionCoordinator::applyBaseText(const QString &text)
 
 // No refined text at all (no samples, no Base model, a failed or empty pass),
 // and so no Large pass either: finish with what the live recogniser gave.
-void DictationSessionCoordinator::applyBaseFailure()
+void DictationSessionCoordinator::applyBaseFailure(const QString &why)
 {
+    setRefiningFailure(why);
+    if (m_dictation.largeModel)
+        setLargeModelFailure(QStringLiteral("Skipped: Whisper Base gave no text"));
     endStageEarly(TimedStage::refining);
     endStageEarly(TimedStage::largeModel);
     logLine(kTag, "Whisper Base gave no text, finishing with the live text");
@@ -580,8 +587,9 @@ void DictationSessionCoordinator::applyLargeText(const QString &text)
     finishWith(text);
 }
 
-void DictationSessionCoordinator::applyLargeFailure()
+void DictationSessionCoordinator::applyLargeFailure(const QString &why)
 {
+    setLargeModelFailure(why);
     setIsLargeModelProcessing(false);
     finishStage(TimedStage::largeModel);
     logLine(kTag, "Whisper Large failed, falling back to Base + Apple merge");
@@ -649,6 +657,16 @@ void DictationSessionCoordinator::setLiveTranscript(const QString &value)
 void DictationSessionCoordinator::setRefinedTranscript(const QString &value)
 {
     publish(m_refinedTranscript, value, &DictationSessionCoordinator::refinedTranscriptChanged);
+}
+
+void DictationSessionCoordinator::setRefiningFailure(const QString &value)
+{
+    publish(m_refiningFailure, value, &DictationSessionCoordinator::refiningFailureChanged);
+}
+
+void DictationSessionCoordinator::setLargeModelFailure(const QString &value)
+{
+    publish(m_largeModelFailure, value, &DictationSessionCoordinator::largeModelFailureChanged);
 }
 
 void DictationSessionCoordinator::setIsRefining(bool value)

@@ -43,6 +43,9 @@ class DictationSessionCoordinator : public QObject {
     Q_PROPERTY(QString liveTranscript READ liveTranscript NOTIFY liveTranscriptChanged)
     Q_PROPERTY(QString refinedTranscript READ refinedTranscript NOTIFY refinedTranscriptChanged)
     Q_PROPERTY(bool isRefining READ isRefining NOTIFY isRefiningChanged)
+    // Why the Whisper Base (Large) stage ended without text; empty otherwise.
+    Q_PROPERTY(QString refiningFailure READ refiningFailure NOTIFY refiningFailureChanged)
+    Q_PROPERTY(QString largeModelFailure READ largeModelFailure NOTIFY largeModelFailureChanged)
     Q_PROPERTY(QString largeModelTranscript READ largeModelTranscript NOTIFY largeModelTranscriptChanged)
     Q_PROPERTY(bool isLargeModelProcessing READ isLargeModelProcessing NOTIFY isLargeModelProcessingChanged)
     Q_PROPERTY(QString finalText READ finalText NOTIFY finalTextChanged)
@@ -90,6 +93,8 @@ public:
     QString refinedTranscript() const { return m_refinedTranscript; }
     bool isRefining() const { return m_isRefining; }
     QString largeModelTranscript() const { return m_largeModelTranscript; }
+    QString refiningFailure() const { return m_refiningFailure; }
+    QString largeModelFailure() const { return m_largeModelFailure; }
     bool isLargeModelProcessing() const { return m_isLargeModelProcessing; }
     QString finalText() const { return m_finalText; }
     bool isPolishing() const { return m_isPolishing; }
@@ -137,9 +142,9 @@ public:
     // Refinement reports of a parallel dictation, with its id.
     using DictationId = TranscriberRefinement::DictationId;
     void handleRefinedText(DictationId dictation, const QString &text);
-    void handleBaseModelFailure(DictationId dictation);
+    void handleBaseModelFailure(DictationId dictation, const QString &why);
     void handleLargeModelText(DictationId dictation, const QString &text);
-    void handleLargeModelFailure(DictationId dictation);
+    void handleLargeModelFailure(DictationId dictation, const QString &why);
 
     void startElapsedTicker();
     void finishStage(TimedStage stage);
@@ -164,6 +169,10 @@ signals:
     void refiningElapsedSecondsChanged();
     void largeModelElapsedSecondsChanged();
     void polishingElapsedSecondsChanged();
+    void refiningFailureChanged();
+    void largeModelFailureChanged();
+    // A start ended without a dictation; statusText says why.
+    void startFailed();
 
 private:
     using Duration = MonotonicClock::Duration;
@@ -190,6 +199,8 @@ private:
     void setLiveTranscript(const QString &value);
     void setRefinedTranscript(const QString &value);
     void setIsRefining(bool value);
+    void setRefiningFailure(const QString &value);
+    void setLargeModelFailure(const QString &value);
     void setLargeModelTranscript(const QString &value);
     void setIsLargeModelProcessing(bool value);
     void setFinalText(const QString &value);
@@ -231,9 +242,9 @@ private:
     void receiveReport(DictationId dictation, const QString &what, std::function<void()> apply);
     void applyDeferredReports();
     void applyBaseText(const QString &text);
-    void applyBaseFailure();
+    void applyBaseFailure(const QString &why);
     void applyLargeText(const QString &text);
-    void applyLargeFailure();
+    void applyLargeFailure(const QString &why);
     void finishWith(const QString &text);
 
     MacAudioCaptureService &m_audioCapture;
@@ -277,6 +288,8 @@ private:
     QString m_refinedTranscript;
     bool m_isRefining = false;
     QString m_largeModelTranscript;
+    QString m_refiningFailure;
+    QString m_largeModelFailure;
     bool m_isLargeModelProcessing = false;
     QString m_finalText;
     bool m_isPolishing = false;

@@ -13,7 +13,8 @@ public:
     // so that a report is never taken for another dictation's.
     using DictationId = quint64;
     using TextHandler = std::function<void(DictationId, const QString &)>;
-    using FailureHandler = std::function<void(DictationId)>;
+    // why: a short note for the user on why the stage gave no text.
+    using FailureHandler = std::function<void(DictationId, const QString &why)>;
 
     virtual ~TranscriberRefinement() = default;
 

@@ -73,7 +73,7 @@ void WhisperRefinementQueue::refine(DictationId dictation, AudioSamples frames, 
 {
     if (frames.isEmpty()) {
         logLine(kHybridTag, "No frames for Whisper refinement");
-        report(m_onBaseModelFailed, dictation);
+        report(m_onBaseModelFailed, dictation, QStringLiteral("Skipped: no audio was recorded"));
         return;
     }
     takeTurn().then(this, [this, dictation, frames, language, largeModelEnabled](const Turn &turn) {
@@ -86,7 +86,7 @@ void WhisperRefinementQueue::refine(DictationId dictation, AudioSamples frames, 
                       if (base.isEmpty()) {
                           // nothing to improve on: the Large pass would only cost minutes
                           logLine(kHybridTag, "Whisper Base returned no text");
-                          report(m_onBaseModelFailed, dictation);
+                          report(m_onBaseModelFailed, dictation, QStringLiteral("No words recognised"));
                           return;
                       }
                       logLine(kHybridTag, QStringLiteral("Whisper Base refined: %1 chars").arg(characters(base)));
@@ -96,7 +96,7 @@ void WhisperRefinementQueue::refine(DictationId dictation, AudioSamples frames, 
                   })
             .onFailed(this, [this, dictation](const std::exception &error) {
                 logLine(kHybridTag, QStringLiteral("Whisper refinement failed: %1").arg(describeException(error)));
-                report(m_onBaseModelFailed, dictation);
+                report(m_onBaseModelFailed, dictation, failureNote(ModelDescriptor::whisperBase(), error));
             });
     });
 }
@@ -107,7 +107,7 @@ void WhisperRefinementQueue::runLargeStage(DictationId dictation, const Turn &tu
     if (!isCoreMLEncoderInstalled()) {
         logLine(kHybridTag, "Skipping Whisper Large — Core ML encoder not yet installed (would take 3+ min on "
                             "CPU). Will run once encoder downloads.");
-        report(m_onLargeModelFailed, dictation);
+        report(m_onLargeModelFailed, dictation, QStringLiteral("Skipped: its encoder is not installed yet"));
         return;
     }
     logLine(kHybridTag, QStringLiteral("Running Whisper Large v3 on %1 frames").arg(frames.size()));
@@ -119,13 +119,13 @@ void WhisperRefinementQueue::runLargeStage(DictationId dictation, const Turn &tu
                       report(m_onLargeModelText, dictation, large);
                   } else {
                       logLine(kHybridTag, "Whisper Large returned empty, falling back");
-                      report(m_onLargeModelFailed, dictation);
+                      report(m_onLargeModelFailed, dictation, QStringLiteral("No words recognised"));
                   }
               })
         .onFailed(this, [this, dictation](const std::exception &error) {
             logLine(kHybridTag, QStringLiteral("Whisper Large failed: %1, falling back to Base result")
                                     .arg(describeException(error)));
-            report(m_onLargeModelFailed, dictation);
+            report(m_onLargeModelFailed, dictation, failureNote(ModelDescriptor::whisperLargeV3(), error));
         });
 }
 
@@ -147,11 +147,11 @@ void WhisperRefinementQueue::report(const TextHandler &handler, DictationId dict
     QMetaObject::invokeMethod(this, [handler, dictation, text] { handler(dictation, text); }, Qt::QueuedConnection);
 }
 
-void WhisperRefinementQueue::report(const FailureHandler &handler, DictationId dictation)
+QString WhisperRefinementQueue::failureNote(const ModelDescriptor &model, const std::exception &error) const
 {
-    if (!handler)
-        return;
-    QMetaObject::invokeMethod(this, [handler, dictation] { handler(dictation); }, Qt::QueuedConnection);
+    if (!m_modelManager.hasModelFile(model))
+        return QStringLiteral("Skipped: not installed");
+    return QStringLiteral("Failed: ") + describeException(error);
 }
 
 bool WhisperRefinementQueue::isCoreMLEncoderInstalled() const

@@ -15,6 +15,7 @@
 #include <memory>
 
 class ModelManager;
+struct ModelDescriptor;
 class WhisperOfflineTranscriptionService;
 class WhisperRefinementQueue;
 
@@ -78,8 +79,10 @@ private:
     // Loads the model, feeds every sample and gives the whole-session text;
     // a failed or late final decode is the pass's failure.
     QFuture<QString> runPass(ASRModelPreference model, const AudioSamples &frames, LanguageOption language);
+    // A text, or for a failure why there is none.
     void report(const TextHandler &handler, DictationId dictation, const QString &text);
-    void report(const FailureHandler &handler, DictationId dictation);
+    // Why a pass of this model failed, for the user.
+    QString failureNote(const ModelDescriptor &model, const std::exception &error) const;
 
     WhisperOfflineTranscriptionService &m_whisper;
     const ModelManager &m_modelManager;

@@ -80,7 +80,7 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
              QUrl(QStringLiteral("http://127.0.0.1:9/mirror/ggerganov/whisper.cpp/resolve/main/ggml-base.bin?download=1")));
 
     FakePlatform &platform = FakePlatform::installNew();
-    AppContext context(platform, {QUrl(QStringLiteral("http://127.0.0.1:9")), {}});
+    AppContext context(platform, {QUrl(QStringLiteral("http://127.0.0.1:9")), {}, {}});
     QCOMPARE(context.launchDownloads().size(), 3);
     for (const ModelDescriptor &descriptor : context.launchDownloads())
         QCOMPARE(descriptor.downloadURL.authority(), QStringLiteral("127.0.0.1:9"));

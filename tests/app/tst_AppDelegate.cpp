@@ -36,11 +36,14 @@ private slots:
     void fallbackPasteTypesTheLastTextOnly();
     void overlayHideChain_data();
     void overlayHideChain();
+    void failedStartIsToldWhereItWasAsked_data();
+    void failedStartIsToldWhereItWasAsked();
     void unsavedHistoryIsToldOncePerLaunch();
     void chordsTakenByAnotherProgramAreMarkedAndTold();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
+    // window's Start button (window), the
     // transcriber (finishStart, refined), wait:<ms>, and checks
     // (hides:<n>, shows:<n>).
     void run(const QString &steps);
@@ -118,6 +121,8 @@ void tst_AppDelegate::run(const QString &steps)
             m_hotkeys->onHoldStart();
         else if (name == QLatin1String("release"))
             m_hotkeys->onHoldRelease();
+        else if (name == QLatin1String("window"))
+            m_viewModel->toggleDictation();
         else if (name == QLatin1String("finishStart"))
             m_coordinator->transcriber.completeStart();
         else if (name == QLatin1String("refined"))
@@ -195,6 +200,43 @@ void tst_AppDelegate::overlayHideChain()
 {
     QFETCH(QString, steps);
     run(steps);
+}
+
+void tst_AppDelegate::failedStartIsToldWhereItWasAsked_data()
+{
+    QTest::addColumn<bool>("microphone");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("status");
+
+    const QString noModel = QStringLiteral("No Whisper ASR model is installed.");
+    // The overlay shows the reason under its title, then hides as after a dictation.
+    QTest::newRow("toggle without a model") << true << "toggle shows:1 wait:2000 hides:0 wait:600 hides:1"
+                                            << QStringLiteral("Failed to start: ") + noModel;
+    QTest::newRow("hold with the microphone refused")
+        << false << "hold shows:1 release wait:2000 hides:0 wait:600 hides:1"
+        << QStringLiteral("Microphone permission denied");
+    // The window's button: the window says it, the overlay stays away.
+    QTest::newRow("the window's button") << true << "window wait:3000 shows:0 hides:0"
+                                         << QStringLiteral("Failed to start: ") + noModel;
+    QTest::newRow("the window's button after a failed hotkey start")
+        << true << "toggle wait:3000 shows:1 window wait:3000 shows:1" << QStringLiteral("Failed to start: ") + noModel;
+}
+
+void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
+{
+    QFETCH(bool, microphone);
+    QFETCH(QString, steps);
+    m_coordinator->audioInput.setPermission(microphone);
+    m_coordinator->transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
+    run(steps);
+    QVERIFY(!m_coordinator->isDictating());
+    QTEST(m_viewModel->startFailure(), "status");
+    // the next start that begins clears it
+    m_coordinator->audioInput.setPermission(true);
+    m_coordinator->transcriber.startFailure.reset();
+    run(QStringLiteral("toggle"));
+    QVERIFY(m_coordinator->isDictating());
+    QCOMPARE(m_viewModel->startFailure(), QString());
 }
 
 void tst_AppDelegate::unsavedHistoryIsToldOncePerLaunch()

@@ -59,6 +59,10 @@ void tst_DictationOverlayModel::header_data()
     Input done = stopped();
     QTest::newRow("stopped, nothing running") << done << "Done" << "Refining with Whisper..."
                                               << int(Model::MascotState::Done);
+    Input failed;
+    failed.startFailed = true;
+    failed.statusText = QStringLiteral("Failed to start: No Whisper ASR model is installed.");
+    QTest::newRow("start failed") << failed << "Not started" << failed.statusText << int(Model::MascotState::Done);
 }
 
 void tst_DictationOverlayModel::header()
@@ -117,6 +121,24 @@ void tst_DictationOverlayModel::stageCards_data()
     done.largeModelTranscript = QStringLiteral("large");
     done.finalText = QStringLiteral("Final.");
     done.refiningElapsedSeconds = 2; // kept after the stage ends, not shown
+    Input noBase = stopped();
+    noBase.liveTranscript = QStringLiteral("live");
+    noBase.refiningFailure = QStringLiteral("Skipped: not installed");
+    noBase.largeModelEnabled = true;
+    noBase.largeModelFailure = QStringLiteral("Skipped: Whisper Base gave no text");
+    noBase.finalText = QStringLiteral("Live.");
+    QTest::newRow("Base skipped: the cards say why")
+        << noBase
+        << QList<Card>{{Stage::Apple, State::Complete, 0, QStringLiteral("live"), false},
+                       {Stage::WhisperBase, State::NoText, 0, QStringLiteral("Skipped: not installed"), false},
+                       {Stage::WhisperLarge, State::NoText, 0, QStringLiteral("Skipped: Whisper Base gave no text"),
+                        false},
+                       {Stage::Polish, State::Complete, 0, QStringLiteral("Live."), true}};
+
+    Input failed = stopped();
+    failed.startFailed = true;
+    QTest::newRow("no cards after a failed start") << failed << QList<Card>{};
+
     QTest::newRow("all done")
         << done
         << QList<Card>{{Stage::Apple, State::Complete, 0, QStringLiteral("live"), false},

@@ -67,7 +67,8 @@ void tst_DictationOverlayPanel::placedAboveTheBottomAndNeverFocused()
     const int before = window->height();
     m_model->setInput(in);
     QTRY_VERIFY(window->height() > before);
-    QCOMPARE(window->geometry().bottom() + 1, available.bottom() + 1 - DictationOverlayPanel::bottomOffset);
+    // the window system reports the new geometry when it has applied it
+    QTRY_COMPARE(window->geometry().bottom() + 1, available.bottom() + 1 - DictationOverlayPanel::bottomOffset);
 }
 
 void tst_DictationOverlayPanel::showAfterHideIsNotUndoneByTheFadeOut()
@@ -115,6 +116,19 @@ void tst_DictationOverlayPanel::screenshots_data()
     done.finalText = QStringLiteral("Let's meet on Thursday at 10 to go through the quarterly plan.");
     done.statusText = QStringLiteral("Done");
     QTest::newRow("overlay-done") << done << false << 4 << "Done";
+
+    Input skipped;
+    skipped.liveTranscript = QStringLiteral("Let's meet on Thursday at ten.");
+    skipped.refiningFailure = QStringLiteral("Skipped: not installed");
+    skipped.finalText = QStringLiteral("Let's meet on Thursday at ten.");
+    skipped.statusText = QStringLiteral("Done");
+    QTest::newRow("overlay-base-skipped") << skipped << false << 3 << "Done";
+
+    Input failed;
+    failed.startFailed = true;
+    failed.statusText = QStringLiteral("Failed to start: No Whisper ASR model is installed. Please download Whisper "
+                                       "Base or Whisper Large first.");
+    QTest::newRow("overlay-start-failed") << failed << true << 0 << "Not started";
 }
 
 void tst_DictationOverlayPanel::screenshots()
@@ -136,13 +150,20 @@ void tst_DictationOverlayPanel::screenshots()
         return item->objectName().startsWith(QLatin1String("stageCard_")) && item->isVisible();
     });
     QCOMPARE(shownCards.size(), cards);
+    // the whole reason shows, not only its first words, and nothing below it
+    if (input.startFailed) {
+        QQuickItem *hint = UiTest::findVisible(root, QStringLiteral("hintLine"));
+        QVERIFY(hint->property("lineCount").toInt() > 1);
+        QQuickItem *panel = UiTest::findVisible(root, QStringLiteral("overlayPanel"));
+        QCOMPARE(panel->height() - hint->mapToItem(panel, QPointF(0, hint->height())).y(), 16.0);
+    }
 
     const QImage image = UiTest::screenshot(window, QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(UiTest::distinctColours(image) > 20);
     // Opaque panels have no black corners; every pixel inside is painted.
     if (!compositing)
         QCOMPARE(UiTest::shareOfColour(image.copy(image.width() / 2 - 5, 2, 10, 4), Qt::black, 60), 0.0);
-    const QColor statusColour = title == QLatin1String("Listening") ? QColor(0xff, 0x3b, 0x30) : QColor(0x00, 0x7a, 0xff);
+    const QColor statusColour = title == QLatin1String("Refining") ? QColor(0x00, 0x7a, 0xff) : QColor(0xff, 0x3b, 0x30);
     if (title != QLatin1String("Done"))
         QVERIFY(UiTest::shareOfColour(image, statusColour) > 0.001);
 }

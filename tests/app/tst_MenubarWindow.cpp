@@ -4,6 +4,7 @@
 #include "support/FutureWait.h"
 
 #include <QQuickItem>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 class tst_MenubarWindow : public QObject {
@@ -12,6 +13,7 @@ private slots:
     void init();
     void cleanup() { m_rig.reset(); }
     void startStopToggles();
+    void aFailedStartSaysWhyBelowTheButton();
     void carouselPagesByItsDots();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
@@ -21,6 +23,7 @@ private slots:
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
     void eachOpeningReadsOnceAndAfresh();
+    void aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow();
 
 private:
     QQuickItem *item(const QString &name) { return m_rig->item(name); }
@@ -58,6 +61,22 @@ void tst_MenubarWindow::startStopToggles()
     QTRY_COMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Stop"));
     click(QStringLiteral("startStopButton"));
     QTRY_VERIFY(!m_rig->coordinator->isDictating());
+}
+
+void tst_MenubarWindow::aFailedStartSaysWhyBelowTheButton()
+{
+    auto &transcriber = static_cast<RiggedCoordinator &>(*m_rig->coordinator).transcriber;
+    transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
+    QVERIFY(!UiTest::findVisible(m_rig->view->rootObject(), QStringLiteral("startFailure")));
+    click(QStringLiteral("startStopButton"));
+    QTRY_COMPARE(text(QStringLiteral("startFailure")),
+                 QStringLiteral("Failed to start: No Whisper ASR model is installed."));
+    QCOMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Start Dictation"));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-start-failed"));
+
+    transcriber.startFailure.reset();
+    click(QStringLiteral("startStopButton"));
+    QTRY_VERIFY(!UiTest::findVisible(m_rig->view->rootObject(), QStringLiteral("startFailure")));
 }
 
 void tst_MenubarWindow::carouselPagesByItsDots()
@@ -267,6 +286,24 @@ void tst_MenubarWindow::eachOpeningReadsOnceAndAfresh()
     QTRY_COMPARE(loads.size(), 2);
     QTest::qWait(100);
     QCOMPARE(loads.size(), 2);
+}
+
+void tst_MenubarWindow::aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow()
+{
+    MenubarExtra host(*m_rig->engine, m_rig->viewModel, *m_rig->services);
+    QSystemTrayIcon *tray = host.findChild<QSystemTrayIcon *>();
+    QVERIFY(tray);
+    const auto shown = [](QQuickView *window) { return window && window->isVisible(); };
+    // The X11 tray's report of a left click on the icon while a message shows.
+    emit tray->messageClicked();
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(shown(host.window()));
+    QTest::qWait(50);
+    QVERIFY(!shown(host.settingsWindow()));
+
+    // a click on the message itself
+    emit tray->messageClicked();
+    QTRY_VERIFY(shown(host.settingsWindow()));
 }
 
 QTEST_MAIN(tst_MenubarWindow)

@@ -293,6 +293,17 @@ void tst_DictationSessionCoordinator::refinementOutcomes()
     QVERIFY(!m_coordinator->isPolishing());
     QVERIFY(!m_coordinator->isElapsedTickerRunning());
     QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("Alpha beta")}); // nothing typed twice
+    // A stage that gave no text says why, until the next dictation starts.
+    const bool baseFailed = reports.contains(QStringLiteral("base:"));
+    const QString note = m_coordinator->transcriber.failureNote;
+    QCOMPARE(m_coordinator->refiningFailure(), baseFailed ? note : QString());
+    QCOMPARE(m_coordinator->largeModelFailure(),
+             reports.contains(QStringLiteral("large:")) ? note
+             : large && baseFailed                      ? QStringLiteral("Skipped: Whisper Base gave no text")
+                                                        : QString());
+    m_coordinator->startDictation();
+    QCOMPARE(m_coordinator->refiningFailure(), QString());
+    QCOMPARE(m_coordinator->largeModelFailure(), QString());
 }
 
 void tst_DictationSessionCoordinator::stageClocksShareOneTicker()

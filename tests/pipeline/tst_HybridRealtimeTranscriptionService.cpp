@@ -165,9 +165,10 @@ void tst_HybridRealtimeTranscriptionService::build(std::unique_ptr<CloudflareTra
         m_reports.append(report);
     };
     m_hybrid->setOnRefinedText([record](auto id, const QString &t) { record(id, QStringLiteral("base:") + t); });
-    m_hybrid->setOnBaseModelFailed([record](auto id) { record(id, QStringLiteral("baseFailed")); });
+    m_hybrid->setOnBaseModelFailed([record](auto id, const QString &why) { record(id, QStringLiteral("baseFailed:") + why); });
     m_hybrid->setOnLargeModelText([record](auto id, const QString &t) { record(id, QStringLiteral("large:") + t); });
-    m_hybrid->setOnLargeModelFailed([record](auto id) { record(id, QStringLiteral("largeFailed")); });
+    m_hybrid->setOnLargeModelFailed(
+        [record](auto id, const QString &why) { record(id, QStringLiteral("largeFailed:") + why); });
 }
 
 void tst_HybridRealtimeTranscriptionService::cleanup()
@@ -471,26 +472,34 @@ void tst_HybridRealtimeTranscriptionService::refinementReportsOncePerStage_data(
     QTest::addColumn<QStringList>("reports");
 
     const QStringList words { "base words", "large words" };
-    const QStringList baseFailed { "baseFailed" };
-    const QStringList largeFailed { "base:base words", "largeFailed" };
-    QTest::newRow("no samples") << false << "base large" << "container" << true << "ok" << words << baseFailed;
-    QTest::newRow("no base model") << true << "large" << "container" << true << "ok" << words << baseFailed;
+    // each failure says why, for the overlay's card
+    const auto baseFailed = [](const char *why) { return QStringList { QStringLiteral("baseFailed:") + why }; };
+    const auto largeFailed = [](const char *why) {
+        return QStringList { QStringLiteral("base:base words"), QStringLiteral("largeFailed:") + why };
+    };
+    QTest::newRow("no samples") << false << "base large" << "container" << true << "ok" << words
+                                << baseFailed("Skipped: no audio was recorded");
+    QTest::newRow("no base model") << true << "large" << "container" << true << "ok" << words
+                                   << baseFailed("Skipped: not installed");
     QTest::newRow("base only") << true << "base large" << "container" << false << "ok" << words
                                << QStringList { "base:base words" };
     QTest::newRow("silence: no Large pass") << true << "base large" << "container" << true << "ok"
-                                            << QStringList { "", "large words" } << baseFailed;
-    QTest::newRow("no encoder") << true << "base large" << "" << true << "ok" << words << largeFailed;
+                                            << QStringList { "", "large words" } << baseFailed("No words recognised");
+    const QStringList noEncoder = largeFailed("Skipped: its encoder is not installed yet");
+    QTest::newRow("no encoder") << true << "base large" << "" << true << "ok" << words << noEncoder;
     // The encoder counts only in the application container, never in the fallback directory.
     QTest::newRow("encoder outside the container") << true << "base large" << "support" << true << "ok" << words
-                                                   << largeFailed;
-    QTest::newRow("no large model") << true << "base" << "container" << true << "ok" << words << largeFailed;
+                                                   << noEncoder;
+    QTest::newRow("no large model") << true << "base" << "container" << true << "ok" << words
+                                    << largeFailed("Skipped: not installed");
     QTest::newRow("both") << true << "base large" << "container" << true << "ok" << words
                           << QStringList { "base:base words", "large:large words" };
     QTest::newRow("large gives nothing") << true << "base large" << "container" << true << "ok"
-                                         << QStringList { "base words", "" } << largeFailed;
+                                         << QStringList { "base words", "" } << largeFailed("No words recognised");
     // A failed final decode is the stage's failure, never the live window's
     // last hypothesis passed off as the whole dictation.
-    QTest::newRow("decode fails") << true << "base large" << "container" << true << "fail" << words << baseFailed;
+    QTest::newRow("decode fails") << true << "base large" << "container" << true << "fail" << words
+                                  << baseFailed("Failed: decode broke");
 }
 
 void tst_HybridRealtimeTranscriptionService::refinementReportsOncePerStage()
@@ -530,7 +539,7 @@ void tst_HybridRealtimeTranscriptionService::refinementReportsOncePerStage()
     // Refinement partials are not live text of any dictation.
     QCOMPARE(m_partials, QStringList { QStringLiteral("live words") });
     // A failed Base stage never goes on to the Large pass.
-    if (reports.first() == QLatin1String("baseFailed"))
+    if (reports.first().startsWith(QLatin1String("baseFailed")))
         QVERIFY(!m_engine->journal.contains(QStringLiteral("load ggml-large-v3-q5_0.bin")));
 }
 

@@ -42,6 +42,8 @@ public:
     DictationId dictation = 0;
     TextHandler refined, largeText;
     FailureHandler baseFailed, largeFailed;
+    // What a stage's failure report says.
+    QString failureNote = QStringLiteral("Skipped: not installed");
 
     // "base:text" or "large:text"; an empty text is that stage's failure.
     void report(const QString &report, std::optional<DictationId> of = std::nullopt)
@@ -49,9 +51,9 @@ public:
         const QString text = report.section(QLatin1Char(':'), 1);
         const DictationId id = of.value_or(dictation);
         if (report.startsWith(QLatin1String("base")))
-            text.isEmpty() ? baseFailed(id) : refined(id, text);
+            text.isEmpty() ? baseFailed(id, failureNote) : refined(id, text);
         else
-            text.isEmpty() ? largeFailed(id) : largeText(id, text);
+            text.isEmpty() ? largeFailed(id, failureNote) : largeText(id, text);
     }
 
     QFuture<void> start(LanguageOption) override

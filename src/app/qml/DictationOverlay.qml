@@ -12,9 +12,12 @@ Item {
     readonly property int shadowMargin: translucent ? 24 : 0
     readonly property real cornerRadius: 16
     readonly property color panelColor: Theme.panel(translucent)
+    // A drag on the card: the panel lets the window manager move the window.
+    signal dragStarted()
 
-    width: 420 + 2 * shadowMargin
-    height: content.implicitHeight + 32 + 2 * shadowMargin
+    // The panel sizes the window to this.
+    implicitWidth: 420 + 2 * shadowMargin
+    implicitHeight: content.implicitHeight + 32 + 2 * shadowMargin
 
     // A soft shadow below the card, drawn only where it can blend.
     Repeater {
@@ -42,6 +45,12 @@ Item {
         border.width: 1
         border.color: Theme.alpha(Theme.primary, 0.08)
 
+        DragHandler {
+            objectName: "overlayMover"
+            target: null
+            onActiveChanged: if (active) root.dragStarted()
+        }
+
         ColumnLayout {
             id: content
             x: 16
@@ -65,12 +74,15 @@ Item {
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
-                        color: mascot.tint
+                        color: root.model.startFailed ? Theme.red : mascot.tint
                     }
                     Text {
                         objectName: "hintLine"
                         text: root.model.hintLine
                         Layout.fillWidth: true
+                        // a failed start's reason is a sentence or two
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 3
                         elide: Text.ElideRight
                         font.pixelSize: 10
                         font.weight: Font.Medium
@@ -109,11 +121,13 @@ Item {
 
             ColumnLayout {
                 objectName: "stageList"
-                visible: !root.model.isDictating
+                // an empty layout keeps its last height
+                visible: !root.model.isDictating && cards.count > 0
                 Layout.fillWidth: true
                 spacing: 8
                 // A running card's tick changes its row in place.
                 Repeater {
+                    id: cards
                     model: root.model.stages
                     StageCard { Layout.fillWidth: true }
                 }

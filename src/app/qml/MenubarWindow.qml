@@ -99,6 +99,20 @@ Rectangle {
             }
         }
 
+        // Why Start did nothing, where the user pressed it.
+        Text {
+            objectName: "startFailure"
+            visible: text.length > 0
+            text: root.viewModel.startFailure
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 8
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: Theme.red
+        }
+
         Divider { Layout.fillWidth: true }
 
         StackLayout {
@@ -112,14 +126,19 @@ Rectangle {
                 // once the tab's loader has built it
                 Qt.callLater(root.pageAppears)
             }
-            NumberAnimation {
+            // The new tab fades in on a spring that settles in about 0.3 s,
+            // damped to 0.8 of critical: stiffness (2π/0.3)² and damping
+            // 2·0.8·2π/0.3, per the animation's 16 ms step.
+            SpringAnimation {
                 id: fadeIn
+                objectName: "tabSpring"
                 target: pages
                 property: "opacity"
-                from: 0.4
+                from: 0
                 to: 1
-                duration: 300
-                easing.type: Easing.OutBack
+                spring: 7.0
+                damping: 0.54
+                epsilon: 0.005
             }
 
             // A tab is built when first shown: the window opens faster.

@@ -2,7 +2,7 @@ import QtQuick
 import Tavrune.Ui
 
 // A stage's state in a 22 px circle: spinner while running, check when
-// complete, dashed circle while pending.
+// complete, dashed circle while pending, warning when it gave no text.
 Item {
     id: indicator
     property int stageState: OverlayStageListModel.Pending
@@ -45,6 +45,14 @@ Item {
         visible: indicator.stageState === OverlayStageListModel.Complete
         anchors.centerIn: parent
         symbol: "checkmark"
+        size: 11
+        color: indicator.tint
+    }
+    SymbolIcon {
+        objectName: "stageNoText"
+        visible: indicator.stageState === OverlayStageListModel.NoText
+        anchors.centerIn: parent
+        symbol: "exclamationmark.triangle.fill"
         size: 11
         color: indicator.tint
     }
