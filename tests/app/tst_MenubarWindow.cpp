@@ -12,6 +12,7 @@ private slots:
     void init();
     void cleanup() { m_rig.reset(); }
     void startStopToggles();
+    void headerMarksAChordAnotherProgramHolds();
     void carouselPagesByItsDots();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
@@ -60,6 +61,17 @@ void tst_MenubarWindow::startStopToggles()
     QTRY_VERIFY(!m_rig->coordinator->isDictating());
 }
 
+void tst_MenubarWindow::headerMarksAChordAnotherProgramHolds()
+{
+    QVERIFY(!item(QStringLiteral("chordWarning")));
+    m_rig->viewModel.setUnavailableChords({QStringLiteral("Super Space")});
+    QTRY_VERIFY(item(QStringLiteral("chordWarning")));
+    const QList<QQuickItem *> warnings = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("chordWarning"));
+    QCOMPARE(warnings.size(), 1);
+    QCOMPARE(warnings.first()->parentItem()->parentItem()->objectName(), QStringLiteral("headerChord_Super Space"));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-chord-unavailable"));
+}
+
 void tst_MenubarWindow::carouselPagesByItsDots()
 {
     QQuickItem *pages = item(QStringLiteral("statsPages"));
@@ -74,7 +86,7 @@ void tst_MenubarWindow::searchNarrowsAndClearRestores()
     QVERIFY(!item(QStringLiteral("clearSearchButton")));
     click(QStringLiteral("searchField"));
     type(QStringLiteral("MILK"));
-    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("1 recordings"));
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("1 recording"));
     type(QStringLiteral("shake"));
     QTRY_COMPARE(text(QStringLiteral("emptyHistoryText")), QStringLiteral("No matches"));
 

@@ -47,7 +47,7 @@ ListView {
             Item { Layout.fillWidth: true }
             Text {
                 objectName: "recordingCount"
-                text: qsTr("%1 recordings").arg(list.count)
+                text: qsTr("%n recording(s)", "", list.count)
                 font.pixelSize: 11
                 font.weight: Font.Medium
                 color: Theme.tertiary

@@ -28,7 +28,7 @@ ColumnLayout {
         StatsPage {
             objectName: "wordsPage"
             figure: StatsPhrases.count(carousel.totalWords)
-            unit: "words"
+            unit: qsTr("word(s)", "", carousel.totalWords)
             tint: Theme.green
             description: "you've dictated so far."
             detail: StatsPhrases.bookLine(carousel.totalWords)
