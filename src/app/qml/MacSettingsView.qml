@@ -105,7 +105,7 @@ Rectangle {
                     switchName: "largeModelSwitch"
                     symbol: "sparkles"
                     title: "Whisper Large v3 refinement"
-                    caption: "Highest accuracy · requires Neural Engine encoder (auto-downloads on first run)"
+                    caption: "Highest accuracy · auto-downloads on first run"
                     value: root.viewModel.largeModelEnabled
                     onChangedByUser: value => root.viewModel.largeModelEnabled = value
                     Capsule {

@@ -73,7 +73,7 @@ SettingsSection {
             SymbolLabel { symbol: "waveform.badge.plus"; text: "HD Voice Pack" }
             Text {
                 Layout.fillWidth: true
-                text: "F5-TTS (1.3 GB) — studio-quality voices"
+                text: "F5-TTS (1.3 GB) — not used for speech on this system"
                 wrapMode: Text.Wrap
                 font.pixelSize: 10
                 color: Theme.secondary
