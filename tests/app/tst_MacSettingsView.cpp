@@ -15,6 +15,7 @@ private slots:
     void choicesReachTheViewModel();
     void modelsShowInstalledAndDownloadOneAtATime();
     void launchAtLoginTellsTheTruthAndActsOnlyOnChange();
+    void accessibilityIsReadOffTheMainThreadOnEachAppearance();
     void voiceCardWithoutNeuralEngineStillPreviews();
     void screenshots();
 
@@ -134,11 +135,24 @@ void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
     QVERIFY(toggle->property("checked").toBool());
     QCOMPARE(login.calls.size(), 3);
 
+}
+
+void tst_MacSettingsView::accessibilityIsReadOffTheMainThreadOnEachAppearance()
+{
+    FakeAccessibility &accessibility = m_rig->platform.fakeAccessibility();
+    QTRY_VERIFY(item(QStringLiteral("grantAccessButton")));
     QVERIFY(!item(QStringLiteral("accessibilityEnabled")));
+    // a read waits on D-Bus, for as long as its timeout when the bus hangs
+    QVERIFY(accessibility.trustReadThread && accessibility.trustReadThread != QThread::currentThread());
+
     click(QStringLiteral("grantAccessButton"));
-    QVERIFY(m_rig->platform.fakeAccessibility().calls.contains(QStringLiteral("requestAccess")));
+    QTest::qWait(50);
+    QVERIFY(item(QStringLiteral("grantAccessButton"))); // as it was until drawn again
     reappear();
-    QVERIFY(item(QStringLiteral("accessibilityEnabled")));
+    // the read queues behind the request
+    QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
+    QVERIFY(accessibility.calls.contains(QStringLiteral("requestAccess")));
+    QVERIFY(!item(QStringLiteral("grantAccessButton")));
 }
 
 void tst_MacSettingsView::voiceCardWithoutNeuralEngineStillPreviews()

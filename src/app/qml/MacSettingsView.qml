@@ -11,7 +11,7 @@ Rectangle {
     required property MenubarViewModel viewModel
     required property ViewServices services
     readonly property ModelsCardModel models: services.models
-    property bool accessibilityTrusted: false
+    readonly property AccessibilityStatus accessibility: services.accessibility
     property alias flickable: flickable
 
     objectName: "settingsView"
@@ -19,12 +19,12 @@ Rectangle {
     implicitHeight: 520
     color: Theme.window
 
-    // The login entry and the accessibility bus are read each time the view
-    // comes on screen (its host calls this), so both rows tell the truth;
-    // neither is changed here.
+    // The login entry and the accessibility state are read each time the
+    // view comes on screen (its host calls this), so both rows tell the
+    // truth; neither is changed here.
     function appear() {
         viewModel.launchAtLogin = services.loginItems.isRegistered()
-        accessibilityTrusted = services.isAccessibilityTrusted()
+        accessibility.refresh()
     }
 
     Flickable {
@@ -218,7 +218,7 @@ Rectangle {
                     Item { Layout.fillWidth: true }
                     SymbolLabel {
                         objectName: "accessibilityEnabled"
-                        visible: root.accessibilityTrusted
+                        visible: root.accessibility.trusted
                         symbol: "checkmark.circle.fill"
                         text: "Enabled"
                         fontSize: 12
@@ -227,10 +227,10 @@ Rectangle {
                     }
                     ActionButton {
                         objectName: "grantAccessButton"
-                        visible: !root.accessibilityTrusted
+                        visible: root.accessibility.known && !root.accessibility.trusted
                         text: "Grant Access"
                         font.pixelSize: 12
-                        onClicked: root.services.requestAccessibility()
+                        onClicked: root.accessibility.request()
                     }
                 }
             }

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QStringList>
 
+class QThread;
+
 #include <optional>
 
 // An in-memory element tree of one level: a focused element per process.
@@ -28,6 +30,8 @@ public:
     Error focusError = Error::success;
     // Every operation called, by name ("focusedElement", "setValue", ...).
     QStringList calls;
+    // Where the last isProcessTrusted() ran: on a desktop it waits on D-Bus.
+    QThread *trustReadThread = nullptr;
 
     // Creates the focused element of a process; nullptr removes it.
     std::shared_ptr<FakeElement> focus(qint64 processIdentifier);
