@@ -212,9 +212,11 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
     click(QStringLiteral("replacementField"));
     type(QStringLiteral("by the way"));
+    QSignalSpy termReads(m_rig->services->customTerms(), &QAbstractItemModel::modelReset);
     click(QStringLiteral("addButton"));
     QTRY_VERIFY(!item(QStringLiteral("termField")));
     QTRY_COMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
+    QCOMPARE(termReads.size(), 1);
 
     QTest::qWait(350); // the sheet fades out
     const QImage shot = UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary"));
@@ -249,9 +251,12 @@ void tst_MenubarWindow::snippetSheetSavesAndDeletes()
     click(QStringLiteral("expansionArea"));
     type(QStringLiteral("34 Side Road"));
     QVERIFY(item(QStringLiteral("saveButton"))->isEnabled());
+    QSignalSpy snippetReads(m_rig->services->snippets(), &QAbstractItemModel::modelReset);
     click(QStringLiteral("saveButton"));
     QTRY_VERIFY(!item(QStringLiteral("shortcutField")));
     QTRY_VERIFY(item(QStringLiteral("snippetRow_/addr")));
+    QTest::qWait(100);
+    QCOMPARE(snippetReads.size(), 1);
 
     click(QStringLiteral("deleteSnippetButton"));
     QTRY_COMPARE(UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("deleteSnippetButton")).size(), 1);
