@@ -17,6 +17,9 @@ private slots:
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
+    void tabFollowsTheHistoryAsShown();
+    void tabBringsTheFocusIntoView_data();
+    void tabBringsTheFocusIntoView();
     void screenshots_data();
     void screenshots();
     void dictionaryAddsAndDeletesTerms();
@@ -28,6 +31,12 @@ private:
     QString text(const QString &name) { return m_rig->text(name); }
     void click(const QString &name) { m_rig->click(name); }
     void type(const QString &text) { UiTest::type(m_rig->view.get(), text); }
+    QQuickItem *pressTab()
+    {
+        QTest::keyClick(m_rig->view.get(), Qt::Key_Tab);
+        QTest::qWait(20); // the view scrolls once the focus has settled
+        return m_rig->view->activeFocusItem();
+    }
 
     std::unique_ptr<UiTest::ViewRig> m_rig;
 };
@@ -134,6 +143,73 @@ void tst_MenubarWindow::copyShowsACheckThatASecondPressExtends()
     QTest::qWait(250); // past the first press's period
     QCOMPARE(icon->property("symbol").toString(), QStringLiteral("checkmark"));
     QTRY_COMPARE(icon->property("symbol").toString(), QStringLiteral("doc.on.doc"));
+}
+
+void tst_MenubarWindow::tabFollowsTheHistoryAsShown()
+{
+    // a recording made while the window was away comes first when it reopens
+    m_rig->view->hide();
+    for (int i = 0; i < 5; ++i)
+        m_rig->store.logSession(3, 2, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Note %1.").arg(i));
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("8 recordings"));
+
+    click(QStringLiteral("searchField"));
+    QList<int> rows;
+    for (QQuickItem *focused = pressTab(); focused->objectName() != QLatin1String("tab_home"); focused = pressTab()) {
+        QQuickItem *row = focused;
+        while (row && row->objectName() != QLatin1String("historyRow"))
+            row = row->parentItem();
+        if (focused->objectName() == QLatin1String("copyButton"))
+            rows.append(row->property("index").toInt());
+    }
+    QCOMPARE(rows, QList<int>({0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+void tst_MenubarWindow::tabBringsTheFocusIntoView_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::newRow("home") << "home";
+    QTest::newRow("dictionary") << "dictionary";
+    QTest::newRow("snippets") << "snippets";
+    QTest::newRow("settings") << "settings";
+}
+
+void tst_MenubarWindow::tabBringsTheFocusIntoView()
+{
+    QFETCH(QString, tab);
+    // lists longer than the window
+    for (int i = 0; i < 12; ++i) {
+        m_rig->store.logSession(3, 2, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Note %1.").arg(i));
+        m_rig->store.addCustomTerm(QStringLiteral("term%1").arg(i), std::nullopt, QStringLiteral("en"));
+        m_rig->store.addSnippet(QStringLiteral("/s%1").arg(i), QStringLiteral("Text %1").arg(i), QStringLiteral("General"));
+    }
+    m_rig->view->hide();
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    click(QStringLiteral("tab_") + tab);
+    QTest::qWait(350); // the tab fades in
+
+    // from the Start button through the page and back to the tab bar
+    item(QStringLiteral("startStopButton"))->forceActiveFocus();
+    int scrolled = 0;
+    for (QQuickItem *focused = pressTab(); !focused->objectName().startsWith(QLatin1String("tab_")); focused = pressTab()) {
+        QQuickItem *flickable = nullptr;
+        for (QQuickItem *up = focused->parentItem(); up; up = up->parentItem()) {
+            if (up->inherits("QQuickFlickable"))
+                flickable = up; // the outermost: the carousel pages sideways inside the history
+        }
+        if (!flickable)
+            continue;
+        const QRectF shown = focused->mapRectToItem(flickable, QRectF(0, 0, focused->width(), focused->height()));
+        QVERIFY2(shown.top() >= 0 && shown.bottom() <= flickable->height(),
+                 qPrintable(QStringLiteral("%1 at %2..%3 of %4").arg(focused->objectName()).arg(shown.top())
+                                .arg(shown.bottom()).arg(flickable->height())));
+        scrolled += flickable->property("contentY").toReal() > 0;
+        QVERIFY(scrolled < 200);
+    }
+    QVERIFY(scrolled > 0);
 }
 
 void tst_MenubarWindow::screenshots_data()

@@ -5,6 +5,7 @@ import QtQuick.Layouts
 // and a copy button that shows a check for a moment.
 Card {
     id: row
+    required property int index
     required property string dateText
     required property int wordCount
     required property string durationText

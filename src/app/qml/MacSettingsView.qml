@@ -34,6 +34,7 @@ Rectangle {
         clip: true
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        FocusInView { flickable: flickable }
 
         ColumnLayout {
             id: column
