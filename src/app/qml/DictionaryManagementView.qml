@@ -28,7 +28,7 @@ Rectangle {
         contentHeight: column.implicitHeight
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: PageScrollBar {}
         FocusInView { flickable: flickable }
 
         ColumnLayout {

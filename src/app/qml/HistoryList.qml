@@ -21,7 +21,7 @@ ListView {
     // No current row: a current row would take the focus from the search field.
     currentIndex: -1
     keyNavigationEnabled: false
-    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+    ScrollBar.vertical: PageScrollBar {}
     FocusInView { flickable: list }
     // A header that grows above (the live card) moves the origin, not the
     // view: a list shown from its top keeps showing its top.

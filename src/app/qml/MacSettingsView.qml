@@ -33,7 +33,7 @@ Rectangle {
         contentHeight: column.implicitHeight
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: PageScrollBar {}
         FocusInView { flickable: flickable }
 
         ColumnLayout {
@@ -96,6 +96,7 @@ Rectangle {
                     Picker {
                         id: modePicker
                         objectName: "modePicker"
+                        label: modeLabel.text
                         Layout.fillWidth: modeRow.columns === 1
                         items: SettingsChoices.transcriptionModes
                         value: root.viewModel.selectedASRModel
@@ -141,10 +142,11 @@ Rectangle {
                 Layout.fillWidth: true
                 RowLayout {
                     Layout.fillWidth: true
-                    SymbolLabel { symbol: "globe"; text: "Language" }
+                    SymbolLabel { id: languageLabel; symbol: "globe"; text: "Language" }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "languagePicker"
+                        label: languageLabel.text
                         items: SettingsChoices.languages
                         value: root.viewModel.selectedLanguage
                         onPicked: value => root.viewModel.selectedLanguage = value
@@ -152,10 +154,11 @@ Rectangle {
                 }
                 RowLayout {
                     Layout.fillWidth: true
-                    SymbolLabel { symbol: "textformat"; text: "Rewrite Style" }
+                    SymbolLabel { id: styleLabel; symbol: "textformat"; text: "Rewrite Style" }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "stylePicker"
+                        label: styleLabel.text
                         items: SettingsChoices.rewriteStyles
                         value: root.viewModel.selectedPreset
                         onPicked: value => root.viewModel.selectedPreset = value

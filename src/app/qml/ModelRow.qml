@@ -51,6 +51,7 @@ RowLayout {
         visible: !row.modelData.installed && row.modelData.inCatalogue
         enabled: row.downloadEnabled
         text: "Download"
+        Accessible.name: text + " " + row.modelData.name
         onClicked: row.downloadClicked()
     }
 }

@@ -19,6 +19,8 @@ ColumnLayout {
     SwipeView {
         id: pages
         objectName: "statsPages"
+        Accessible.name: "Statistics"
+        Accessible.ignored: !visible
         Layout.fillWidth: true
         Layout.leftMargin: 16
         Layout.rightMargin: 16

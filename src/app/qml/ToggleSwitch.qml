@@ -12,6 +12,8 @@ Switch {
     padding: 0
     implicitWidth: 32
     implicitHeight: 18
+    // a hidden control is not there for a screen reader either
+    Accessible.ignored: !visible
     // Space flips it already; Enter does too
     Keys.onReturnPressed: { toggle.toggle(); toggle.toggled() }
     Keys.onEnterPressed: { toggle.toggle(); toggle.toggled() }
