@@ -5,9 +5,9 @@
 #include <QHash>
 #include <QStringList>
 
-class QThread;
-
 #include <optional>
+
+class QThread;
 
 // An in-memory element tree of one level: a focused element per process.
 // Each element behaves like a simple text field unless told otherwise.
