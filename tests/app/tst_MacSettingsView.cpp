@@ -134,7 +134,6 @@ void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
     reappear();
     QVERIFY(toggle->property("checked").toBool());
     QCOMPARE(login.calls.size(), 3);
-
 }
 
 void tst_MacSettingsView::accessibilityIsReadOffTheMainThreadOnEachAppearance()
