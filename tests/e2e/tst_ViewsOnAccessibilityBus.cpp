@@ -160,6 +160,9 @@ void tst_ViewsOnAccessibilityBus::everyViewReadsWell()
         QVERIFY(AccessibleTree::act(m_app->pid(), sheet, QStringLiteral("push button")));
     }
     QList<AccessibleTree::Object> view = waitFor(window, shown.first());
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/desktop-%1.png").arg(QLatin1String(QTest::currentDataTag())));
     for (const QString &name : shown)
         QVERIFY2(AccessibleTree::find(view, name), qPrintable(name));
     for (qsizetype i = 0; i + 1 < described.size(); i += 2) {
