@@ -12,8 +12,8 @@ private slots:
     void init();
     void cleanup() { m_rig.reset(); }
     void startStopToggles();
-    void headerMarksAChordAnotherProgramHolds();
     void carouselPagesByItsDots();
+    void headerMarksAChordAnotherProgramHolds();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
@@ -70,6 +70,15 @@ void tst_MenubarWindow::startStopToggles()
     QTRY_VERIFY(!m_rig->coordinator->isDictating());
 }
 
+void tst_MenubarWindow::carouselPagesByItsDots()
+{
+    QQuickItem *pages = item(QStringLiteral("statsPages"));
+    click(QStringLiteral("pageDot_2"));
+    QTRY_COMPARE(pages->property("currentIndex").toInt(), 2);
+    click(QStringLiteral("pageDot_1"));
+    QTRY_COMPARE(pages->property("currentIndex").toInt(), 1);
+}
+
 void tst_MenubarWindow::headerMarksAChordAnotherProgramHolds()
 {
     QVERIFY(!item(QStringLiteral("chordWarning")));
@@ -79,15 +88,6 @@ void tst_MenubarWindow::headerMarksAChordAnotherProgramHolds()
     QCOMPARE(warnings.size(), 1);
     QCOMPARE(warnings.first()->parentItem()->parentItem()->objectName(), QStringLiteral("headerChord_Super Space"));
     UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-chord-unavailable"));
-}
-
-void tst_MenubarWindow::carouselPagesByItsDots()
-{
-    QQuickItem *pages = item(QStringLiteral("statsPages"));
-    click(QStringLiteral("pageDot_2"));
-    QTRY_COMPARE(pages->property("currentIndex").toInt(), 2);
-    click(QStringLiteral("pageDot_1"));
-    QTRY_COMPARE(pages->property("currentIndex").toInt(), 1);
 }
 
 void tst_MenubarWindow::searchNarrowsAndClearRestores()
