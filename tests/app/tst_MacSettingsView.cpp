@@ -2,6 +2,7 @@
 
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QQuickItem>
 #include <QtTest>
 
@@ -16,6 +17,7 @@ private slots:
     void modelsShowInstalledAndDownloadOneAtATime();
     void launchAtLoginTellsTheTruthAndActsOnlyOnChange();
     void accessibilityIsReadOffTheMainThreadOnEachAppearance();
+    void aScreenReaderTogglesAndPresses();
     void voiceCardWithoutNeuralEngineStillPreviews();
     void screenshots();
 
@@ -152,6 +154,23 @@ void tst_MacSettingsView::accessibilityIsReadOffTheMainThreadOnEachAppearance()
     QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
     QVERIFY(accessibility.calls.contains(QStringLiteral("requestAccess")));
     QVERIFY(!item(QStringLiteral("grantAccessButton")));
+}
+
+void tst_MacSettingsView::aScreenReaderTogglesAndPresses()
+{
+    const auto act = [this](const QString &name, const QString &action) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(item(name));
+        QVERIFY(control && control->actionInterface());
+        control->actionInterface()->doAction(action);
+    };
+    act(QStringLiteral("largeModelSwitch"), QAccessibleActionInterface::toggleAction());
+    QTRY_VERIFY(m_rig->viewModel.largeModelEnabled());
+    QVERIFY(item(QStringLiteral("largeModelSwitch"))->property("checked").toBool());
+
+    QTRY_VERIFY(item(QStringLiteral("grantAccessButton")));
+    act(QStringLiteral("grantAccessButton"), QAccessibleActionInterface::pressAction());
+    reappear();
+    QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
 }
 
 void tst_MacSettingsView::voiceCardWithoutNeuralEngineStillPreviews()
