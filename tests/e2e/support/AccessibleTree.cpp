@@ -60,11 +60,6 @@ AccessibleTree::Object describe(AtspiAccessible *object, int depth)
     found.name = takeString(atspi_accessible_get_name(object, nullptr));
     found.role = takeString(atspi_accessible_get_role_name(object, nullptr));
     found.description = takeString(atspi_accessible_get_description(object, nullptr));
-    if (AtspiText *text = atspi_accessible_get_text_iface(object)) {
-        const gint length = atspi_text_get_character_count(text, nullptr);
-        found.text = takeString(atspi_text_get_text(text, 0, length, nullptr));
-        g_object_unref(text);
-    }
     if (AtspiAction *action = atspi_accessible_get_action_iface(object)) {
         // every object may take the focus; the others are what a user acts on
         for (gint i = 0; i < atspi_action_get_n_actions(action, nullptr); ++i)
@@ -79,7 +74,6 @@ AccessibleTree::Object describe(AtspiAccessible *object, int depth)
         g_object_unref(component);
     }
     AtspiStateSet *states = atspi_accessible_get_state_set(object);
-    found.visible = atspi_state_set_contains(states, ATSPI_STATE_VISIBLE);
     found.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
     found.focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
     found.selected = atspi_state_set_contains(states, ATSPI_STATE_SELECTED)

@@ -13,11 +13,9 @@ public:
         QString name;
         QString role;        // AT-SPI's role name: "push button", "dialog", ...
         QString description;
-        QString text;        // what its Text interface holds, if it has one
         // Where it is on the screen; objects that are not on it have no place.
         std::optional<QRect> extents;
         int depth = 0;
-        bool visible = false;
         bool showing = false;
         bool focused = false;
         bool selected = false; // or checked
