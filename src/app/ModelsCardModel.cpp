@@ -13,12 +13,14 @@ struct Row {
     const char *modelId;
 };
 
-// The card's own names and descriptions, in the order shown.
+// The card's own names and descriptions, in the order shown. They say what
+// happens on this system: no speech here uses the voice model, so it is not
+// fetched at launch as the others are.
 constexpr Row kRows[] = {
     {"Whisper Base", "148 MB — Fast offline transcription", "ggml-base.bin"},
     {"Whisper Large v3", "1.1 GB — Highest accuracy (auto-download)", "ggml-large-v3-q5_0.bin"},
     {"Qwen 2.5 3B (Rewrite)", "2.07 GB — AI text polishing (auto-download)", "qwen2.5-3b-instruct-q4_k_m.gguf"},
-    {"Kokoro TTS (82M)", "330 MB — AI voice synthesis (auto-download)", "kokoro-v1_0.safetensors"},
+    {"Kokoro TTS (82M)", "330 MB — AI voice synthesis (not used on this system)", "kokoro-v1_0.safetensors"},
 };
 
 } // namespace

@@ -33,7 +33,7 @@ std::optional<QString> StatsPhrases::bookProgressText(int words)
     const qint64 n = words;
     if (n >= wordsPerBook) {
         const qint64 books = n / wordsPerBook;
-        return QStringLiteral("You've written %1 complete book%2").arg(books).arg(books == 1 ? "" : "s");
+        return tr("You've written %n complete book(s)", nullptr, int(books));
     }
     const qint64 percent = n * 100 / wordsPerBook;
     if (percent <= 0)
@@ -50,8 +50,8 @@ QString StatsPhrases::formattedCount(int count, const QLocale &locale)
 StatsPhrases::StreakFigure StatsPhrases::streakFigure(int s)
 {
     if (s < 7)
-        return {s, s == 1 ? QStringLiteral("day") : QStringLiteral("days")};
-    return {s / 7, s <= 13 ? QStringLiteral("week") : QStringLiteral("weeks")};
+        return {s, tr("day(s)", nullptr, s)};
+    return {s / 7, tr("week(s)", nullptr, s / 7)};
 }
 
 QString StatsPhrases::percentileLine(double averageWPM) const

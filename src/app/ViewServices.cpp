@@ -1,10 +1,7 @@
 #include "ViewServices.h"
 
-#include "platform/Accessibility.h"
-
 ViewServices::ViewServices(Collaborators collaborators, QObject *parent)
     : QObject(parent)
-    , m_accessibility(collaborators.accessibility)
     , m_voice(collaborators.voice)
     , m_customTerms(collaborators.store)
     , m_topWords(collaborators.store)
@@ -12,15 +9,6 @@ ViewServices::ViewServices(Collaborators collaborators, QObject *parent)
     , m_models(collaborators.modelManager, std::move(collaborators.makeDownloadService),
                std::move(collaborators.catalogue))
     , m_loginItems(collaborators.loginItems)
+    , m_accessibility(collaborators.accessibility)
 {
-}
-
-bool ViewServices::isAccessibilityTrusted() const
-{
-    return m_accessibility.isProcessTrusted();
-}
-
-void ViewServices::requestAccessibility()
-{
-    m_accessibility.requestAccess();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AccessibilityStatus.h"
 #include "app/CustomTermListModel.h"
 #include "app/LoginItemService.h"
 #include "app/ModelsCardModel.h"
@@ -27,6 +28,7 @@ class ViewServices : public QObject {
     Q_PROPERTY(ModelsCardModel *models READ models CONSTANT)
     Q_PROPERTY(LoginItemService *loginItems READ loginItems CONSTANT)
     Q_PROPERTY(VoiceSettings *voice READ voice CONSTANT)
+    Q_PROPERTY(AccessibilityStatus *accessibility READ accessibility CONSTANT)
 
 public:
     struct Collaborators {
@@ -47,19 +49,14 @@ public:
     ModelsCardModel *models() { return &m_models; }
     LoginItemService *loginItems() { return &m_loginItems; }
     VoiceSettings *voice() { return &m_voice; }
-
-    // Read afresh on every call: the user may grant it at any time.
-    Q_INVOKABLE bool isAccessibilityTrusted() const;
-    // Asks the desktop to turn accessibility on; the outcome shows the next
-    // time the row is drawn.
-    Q_INVOKABLE void requestAccessibility();
+    AccessibilityStatus *accessibility() { return &m_accessibility; }
 
 private:
-    Accessibility &m_accessibility;
     VoiceSettings &m_voice;
     CustomTermListModel m_customTerms;
     TopWordListModel m_topWords;
     SnippetListModel m_snippets;
     ModelsCardModel m_models;
     LoginItemService m_loginItems;
+    AccessibilityStatus m_accessibility;
 };

@@ -3,6 +3,7 @@
 
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QQuickItem>
 #include <QtTest>
 
@@ -16,6 +17,8 @@ private slots:
     void choicesReachTheViewModel();
     void modelsShowInstalledAndDownloadOneAtATime();
     void launchAtLoginTellsTheTruthAndActsOnlyOnChange();
+    void accessibilityIsReadOffTheMainThreadOnEachAppearance();
+    void aScreenReaderTogglesAndPresses();
     void voiceCardWithoutNeuralEngineStillPreviews();
     void screenshots();
 
@@ -135,12 +138,41 @@ void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
     reappear();
     QVERIFY(toggle->property("checked").toBool());
     QCOMPARE(login.calls.size(), 3);
+}
 
+void tst_MacSettingsView::accessibilityIsReadOffTheMainThreadOnEachAppearance()
+{
+    FakeAccessibility &accessibility = m_rig->platform.fakeAccessibility();
+    QTRY_VERIFY(item(QStringLiteral("grantAccessButton")));
     QVERIFY(!item(QStringLiteral("accessibilityEnabled")));
+    // a read waits on D-Bus, for as long as its timeout when the bus hangs
+    QVERIFY(accessibility.trustReadThread && accessibility.trustReadThread != QThread::currentThread());
+
     click(QStringLiteral("grantAccessButton"));
-    QVERIFY(m_rig->platform.fakeAccessibility().calls.contains(QStringLiteral("requestAccess")));
+    QTest::qWait(50);
+    QVERIFY(item(QStringLiteral("grantAccessButton"))); // as it was until drawn again
     reappear();
-    QVERIFY(item(QStringLiteral("accessibilityEnabled")));
+    // the read queues behind the request
+    QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
+    QVERIFY(accessibility.calls.contains(QStringLiteral("requestAccess")));
+    QVERIFY(!item(QStringLiteral("grantAccessButton")));
+}
+
+void tst_MacSettingsView::aScreenReaderTogglesAndPresses()
+{
+    const auto act = [this](const QString &name, const QString &action) {
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(item(name));
+        QVERIFY(control && control->actionInterface());
+        control->actionInterface()->doAction(action);
+    };
+    act(QStringLiteral("largeModelSwitch"), QAccessibleActionInterface::toggleAction());
+    QTRY_VERIFY(m_rig->viewModel.largeModelEnabled());
+    QVERIFY(item(QStringLiteral("largeModelSwitch"))->property("checked").toBool());
+
+    QTRY_VERIFY(item(QStringLiteral("grantAccessButton")));
+    act(QStringLiteral("grantAccessButton"), QAccessibleActionInterface::pressAction());
+    reappear();
+    QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
 }
 
 void tst_MacSettingsView::voiceCardWithoutNeuralEngineStillPreviews()

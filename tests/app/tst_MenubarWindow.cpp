@@ -15,9 +15,13 @@ private slots:
     void startStopToggles();
     void aFailedStartSaysWhyBelowTheButton();
     void carouselPagesByItsDots();
+    void headerMarksAChordAnotherProgramHolds();
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
+    void tabFollowsTheHistoryAsShown();
+    void tabBringsTheFocusIntoView_data();
+    void tabBringsTheFocusIntoView();
     void screenshots_data();
     void screenshots();
     void dictionaryAddsAndDeletesTerms();
@@ -30,6 +34,12 @@ private:
     QString text(const QString &name) { return m_rig->text(name); }
     void click(const QString &name) { m_rig->click(name); }
     void type(const QString &text) { UiTest::type(m_rig->view.get(), text); }
+    QQuickItem *pressTab()
+    {
+        QTest::keyClick(m_rig->view.get(), Qt::Key_Tab);
+        QTest::qWait(20); // the view scrolls once the focus has settled
+        return m_rig->view->activeFocusItem();
+    }
 
     std::unique_ptr<UiTest::ViewRig> m_rig;
 };
@@ -88,12 +98,23 @@ void tst_MenubarWindow::carouselPagesByItsDots()
     QTRY_COMPARE(pages->property("currentIndex").toInt(), 1);
 }
 
+void tst_MenubarWindow::headerMarksAChordAnotherProgramHolds()
+{
+    QVERIFY(!item(QStringLiteral("chordWarning")));
+    m_rig->viewModel.setUnavailableChords({QStringLiteral("Super Space")});
+    QTRY_VERIFY(item(QStringLiteral("chordWarning")));
+    const QList<QQuickItem *> warnings = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("chordWarning"));
+    QCOMPARE(warnings.size(), 1);
+    QCOMPARE(warnings.first()->parentItem()->parentItem()->objectName(), QStringLiteral("headerChord_Super Space"));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-chord-unavailable"));
+}
+
 void tst_MenubarWindow::searchNarrowsAndClearRestores()
 {
     QVERIFY(!item(QStringLiteral("clearSearchButton")));
     click(QStringLiteral("searchField"));
     type(QStringLiteral("MILK"));
-    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("1 recordings"));
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("1 recording"));
     type(QStringLiteral("shake"));
     QTRY_COMPARE(text(QStringLiteral("emptyHistoryText")), QStringLiteral("No matches"));
 
@@ -141,6 +162,75 @@ void tst_MenubarWindow::copyShowsACheckThatASecondPressExtends()
     QTest::qWait(250); // past the first press's period
     QCOMPARE(icon->property("symbol").toString(), QStringLiteral("checkmark"));
     QTRY_COMPARE(icon->property("symbol").toString(), QStringLiteral("doc.on.doc"));
+}
+
+void tst_MenubarWindow::tabFollowsTheHistoryAsShown()
+{
+    // a recording made while the window was away comes first when it reopens
+    m_rig->view->hide();
+    for (int i = 0; i < 5; ++i)
+        m_rig->store.logSession(3, 2, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Note %1.").arg(i));
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("8 recordings"));
+
+    click(QStringLiteral("searchField"));
+    QList<int> rows;
+    for (QQuickItem *focused = pressTab(); focused->objectName() != QLatin1String("tab_home"); focused = pressTab()) {
+        if (focused->objectName() != QLatin1String("copyButton"))
+            continue;
+        QQuickItem *row = focused;
+        while (row->objectName() != QLatin1String("historyRow"))
+            row = row->parentItem();
+        rows.append(row->property("index").toInt());
+    }
+    QCOMPARE(rows, QList<int>({0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+void tst_MenubarWindow::tabBringsTheFocusIntoView_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::newRow("home") << "home";
+    QTest::newRow("dictionary") << "dictionary";
+    QTest::newRow("snippets") << "snippets";
+    QTest::newRow("settings") << "settings";
+}
+
+void tst_MenubarWindow::tabBringsTheFocusIntoView()
+{
+    QFETCH(QString, tab);
+    // lists longer than the window
+    for (int i = 0; i < 12; ++i) {
+        m_rig->store.logSession(3, 2, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Note %1.").arg(i));
+        m_rig->store.addCustomTerm(QStringLiteral("term%1").arg(i), std::nullopt, QStringLiteral("en"));
+        m_rig->store.addSnippet(QStringLiteral("/s%1").arg(i), QStringLiteral("Text %1").arg(i), QStringLiteral("General"));
+    }
+    m_rig->view->hide();
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    click(QStringLiteral("tab_") + tab);
+    QTest::qWait(350); // the tab fades in
+
+    // from the Start button through the page and back to the tab bar
+    item(QStringLiteral("startStopButton"))->forceActiveFocus();
+    int scrolled = 0;
+    for (QQuickItem *focused = pressTab(); !focused->objectName().startsWith(QLatin1String("tab_")); focused = pressTab()) {
+        QQuickItem *flickable = nullptr;
+        for (QQuickItem *up = focused->parentItem(); up; up = up->parentItem()) {
+            if (up->inherits("QQuickFlickable"))
+                flickable = up; // the outermost: the carousel pages sideways inside the history
+        }
+        if (!flickable)
+            continue;
+        const QRectF shown = focused->mapRectToItem(flickable, QRectF(0, 0, focused->width(), focused->height()));
+        QVERIFY2(shown.top() >= 0 && shown.bottom() <= flickable->height(),
+                 qPrintable(QStringLiteral("%1 at %2..%3 of %4").arg(focused->objectName()).arg(shown.top())
+                                .arg(shown.bottom()).arg(flickable->height())));
+        if (flickable->property("contentY").toReal() > 0 && scrolled++ == 0)
+            UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-%1-tabbed-into-view").arg(tab));
+        QVERIFY(scrolled < 200);
+    }
+    QVERIFY(scrolled > 0);
 }
 
 void tst_MenubarWindow::screenshots_data()
@@ -219,9 +309,11 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
     click(QStringLiteral("replacementField"));
     type(QStringLiteral("by the way"));
+    QSignalSpy termReads(m_rig->services->customTerms(), &QAbstractItemModel::modelReset);
     click(QStringLiteral("addButton"));
     QTRY_VERIFY(!item(QStringLiteral("termField")));
     QTRY_COMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
+    QCOMPARE(termReads.size(), 1);
 
     QTest::qWait(350); // the sheet fades out
     const QImage shot = UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary"));
@@ -256,9 +348,12 @@ void tst_MenubarWindow::snippetSheetSavesAndDeletes()
     click(QStringLiteral("expansionArea"));
     type(QStringLiteral("34 Side Road"));
     QVERIFY(item(QStringLiteral("saveButton"))->isEnabled());
+    QSignalSpy snippetReads(m_rig->services->snippets(), &QAbstractItemModel::modelReset);
     click(QStringLiteral("saveButton"));
     QTRY_VERIFY(!item(QStringLiteral("shortcutField")));
     QTRY_VERIFY(item(QStringLiteral("snippetRow_/addr")));
+    QTest::qWait(100);
+    QCOMPARE(snippetReads.size(), 1);
 
     click(QStringLiteral("deleteSnippetButton"));
     QTRY_COMPARE(UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("deleteSnippetButton")).size(), 1);

@@ -1,10 +1,12 @@
 #include "app/StatsPhrases.h"
+#include "app/UiModule.h"
 
 #include <QtTest>
 
 class tst_StatsPhrases : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { UiModule::installTranslations(); }
     void streak_data();
     void streak();
     void percentile_data();

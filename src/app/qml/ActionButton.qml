@@ -16,6 +16,9 @@ Button {
     topPadding: 4
     bottomPadding: 4
     opacity: enabled ? 1 : 0.45
+    // a hidden control is not there for a screen reader either
+    Accessible.ignored: !visible
+    Accessible.onPressAction: clicked()
     // Space presses it already; Enter does too
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()

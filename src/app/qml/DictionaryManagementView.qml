@@ -28,7 +28,8 @@ Rectangle {
         contentHeight: column.implicitHeight
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: PageScrollBar {}
+        FocusInView { flickable: flickable }
 
         ColumnLayout {
             id: column
@@ -119,7 +120,10 @@ Rectangle {
                             text: "Delete " + term
                             implicitWidth: 14
                             implicitHeight: 14
-                            onClicked: root.customTerms.removeTerm(term)
+                            onClicked: {
+                                root.customTerms.removeTerm(term)
+                                root.topWords.reload()
+                            }
                             SymbolIcon { anchors.centerIn: parent; symbol: "trash"; size: 11; color: Theme.alpha(Theme.red, 0.6) }
                         }
                     }
@@ -201,10 +205,11 @@ Rectangle {
                 text: "Add"
                 enabled: termField.text.length > 0
                 onClicked: {
+                    // the term list reads itself again; the top words are read with it
                     root.customTerms.addTerm(termField.text, replacementField.text)
+                    root.topWords.reload()
                     addSheet.close()
                     addSheet.reset()
-                    root.reload()
                 }
             }
         }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Tavrune.Ui
 
 // Past dictations, newest first, under a search field; `leading` is shown
 // above the history and scrolls with it. Rows are built as they scroll in.
@@ -20,7 +21,8 @@ ListView {
     // No current row: a current row would take the focus from the search field.
     currentIndex: -1
     keyNavigationEnabled: false
-    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+    ScrollBar.vertical: PageScrollBar {}
+    FocusInView { flickable: list }
     // A header that grows above (the live card) moves the origin, not the
     // view: a list shown from its top keeps showing its top.
     property bool atTop: true
@@ -47,7 +49,7 @@ ListView {
             Item { Layout.fillWidth: true }
             Text {
                 objectName: "recordingCount"
-                text: qsTr("%1 recordings").arg(list.count)
+                text: qsTr("%n recording(s)", "", list.count)
                 font.pixelSize: 11
                 font.weight: Font.Medium
                 color: Theme.tertiary
@@ -100,5 +102,16 @@ ListView {
         x: 16
         width: list.width - 32
         onCopyRequested: text => list.copyRequested(text)
+        Component.onCompleted: Qt.callLater(list.orderRows)
+        onIndexChanged: Qt.callLater(list.orderRows)
+    }
+
+    // Tab follows the rows as they stand on screen. The list makes rows in
+    // the order they scroll into view, and Tab would follow that.
+    function orderRows() {
+        const rows = Array.from(contentItem.children).filter(child => child.objectName === "historyRow")
+                                                     .sort((a, b) => a.index - b.index)
+        for (let i = 1; i < rows.length; ++i)
+            TabOrder.placeAfter(rows[i], rows[i - 1])
     }
 }

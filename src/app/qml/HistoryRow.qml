@@ -5,6 +5,7 @@ import QtQuick.Layouts
 // and a copy button that shows a check for a moment.
 Card {
     id: row
+    required property int index
     required property string dateText
     required property int wordCount
     required property string durationText
@@ -49,7 +50,7 @@ Card {
         Item { Layout.fillWidth: true }
         PlainButton {
             objectName: "copyButton"
-            text: "Copy"
+            text: "Copy recording " + (row.index + 1)
             implicitWidth: 24
             implicitHeight: 24
             onClicked: {
@@ -82,6 +83,10 @@ Card {
         objectName: "rowText"
         Layout.fillWidth: true
         text: row.displayText
+        // the whole text, also where two lines cut it short
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.ignored: !visible
         wrapMode: Text.Wrap
         maximumLineCount: row.isExpanded ? 100000 : 2
         elide: Text.ElideRight
@@ -90,7 +95,7 @@ Card {
     }
     PlainButton {
         objectName: "showMoreButton"
-        text: showMore.text
+        text: showMore.text + " of recording " + (row.index + 1)
         visible: row.isLong
         implicitWidth: showMore.implicitWidth
         implicitHeight: showMore.implicitHeight

@@ -11,7 +11,7 @@ Rectangle {
     required property MenubarViewModel viewModel
     required property ViewServices services
     readonly property ModelsCardModel models: services.models
-    property bool accessibilityTrusted: false
+    readonly property AccessibilityStatus accessibility: services.accessibility
     property alias flickable: flickable
 
     objectName: "settingsView"
@@ -19,12 +19,12 @@ Rectangle {
     implicitHeight: 520
     color: Theme.window
 
-    // The login entry and the accessibility bus are read each time the view
-    // comes on screen (its host calls this), so both rows tell the truth;
-    // neither is changed here.
+    // The login entry and the accessibility state are read each time the
+    // view comes on screen (its host calls this), so both rows tell the
+    // truth; neither is changed here.
     function appear() {
         viewModel.launchAtLogin = services.loginItems.isRegistered()
-        accessibilityTrusted = services.isAccessibilityTrusted()
+        accessibility.refresh()
     }
 
     Flickable {
@@ -33,7 +33,8 @@ Rectangle {
         contentHeight: column.implicitHeight
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: PageScrollBar {}
+        FocusInView { flickable: flickable }
 
         ColumnLayout {
             id: column
@@ -95,6 +96,7 @@ Rectangle {
                     Picker {
                         id: modePicker
                         objectName: "modePicker"
+                        label: modeLabel.text
                         Layout.fillWidth: modeRow.columns === 1
                         items: SettingsChoices.transcriptionModes
                         value: root.viewModel.selectedASRModel
@@ -105,7 +107,7 @@ Rectangle {
                     switchName: "largeModelSwitch"
                     symbol: "sparkles"
                     title: "Whisper Large v3 refinement"
-                    caption: "Highest accuracy · requires Neural Engine encoder (auto-downloads on first run)"
+                    caption: "Highest accuracy · auto-downloads on first run"
                     value: root.viewModel.largeModelEnabled
                     onChangedByUser: value => root.viewModel.largeModelEnabled = value
                     Capsule {
@@ -140,10 +142,11 @@ Rectangle {
                 Layout.fillWidth: true
                 RowLayout {
                     Layout.fillWidth: true
-                    SymbolLabel { symbol: "globe"; text: "Language" }
+                    SymbolLabel { id: languageLabel; symbol: "globe"; text: "Language" }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "languagePicker"
+                        label: languageLabel.text
                         items: SettingsChoices.languages
                         value: root.viewModel.selectedLanguage
                         onPicked: value => root.viewModel.selectedLanguage = value
@@ -151,10 +154,11 @@ Rectangle {
                 }
                 RowLayout {
                     Layout.fillWidth: true
-                    SymbolLabel { symbol: "textformat"; text: "Rewrite Style" }
+                    SymbolLabel { id: styleLabel; symbol: "textformat"; text: "Rewrite Style" }
                     Item { Layout.fillWidth: true }
                     Picker {
                         objectName: "stylePicker"
+                        label: styleLabel.text
                         items: SettingsChoices.rewriteStyles
                         value: root.viewModel.selectedPreset
                         onPicked: value => root.viewModel.selectedPreset = value
@@ -218,7 +222,7 @@ Rectangle {
                     Item { Layout.fillWidth: true }
                     SymbolLabel {
                         objectName: "accessibilityEnabled"
-                        visible: root.accessibilityTrusted
+                        visible: root.accessibility.trusted
                         symbol: "checkmark.circle.fill"
                         text: "Enabled"
                         fontSize: 12
@@ -227,10 +231,10 @@ Rectangle {
                     }
                     ActionButton {
                         objectName: "grantAccessButton"
-                        visible: !root.accessibilityTrusted
+                        visible: root.accessibility.known && !root.accessibility.trusted
                         text: "Grant Access"
                         font.pixelSize: 12
-                        onClicked: root.services.requestAccessibility()
+                        onClicked: root.accessibility.request()
                     }
                 }
             }

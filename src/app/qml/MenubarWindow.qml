@@ -81,20 +81,17 @@ Rectangle {
             Item { Layout.fillWidth: true }
             Repeater {
                 model: ["Alt Space", "Super Space"]
-                Rectangle {
+                ChordChip {
                     required property string modelData
+                    objectName: "headerChord_" + modelData
                     radius: 4
-                    color: Theme.alpha(Theme.secondary, 0.1)
-                    implicitWidth: chord.implicitWidth + 12
-                    implicitHeight: chord.implicitHeight + 6
-                    Text {
-                        id: chord
-                        anchors.centerIn: parent
-                        text: parent.modelData
-                        font.pixelSize: 10
-                        font.weight: Font.Medium
-                        color: Theme.secondary
-                    }
+                    horizontalPadding: 6
+                    verticalPadding: 3
+                    keys: modelData
+                    unavailable: root.viewModel.unavailableChords.indexOf(modelData) >= 0
+                    textColor: Theme.secondary
+                    font.pixelSize: 10
+                    font.weight: Font.Medium
                 }
             }
         }

@@ -33,7 +33,8 @@ RowLayout {
         Text {
             Layout.fillWidth: true
             text: row.modelData.description
-            elide: Text.ElideRight
+            // whole, on a second line where the window is narrow
+            wrapMode: Text.Wrap
             font.pixelSize: 10
             color: Theme.secondary
         }
@@ -51,6 +52,7 @@ RowLayout {
         visible: !row.modelData.installed && row.modelData.inCatalogue
         enabled: row.downloadEnabled
         text: "Download"
+        Accessible.name: text + " " + row.modelData.name
         onClicked: row.downloadClicked()
     }
 }

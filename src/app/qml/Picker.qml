@@ -8,6 +8,8 @@ import Tavrune.Ui
 // as its widest item, so no choice is cut short where there is room.
 ComboBox {
     id: picker
+    // what the picker chooses, its name for a screen reader
+    property string label
     property var items: []
     property string value
     signal picked(string value)
@@ -21,7 +23,11 @@ ComboBox {
     leftPadding: 8
     rightPadding: 8 + indicator.width + spacing
     spacing: 6
-    Accessible.name: displayText
+    // Qt Quick gives a picker no value text of its own: the choice is read
+    // as its description
+    Accessible.name: label
+    Accessible.description: displayText
+    Accessible.ignored: !visible
     function widestText() {
         return items.reduce((widest, item) => Math.max(widest, metrics.advanceWidth(item.text)), 0)
     }

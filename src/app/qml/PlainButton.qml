@@ -11,6 +11,9 @@ AbstractButton {
     padding: 0
     hoverEnabled: true
     focusPolicy: Qt.StrongFocus
+    // a hidden control is not there for a screen reader either
+    Accessible.ignored: !visible
+    Accessible.onPressAction: clicked()
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
 

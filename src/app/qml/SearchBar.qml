@@ -29,6 +29,8 @@ Rectangle {
             background: null
             placeholderTextColor: Theme.tertiary
             Accessible.name: placeholderText
+            // a hidden control is not there for a screen reader either
+            Accessible.ignored: !visible
             color: Theme.primary
             font.pixelSize: 13
             onTextEdited: bar.edited(text)

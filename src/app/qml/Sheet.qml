@@ -15,6 +15,7 @@ Popup {
     focus: true
     padding: 20
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    Accessible.name: title
     Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
     background: Rectangle {
         radius: 12

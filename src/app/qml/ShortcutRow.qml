@@ -26,31 +26,27 @@ RowLayout {
             visible: row.unavailable
             spacing: 4
             Accessible.role: Accessible.StaticText
-            Accessible.name: unavailable.text
+            Accessible.name: chip.unavailableText
+            Accessible.ignored: !visible
             SymbolIcon { symbol: "exclamationmark.triangle.fill"; size: 10; color: Theme.orange }
             Text {
-                id: unavailable
-                text: "Unavailable: another program uses it"
+                text: chip.unavailableText
                 font.pixelSize: 10
                 font.weight: Font.Medium
                 color: Theme.primary
             }
         }
     }
-    Rectangle {
+    ChordChip {
+        id: chip
+        objectName: "chordChip"
         radius: 6
-        color: Theme.alpha(Theme.secondary, 0.1)
-        implicitWidth: keys.implicitWidth + 20
-        implicitHeight: keys.implicitHeight + 10
-        Text {
-            id: keys
-            anchors.centerIn: parent
-            text: row.modelData.keys
-            font.family: Theme.monospace
-            font.pixelSize: 13
-            font.weight: Font.DemiBold
-            font.strikeout: row.unavailable
-            color: row.unavailable ? Theme.secondary : Theme.primary
-        }
+        keys: row.modelData.keys
+        unavailable: row.unavailable
+        // the line under the caption says it
+        showsWarning: false
+        font.family: Theme.monospace
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
     }
 }

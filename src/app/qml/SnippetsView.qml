@@ -22,7 +22,8 @@ Rectangle {
         contentHeight: column.implicitHeight
         clip: true
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        ScrollBar.vertical: PageScrollBar {}
+        FocusInView { flickable: flickable }
 
         ColumnLayout {
             id: column
@@ -208,11 +209,12 @@ Rectangle {
         }
         RowLayout {
             Layout.fillWidth: true
-            Text { text: "Category"; font.pixelSize: 12; color: Theme.primary }
+            Text { id: categoryLabel; text: "Category"; font.pixelSize: 12; color: Theme.primary }
             Item { Layout.fillWidth: true }
             Picker {
                 id: categoryPicker
                 objectName: "categoryPicker"
+                label: categoryLabel.text
                 Layout.preferredWidth: Math.max(140, implicitWidth)
                 items: root.snippets.categories.map(c => ({ text: c, value: c }))
                 value: addSheet.category

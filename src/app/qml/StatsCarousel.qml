@@ -19,6 +19,8 @@ ColumnLayout {
     SwipeView {
         id: pages
         objectName: "statsPages"
+        Accessible.name: "Statistics"
+        Accessible.ignored: !visible
         Layout.fillWidth: true
         Layout.leftMargin: 16
         Layout.rightMargin: 16
@@ -28,7 +30,7 @@ ColumnLayout {
         StatsPage {
             objectName: "wordsPage"
             figure: StatsPhrases.count(carousel.totalWords)
-            unit: "words"
+            unit: qsTr("word(s)", "", carousel.totalWords)
             tint: Theme.green
             description: "you've dictated so far."
             detail: StatsPhrases.bookLine(carousel.totalWords)

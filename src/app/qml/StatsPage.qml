@@ -10,6 +10,11 @@ Item {
     property string description
     property string detail
 
+    // a screen reader reads the page as one line
+    Accessible.role: Accessible.StaticText
+    Accessible.ignored: !visible
+    Accessible.name: [figure + " " + unit, description, detail].filter(part => part.length > 0).join(", ")
+
     ColumnLayout {
         anchors.centerIn: parent
         width: parent.width - 24

@@ -14,5 +14,7 @@ TextField {
     topPadding: 5
     bottomPadding: 5
     Accessible.name: placeholderText
+    // a hidden control is not there for a screen reader either
+    Accessible.ignored: !visible
     background: FieldFrame { focused: field.activeFocus }
 }

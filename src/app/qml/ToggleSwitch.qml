@@ -12,10 +12,16 @@ Switch {
     padding: 0
     implicitWidth: 32
     implicitHeight: 18
+    // a hidden control is not there for a screen reader either
+    Accessible.ignored: !visible
     // Space flips it already; Enter does too
-    Keys.onReturnPressed: { toggle.toggle(); toggle.toggled() }
-    Keys.onEnterPressed: { toggle.toggle(); toggle.toggled() }
-    onToggled: {
+    Keys.onReturnPressed: toggle.toggle()
+    Keys.onEnterPressed: toggle.toggle()
+    // What flips it, a click, a key or a screen reader's toggle action, is the
+    // user's change; a screen reader's toggle reports no toggled().
+    onCheckedChanged: {
+        if (checked === value)
+            return
         changedByUser(checked)
         checked = Qt.binding(() => toggle.value)
     }

@@ -19,7 +19,7 @@ SettingsSection {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 2
-            SymbolLabel { symbol: "person.wave.2"; text: "Voice" }
+            SymbolLabel { id: voiceLabel; symbol: "person.wave.2"; text: "Voice" }
             Text {
                 objectName: "voiceStatus"
                 Layout.fillWidth: true
@@ -32,6 +32,7 @@ SettingsSection {
         }
         Picker {
             objectName: "voicePicker"
+            label: voiceLabel.text
             Layout.preferredWidth: Math.min(240, voiceRow.width * 0.6)
             enabled: card.voice.isModelLoaded
             items: SettingsChoices.voicePickerItems(card.voice.availableVoices, card.voice.selectedVoice,
@@ -70,10 +71,10 @@ SettingsSection {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 1
-            SymbolLabel { symbol: "waveform.badge.plus"; text: "HD Voice Pack" }
+            SymbolLabel { id: voicePackLabel; symbol: "waveform.badge.plus"; text: "HD Voice Pack" }
             Text {
                 Layout.fillWidth: true
-                text: "F5-TTS (1.3 GB) — studio-quality voices"
+                text: "F5-TTS (1.3 GB) — not used for speech on this system"
                 wrapMode: Text.Wrap
                 font.pixelSize: 10
                 color: Theme.secondary
@@ -97,6 +98,7 @@ SettingsSection {
             objectName: "voicePackDownloadButton"
             visible: !card.voice.voicePackDownloaded && !card.voice.voicePackDownloading
             text: "Download"
+            Accessible.name: text + " " + voicePackLabel.text
             onClicked: card.voice.downloadVoicePack()
         }
     }

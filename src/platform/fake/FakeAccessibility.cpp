@@ -1,5 +1,7 @@
 #include "FakeAccessibility.h"
 
+#include <QThread>
+
 namespace {
 using FakeElement = FakeAccessibility::FakeElement;
 
@@ -23,6 +25,7 @@ void FakeAccessibility::clearFocus(qint64 processIdentifier)
 
 bool FakeAccessibility::isProcessTrusted()
 {
+    trustReadThread = QThread::currentThread();
     return trusted;
 }
 

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class QThread;
+
 // An in-memory element tree of one level: a focused element per process.
 // Each element behaves like a simple text field unless told otherwise.
 class FakeAccessibility : public Accessibility {
@@ -28,6 +30,8 @@ public:
     Error focusError = Error::success;
     // Every operation called, by name ("focusedElement", "setValue", ...).
     QStringList calls;
+    // Where the last isProcessTrusted() ran: on a desktop it waits on D-Bus.
+    QThread *trustReadThread = nullptr;
 
     // Creates the focused element of a process; nullptr removes it.
     std::shared_ptr<FakeElement> focus(qint64 processIdentifier);

@@ -11,6 +11,7 @@
 #include <dbus/dbus.h>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unistd.h>
 #include <utility>
@@ -427,7 +428,10 @@ bool AtspiAccessibility::connect()
 
 bool AtspiAccessibility::isProcessTrusted()
 {
-    if (!accessibilityEnabled(int(callTimeout.count())) || !connect())
+    if (!accessibilityEnabled(int(callTimeout.count())))
+        return false;
+    const std::lock_guard lock(m_mutex);
+    if (!connect())
         return false;
     Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop)
@@ -448,6 +452,7 @@ bool AtspiAccessibility::requestAccess()
 
 Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElement(qint64 processIdentifier)
 {
+    const std::lock_guard lock(m_mutex);
     if (!connect())
         return {Error::notTrusted, nullptr};
     // we are not on the bus ourselves; asking would only wait out the timeout
@@ -487,6 +492,7 @@ Accessibility::Result<Accessibility::ElementPtr> AtspiAccessibility::focusedElem
 
 Accessibility::Result<QString> AtspiAccessibility::role(const Element &element)
 {
+    const std::lock_guard lock(m_mutex);
     AtspiAccessible *object = objectOf(element);
     GError *error = nullptr;
     const AtspiRole role = atspi_accessible_get_role(object, &error);
@@ -497,6 +503,7 @@ Accessibility::Result<QString> AtspiAccessibility::role(const Element &element)
 
 Accessibility::Result<QVariant> AtspiAccessibility::value(const Element &element)
 {
+    const std::lock_guard lock(m_mutex);
     AtspiAccessible *object = objectOf(element);
     if (isPassword(object))
         return {Error::noValue, {}};
@@ -519,6 +526,7 @@ Accessibility::Result<QVariant> AtspiAccessibility::value(const Element &element
 
 Accessibility::Result<Accessibility::TextRange> AtspiAccessibility::selectedTextRange(const Element &element)
 {
+    const std::lock_guard lock(m_mutex);
     Ref<AtspiText> text{atspi_accessible_get_text_iface(objectOf(element))};
     if (!text)
         return {Error::noValue, {}};
@@ -531,6 +539,7 @@ Accessibility::Result<Accessibility::TextRange> AtspiAccessibility::selectedText
 
 Accessibility::Result<QString> AtspiAccessibility::selectedText(const Element &element)
 {
+    const std::lock_guard lock(m_mutex);
     AtspiAccessible *object = objectOf(element);
     Ref<AtspiText> text{atspi_accessible_get_text_iface(object)};
     if (!text || isPassword(object))
@@ -548,6 +557,7 @@ Accessibility::Result<QString> AtspiAccessibility::selectedText(const Element &e
 
 Accessibility::Error AtspiAccessibility::setSelectedText(const Element &element, const QString &text)
 {
+    const std::lock_guard lock(m_mutex);
     AtspiAccessible *object = objectOf(element);
     Ref<AtspiText> textIface{atspi_accessible_get_text_iface(object)};
     Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
@@ -581,6 +591,7 @@ Accessibility::Error AtspiAccessibility::setSelectedText(const Element &element,
 
 Accessibility::Error AtspiAccessibility::setValue(const Element &element, const QString &text)
 {
+    const std::lock_guard lock(m_mutex);
     AtspiAccessible *object = objectOf(element);
     Ref<AtspiEditableText> editable{atspi_accessible_get_editable_text_iface(object)};
     if (!editable || !isWritable(object))

@@ -3,12 +3,15 @@
 #include "platform/Accessibility.h"
 
 #include <chrono>
+#include <mutex>
 
 class X11Connection;
 
 // Accessibility through AT-SPI2 (libatspi). Every call is a blocking D-Bus
 // round trip, so all of them carry a short timeout: an application that hangs
-// costs us at most that long instead of freezing the dictation.
+// costs us at most that long instead of freezing the dictation. Callable from
+// any thread: libatspi and the X connection (its own) serve one caller at a
+// time.
 class AtspiAccessibility : public Accessibility {
 public:
     static constexpr std::chrono::milliseconds callTimeout{500};
@@ -33,7 +36,9 @@ public:
     Error setValue(const Element &element, const QString &text) override;
 
 private:
+    // Called with m_mutex held.
     bool connect();
+    std::mutex m_mutex;
     X11Connection &m_x11;
     bool m_initialized = false;
 };

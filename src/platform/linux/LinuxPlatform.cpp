@@ -57,7 +57,12 @@ public:
     }
     Accessibility &accessibility() override
     {
-        return lazy(m_accessibility, [this] { return std::make_unique<AtspiAccessibility>(x11()); });
+        // Its own connection, used under its lock from the text injection
+        // thread and the settings' status reads, apart from the main thread's.
+        return lazy(m_accessibility, [this] {
+            m_accessibilityX11 = std::make_unique<X11Connection>();
+            return std::make_unique<AtspiAccessibility>(*m_accessibilityX11);
+        });
     }
     AudioInput &audioInput() override
     {
@@ -110,6 +115,7 @@ private:
     std::unique_ptr<Workspace> m_keySynthesizerWorkspace;
     std::unique_ptr<KeySynthesizer> m_keySynthesizer;
     std::unique_ptr<Pasteboard> m_pasteboard;
+    std::unique_ptr<X11Connection> m_accessibilityX11;
     std::unique_ptr<Accessibility> m_accessibility;
     std::unique_ptr<PulseAudioInput> m_audioInput;
     std::unique_ptr<X11KeyEventSource> m_keyEventSource;

@@ -1,0 +1,197 @@
+#include "AccessibleTree.h"
+#include "DesktopHarness.h"
+#include "TavruneProcess.h"
+
+#include "platform/linux/XdgPaths.h"
+#include "profile/VoiceProfileStore.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+// Every view of the window and of the settings window as a screen reader
+// reads it over AT-SPI: the application itself, with a history, terms and
+// snippets, on a desktop with a tray.
+class tst_ViewsOnAccessibilityBus : public DesktopTest {
+    Q_OBJECT
+public:
+    using DesktopTest::DesktopTest;
+
+private slots:
+    void initTestCase();
+    void everyViewReadsWell_data();
+    void everyViewReadsWell();
+
+private:
+    // The window's objects once one named name shows in it.
+    QList<AccessibleTree::Object> waitFor(const QString &window, const QString &name);
+    // Clicks the middle of the object as a user would.
+    bool click(const AccessibleTree::Object &object);
+
+    std::unique_ptr<TavruneProcess> m_app;
+    QString m_trayIcon;
+};
+
+namespace {
+const QString kWindow = QStringLiteral("Tavrune");
+const QString kSettingsWindow = QStringLiteral("Tavrune Settings");
+
+QString xdotoolOutput(const QStringList &arguments)
+{
+    QByteArray output;
+    return runProgram(QStringLiteral("xdotool"), arguments, 5s, &output) == 0 ? QString::fromLatin1(output).trimmed()
+                                                                                : QString();
+}
+} // namespace
+
+void tst_ViewsOnAccessibilityBus::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+        QSKIP("trayer is not installed (scripts/bootstrap installs it)");
+    {
+        XdgPaths paths;
+        VoiceProfileStore store(VoiceProfileStore::defaultDatabasePath(paths));
+        for (int i = 0; i < 4; ++i)
+            store.logSession(4 + i, 9, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Buy milk, note %1.").arg(i));
+        store.addCustomTerm(QStringLiteral("btw"), QStringLiteral("by the way"), QStringLiteral("en"));
+        store.addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+        store.addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards"), QStringLiteral("Email"));
+        store.addSnippet(QStringLiteral("/addr"), QStringLiteral("34 Side Road"), QStringLiteral("Address"));
+    }
+    // the launch's downloads must not leave the machine
+    qputenv("TAVRUNE_DOWNLOAD_BASE_URL", "http://127.0.0.1:9");
+    // on the accessibility bus, though the desktop has not turned it on
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    m_app = std::make_unique<TavruneProcess>(m_desktop.runDir() + QStringLiteral("/tavrune.log"));
+    QVERIFY(m_app->start(QStringLiteral(TAVRUNE_APP)));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(m_app->log()));
+
+    // the tray icon is the application's smallest window
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        const QStringList ids = xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                               QString::number(m_app->pid())})
+                                    .split(u'\n', Qt::SkipEmptyParts);
+        for (const QString &id : ids) {
+            if (xdotoolOutput({QStringLiteral("getwindowgeometry"), id}).contains(QLatin1String("Geometry: 22x22")))
+                m_trayIcon = id;
+        }
+        return !m_trayIcon.isEmpty();
+    }, 10s));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), m_trayIcon, QStringLiteral("11"),
+                               QStringLiteral("11"), QStringLiteral("click"), QStringLiteral("1")}));
+    QVERIFY(!waitFor(kWindow, QStringLiteral("Quit Tavrune")).isEmpty());
+    if (AccessibleTree::window(m_app->pid(), kSettingsWindow).isEmpty()) {
+        // Settings… heads the icon's menu
+        QVERIFY(m_desktop.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), m_trayIcon, QStringLiteral("11"),
+                                   QStringLiteral("11"), QStringLiteral("click"), QStringLiteral("3")}));
+        DesktopHarness::waitUntil([] { return false; }, 500ms);
+        QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Return")}));
+    }
+    QVERIFY(!waitFor(kSettingsWindow, QStringLiteral("Launch at login")).isEmpty());
+}
+
+QList<AccessibleTree::Object> tst_ViewsOnAccessibilityBus::waitFor(const QString &window, const QString &name)
+{
+    QList<AccessibleTree::Object> tree;
+    DesktopHarness::waitUntil([&] {
+        tree = AccessibleTree::window(m_app->pid(), window);
+        return AccessibleTree::find(tree, name) != nullptr;
+    }, 10s);
+    return AccessibleTree::find(tree, name) ? tree : QList<AccessibleTree::Object>();
+}
+
+bool tst_ViewsOnAccessibilityBus::click(const AccessibleTree::Object &object)
+{
+    if (!object.extents)
+        return false;
+    const QPoint centre = object.extents->center();
+    return m_desktop.xdotool({QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+                              QStringLiteral("click"), QStringLiteral("1")});
+}
+
+void tst_ViewsOnAccessibilityBus::everyViewReadsWell_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("tab");   // the page tab that shows the view
+    QTest::addColumn<QString>("sheet"); // the button that opens a sheet over it
+    // named objects the view must show, and the description of some
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("described");
+
+    // the figures of the statistics and the recordings' texts are read
+    QTest::newRow("home") << kWindow << "Home" << ""
+                          << QStringList{"Statistics", "36 words, you've dictated so far.", "Buy milk, note 0.",
+                                         "Copy recording 1", "Copy recording 2"}
+                          << QStringList{};
+    QTest::newRow("dictionary") << kWindow << "Dictionary" << "" << QStringList{"Add Custom Term", "Delete btw"}
+                                << QStringList{};
+    QTest::newRow("dictionary-sheet") << kWindow << "Dictionary" << "Add Custom Term"
+                                      << QStringList{"Term (e.g., 'btw')", "Cancel"} << QStringList{};
+    QTest::newRow("snippets") << kWindow << "Snippets" << "" << QStringList{"Add Snippet", "Delete /sig"}
+                              << QStringList{};
+    // pickers are named by their label, their choice read after it
+    QTest::newRow("snippets-sheet") << kWindow << "Snippets" << "Add Snippet" << QStringList{"Expansion", "Save"}
+                                    << QStringList{"Category", "General"};
+    QTest::newRow("settings-tab") << kWindow << "Settings" << ""
+                                  << QStringList{"Download Whisper Base", "Download Kokoro TTS (82M)", "Grant Access"}
+                                  << QStringList{"Transcription Mode", "Parallel (Live + Whisper)", "Language", "English"};
+    QTest::newRow("settings-window") << kSettingsWindow << "" << ""
+                                     << QStringList{"Download HD Voice Pack", "Launch at login"}
+                                     << QStringList{"Rewrite Style", "Grammar Correct"};
+}
+
+void tst_ViewsOnAccessibilityBus::everyViewReadsWell()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, tab);
+    QFETCH(QString, sheet);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, described);
+
+    if (!tab.isEmpty()) {
+        const QList<AccessibleTree::Object> tree = AccessibleTree::window(m_app->pid(), window);
+        const AccessibleTree::Object *pageTab = AccessibleTree::find(tree, tab, QStringLiteral("page tab"));
+        QVERIFY(pageTab);
+        // a page tab takes no action on the bus: a user clicks it
+        QVERIFY(click(*pageTab));
+    }
+    if (!sheet.isEmpty()) {
+        QVERIFY(!waitFor(window, sheet).isEmpty());
+        QVERIFY(AccessibleTree::act(m_app->pid(), sheet, QStringLiteral("push button")));
+    }
+    QList<AccessibleTree::Object> view = waitFor(window, shown.first());
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+        QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/desktop-%1.png").arg(QLatin1String(QTest::currentDataTag())));
+    for (const QString &name : shown)
+        QVERIFY2(AccessibleTree::find(view, name), qPrintable(name));
+    for (qsizetype i = 0; i + 1 < described.size(); i += 2) {
+        const AccessibleTree::Object *object = AccessibleTree::find(view, described[i]);
+        QVERIFY2(object && object->description == described[i + 1], qPrintable(described[i]));
+    }
+
+    QStringList names;
+    for (const AccessibleTree::Object &object : view) {
+        const QString what = QStringLiteral("%1 \"%2\"").arg(object.role, object.name);
+        // every dialog carries its title, the sheet its own
+        if (object.role == QLatin1String("dialog"))
+            QCOMPARE(object.name, sheet);
+        // the hidden have no place on the screen: they are not there at all
+        QVERIFY2(object.extents, qPrintable(QStringLiteral("hidden but exposed: ") + what));
+        if (!object.actionable || object.role == QLatin1String("scroll bar"))
+            continue;
+        QVERIFY2(!object.name.isEmpty(), qPrintable(QStringLiteral("no name: ") + what));
+        QVERIFY2(!names.contains(object.name), qPrintable(QStringLiteral("named twice: ") + what));
+        names.append(object.name);
+    }
+    if (!sheet.isEmpty()) {
+        QVERIFY(AccessibleTree::find(view, sheet, QStringLiteral("dialog")));
+        QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Cancel"), QStringLiteral("push button")));
+        QVERIFY(DesktopHarness::waitUntil([&] {
+            return !AccessibleTree::find(AccessibleTree::window(m_app->pid(), window), sheet, QStringLiteral("dialog"));
+        }));
+    }
+}
+
+TAVRUNE_E2E_MAIN(tst_ViewsOnAccessibilityBus, (DesktopHarness::Options{.trayHost = true}))
+#include "tst_ViewsOnAccessibilityBus.moc"
