@@ -419,7 +419,12 @@ void ModelDownloadService::onFinished()
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : -1;
     std::exception_ptr error = m_attemptError;
     if (!error && m_reply->error() != QNetworkReply::NoError) {
+        // Qt reports a body cut off by the server either as this error or,
+        // when the socket closed before it looked, as a clean end: the same
+        // cut gets the same message either way.
+        const bool cut = m_responseHandled && m_reply->error() == QNetworkReply::RemoteHostClosedError;
         error = std::make_exception_ptr(m_timedOut ? TransferError::timedOut()
+                                        : cut      ? TransferError::cutShort()
                                                    : TransferError(m_reply->error(), m_reply->errorString()));
     }
     if (!error && !m_responseHandled)

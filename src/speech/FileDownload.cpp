@@ -89,7 +89,11 @@ struct Transfer {
             return refusal;
         if (timedOut)
             return TransferError::timedOut().description();
-        if (reply->error() != QNetworkReply::NoError)
+        // Qt reports a body cut off by the server either as this error or,
+        // when the socket closed before it looked, as a clean end: both are
+        // judged by what arrived, so the same cut gets the same message.
+        const bool cut = headersRead && reply->error() == QNetworkReply::RemoteHostClosedError;
+        if (reply->error() != QNetworkReply::NoError && !cut)
             return reply->errorString();
         save(reply);
         if (!refusal.isEmpty())
