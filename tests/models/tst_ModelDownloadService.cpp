@@ -161,6 +161,11 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption_data()
                                                           << resumed + QByteArrayList{""};
     QTest::newRow("restarts when more arrives than the range said")
         << overlong << qint64(1'080'000) << resumed + QByteArrayList{""};
+    // the rest is asked for, not the whole file again
+    Response stopsShort = Response::withBody(payload(1'080'000, 920'000), 206);
+    stopsShort.headers.emplace_back("Content-Range", "bytes 1080000-1999999/3000000");
+    QTest::newRow("resumes after a range that stops short") << stopsShort << qint64(1'080'000)
+                                                            << resumed + QByteArrayList{"bytes=2000000-"};
     QTest::newRow("keeps the range across a redirect") << Response::redirect("/cdn/file") << qint64(1'080'000)
                                                        << resumed + resumed;
     QTest::newRow("starts over after 416") << Response::withBody({}, 416) << kSize

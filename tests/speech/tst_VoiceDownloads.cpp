@@ -71,6 +71,13 @@ void tst_VoiceDownloads::voiceFiles_data()
     unsized.closeDelimited = true;
     QTest::newRow("model of no announced size") << archive << unsized << QStringList{TextToSpeechService::voicesFileName}
                                                 << QStringLiteral("did not announce the file's size");
+    // the idle timer runs from the last data, not from the start
+    Response slow = weights;
+    slow.paceBytes = 30'000;
+    slow.paceMs = 60;
+    QTest::newRow("slow but steady server")
+        << archive << slow << QStringList{TextToSpeechService::modelFileName, TextToSpeechService::voicesFileName}
+        << QString();
     Response silent = weights;
     silent.stallAfterBytes = 0;
     QTest::newRow("silent server") << silent << weights << QStringList{}
