@@ -2,6 +2,7 @@
 
 #include "models/TransferError.h"
 #include "support/DescribedError.h"
+#include "support/FileWriting.h"
 #include "support/FutureWatch.h"
 
 #include <QDir>
@@ -57,7 +58,11 @@ struct Transfer {
         if (!why.isEmpty())
             return refuse(reply, why);
         if (span.offset != 0 || span.end != span.total)
-            refuse(reply, QStringLiteral("The server sent only part of the file."));
+            return refuse(reply, QStringLiteral("The server sent only part of the file."));
+        // before the first byte: a disk that fills up half-way helps nobody
+        if (const QString noRoom = DownloadAcceptance::checkRoom(span.total, QFileInfo(file.fileName()).absolutePath());
+            !noRoom.isEmpty())
+            refuse(reply, noRoom);
     }
 
     void save(QNetworkReply *reply)
@@ -77,7 +82,7 @@ struct Transfer {
                     return refuse(reply, why);
             }
         }
-        if (file.write(bytes) != bytes.size())
+        if (!FileWriting::writeAll(file, bytes.constData(), bytes.size()))
             return refuse(reply, QStringLiteral("Could not write %1: %2").arg(file.fileName(), file.errorString()));
         written += bytes.size();
     }

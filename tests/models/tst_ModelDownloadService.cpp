@@ -4,6 +4,8 @@
 #include "models/TransferError.h"
 
 #include "support/FakeMonotonicClock.h"
+#include "support/FileSizeLimit.h"
+#include "support/FreeSpace.h"
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
@@ -393,6 +395,33 @@ void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
 
 void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
 {
+    {
+        // more than the disk holds: refused before a byte is written
+        Download d(qint64(1) << 50);
+        if (!FreeSpace::availableBytes(d.directory()))
+            QSKIP("the free space cannot be read here");
+        d.server.setResponse(kPath, Response::generated(qint64(1) << 50, kSeed, kMagic));
+        const QString error = d.run();
+        QVERIFY2(error.startsWith(QStringLiteral("Not enough free space: the download needs 1.13 PB and only ")),
+                 qPrintable(error));
+        QCOMPARE(d.server.requestCount(), 1);
+        QVERIFY(!QFileInfo::exists(d.partial()));
+        QVERIFY(d.isIdle());
+    }
+    {
+        // a disk that fills up part-way through a chunk still says why
+        Download d;
+        QVERIFY(NpzWriter::write(d.partial(), payload(0, 700'000)));
+        d.server.setResponse(kPath, wholeFile());
+        QString error;
+        {
+            const FileSizeLimit limit(1'234'567);
+            error = d.run();
+        }
+        QCOMPARE(error, QStringLiteral("Could not save the downloaded data: %1.").arg(strerror(EFBIG)));
+        QVERIFY(d.waits.isEmpty());
+        QVERIFY(readFile(d.partial()) == payload(0, 1'234'567));
+    }
     Download d;
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), d.partial()));
     d.server.setResponse(kPath, wholeFile());
