@@ -2,9 +2,9 @@
 
 #include "models/CoreMLEncoderError.h"
 #include "models/DownloadAcceptance.h"
+#include "models/FileDownload.h"
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
-#include "models/TransferError.h"
 #include "support/ByteCountFormat.h"
 #include "support/FreeSpace.h"
 #include "support/FutureWatch.h"
@@ -14,7 +14,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkReply>
 #include <QPointer>
 #include <QProcess>
 #include <QPromise>
@@ -26,7 +25,6 @@
 namespace {
 
 const QString kUnzip = QStringLiteral("/usr/bin/unzip");
-constexpr qint64 kReplyBuffer = 4 * 1024 * 1024;
 // The large encoder unpacks to some 1.3 GB; an archive claiming more is not one.
 constexpr qint64 kMaximumUnpackedBytes = 3'000'000'000;
 
@@ -148,7 +146,7 @@ public:
         m_promise.start();
     }
 
-    QFuture<void> start(QNetworkAccessManager &network, const QUrl &url)
+    QFuture<void> start(QNetworkAccessManager &network, const QUrl &url, qint64 maximumArchiveBytes)
     {
         QFuture<void> future = m_promise.future();
         // leftovers of a run that was killed half-way
@@ -156,59 +154,27 @@ public:
         const QDir dir(m_directory);
         for (const QString &stale : dir.entryList({stagingPrefix() + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden))
             QDir(dir.filePath(stale)).removeRecursively();
-        m_zip.setFileName(m_zipPath);
-        // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
-        if (!m_zip.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1").arg(m_zip.errorString())));
-            return future;
-        }
-        QNetworkRequest request(url);
-        request.setTransferTimeout(int(DownloadAcceptance::idleTimeout.count()));
-        QNetworkReply *reply = network.get(request);
-        reply->setReadBufferSize(kReplyBuffer);
-        auto self = shared_from_this();
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, m_context, [self, reply] {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (status != 200 && !(status >= 300 && status < 400 && !reply->isFinished()))
-                self->stopTransfer(reply, QString());
-        });
-        QObject::connect(reply, &QIODevice::readyRead, m_context, [self, reply] { self->save(reply); });
-        QObject::connect(reply, &QNetworkReply::finished, m_context, [self, reply] { self->downloaded(reply); });
+        const DownloadAcceptance acceptance(DownloadAcceptance::Format::zip, maximumArchiveBytes);
+        FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context)
+            .then(m_context, [self = shared_from_this()](QFuture<void> download) { self->downloaded(download); });
         return future;
     }
 
 private:
     QString stagingPrefix() const { return QStringLiteral(".") + m_encoderName + QStringLiteral("-staging-"); }
 
-    void save(QNetworkReply *reply)
+    void downloaded(QFuture<void> download)
     {
-        const QByteArray data = reply->readAll();
-        if (!m_stopped && m_zip.write(data) != data.size())
-            stopTransfer(reply, m_zip.errorString());
-    }
-
-    // Not from inside the reply's own signal: Qt is still reporting it.
-    void stopTransfer(QNetworkReply *reply, const QString &writeError)
-    {
-        m_stopped = true;
-        m_writeError = writeError;
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-    }
-
-    void downloaded(QNetworkReply *reply)
-    {
-        reply->deleteLater();
-        if (!m_stopped && reply->error() == QNetworkReply::NoError)
-            save(reply);
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (!m_writeError.isEmpty() || (!m_stopped && !m_zip.flush()))
-            return fail(DescribedError(QStringLiteral("Could not save the encoder archive: %1")
-                                           .arg(m_writeError.isEmpty() ? m_zip.errorString() : m_writeError)));
-        if (m_stopped || (reply->error() == QNetworkReply::NoError && status != 200))
-            return fail(CoreMLEncoderError::httpError());
-        if (reply->error() != QNetworkReply::NoError)
-            return fail(TransferError(reply->error(), reply->errorString()));
-        m_zip.close();
+        if (const auto error = Futures::failureOf(download)) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const FileDownloadError &refused) {
+                if (refused.status() != 0)
+                    return fail(CoreMLEncoderError::httpError());
+            } catch (...) {
+            }
+            return fail(error);
+        }
         // Look before unpacking: a hostile entry could write anywhere.
         runProcess(kUnzip, {QStringLiteral("-Zs"), m_zipPath}, m_context)
             .then(m_context, [self = shared_from_this()](QFuture<ProcessResult> listing) { self->listed(listing); });
@@ -267,7 +233,6 @@ private:
 
     void fail(const std::exception_ptr &error)
     {
-        m_zip.close();
         QFile::remove(m_zipPath);
         m_staging.reset();
         m_promise.setException(error);
@@ -284,10 +249,7 @@ private:
     QString m_directory;
     QString m_encoderName;
     QString m_zipPath;
-    QFile m_zip;
     std::unique_ptr<QTemporaryDir> m_staging;
-    bool m_stopped = false;
-    QString m_writeError;
 };
 
 } // namespace
@@ -371,7 +333,7 @@ QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString 
 QFuture<void> CoreMLEncoderDownloader::downloadAndInstall(const QUrl &url, const QString &directory,
                                                           const QString &encoderName)
 {
-    return std::make_shared<Installation>(this, directory, encoderName)->start(m_network, url);
+    return std::make_shared<Installation>(this, directory, encoderName)->start(m_network, url, m_limits.archiveBytes);
 }
 
 void CoreMLEncoderDownloader::setIsDownloading(bool value)

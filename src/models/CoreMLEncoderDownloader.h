@@ -34,9 +34,16 @@ public:
     // without a quantisation suffix such as "-q5_0", plus "-encoder.mlmodelc".
     static QString encoderDirectoryName(const QString &modelFile);
 
+    struct Limits {
+        // The large encoder's archive is some 1.2 GB.
+        qint64 archiveBytes = 2'000'000'000;
+    };
+
     // Works in the manager's container models directory.
     explicit CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
                                      QObject *parent = nullptr);
+
+    void setLimits(Limits limits) { m_limits = limits; }
 
     bool isDownloading() const { return m_isDownloading; }
     QString activeModel() const { return m_activeModel; }
@@ -44,9 +51,10 @@ public:
     // Fetches the encoder of every model file that is present without one;
     // finishes when every entry has been looked at. Never fails.
     QFuture<void> downloadMissingEncoders();
-    // Downloads the archive, checks that it holds only `encoderName`/ with
-    // plain files and directories, unpacks it into a staging directory and
-    // moves the encoder into `directory`. Nothing is left behind on failure.
+    // Downloads the archive (its size announced and within the limits),
+    // checks that it holds only `encoderName`/ with plain files and
+    // directories, unpacks it into a staging directory and moves the encoder
+    // into `directory`. Nothing is left behind on failure.
     QFuture<void> downloadAndInstall(const QUrl &url, const QString &directory, const QString &encoderName);
 
 signals:
@@ -60,6 +68,7 @@ private:
 
     const ModelManager &m_modelManager;
     QList<Encoder> m_encoders;
+    Limits m_limits;
     bool m_isDownloading = false;
     QString m_activeModel;
     QNetworkAccessManager m_network;

@@ -1,6 +1,6 @@
 #include "SpeechTestRig.h"
 #include "speech/F5TTSService.h"
-#include "speech/FileDownload.h"
+#include "models/FileDownload.h"
 #include "support/FileSizeLimit.h"
 #include "support/FreeSpace.h"
 #include "support/FutureWait.h"

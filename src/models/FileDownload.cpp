@@ -32,6 +32,7 @@ struct Transfer {
     QByteArray head;
     qint64 written = 0;
     QString refusal;
+    int refusedStatus = 0; // the HTTP status of a reply that was not the file
     QTimer idle;
     bool timedOut = false;
 
@@ -51,8 +52,10 @@ struct Transfer {
         if (headersRead || !refusal.isEmpty() || (status >= 300 && status < 400 && !reply->isFinished()))
             return;
         headersRead = true;
-        if (status != 200 && status != 206)
+        if (status != 200 && status != 206) {
+            refusedStatus = status;
             return refuse(reply, QStringLiteral("The server answered with HTTP status %1.").arg(status));
+        }
         const QString why = acceptance.readHeaders(status, reply->rawHeader("Content-Length"),
                                                    reply->rawHeader("Content-Range"), span);
         if (!why.isEmpty())
@@ -114,8 +117,8 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
                     std::chrono::milliseconds idleTimeout)
 {
     auto promise = Futures::startedPromise<void>();
-    auto fail = [promise](const QString &message) {
-        promise->setException(std::make_exception_ptr(DescribedError(message)));
+    auto fail = [promise](const QString &message, int status = 0) {
+        promise->setException(std::make_exception_ptr(FileDownloadError(message, status)));
         promise->finish();
     };
     QDir().mkpath(QFileInfo(destination).absolutePath());
@@ -150,7 +153,7 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         const QString why = transfer->outcome(reply);
         if (!why.isEmpty()) {
             transfer->file.cancelWriting();
-            fail(why);
+            fail(why, transfer->refusedStatus);
             return;
         }
         if (!transfer->file.commit()) {
