@@ -155,9 +155,23 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
         << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << qint64(0) << unzipFailed;
     QTest::newRow("symlink") << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777)
                              << qint64(0) << unzipFailed;
+    // nothing may ask for a password
+    QTest::newRow("encrypted entry") << patchLastEntry(archive(goodEncoder()), 6, 8, 1, false) << qint64(0)
+                                     << unzipFailed;
     // an entry whose headers claim 4 GB is refused before unpacking
     QTest::newRow("zip bomb") << patchLastEntry(archive(goodEncoder()), 22, 24, 0xF0000000, true) << qint64(0)
                               << QStringLiteral("The encoder archive would unpack to 4.03 GB, more than there is room for.");
+    // ...and one whose headers claim 1,000 bytes is stopped by counting what it writes
+    const auto zeros = [](qint64 size) {
+        return NpzWriter::Entry{QStringLiteral("ggml-base-encoder.mlmodelc/weights/zeros.bin"), QByteArray(size, 0),
+                                true, 0100644};
+    };
+    QTest::newRow("zip bomb with lying headers")
+        << patchLastEntry(archive(goodEncoder() << zeros(3'000'000)), 22, 24, 1000, true) << qint64(0)
+        << QStringLiteral("The encoder archive unpacks to more than the 1 MB there is room for.");
+    QTest::newRow("disk full while unpacking")
+        << archive({file(QStringLiteral("ggml-base-encoder.mlmodelc/"), {}, 040755), zeros(300'000)})
+        << qint64(100'001) << QStringLiteral("Could not unpack the encoder: %1").arg(strerror(EFBIG));
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
@@ -169,7 +183,7 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
     const QString container = *m_platform->paths().appGroupContainer();
     m_server.setResponse(QStringLiteral("/encoder.zip"), reply);
     CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{});
-    downloader.setLimits({1'000'000});
+    downloader.setLimits({1'000'000, 1'000'000});
     QString outcome;
     {
         std::optional<FileSizeLimit> limit;
