@@ -71,7 +71,9 @@ struct Download {
     {
         model.downloadURL = server.url(kPath);
         model.expectedBytes = expectedBytes;
-        service.setTimeouts({300ms, 20s});
+        // short, for the stalls that must time out; long enough that a busy
+        // machine answering late is not taken for one
+        service.setTimeouts({1s, 20s});
         QObject::connect(&manager, &ModelManager::downloadStatusTextChanged, [this] {
             statuses.append(manager.downloadStatusText().value_or(QStringLiteral("<none>")));
         });
