@@ -397,11 +397,8 @@ void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
 
 void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
 {
-    {
-        // more than the disk holds: refused before a byte is written
-        Download d(qint64(1) << 50);
-        if (!FreeSpace::availableBytes(d.directory()))
-            QSKIP("the free space cannot be read here");
+    // more than the disk holds: refused before a byte is written
+    if (Download d(qint64(1) << 50); FreeSpace::availableBytes(d.directory())) {
         d.server.setResponse(kPath, Response::generated(qint64(1) << 50, kSeed, kMagic));
         const QString error = d.run();
         QVERIFY2(error.startsWith(QStringLiteral("Not enough free space: the download needs 1.13 PB and only ")),
