@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/SerialExecutor.h"
+
 #include <QFuture>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -7,6 +9,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 
 class ModelManager;
@@ -34,9 +38,20 @@ public:
     // without a quantisation suffix such as "-q5_0", plus "-encoder.mlmodelc".
     static QString encoderDirectoryName(const QString &modelFile);
 
+    struct Limits {
+        // The large encoder's archive is some 1.2 GB and unpacks to some 1.3 GB.
+        qint64 archiveBytes = 2'000'000'000;
+        // Unpacking also stops when the disk's free space runs out first.
+        qint64 unpackedBytes = 3'000'000'000;
+    };
+
     // Works in the manager's container models directory.
     explicit CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
                                      QObject *parent = nullptr);
+    // Stops an unpacking under way and waits for it to let go of its files.
+    ~CoreMLEncoderDownloader() override;
+
+    void setLimits(Limits limits) { m_limits = limits; }
 
     bool isDownloading() const { return m_isDownloading; }
     QString activeModel() const { return m_activeModel; }
@@ -44,9 +59,9 @@ public:
     // Fetches the encoder of every model file that is present without one;
     // finishes when every entry has been looked at. Never fails.
     QFuture<void> downloadMissingEncoders();
-    // Downloads the archive, checks that it holds only `encoderName`/ with
-    // plain files and directories, unpacks it into a staging directory and
-    // moves the encoder into `directory`. Nothing is left behind on failure.
+    // Downloads the archive (its size announced and within the limits),
+    // unpacks it into a staging directory off the main thread and moves the
+    // encoder into `directory`. Nothing is left behind on failure.
     QFuture<void> downloadAndInstall(const QUrl &url, const QString &directory, const QString &encoderName);
 
 signals:
@@ -60,7 +75,10 @@ private:
 
     const ModelManager &m_modelManager;
     QList<Encoder> m_encoders;
+    Limits m_limits;
     bool m_isDownloading = false;
     QString m_activeModel;
     QNetworkAccessManager m_network;
+    std::shared_ptr<std::atomic<bool>> m_stopping = std::make_shared<std::atomic<bool>>(false);
+    SerialExecutor m_unpacker{QStringLiteral("encoder unpacking")};
 };

@@ -3,6 +3,7 @@
 #include "models/ModelDescriptor.h"
 #include "models/ModelManager.h"
 #include "support/ByteCountFormat.h"
+#include "support/FreeSpace.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -140,6 +141,15 @@ QString DownloadAcceptance::checkComplete(qint64 size, const QByteArray &head, q
     if (size != total)
         return QStringLiteral("The connection closed after %1 of %2.").arg(formatByteCount(size), formatByteCount(total));
     return checkStart(head, total);
+}
+
+QString DownloadAcceptance::checkRoom(qint64 bytes, const QString &directory)
+{
+    const std::optional<qint64> available = FreeSpace::availableBytes(directory);
+    if (!available || bytes <= *available)
+        return {};
+    return QStringLiteral("Not enough free space: the download needs %1 and only %2 is free.")
+        .arg(formatByteCount(bytes), formatByteCount(*available));
 }
 
 QString DownloadAcceptance::checkFile(const QString &path, qint64 total) const

@@ -29,3 +29,8 @@ ModelDownloadError ModelDownloadError::writeFailed(const QString &reason)
 {
     return {Kind::writeFailed, QStringLiteral("Could not save the downloaded data: %1.").arg(reason)};
 }
+
+ModelDownloadError ModelDownloadError::notEnoughSpace(const QString &figures)
+{
+    return {Kind::notEnoughSpace, figures};
+}

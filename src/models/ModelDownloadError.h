@@ -14,6 +14,8 @@ public:
         notAModelFile,
         // the partial file could not be opened or written (e.g. a full disk)
         writeFailed,
+        // the rest of the file would not fit on the disk
+        notEnoughSpace,
     };
 
     static ModelDownloadError httpError(int status);
@@ -22,6 +24,7 @@ public:
     static ModelDownloadError maxRetriesExceeded();
     static ModelDownloadError notAModelFile(const QString &whatArrived);
     static ModelDownloadError writeFailed(const QString &reason);
+    static ModelDownloadError notEnoughSpace(const QString &figures);
 
     Kind kind() const { return m_kind; }
     // The HTTP status of an httpError, else 0.

@@ -4,6 +4,7 @@
 #include "models/ModelManager.h"
 #include "models/TransferError.h"
 #include "support/ByteCountFormat.h"
+#include "support/FileWriting.h"
 #include "support/Log.h"
 
 #include <QDir>
@@ -287,6 +288,17 @@ void ModelDownloadService::onResponse()
                 QNetworkReply::ProtocolFailure, QStringLiteral("The server resumed from the wrong offset."))));
             return;
         }
+        // Checked before the first byte: a disk that fills up half-way helps nobody.
+        // A 200 to a range request empties the partial file first, so only
+        // the growth past its size counts.
+        if (const QString noRoom = DownloadAcceptance::checkRoom(span.end - m_bytesWrittenTotal,
+                                                                QFileInfo(m_partialFile).absolutePath());
+            !noRoom.isEmpty()) {
+            debugLog(QStringLiteral("rejecting response: %1").arg(noRoom));
+            m_fatal = true;
+            rejectAttempt(std::make_exception_ptr(ModelDownloadError::notEnoughSpace(noRoom)));
+            return;
+        }
         m_expectedEnd = span.end;
         m_expectedTotal = span.total;
         // The start of the file is checked before any of it is written, and
@@ -336,7 +348,7 @@ void ModelDownloadService::onData()
                 QNetworkReply::ProtocolFailure, QStringLiteral("The server sent more data than announced."))));
             return;
         }
-        if (m_file.write(m_buffer.constData(), size) != size) {
+        if (!FileWriting::writeAll(m_file, m_buffer.constData(), size)) {
             // a full disk does not fix itself: stop now, keep what was saved
             const QString reason = m_file.errorString();
             debugLog(QStringLiteral("write to partial file failed: %1").arg(reason));
@@ -419,7 +431,12 @@ void ModelDownloadService::onFinished()
     const int status = statusAttribute.isValid() ? statusAttribute.toInt() : -1;
     std::exception_ptr error = m_attemptError;
     if (!error && m_reply->error() != QNetworkReply::NoError) {
+        // Qt reports a body cut off by the server either as this error or,
+        // when the socket closed before it looked, as a clean end: the same
+        // cut gets the same message either way.
+        const bool cut = m_responseHandled && m_reply->error() == QNetworkReply::RemoteHostClosedError;
         error = std::make_exception_ptr(m_timedOut ? TransferError::timedOut()
+                                        : cut      ? TransferError::cutShort()
                                                    : TransferError(m_reply->error(), m_reply->errorString()));
     }
     if (!error && !m_responseHandled)

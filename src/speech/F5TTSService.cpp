@@ -2,7 +2,7 @@
 
 #include "models/ModelManager.h"
 #include "platform/Platform.h"
-#include "speech/FileDownload.h"
+#include "models/FileDownload.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Log.h"

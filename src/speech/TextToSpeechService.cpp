@@ -7,7 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/Settings.h"
 #include "models/ModelDescriptor.h"
-#include "speech/FileDownload.h"
+#include "models/FileDownload.h"
 #include "speech/NeuralSpeech.h"
 #include "speech/SelectionReader.h"
 #include "support/DescribedError.h"

@@ -3,6 +3,7 @@
 #include "models/ModelManager.h"
 
 #include "platform/fake/FakePlatform.h"
+#include "support/FileSizeLimit.h"
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
@@ -122,41 +123,76 @@ void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
 {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Response>("reply");
+    QTest::addColumn<qint64>("fileSizeLimit"); // 0: none
     QTest::addColumn<QString>("error");
     const QString httpError = QStringLiteral("CoreMLEncoder -1 HTTP error");
     const QString unzipFailed = QStringLiteral("CoreMLEncoder -2 Unzip failed");
-
-    QTest::newRow("not found") << 404 << QByteArray("Not Found") << httpError;
-    QTest::newRow("not a zip") << 200 << QByteArray(5000, 'x') << unzipFailed;
-    const auto withExtra = [](const QString &name, const QByteArray &data, quint32 mode = 0100644) {
-        return NpzWriter::zip(goodEncoder() << file(name, data, mode));
+    const auto archive = [](const QList<NpzWriter::Entry> &entries) { return Response::withBody(NpzWriter::zip(entries)); };
+    const auto withExtra = [&](const QString &name, const QByteArray &data, quint32 mode = 0100644) {
+        return archive(goodEncoder() << file(name, data, mode));
     };
-    QTest::newRow("loose file beside") << 200 << withExtra(QStringLiteral("README"), "x") << unzipFailed;
+    // what the headers say about the last entry: local header, then central directory
+    const auto patchLastEntry = [](Response reply, int localOffset, int centralOffset, quint32 value, bool wide) {
+        for (const auto &[signature, offset] : {std::pair{"PK\x03\x04", localOffset}, std::pair{"PK\x01\x02", centralOffset}}) {
+            char *at = reply.body.data() + reply.body.lastIndexOf(signature) + offset;
+            wide ? qToLittleEndian<quint32>(value, at) : qToLittleEndian<quint16>(quint16(value), at);
+        }
+        return reply;
+    };
+
+    QTest::newRow("not found") << Response::withBody("Not Found", 404) << qint64(0) << httpError;
+    QTest::newRow("not a zip") << Response::withBody(QByteArray(5000, 'x')) << qint64(0)
+                               << QStringLiteral("The server sent 5 KB of text where a zip archive was expected.");
+    // an endless body would fill the disk: its size must be announced and bounded
+    Response endless = Response::generated(qint64(1) << 40, 3, "PK\x03\x04");
+    endless.closeDelimited = true;
+    QTest::newRow("endless body") << endless << qint64(0) << QStringLiteral("The server did not announce the file's size.");
+    QTest::newRow("archive beyond the limit") << Response::generated(2'000'000, 3, "PK\x03\x04") << qint64(0)
+                                              << QStringLiteral("The server offered 2 MB, more than the 1 MB allowed for a zip archive.");
+    QTest::newRow("loose file beside") << withExtra(QStringLiteral("README"), "x") << qint64(0) << unzipFailed;
     QTest::newRow("parent traversal")
-        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << unzipFailed;
-    // a small archive whose entry claims 4 GB: a zip bomb is refused before unpacking
-    QByteArray bomb = NpzWriter::zip(goodEncoder());
-    qToLittleEndian<quint32>(0xF0000000, bomb.data() + bomb.lastIndexOf("PK\x01\x02") + 24);
-    QTest::newRow("zip bomb") << 200 << bomb
+        << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << qint64(0) << unzipFailed;
+    QTest::newRow("symlink") << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777)
+                             << qint64(0) << unzipFailed;
+    // nothing may ask for a password
+    QTest::newRow("encrypted entry") << patchLastEntry(archive(goodEncoder()), 6, 8, 1, false) << qint64(0)
+                                     << unzipFailed;
+    // an entry whose headers claim 4 GB is refused before unpacking
+    QTest::newRow("zip bomb") << patchLastEntry(archive(goodEncoder()), 22, 24, 0xF0000000, true) << qint64(0)
                               << QStringLiteral("The encoder archive would unpack to 4.03 GB, more than there is room for.");
-    QTest::newRow("symlink")
-        << 200 << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777) << unzipFailed;
+    // ...and one whose headers claim 1,000 bytes is stopped by counting what it writes
+    const auto zeros = [](qint64 size) {
+        return NpzWriter::Entry{QStringLiteral("ggml-base-encoder.mlmodelc/weights/zeros.bin"), QByteArray(size, 0),
+                                true, 0100644};
+    };
+    QTest::newRow("zip bomb with lying headers")
+        << patchLastEntry(archive(goodEncoder() << zeros(3'000'000)), 22, 24, 1000, true) << qint64(0)
+        << QStringLiteral("The encoder archive unpacks to more than the 1 MB there is room for.");
+    QTest::newRow("disk full while unpacking")
+        << archive({file(QStringLiteral("ggml-base-encoder.mlmodelc/"), {}, 040755), zeros(300'000)})
+        << qint64(100'001) << QStringLiteral("Could not unpack the encoder: %1").arg(strerror(EFBIG));
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
 {
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
+    QFETCH(Response, reply);
+    QFETCH(qint64, fileSizeLimit);
     QFETCH(QString, error);
 
     const QString container = *m_platform->paths().appGroupContainer();
-    m_server.setResponse(QStringLiteral("/encoder.zip"), Response::withBody(body, status));
+    m_server.setResponse(QStringLiteral("/encoder.zip"), reply);
     CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{});
-    QCOMPARE(finish(downloader.downloadAndInstall(m_server.url(QStringLiteral("/encoder.zip")), modelsDirectory(),
-                                                  kBaseEncoder)),
-             error);
+    downloader.setLimits({1'000'000, 1'000'000});
+    QString outcome;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (fileSizeLimit > 0)
+            limit.emplace(fileSizeLimit);
+        outcome = finish(downloader.downloadAndInstall(m_server.url(QStringLiteral("/encoder.zip")), modelsDirectory(),
+                                                       kBaseEncoder));
+    }
+    QCOMPARE(outcome, error);
     QCOMPARE(entriesIn(modelsDirectory()), QStringList());
     QCOMPARE(entriesIn(container), QStringList{QStringLiteral("OfflineModels")});
 }

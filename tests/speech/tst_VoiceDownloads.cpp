@@ -1,10 +1,16 @@
 #include "SpeechTestRig.h"
 #include "speech/F5TTSService.h"
+#include "models/FileDownload.h"
+#include "support/FileSizeLimit.h"
+#include "support/FreeSpace.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 
+#include <QNetworkAccessManager>
 #include <QtTest>
+
+#include <limits>
 
 using Response = LoopbackHttpServer::Response;
 using namespace std::chrono_literals;
@@ -45,6 +51,7 @@ private slots:
     void voiceFiles();
     void voicePack_data();
     void voicePack();
+    void fullDiskLeavesNothing();
 };
 
 void tst_VoiceDownloads::voiceFiles_data()
@@ -71,6 +78,13 @@ void tst_VoiceDownloads::voiceFiles_data()
     unsized.closeDelimited = true;
     QTest::newRow("model of no announced size") << archive << unsized << QStringList{TextToSpeechService::voicesFileName}
                                                 << QStringLiteral("did not announce the file's size");
+    // the idle timer runs from the last data, not from the start
+    Response slow = weights;
+    slow.paceBytes = 30'000;
+    slow.paceMs = 60;
+    QTest::newRow("slow but steady server")
+        << archive << slow << QStringList{TextToSpeechService::modelFileName, TextToSpeechService::voicesFileName}
+        << QString();
     Response silent = weights;
     silent.stallAfterBytes = 0;
     QTest::newRow("silent server") << silent << weights << QStringList{}
@@ -158,6 +172,40 @@ void tst_VoiceDownloads::voicePack()
         QVERIFY(qFuzzyCompare(progress.last(), 1.0));
     F5TTSService reopened(pack);
     QCOMPARE(reopened.isDownloaded(), installed);
+}
+
+void tst_VoiceDownloads::fullDiskLeavesNothing()
+{
+    LoopbackHttpServer server;
+    QTemporaryDir directory;
+    const QString destination = directory.filePath(QStringLiteral("voices.npz"));
+    QNetworkAccessManager network;
+    const DownloadAcceptance anySize(DownloadAcceptance::Format::zip, std::numeric_limits<qint64>::max());
+    const auto fetch = [&](const QString &path) {
+        QFuture<void> download = FileDownload::fetch(network, server.url(path), destination, anySize, {}, this);
+        if (!waitForFuture(download))
+            return QStringLiteral("<still running>");
+        const auto error = Futures::failureOf(download);
+        return error ? describeException(error) : QString();
+    };
+
+    // more than the disk holds: refused before a byte is written
+    if (FreeSpace::availableBytes(directory.path())) {
+        server.setResponse(QStringLiteral("/huge"), Response::generated(qint64(1) << 50, 3, kZip));
+        const QString error = fetch(QStringLiteral("/huge"));
+        QVERIFY2(error.startsWith(QStringLiteral("Not enough free space: the download needs 1.13 PB and only ")),
+                 qPrintable(error));
+        QCOMPARE(filesIn(directory.path()), QStringList());
+    }
+    // a disk that fills up part-way through a chunk still says why
+    server.setResponse(QStringLiteral("/voices"), Response::generated(200'000, 3, kZip));
+    QString error;
+    {
+        const FileSizeLimit limit(123'457);
+        error = fetch(QStringLiteral("/voices"));
+    }
+    QVERIFY2(error.endsWith(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(error));
+    QCOMPARE(filesIn(directory.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_VoiceDownloads)

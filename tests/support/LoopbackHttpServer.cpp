@@ -375,10 +375,13 @@ void LoopbackHttpServer::serve(int fd)
 
     // body bytes [from, to) of the range being sent
     const auto sendBody = [&](qint64 from, qint64 to) {
-        for (qint64 at = from; at < to && !m_stopping; at += kSendChunk) {
-            const qint64 length = qMin(kSendChunk, to - at);
+        const qint64 piece = response.paceBytes > 0 ? response.paceBytes : kSendChunk;
+        for (qint64 at = from; at < to && !m_stopping; at += piece) {
+            const qint64 length = qMin(piece, to - at);
             const QByteArray chunk = response.bytes(first + at, length);
             if (!sendAll(fd, chunk.constData(), chunk.size()))
+                return false;
+            if (response.paceBytes > 0 && at + length < to && !waitWhileConnected(fd, response.paceMs, m_stopping))
                 return false;
         }
         return !m_stopping;

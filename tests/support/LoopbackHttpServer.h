@@ -71,6 +71,10 @@ public:
         // server stops when stallMs is -1. -1: no stall.
         qint64 stallAfterBytes = -1;
         int stallMs = -1;
+        // Send the body in pieces of this many bytes with paceMs between
+        // them: a slow but steady server. -1: as fast as the client reads.
+        qint64 paceBytes = -1;
+        int paceMs = 0;
         // Wait this long before sending anything at all.
         int headerDelayMs = 0;
         // Close the connection without answering.

@@ -2,6 +2,7 @@
 
 #include "models/TransferError.h"
 #include "support/DescribedError.h"
+#include "support/FileWriting.h"
 #include "support/FutureWatch.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ struct Transfer {
     QByteArray head;
     qint64 written = 0;
     QString refusal;
+    int refusedStatus = 0; // the HTTP status of a reply that was not the file
     QTimer idle;
     bool timedOut = false;
 
@@ -50,14 +52,20 @@ struct Transfer {
         if (headersRead || !refusal.isEmpty() || (status >= 300 && status < 400 && !reply->isFinished()))
             return;
         headersRead = true;
-        if (status != 200 && status != 206)
+        if (status != 200 && status != 206) {
+            refusedStatus = status;
             return refuse(reply, QStringLiteral("The server answered with HTTP status %1.").arg(status));
+        }
         const QString why = acceptance.readHeaders(status, reply->rawHeader("Content-Length"),
                                                    reply->rawHeader("Content-Range"), span);
         if (!why.isEmpty())
             return refuse(reply, why);
         if (span.offset != 0 || span.end != span.total)
-            refuse(reply, QStringLiteral("The server sent only part of the file."));
+            return refuse(reply, QStringLiteral("The server sent only part of the file."));
+        // before the first byte: a disk that fills up half-way helps nobody
+        if (const QString noRoom = DownloadAcceptance::checkRoom(span.total, QFileInfo(file.fileName()).absolutePath());
+            !noRoom.isEmpty())
+            refuse(reply, noRoom);
     }
 
     void save(QNetworkReply *reply)
@@ -77,7 +85,7 @@ struct Transfer {
                     return refuse(reply, why);
             }
         }
-        if (file.write(bytes) != bytes.size())
+        if (!FileWriting::writeAll(file, bytes.constData(), bytes.size()))
             return refuse(reply, QStringLiteral("Could not write %1: %2").arg(file.fileName(), file.errorString()));
         written += bytes.size();
     }
@@ -89,7 +97,11 @@ struct Transfer {
             return refusal;
         if (timedOut)
             return TransferError::timedOut().description();
-        if (reply->error() != QNetworkReply::NoError)
+        // Qt reports a body cut off by the server either as this error or,
+        // when the socket closed before it looked, as a clean end: both are
+        // judged by what arrived, so the same cut gets the same message.
+        const bool cut = headersRead && reply->error() == QNetworkReply::RemoteHostClosedError;
+        if (reply->error() != QNetworkReply::NoError && !cut)
             return reply->errorString();
         save(reply);
         if (!refusal.isEmpty())
@@ -105,8 +117,8 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
                     std::chrono::milliseconds idleTimeout)
 {
     auto promise = Futures::startedPromise<void>();
-    auto fail = [promise](const QString &message) {
-        promise->setException(std::make_exception_ptr(DescribedError(message)));
+    auto fail = [promise](const QString &message, int status = 0) {
+        promise->setException(std::make_exception_ptr(FileDownloadError(message, status)));
         promise->finish();
     };
     QDir().mkpath(QFileInfo(destination).absolutePath());
@@ -141,7 +153,7 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         const QString why = transfer->outcome(reply);
         if (!why.isEmpty()) {
             transfer->file.cancelWriting();
-            fail(why);
+            fail(why, transfer->refusedStatus);
             return;
         }
         if (!transfer->file.commit()) {
