@@ -90,6 +90,8 @@ void X11KeyEventSource::monitoringChanged(bool active)
             grabAll();
     } else if (m_display) {
         ungrabAll();
+        // their releases go unseen from now on
+        m_pressed.clear();
     }
     // Syncing with the server may have queued events the notifier will not announce.
     processPending();
@@ -199,7 +201,6 @@ void X11KeyEventSource::ungrabAll()
             grab.grabbed = false;
         }
     });
-    m_pressed.clear();
 }
 
 void X11KeyEventSource::processPending()
