@@ -90,7 +90,7 @@ void X11KeyEventSource::monitoringChanged(bool active)
             grabAll();
     } else if (m_display) {
         ungrabAll();
-        // their releases go unseen from now on
+        // the held keys' releases go unseen from now on
         m_pressed.clear();
     }
     // Syncing with the server may have queued events the notifier will not announce.
@@ -216,6 +216,7 @@ void X11KeyEventSource::processPending()
         case MappingNotify:
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request != MappingPointer && monitorCount() > 0) {
+                // keys held meanwhile stay known as down: their repeats are no new presses
                 ungrabAll();
                 readModifierMapping();
                 grabAll();
