@@ -203,7 +203,8 @@ void GlobalHotkeyService::handleFlagsChanged(const KeyEvent &event)
             });
         return;
     }
-    if (event.type == EventType::keyDown && m_fnKeyDown && event.keyCode == Key::space
+    // a held chord repeats: one press, one toggle
+    if (event.type == EventType::keyDown && !event.isRepeat && m_fnKeyDown && event.keyCode == Key::space
         && !(event.modifierFlags & kToggleExcluded)) {
         logLine(kTag, "Fn+Space matched (toggle)!");
         call(onToggle);

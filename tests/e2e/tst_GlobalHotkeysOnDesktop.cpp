@@ -29,6 +29,7 @@ private slots:
 
     void holdEndsWhenAltIsReleasedFirst();
     void heldKeyRepeatsDoNotEndTheHold();
+    void heldToggleChordTogglesOnce();
     void otherChordsReachTheirCallbacks_data();
     void otherChordsReachTheirCallbacks();
     void chordsInOurOwnWindowDoNotConfuseTheNextOnes_data();
@@ -94,13 +95,29 @@ bool tst_GlobalHotkeysOnDesktop::keys(const QStringList &steps)
 // Space released first is part of every other hold below.
 void tst_GlobalHotkeysOnDesktop::holdEndsWhenAltIsReleasedFirst()
 {
+    // Space must not repeat: a repeat would also bring Alt's release to light
+    Display *x = XOpenDisplay(nullptr);
+    QVERIFY(x);
+    XKeyboardControl control{};
+    control.key = XKeysymToKeycode(x, XK_space);
+    control.auto_repeat_mode = AutoRepeatModeOff;
+    XChangeKeyboardControl(x, KBKey | KBAutoRepeatMode, &control);
+    XSync(x, False);
+    const auto restoreRepeat = qScopeGuard([&] {
+        control.auto_repeat_mode = AutoRepeatModeDefault;
+        XChangeKeyboardControl(x, KBKey | KBAutoRepeatMode, &control);
+        XCloseDisplay(x);
+    });
+
     QVERIFY(keys({"keydown alt", "keydown space"}));
     QVERIFY2(waitForCalls(1), qPrintable(m_calls.join(QLatin1Char(','))));
     QCOMPARE(m_calls, QStringList{"holdStart"});
     QVERIFY(m_service->isHolding());
 
-    QVERIFY(keys({"keyup alt", "keyup space"}));
+    // the hold ends with Alt, while Space is still down
+    QVERIFY(keys({"keyup alt"}));
     QVERIFY(waitForCalls(2));
+    QVERIFY(keys({"keyup space"}));
     settle();
     QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease"}));
     QVERIFY(!m_service->isHolding());
@@ -128,6 +145,32 @@ void tst_GlobalHotkeysOnDesktop::heldKeyRepeatsDoNotEndTheHold()
     settle();
     QCOMPARE(repeats, QList<bool>{false});
     QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease", "holdStart", "holdRelease"}));
+}
+
+void tst_GlobalHotkeysOnDesktop::heldToggleChordTogglesOnce()
+{
+    int repeats = 0;
+    KeyEventSource &source = Platform::instance().keyEventSource();
+    const auto observer = source.addGlobalMonitor(KeyEventSource::maskFor(KeyEventSource::EventType::keyDown),
+                                                  [&](const KeyEventSource::KeyEvent &e) { repeats += e.isRepeat; });
+    const auto removeObserver = qScopeGuard([&] { source.removeMonitor(observer); });
+    QVERIFY(keys({"keydown super", "keydown space"}));
+    QVERIFY(waitForCalls(1));
+    // The keyboard mapping changes while the chord is held (another keyboard
+    // typed on, a layout switched), so the chords are grabbed anew.
+    Display *x = XOpenDisplay(nullptr);
+    QVERIFY(x);
+    const KeyCode space = XKeysymToKeycode(x, XK_space);
+    int symsPerCode = 0;
+    KeySym *syms = XGetKeyboardMapping(x, space, 1, &symsPerCode);
+    XChangeKeyboardMapping(x, space, symsPerCode, syms, 1);
+    XFree(syms);
+    XCloseDisplay(x);
+    DesktopHarness::waitUntil([&] { return repeats >= 3; }, 3s);
+    QVERIFY2(repeats >= 3, "the key did not repeat, so nothing was tested");
+    QVERIFY(keys({"keyup space", "keyup super"}));
+    settle();
+    QCOMPARE(m_calls, QStringList{"toggle"});
 }
 
 void tst_GlobalHotkeysOnDesktop::otherChordsReachTheirCallbacks_data()

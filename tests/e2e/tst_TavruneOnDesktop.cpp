@@ -2,6 +2,7 @@
 #include "TavruneProcess.h"
 
 #include "pipeline/WavEncoder.h"
+#include "platform/linux/PocketsphinxRecognitionTask.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XdgPaths.h"
 #include "profile/VoiceProfileStore.h"
@@ -85,6 +86,24 @@ std::optional<Accessible> find(const QList<Accessible> &tree, const QString &tex
         return object.name.contains(text) && (role == ATSPI_ROLE_INVALID || object.role == role);
     });
     return found == tree.cend() ? std::nullopt : std::optional(*found);
+}
+
+// Whether the process's live speech recogniser has worked through the audio it
+// got: its thread then sleeps until more comes.
+bool recogniserWaitsForAudio(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task/").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + task + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "tid (name) state ..."
+        const QByteArray line = stat.readAll();
+        const qsizetype nameEnd = line.lastIndexOf(')');
+        if (line.mid(line.indexOf('(') + 1, nameEnd - line.indexOf('(') - 1) == PocketsphinxRecognitionTask::threadName)
+            return line.mid(nameEnd + 2, 1) == "S";
+    }
+    return false;
 }
 
 } // namespace
@@ -255,6 +274,14 @@ void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
     QVERIFY(DesktopHarness::waitUntil([] { return windowShown(QStringLiteral("Tavrune dictation")); }));
     QVERIFY(m_desktop.playIntoMicrophone(m_speech, true, 250ms));
     DesktopHarness::waitUntil([] { return false; }, 300ms); // the tail passes through the sink
+    // A busy machine's recogniser falls seconds behind the microphone, and the
+    // release waits for it only briefly: hold on until it has caught up (its
+    // thread seen waiting for audio a few times running).
+    int waitingSeen = 0;
+    DesktopHarness::waitUntil([&] {
+        waitingSeen = recogniserWaitsForAudio(m_app->pid()) ? waitingSeen + 1 : 0;
+        return waitingSeen >= 3;
+    }, 30s);
     QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
 
     QVERIFY2(DesktopHarness::waitUntil([&] { return !m_target->text(TargetApp::textArea).isEmpty(); }, 15s),

@@ -20,11 +20,14 @@ private slots:
     void frontmostFollowsActivation();
     void waitsForTheUsersChordFirst_data();
     void waitsForTheUsersChordFirst();
+    void terminalsGetTheShiftedChord_data();
+    void terminalsGetTheShiftedChord();
     void unknownKeysPostNothing();
 
 private:
     TargetApp *m_first = nullptr;
     TargetApp *m_second = nullptr;
+    TargetApp *m_terminal = nullptr;
 };
 
 void tst_XTestKeySynthesizer::initTestCase()
@@ -95,6 +98,34 @@ void tst_XTestKeySynthesizer::waitsForTheUsersChordFirst()
     // Ctrl+Alt+V would not have pasted, nor would a Ctrl+V that went to the grab
     QVERIFY2(m_second->waitForText(TargetApp::lineEdit, QStringLiteral("after release")),
              qPrintable(m_second->text(TargetApp::lineEdit)));
+}
+
+void tst_XTestKeySynthesizer::terminalsGetTheShiftedChord_data()
+{
+    QTest::addColumn<quint16>("key");
+    QTest::addColumn<QString>("received");
+    // Ctrl+C would interrupt the program running in the terminal
+    QTest::newRow("copy of read-aloud") << Key::c << "Ctrl+Shift+C";
+    QTest::newRow("paste of the typing fallback") << Key::v << "Ctrl+Shift+V";
+}
+
+void tst_XTestKeySynthesizer::terminalsGetTheShiftedChord()
+{
+    QFETCH(quint16, key);
+    QFETCH(QString, received);
+    if (!m_terminal) {
+        m_terminal = m_desktop.startTarget(false);
+        QVERIFY2(m_terminal, qPrintable(m_desktop.errorString()));
+        QVERIFY(m_desktop.xdotool({QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("XTerm"),
+                                   QString::number(m_terminal->windowId())}));
+    }
+    QVERIFY(m_terminal->focus(TargetApp::lineEdit));
+    QVERIFY(Platform::instance().keySynthesizer().postKeyPress(key, ModifierFlag::command));
+    const auto lastKey = [&] {
+        const QStringList keys = m_terminal->keysReceived();
+        return keys.isEmpty() ? QString() : keys.last();
+    };
+    QTRY_COMPARE(lastKey(), received);
 }
 
 void tst_XTestKeySynthesizer::unknownKeysPostNothing()

@@ -160,6 +160,8 @@ void tst_GlobalHotkeyService::toggleOnlyWhileAnotherApplicationIsActive_data()
     QTest::newRow("fn+space") << QStringList{"flags function", "down 49 function", "up 49 function", "flags"} << 1;
     QTest::newRow("twice") << QStringList{"flags function", "down 49 function", "up 49", "down 49 function", "up 49"}
                            << 2;
+    QTest::newRow("held long enough to repeat")
+        << QStringList{"flags function", "down 49 function", "repeat 49 function", "repeat 49 function", "up 49"} << 1;
     QTest::newRow("fn+caps lock+space") << QStringList{"flags function+capsLock", "down 49 function+capsLock"} << 1;
     QTest::newRow("fn+shift+space") << QStringList{"flags function+shift", "down 49 function+shift"} << 0;
     QTest::newRow("fn released before space") << QStringList{"flags function", "flags", "down 49"} << 0;

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+
 struct PocketsphinxRecognitionTask::Worker : RecognitionWorkerState {
     std::shared_ptr<PocketsphinxDecoderPool> pool;
 
@@ -96,12 +98,15 @@ PocketsphinxRecognitionTask::PocketsphinxRecognitionTask(std::shared_ptr<Pockets
     });
     // Detached: the worker owns what it uses, and the pool's shutdown cancels
     // and waits for every worker.
-    std::thread([worker = m_worker, id]() mutable {
+    std::thread thread([worker = m_worker, id]() mutable {
         worker->run();
         auto pool = worker->pool;
         worker.reset();
         pool->workerFinished(id);
-    }).detach();
+    });
+    // Named like the application's other workers, so it can be told apart.
+    pthread_setname_np(thread.native_handle(), threadName);
+    thread.detach();
 }
 
 PocketsphinxRecognitionTask::~PocketsphinxRecognitionTask()

@@ -14,6 +14,8 @@ class PocketsphinxRecognitionTask : public RecognitionTask {
 public:
     // Audio decoded between two looks at the partial hypothesis (0.25 s).
     static constexpr size_t partialIntervalSamples = RecognitionRequest::sampleRate / 4;
+    // The name of each worker thread, as ps and /proc show it.
+    static constexpr char threadName[] = "live-speech";
 
     PocketsphinxRecognitionTask(std::shared_ptr<PocketsphinxDecoderPool> pool,
                                 std::shared_ptr<RecognitionRequest> request, RecognitionResultHandler handler);

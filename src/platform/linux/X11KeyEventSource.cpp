@@ -90,6 +90,8 @@ void X11KeyEventSource::monitoringChanged(bool active)
             grabAll();
     } else if (m_display) {
         ungrabAll();
+        // the held keys' releases go unseen from now on
+        m_pressed.clear();
     }
     // Syncing with the server may have queued events the notifier will not announce.
     processPending();
@@ -199,7 +201,6 @@ void X11KeyEventSource::ungrabAll()
             grab.grabbed = false;
         }
     });
-    m_pressed.clear();
 }
 
 void X11KeyEventSource::processPending()
@@ -215,6 +216,7 @@ void X11KeyEventSource::processPending()
         case MappingNotify:
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request != MappingPointer && monitorCount() > 0) {
+                // keys held meanwhile stay known as down: their repeats are no new presses
                 ungrabAll();
                 readModifierMapping();
                 grabAll();

@@ -114,6 +114,13 @@ QString TargetApp::text(Field field) const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+QStringList TargetApp::keysReceived() const
+{
+    QFile file(m_directory + QStringLiteral("/keys.txt"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                          : QStringList();
+}
+
 bool TargetApp::waitForText(Field field, const QString &expected, milliseconds timeout) const
 {
     return DesktopHarness::waitUntil([&] { return text(field) == expected; }, timeout);

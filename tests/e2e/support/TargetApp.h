@@ -8,7 +8,8 @@
 
 // Our target application: a window with a line edit, a text area and a
 // password field, each writing its whole content to a file on every change,
-// so a test sees what landed without going through the desktop. Driven by
+// so a test sees what landed without going through the desktop; the key
+// chords the fields receive are logged the same way. Driven by
 // one-line commands on its stdin; each waits for the target's answer.
 class TargetApp {
 public:
@@ -38,6 +39,8 @@ public:
     // The field's content as the target last wrote it.
     QString text(Field field) const;
     QString textFile(Field field) const;
+    // The key chords the fields received, oldest first, as "Ctrl+Shift+V".
+    QStringList keysReceived() const;
     bool waitForText(Field field, const QString &expected,
                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
 

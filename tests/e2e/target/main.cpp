@@ -1,10 +1,13 @@
 // The end-to-end tests' target application (see tests/e2e/support/TargetApp.h):
-// each field's content goes to <dir>/<name>.txt on every change; commands
-// arrive one per line on stdin and are answered with "ok" or an error line.
+// each field's content goes to <dir>/<name>.txt on every change, each key
+// chord a field receives to a line of <dir>/keys.txt; commands arrive one per
+// line on stdin and are answered with "ok" or an error line.
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -37,6 +40,30 @@ QString decoded(const QByteArray &token)
 {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(token));
 }
+
+// Appends each chord that reaches the focused field, modifiers alone aside.
+class KeyLog : public QObject {
+public:
+    explicit KeyLog(const QString &path) : m_path(path) { writeFile(path, QString()); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress || watched != QApplication::focusWidget())
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control || key->key() == Qt::Key_Alt
+            || key->key() == Qt::Key_Meta)
+            return false;
+        QFile file(m_path);
+        if (file.open(QIODevice::Append))
+            file.write(QKeySequence(key->keyCombination()).toString(QKeySequence::PortableText).toUtf8() + '\n');
+        return false;
+    }
+
+private:
+    QString m_path;
+};
 
 class TargetWindow : public QWidget {
 public:
@@ -119,6 +146,8 @@ int main(int argc, char **argv)
     qputenv(accessible ? "QT_LINUX_ACCESSIBILITY_ALWAYS_ON" : "NO_AT_BRIDGE", "1");
     QApplication app(argc, argv);
     TargetWindow window(directory);
+    KeyLog keys(directory + QStringLiteral("/keys.txt"));
+    app.installEventFilter(&keys);
     window.show();
     window.activateWindow();
 
