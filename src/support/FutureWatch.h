@@ -3,11 +3,15 @@
 #include "support/DescribedError.h"
 
 #include <QFuture>
+#include <QMutex>
+#include <QObject>
 #include <QPromise>
 
-#include <memory>
-
 #include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <type_traits>
 
 // What a future that was cancelled reports in place of a result: a cancelled
 // operation is never a success.
@@ -52,6 +56,80 @@ std::shared_ptr<QPromise<T>> startedPromise()
     auto promise = std::make_shared<QPromise<T>>();
     promise->start();
     return promise;
+}
+
+// Qt asserts when a future ends after the context object of its .then() is
+// gone (release builds drop the call without a word), and a chain whose step
+// is dropped cancels the next step on the same dead object. An object that
+// waits on futures others finish takes them through follow(), from one of
+// these declared as its last member: going first, it cancels whatever is still
+// open while the object itself is whole, which ends those chains there and
+// runs none of their bodies. A future that ends later goes nowhere. Each end
+// reaches the owner on the owner's thread.
+class FollowedFutures : public QObject {
+public:
+    FollowedFutures();
+    ~FollowedFutures() override;
+
+    template <typename T>
+    QFuture<T> follow(QFuture<T> future);
+
+private:
+    struct Link {
+        QMutex mutex;
+        FollowedFutures *owner = nullptr;
+    };
+    static void hand(const std::shared_ptr<Link> &link, quint64 id, std::function<void()> settle);
+    void settle(quint64 id, const std::function<void()> &settle);
+
+    template <typename T>
+    static void settleFrom(QPromise<T> &promise, QFuture<T> ended);
+
+    std::shared_ptr<Link> m_link;
+    std::map<quint64, std::function<void()>> m_cancels;
+    quint64 m_lastId = 0;
+};
+
+template <typename T>
+QFuture<T> FollowedFutures::follow(QFuture<T> future)
+{
+    auto promise = startedPromise<T>();
+    const quint64 id = ++m_lastId;
+    m_cancels.emplace(id, [promise] {
+        promise->future().cancel();
+        promise->finish();
+    });
+    // A cancelled future skips .then() and reaches .onCanceled() instead.
+    future
+        .then([link = m_link, id, promise](QFuture<T> ended) {
+            hand(link, id, [promise, ended] { settleFrom(*promise, ended); });
+        })
+        .onCanceled([link = m_link, id, promise] {
+            hand(link, id, [promise] {
+                promise->future().cancel();
+                promise->finish();
+            });
+        });
+    return promise->future();
+}
+
+template <typename T>
+void FollowedFutures::settleFrom(QPromise<T> &promise, QFuture<T> ended)
+{
+    try {
+        ended.waitForFinished();
+        if constexpr (std::is_void_v<T>) {
+            if (ended.isCanceled())
+                promise.future().cancel();
+        } else if (ended.isCanceled() || ended.resultCount() == 0) {
+            promise.future().cancel();
+        } else {
+            promise.addResult(ended.result());
+        }
+    } catch (...) {
+        promise.setException(std::current_exception());
+    }
+    promise.finish();
 }
 
 } // namespace Futures
