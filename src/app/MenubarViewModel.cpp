@@ -306,7 +306,7 @@ QFuture<void> MenubarViewModel::downloadIfMissing(const ModelDescriptor &model)
     // The service ends with the download; it lives on this object until then.
     ModelDownloadService *service = m_makeDownloadService().release();
     service->setParent(this);
-    return Futures::cancellationAsFailure(service->download(model, &m_modelManager))
+    return m_followed.follow(Futures::cancellationAsFailure(service->download(model, &m_modelManager)))
         .then(this, [service, model] {
             service->deleteLater();
             logLine("ViewModel", QStringLiteral("%1 download complete").arg(model.name));

@@ -15,15 +15,16 @@ FollowedFutures::~FollowedFutures()
     {
         const QMutexLocker lock(&m_link->mutex);
         m_link->owner = nullptr;
+        m_link->ended.clear();
     }
     for (const auto &[id, cancel] : std::exchange(m_cancels, {}))
         cancel();
 }
 
-void FollowedFutures::hand(const std::shared_ptr<Link> &link, quint64 id, std::function<void()> settle)
+void FollowedFutures::hand(Link &link, quint64 id, Settle settle)
 {
-    QMutexLocker lock(&link->mutex);
-    FollowedFutures *owner = link->owner;
+    QMutexLocker lock(&link.mutex);
+    FollowedFutures *owner = link.owner;
     if (!owner)
         return;
     if (owner->thread() == QThread::currentThread()) {
@@ -32,12 +33,25 @@ void FollowedFutures::hand(const std::shared_ptr<Link> &link, quint64 id, std::f
         owner->settle(id, settle);
         return;
     }
-    // queued under the lock, so the owner's destruction waits for the post;
-    // the owner takes a post it never delivered with it
-    QMetaObject::invokeMethod(owner, [owner, id, settle] { owner->settle(id, settle); }, Qt::QueuedConnection);
+    link.ended.emplace_back(id, std::move(settle));
+    // One call for every end waiting; it carries nothing, so what it hands
+    // over goes through the lock alone.
+    if (link.ended.size() == 1)
+        QMetaObject::invokeMethod(owner, "settleEnded", Qt::QueuedConnection);
 }
 
-void FollowedFutures::settle(quint64 id, const std::function<void()> &settle)
+void FollowedFutures::settleEnded()
+{
+    std::vector<std::pair<quint64, Settle>> ended;
+    {
+        const QMutexLocker lock(&m_link->mutex);
+        ended.swap(m_link->ended);
+    }
+    for (const auto &[id, settleOne] : ended)
+        settle(id, settleOne);
+}
+
+void FollowedFutures::settle(quint64 id, const Settle &settle)
 {
     if (m_cancels.erase(id) > 0)
         settle();

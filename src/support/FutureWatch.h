@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 // What a future that was cancelled reports in place of a result: a cancelled
 // operation is never a success.
@@ -62,11 +64,12 @@ std::shared_ptr<QPromise<T>> startedPromise()
 // gone (release builds drop the call without a word), and a chain whose step
 // is dropped cancels the next step on the same dead object. An object that
 // waits on futures others finish takes them through follow(), from one of
-// these declared as its last member: going first, it cancels whatever is still
-// open while the object itself is whole, which ends those chains there and
-// runs none of their bodies. A future that ends later goes nowhere. Each end
-// reaches the owner on the owner's thread.
+// these declared among its last members: going before the object itself, it
+// cancels whatever is still open while the object is whole, which ends those
+// chains there and runs none of their bodies. A future that ends later goes
+// nowhere. Each end reaches the owner on the owner's thread.
 class FollowedFutures : public QObject {
+    Q_OBJECT
 public:
     FollowedFutures();
     ~FollowedFutures() override;
@@ -75,18 +78,25 @@ public:
     QFuture<T> follow(QFuture<T> future);
 
 private:
+    using Settle = std::function<void()>;
+    // What the threads that end followed futures share with the owner. Ends
+    // from other threads wait here under the lock, which also orders them
+    // after follow() where ThreadSanitizer can see it: Qt's own ordering of a
+    // continuation lies inside libQt6Core.
     struct Link {
         QMutex mutex;
         FollowedFutures *owner = nullptr;
+        std::vector<std::pair<quint64, Settle>> ended;
     };
-    static void hand(const std::shared_ptr<Link> &link, quint64 id, std::function<void()> settle);
-    void settle(quint64 id, const std::function<void()> &settle);
+    static void hand(Link &link, quint64 id, Settle settle);
+    Q_INVOKABLE void settleEnded();
+    void settle(quint64 id, const Settle &settle);
 
     template <typename T>
     static void settleFrom(QPromise<T> &promise, QFuture<T> ended);
 
     std::shared_ptr<Link> m_link;
-    std::map<quint64, std::function<void()>> m_cancels;
+    std::map<quint64, Settle> m_cancels;
     quint64 m_lastId = 0;
 };
 
@@ -95,17 +105,21 @@ QFuture<T> FollowedFutures::follow(QFuture<T> future)
 {
     auto promise = startedPromise<T>();
     const quint64 id = ++m_lastId;
-    m_cancels.emplace(id, [promise] {
-        promise->future().cancel();
-        promise->finish();
-    });
-    // A cancelled future skips .then() and reaches .onCanceled() instead.
+    {
+        const QMutexLocker lock(&m_link->mutex);
+        m_cancels.emplace(id, [promise] {
+            promise->future().cancel();
+            promise->finish();
+        });
+    }
+    // A cancelled future skips .then() and reaches .onCanceled() instead. The
+    // promise moves on rather than being copied before hand() takes the lock.
     future
-        .then([link = m_link, id, promise](QFuture<T> ended) {
-            hand(link, id, [promise, ended] { settleFrom(*promise, ended); });
+        .then([link = m_link, id, promise](QFuture<T> ended) mutable {
+            hand(*link, id, [promise = std::move(promise), ended] { settleFrom(*promise, ended); });
         })
-        .onCanceled([link = m_link, id, promise] {
-            hand(link, id, [promise] {
+        .onCanceled([link = m_link, id, promise]() mutable {
+            hand(*link, id, [promise = std::move(promise)] {
                 promise->future().cancel();
                 promise->finish();
             });
