@@ -290,7 +290,7 @@ QFuture<void> MenubarViewModel::autoDownloadModels(const QList<ModelDescriptor> 
     // strictly one after another; a failure never stops the next one
     QFuture<void> chain = QtFuture::makeReadyFuture();
     for (const ModelDescriptor &model : models)
-        chain = chain.then(this, [this, model] { return downloadIfMissing(model); }).unwrap();
+        chain = m_followed.follow(chain).then(this, [this, model] { return downloadIfMissing(model); }).unwrap();
     return chain;
 }
 

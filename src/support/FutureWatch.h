@@ -107,6 +107,13 @@ QFuture<T> FollowedFutures::follow(QFuture<T> future)
     const quint64 id = ++m_lastId;
     {
         const QMutexLocker lock(&m_link->mutex);
+        // A chain that goes on while this ends (.onFailed() passes a
+        // cancellation on as a success) waits for nothing more.
+        if (!m_link->owner) {
+            promise->future().cancel();
+            promise->finish();
+            return promise->future();
+        }
         m_cancels.emplace(id, [promise] {
             promise->future().cancel();
             promise->finish();
