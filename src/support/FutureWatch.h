@@ -94,6 +94,12 @@ private:
 
     template <typename T>
     static void settleFrom(QPromise<T> &promise, QFuture<T> ended);
+    template <typename T>
+    static void cancel(QPromise<T> &promise)
+    {
+        promise.future().cancel();
+        promise.finish();
+    }
 
     std::shared_ptr<Link> m_link;
     std::map<quint64, Settle> m_cancels;
@@ -110,14 +116,10 @@ QFuture<T> FollowedFutures::follow(QFuture<T> future)
         // A chain that goes on while this ends (.onFailed() passes a
         // cancellation on as a success) waits for nothing more.
         if (!m_link->owner) {
-            promise->future().cancel();
-            promise->finish();
+            cancel(*promise);
             return promise->future();
         }
-        m_cancels.emplace(id, [promise] {
-            promise->future().cancel();
-            promise->finish();
-        });
+        m_cancels.emplace(id, [promise] { cancel(*promise); });
     }
     // A cancelled future skips .then() and reaches .onCanceled() instead. The
     // promise moves on rather than being copied before hand() takes the lock.
@@ -126,10 +128,7 @@ QFuture<T> FollowedFutures::follow(QFuture<T> future)
             hand(*link, id, [promise = std::move(promise), ended] { settleFrom(*promise, ended); });
         })
         .onCanceled([link = m_link, id, promise]() mutable {
-            hand(*link, id, [promise = std::move(promise)] {
-                promise->future().cancel();
-                promise->finish();
-            });
+            hand(*link, id, [promise = std::move(promise)] { cancel(*promise); });
         });
     return promise->future();
 }
@@ -139,13 +138,15 @@ void FollowedFutures::settleFrom(QPromise<T> &promise, QFuture<T> ended)
 {
     try {
         ended.waitForFinished();
-        if constexpr (std::is_void_v<T>) {
-            if (ended.isCanceled())
-                promise.future().cancel();
-        } else if (ended.isCanceled() || ended.resultCount() == 0) {
-            promise.future().cancel();
-        } else {
-            promise.addResult(ended.result());
+        bool cancelled = ended.isCanceled();
+        if constexpr (!std::is_void_v<T>) {
+            cancelled = cancelled || ended.resultCount() == 0;
+            if (!cancelled)
+                promise.addResult(ended.result());
+        }
+        if (cancelled) {
+            cancel(promise);
+            return;
         }
     } catch (...) {
         promise.setException(std::current_exception());
