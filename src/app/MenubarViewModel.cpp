@@ -302,7 +302,7 @@ QFuture<void> MenubarViewModel::autoDownloadModels(const QList<ModelDescriptor> 
     // strictly one after another; a failure never stops the next one
     QFuture<void> chain = QtFuture::makeReadyFuture();
     for (const ModelDescriptor &model : models)
-        chain = chain.then(this, [this, model] { return downloadIfMissing(model); }).unwrap();
+        chain = m_followed.follow(chain).then(this, [this, model] { return downloadIfMissing(model); }).unwrap();
     return chain;
 }
 
@@ -318,7 +318,7 @@ QFuture<void> MenubarViewModel::downloadIfMissing(const ModelDescriptor &model)
     // The service ends with the download; it lives on this object until then.
     ModelDownloadService *service = m_makeDownloadService().release();
     service->setParent(this);
-    return Futures::cancellationAsFailure(service->download(model, &m_modelManager))
+    return m_followed.follow(Futures::cancellationAsFailure(service->download(model, &m_modelManager)))
         .then(this, [service, model] {
             service->deleteLater();
             logLine("ViewModel", QStringLiteral("%1 download complete").arg(model.name));

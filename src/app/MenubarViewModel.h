@@ -7,6 +7,7 @@
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/DictationSessionCoordinator.h"
 #include "pipeline/RewritePreset.h"
+#include "support/FutureWatch.h"
 #include "support/LanguageOption.h"
 
 #include <QFuture>
@@ -209,6 +210,8 @@ private:
     QStringList m_unavailableChords;
     QString m_startFailure;
     QFuture<void> m_pendingReload;
+    // Before the services, this object's children, end their downloads.
+    Futures::FollowedFutures m_followed;
     // Last: its reads reach the store, and it finishes them before the rest goes.
     std::unique_ptr<SerialExecutor> m_reader;
 };

@@ -85,5 +85,7 @@ void ModelsCardModel::download(const QString &modelId)
         m_running = nullptr;
         emit isDownloadingChanged();
     };
-    Futures::cancellationAsFailure(service->download(*model, &m_manager)).then(this, finish).onFailed(this, finish);
+    m_followed.follow(Futures::cancellationAsFailure(service->download(*model, &m_manager)))
+        .then(this, finish)
+        .onFailed(this, finish);
 }

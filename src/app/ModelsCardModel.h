@@ -2,6 +2,7 @@
 
 #include "models/ModelDescriptor.h"
 #include "models/ModelDownloadService.h"
+#include "support/FutureWatch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -49,4 +50,6 @@ private:
     QList<ModelDescriptor> m_catalogue;
     // The download started here, until its future ends.
     QPointer<ModelDownloadService> m_running;
+    // Last, so that it ends the download's continuations before the service goes.
+    Futures::FollowedFutures m_followed;
 };

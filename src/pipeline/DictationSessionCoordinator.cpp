@@ -131,7 +131,7 @@ QFuture<void> DictationSessionCoordinator::startDictation()
     setIsStarting(true);
     rememberTargetApp();
 
-    m_audioCapture.requestMicrophoneAccess().then(this, [this](bool granted) {
+    m_followed.follow(m_audioCapture.requestMicrophoneAccess()).then(this, [this](bool granted) {
         if (!granted) {
             setStatusText(QStringLiteral("Microphone permission denied"));
             endStart();
@@ -198,7 +198,9 @@ void DictationSessionCoordinator::startCapture()
     m_captureStartTime = m_clock.now();
 
     m_transcription.setPreferredASRModel(m_dictation.mode);
-    m_transcription.start(selectedLanguage).then(this, [this](QFuture<void> started) { transcriberStarted(started); });
+    m_followed.follow(m_transcription.start(selectedLanguage)).then(this, [this](QFuture<void> started) {
+        transcriberStarted(started);
+    });
 }
 
 void DictationSessionCoordinator::transcriberStarted(QFuture<void> started)
@@ -239,7 +241,7 @@ void DictationSessionCoordinator::endStart()
     if (stopNow) {
         logLine(kTag, "Stop was requested while starting; stopping now");
         // the start's caller sees the whole dictation end
-        stopDictation().then(this, [promise] { finish(promise); });
+        m_followed.follow(stopDictation()).then(this, [promise] { finish(promise); });
         return;
     }
     finish(promise);
@@ -320,7 +322,9 @@ void DictationSessionCoordinator::stopTranscriber()
 {
     m_acceptingFrames = false;
     m_heldFrames.clear();
-    m_transcription.stopAndFinalize().then(this, [this](QFuture<QString> stopped) { transcriberStopped(stopped); });
+    m_followed.follow(m_transcription.stopAndFinalize()).then(this, [this](QFuture<QString> stopped) {
+        transcriberStopped(stopped);
+    });
 }
 
 void DictationSessionCoordinator::transcriberStopped(QFuture<QString> stopped)
@@ -363,7 +367,7 @@ void DictationSessionCoordinator::deliver(QString text, double duration)
     const QString words = QString::number(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
     if (m_dictation.parallel()) {
         // no rewrite or dictionary here: the refinement's merge polishes later
-        typeIntoTarget(text).then(this, [this, text, words, duration] {
+        m_followed.follow(typeIntoTarget(text)).then(this, [this, text, words, duration] {
             if (autoInjectEnabled)
                 setLastTranscribedText(text);
             setStatusText(QStringLiteral("Refining with Whisper..."));
@@ -375,10 +379,10 @@ void DictationSessionCoordinator::deliver(QString text, double duration)
     QFuture<QString> rewritten = autoRewriteEnabled
         ? m_rewriteService.rewrite(text, selectedPreset, selectedLanguage)
         : QtFuture::makeReadyFuture(text);
-    rewritten.then(this, [this, words, duration](const QString &rewrittenText) {
+    m_followed.follow(rewritten).then(this, [this, words, duration](const QString &rewrittenText) {
         const QString final = m_learningEngine.applyCustomDictionary(rewrittenText);
         setFinalText(final);
-        typeIntoTarget(final).then(this, [this, final, words, duration] {
+        m_followed.follow(typeIntoTarget(final)).then(this, [this, final, words, duration] {
             if (autoInjectEnabled)
                 setLastTranscribedText(final);
             const QString cloudFailure = m_refinement.cloudFailureOfLastStop();
@@ -395,8 +399,8 @@ QFuture<void> DictationSessionCoordinator::typeIntoTarget(const QString &text)
     if (!autoInjectEnabled)
         return QtFuture::makeReadyFuture();
     auto typed = Futures::startedPromise<void>();
-    reactivateTargetApp().then(this, [this, typed, text] {
-        m_textInjector.inject(text).then(this, [typed](QFuture<void>) { typed->finish(); });
+    m_followed.follow(reactivateTargetApp()).then(this, [this, typed, text] {
+        m_followed.follow(m_textInjector.inject(text)).then(this, [typed](QFuture<void>) { typed->finish(); });
     });
     return typed->future();
 }
@@ -616,7 +620,9 @@ QFuture<void> DictationSessionCoordinator::mergeAndPolish()
     setStatusText(QStringLiteral("Merging & polishing..."));
     auto optional = [](const QString &text) { return text.isEmpty() ? std::nullopt : std::optional<QString>(text); };
     const DictationId dictation = m_dictation.id;
-    return m_postProcessor.process(m_liveTranscript, optional(m_refinedTranscript), optional(m_largeModelTranscript))
+    return m_followed
+        .follow(m_postProcessor.process(m_liveTranscript, optional(m_refinedTranscript),
+                                        optional(m_largeModelTranscript)))
         .then(this, [this, dictation](const QString &result) {
             if (dictation != m_dictation.id) {
                 logLine(kTag, "Dropped merge result of an earlier dictation");

@@ -5,6 +5,7 @@
 #include "pipeline/DictationMode.h"
 #include "pipeline/RewritePreset.h"
 #include "pipeline/TranscriberRefinement.h"
+#include "support/FutureWatch.h"
 #include "support/LanguageOption.h"
 #include "support/MonotonicClock.h"
 
@@ -301,4 +302,6 @@ private:
     double m_refiningElapsedSeconds = 0.0;
     double m_largeModelElapsedSeconds = 0.0;
     double m_polishingElapsedSeconds = 0.0;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

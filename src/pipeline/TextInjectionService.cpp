@@ -80,7 +80,7 @@ QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &untrus
         return QtFuture::makeReadyFuture(false);
     }
     const qint64 pid = app->processIdentifier;
-    return m_desktopThread.run([this, pid, text] { return insertInto(pid, text); });
+    return m_followed.follow(m_desktopThread.run([this, pid, text] { return insertInto(pid, text); }));
 }
 
 // On the desktop thread: every call here waits on the target application.
@@ -147,7 +147,7 @@ QFuture<void> TextInjectionService::pasteViaClipboard(const QString &untrusted)
     m_pasteboard.setString(text);
     m_pendingRestore = PendingRestore{m_pasteboard.changeCount(), saved};
 
-    return m_clock.sleep(m_delays.paste, this)
+    return m_followed.follow(m_clock.sleep(m_delays.paste, this))
         .then(this, [this] { return postKeyPress(Key::v, ModifierFlag::command); })
         .unwrap()
         .then(this, [this, text, savedCount, saved](bool) {
@@ -159,7 +159,8 @@ QFuture<void> TextInjectionService::pasteViaClipboard(const QString &untrusted)
 QFuture<bool> TextInjectionService::postKeyPress(quint16 keyCode, quint64 flags)
 {
     // The synthesizer may wait for the user to let go of the dictation chord.
-    return m_desktopThread.run([this, keyCode, flags] { return m_keySynthesizer.postKeyPress(keyCode, flags); })
+    return m_followed
+        .follow(m_desktopThread.run([this, keyCode, flags] { return m_keySynthesizer.postKeyPress(keyCode, flags); }))
         .then(this, [keyCode](bool posted) {
             if (!posted)
                 logLine(kTag, QStringLiteral("Failed to create CGEvent for keyCode %1").arg(keyCode));

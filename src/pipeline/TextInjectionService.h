@@ -3,6 +3,7 @@
 #include "pipeline/KeyPressSender.h"
 #include "pipeline/TextInjector.h"
 #include "platform/Pasteboard.h"
+#include "support/FutureWatch.h"
 #include "support/SerialExecutor.h"
 
 #include <QObject>
@@ -84,6 +85,9 @@ private:
     MonotonicClock &m_clock;
     const Delays m_delays;
     std::optional<PendingRestore> m_pendingRestore;
+    // Whatever the desktop thread or a pause still owes a chain on this object
+    // ends before it does.
+    Futures::FollowedFutures m_followed;
     // declared last: destroyed, and so drained, first
     SerialExecutor m_desktopThread{QStringLiteral("text-injection")};
 };

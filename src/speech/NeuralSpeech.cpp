@@ -45,7 +45,8 @@ void NeuralSpeech::next()
         engine.clearCache();
         return samples;
     });
-    audio.then(this, [this](std::vector<float> samples) { playAudioBuffer(std::move(samples)); })
+    m_followed.follow(audio)
+        .then(this, [this](std::vector<float> samples) { playAudioBuffer(std::move(samples)); })
         .onFailed(this, [this](const std::exception &error) {
             logLine("TTS", QStringLiteral("Kokoro synthesis error: %1").arg(QString::fromUtf8(error.what())));
             end();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/NeuralVoiceEngine.h"
+#include "support/FutureWatch.h"
 
 #include <QObject>
 #include <QStringList>
@@ -49,4 +50,7 @@ private:
     Services m_services;
     std::function<bool()> m_isCurrent;
     std::function<void()> m_onEnd;
+    // Last: a speech deleted with its service while a chunk is still being
+    // synthesised ends that chunk's continuations first.
+    Futures::FollowedFutures m_followed;
 };

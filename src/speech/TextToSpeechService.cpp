@@ -407,7 +407,7 @@ void TextToSpeechService::summarizeSelectionAndSpeak()
     if (m_readingSelection)
         return;
     m_readingSelection = true;
-    m_selectionReader.readSelectedText().then(this, [this](const std::optional<QString> &text) {
+    m_followed.follow(m_selectionReader.readSelectedText()).then(this, [this](const std::optional<QString> &text) {
         m_readingSelection = false;
         if (!text || text->isEmpty()) {
             speak(kNoSelection);

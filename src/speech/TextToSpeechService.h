@@ -3,6 +3,7 @@
 #include "models/DownloadAcceptance.h"
 #include "platform/NeuralVoiceEngine.h"
 #include "platform/SystemSpeechSynthesizer.h"
+#include "support/FutureWatch.h"
 #include "support/SerialExecutor.h"
 
 #include <QFuture>
@@ -173,5 +174,7 @@ private:
     bool m_unavailableLogged = false;
     bool m_readingSelection = false;
     QNetworkAccessManager m_network;
+    // The selection reader outlives this service only sometimes.
+    Futures::FollowedFutures m_followed;
     SerialExecutor m_synthesisQueue{QStringLiteral("com.brv.kokoro.synthesis")};
 };

@@ -28,14 +28,15 @@ struct Fixture {
     }
 
     std::unique_ptr<DictationSessionCoordinator> coordinator = UiTest::makeCoordinator();
-    InstantMonotonicClock downloadClock;
+    InstantMonotonicClock instantWaits;
     ModelManager models{platform.paths()};
 
-    std::unique_ptr<MenubarViewModel> makeViewModel()
+    std::unique_ptr<MenubarViewModel> makeViewModel(MonotonicClock *downloadClock = nullptr)
     {
+        MonotonicClock &waits = downloadClock ? *downloadClock : instantWaits;
         return std::make_unique<MenubarViewModel>(MenubarViewModel::Collaborators{
-            *coordinator, models, store, platform.pasteboard(), platform.settings(), [this] {
-                auto service = std::make_unique<ModelDownloadService>(downloadClock);
+            *coordinator, models, store, platform.pasteboard(), platform.settings(), [&waits] {
+                auto service = std::make_unique<ModelDownloadService>(waits);
                 service->setTimeouts({2s, 20s});
                 return service;
             }});
@@ -55,6 +56,7 @@ private slots:
     void longTextsAreMeasuredInCharacters_data();
     void longTextsAreMeasuredInCharacters();
     void autoDownloadSkipsInstalledAndGoesOnAfterAFailure();
+    void closingWhileADownloadWaitsToRetryEndsTheDownloads();
 };
 
 void tst_MenubarViewModel::loadsStatsAndHistory()
@@ -184,6 +186,28 @@ void tst_MenubarViewModel::autoDownloadSkipsInstalledAndGoesOnAfterAFailure()
     for (const LoopbackHttpServer::Request &request : server.requests())
         QVERIFY(request.path() != models[0].downloadURL.path()); // installed: never asked for
     QVERIFY(QFile::exists(QDir(f.models.modelsDirectory()).filePath(models[2].id)));
+}
+
+// Quitting the app: the view model goes while a download waits for its next
+// attempt. Its continuations end with it (Qt asserts on one left to run on a
+// destroyed object), and the next model is not started.
+void tst_MenubarViewModel::closingWhileADownloadWaitsToRetryEndsTheDownloads()
+{
+    Fixture f;
+    LoopbackHttpServer server;
+    QList<ModelDescriptor> models = MenubarViewModel::autoDownloadCatalogue();
+    for (ModelDescriptor &model : models)
+        model.downloadURL = server.url(QLatin1Char('/') + model.id);
+    server.setResponse(models[0].downloadURL.path(), LoopbackHttpServer::Response::withBody("busy", 503));
+    FakeMonotonicClock waits;
+
+    auto viewModel = f.makeViewModel(&waits);
+    const QFuture<void> downloads = viewModel->autoDownloadModels(models);
+    QVERIFY(QTest::qWaitFor([&] { return waits.pendingCount() > 0; }, 10'000));
+    viewModel.reset();
+    QVERIFY(downloads.isCanceled());
+    for (const LoopbackHttpServer::Request &request : server.requests())
+        QCOMPARE(request.path(), models[0].downloadURL.path());
 }
 
 QTEST_MAIN(tst_MenubarViewModel)

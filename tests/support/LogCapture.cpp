@@ -3,13 +3,16 @@
 #include <QRegularExpression>
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace {
-LogCapture *g_active = nullptr;
+// Threads of the code under test log too: they see the capture whole.
+std::atomic<LogCapture *> g_active = nullptr;
 }
 
 void logCaptureHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (LogCapture *capture = g_active) {
+    if (LogCapture *capture = g_active.load(std::memory_order_acquire)) {
         {
             QMutexLocker lock(&capture->m_mutex);
             capture->m_lines.append(message);
@@ -21,14 +24,16 @@ void logCaptureHandler(QtMsgType type, const QMessageLogContext &context, const 
 
 LogCapture::LogCapture()
 {
-    g_active = this;
-    m_previous = qInstallMessageHandler(logCaptureHandler);
+    // the default handler prints meanwhile: nothing logged is lost
+    m_previous = qInstallMessageHandler(nullptr);
+    g_active.store(this, std::memory_order_release);
+    qInstallMessageHandler(logCaptureHandler);
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
-    g_active = nullptr;
+    g_active.store(nullptr, std::memory_order_release);
 }
 
 QStringList LogCapture::lines() const
