@@ -124,10 +124,11 @@ QFuture<QString> TranscriptPostProcessor::polish(const QString &text)
     if (trimmed.isEmpty())
         return QtFuture::makeReadyFuture(QString());
     // The rewrite never fails by contract; should it anyway, the cleanup stands in.
+    // Nothing here needs this object, which may be gone before the rewrite ends.
     return m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english)
-        .then(this, [trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
-        .onFailed(this, [trimmed] { return polished(trimmed, QString()); })
-        .onCanceled(this, [trimmed] { return polished(trimmed, QString()); });
+        .then([trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
+        .onFailed([trimmed] { return polished(trimmed, QString()); })
+        .onCanceled([trimmed] { return polished(trimmed, QString()); });
 }
 
 QString TranscriptPostProcessor::mergeCandidates(QList<Candidate> candidates)
