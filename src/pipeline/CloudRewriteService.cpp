@@ -71,11 +71,11 @@ void CloudRewriteService::runNext()
     // this object only while it lives, so going away sends nothing more.
     m_followed
         .follow(send(job)
+                    .onCanceled([job] { return job.trimmed; })
                     .onFailed([job](const std::exception &error) {
                         logFailure(QString::fromUtf8(error.what()));
                         return job.trimmed;
-                    })
-                    .onCanceled([job] { return job.trimmed; }))
+                    }))
         .then(this, finish);
 }
 

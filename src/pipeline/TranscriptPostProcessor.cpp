@@ -1,5 +1,6 @@
 #include "TranscriptPostProcessor.h"
 
+#include "support/FutureWatch.h"
 #include "support/Log.h"
 #include "support/TextUtils.h"
 
@@ -125,10 +126,11 @@ QFuture<QString> TranscriptPostProcessor::polish(const QString &text)
         return QtFuture::makeReadyFuture(QString());
     // The rewrite never fails by contract; should it anyway, the cleanup stands in.
     // Nothing here needs this object, which may be gone before the rewrite ends.
-    return m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english)
+    // A cancelled rewrite has no text for .onFailed() to pass on: it is a failure.
+    return Futures::cancellationAsFailure(
+               m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english))
         .then([trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
-        .onFailed([trimmed] { return polished(trimmed, QString()); })
-        .onCanceled([trimmed] { return polished(trimmed, QString()); });
+        .onFailed([trimmed] { return polished(trimmed, QString()); });
 }
 
 QString TranscriptPostProcessor::mergeCandidates(QList<Candidate> candidates)

@@ -103,7 +103,8 @@ QFuture<QString> WhisperOfflineTranscriptionService::finalTranscript()
 
 QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
 {
-    return finalTranscript()
+    // A cancelled decode has no text for .onFailed() to pass on: it is a failure.
+    return Futures::cancellationAsFailure(finalTranscript())
         .then(this,
               [this](const QString &text) {
                   if (!text.isEmpty())
@@ -121,6 +122,5 @@ QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
                       logLine(kTag, QStringLiteral("Transcription.stopAndFinalize error=%1, using last partial")
                                         .arg(describeException(error)));
                       return m_finalText;
-                  })
-        .onCanceled(this, [this] { return m_finalText; });
+                  });
 }
