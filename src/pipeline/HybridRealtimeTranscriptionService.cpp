@@ -123,13 +123,14 @@ QFuture<void> HybridRealtimeTranscriptionService::startWhisperDictation(ASRModel
                   if (dictation != m_dictation)
                       return QtFuture::makeReadyFuture(); // superseded while waiting: the turn goes back
                   m_whisperService->setPreferredASRModel(preference);
-                  return m_followed.follow(m_whisperService->start(language)).then(this, [this, turn, preference, dictation] {
-                      if (dictation != m_dictation)
-                          return;
-                      m_whisperTurn = turn;
-                      m_forwardWhisperPartials = true;
-                      activate(preference, m_whisperService->activeASRModelName(), dictation);
-                  });
+                  return m_followed.follow(m_whisperService->start(language))
+                      .then(this, [this, turn, preference, dictation] {
+                          if (dictation != m_dictation)
+                              return;
+                          m_whisperTurn = turn;
+                          m_forwardWhisperPartials = true;
+                          activate(preference, m_whisperService->activeASRModelName(), dictation);
+                      });
               })
         .unwrap();
 }
