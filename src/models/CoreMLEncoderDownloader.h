@@ -82,8 +82,8 @@ private:
     QNetworkAccessManager m_network;
     std::shared_ptr<std::atomic<bool>> m_stopping = std::make_shared<std::atomic<bool>>(false);
     // Every .then() on this object waits through it. Declared before the
-    // unpacker, so that a stopped unpacking lets go of its files before the
-    // chain that cleans up after it is ended.
+    // unpacker, so that a stopped unpacking has let go of its files before
+    // its chain is cancelled and cleans up after it.
     Futures::FollowedFutures m_followed;
     SerialExecutor m_unpacker{QStringLiteral("encoder unpacking")};
 };
