@@ -53,7 +53,7 @@ public:
     }
 
     QFuture<void> start(QNetworkAccessManager &network, const QUrl &url, SerialExecutor &unpacker,
-                        std::shared_ptr<std::atomic<bool>> stopping)
+                        Futures::FollowedFutures &followed, std::shared_ptr<std::atomic<bool>> stopping)
     {
         // leftovers of a run that was killed half-way
         QFile::remove(m_zipPath);
@@ -62,15 +62,21 @@ public:
             QDir(dir.filePath(stale)).removeRecursively();
         auto self = shared_from_this();
         const DownloadAcceptance acceptance(DownloadAcceptance::Format::zip, m_limits.archiveBytes);
-        return FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context)
-            .onFailed(m_context, [](const FileDownloadError &error) {
-                if (error.status() != 0)
-                    throw CoreMLEncoderError::httpError();
-                throw error;
-            })
-            .then(m_context, [self, &unpacker, stopping] { return self->unpack(unpacker, stopping); })
-            .unwrap()
-            .then(m_context, [self] { self->install(); })
+        // A cancelled step is a failure too: it must not pass as installed.
+        return Futures::cancellationAsFailure(
+                   FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context)
+                       .onFailed(m_context,
+                                 [](const FileDownloadError &error) {
+                                     if (error.status() != 0)
+                                         throw CoreMLEncoderError::httpError();
+                                     throw error;
+                                 })
+                       .then(m_context,
+                             [self, &unpacker, &followed, stopping] {
+                                 return followed.follow(self->unpack(unpacker, stopping));
+                             })
+                       .unwrap()
+                       .then(m_context, [self] { self->install(); }))
             .onFailed(m_context, [self] {
                 self->cleanUp();
                 throw;
@@ -189,13 +195,14 @@ QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString 
         setActiveModel(encoder.modelFile);
         log(QStringLiteral("Downloading encoder for %1").arg(encoder.modelFile));
         const QString modelFile = encoder.modelFile;
-        return downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName)
-            .then(this, [modelFile] { log(QStringLiteral("Installed encoder for %1").arg(modelFile)); })
-            .onFailed(this,
-                      [modelFile](const std::exception &error) {
-                          log(QStringLiteral("Encoder download failed for %1: %2")
-                                  .arg(modelFile, describeException(error)));
-                      })
+        // Whatever the outcome, the next encoder follows, unless this goes first.
+        return m_followed
+            .follow(downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName)
+                        .then([modelFile] { log(QStringLiteral("Installed encoder for %1").arg(modelFile)); })
+                        .onFailed([modelFile](const std::exception &error) {
+                            log(QStringLiteral("Encoder download failed for %1: %2")
+                                    .arg(modelFile, describeException(error)));
+                        }))
             .then(this, [this, index, directory] { return fetchFrom(index + 1, directory); })
             .unwrap();
     }
@@ -208,7 +215,7 @@ QFuture<void> CoreMLEncoderDownloader::downloadAndInstall(const QUrl &url, const
                                                           const QString &encoderName)
 {
     return std::make_shared<Installation>(this, directory, encoderName, m_limits)
-        ->start(m_network, url, m_unpacker, m_stopping);
+        ->start(m_network, url, m_unpacker, m_followed, m_stopping);
 }
 
 void CoreMLEncoderDownloader::setIsDownloading(bool value)

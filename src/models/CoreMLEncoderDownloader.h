@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/FutureWatch.h"
 #include "support/SerialExecutor.h"
 
 #include <QFuture>
@@ -80,5 +81,9 @@ private:
     QString m_activeModel;
     QNetworkAccessManager m_network;
     std::shared_ptr<std::atomic<bool>> m_stopping = std::make_shared<std::atomic<bool>>(false);
+    // Every .then() on this object waits through it. Declared before the
+    // unpacker, so that a stopped unpacking has let go of its files before
+    // its chain is cancelled and cleans up after it.
+    Futures::FollowedFutures m_followed;
     SerialExecutor m_unpacker{QStringLiteral("encoder unpacking")};
 };

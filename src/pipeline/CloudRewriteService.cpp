@@ -67,13 +67,16 @@ void CloudRewriteService::runNext()
         job.promise->finish();
         runNext();
     };
-    send(job)
-        .then(this, finish)
-        .onFailed(this, [finish, job](const std::exception &error) {
-            logFailure(QString::fromUtf8(error.what()));
-            finish(job.trimmed);
-        })
-        .onCanceled(this, [finish, job] { finish(job.trimmed); });
+    // A failed or dropped request gives back the input; the result reaches
+    // this object only while it lives, so going away sends nothing more.
+    m_followed
+        .follow(send(job)
+                    .onCanceled([job] { return job.trimmed; })
+                    .onFailed([job](const std::exception &error) {
+                        logFailure(QString::fromUtf8(error.what()));
+                        return job.trimmed;
+                    }))
+        .then(this, finish);
 }
 
 QFuture<QString> CloudRewriteService::send(const Job &job)
@@ -96,7 +99,7 @@ QFuture<QString> CloudRewriteService::send(const Job &job)
 
     return CloudHttpClient(*m_network)
         .post(endpoint.url, *token, "application/json", body, kRequestTimeout)
-        .then(this, [fallback](const CloudHttpReply &reply) {
+        .then([fallback](const CloudHttpReply &reply) {
             switch (reply.outcome) {
             case CloudHttpReply::Outcome::received:
                 break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pipeline/RewriteService.h"
+#include "support/FutureWatch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -46,4 +47,6 @@ private:
     QPointer<QNetworkAccessManager> m_network;
     std::deque<Job> m_queue;
     bool m_running = false;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

@@ -159,9 +159,11 @@ QFuture<QString> CloudflareTranscriptionService::stopAndFinalize()
                       .arg(QString::number(m_lastAudioDurationSeconds, 'f', 1), QString::number(wav.size()), language));
 
     const quint64 session = m_session;
-    return CloudHttpClient(*m_network)
-        .post(target.url, target.token, "multipart/form-data; boundary=" + boundary, body, kRequestTimeout,
-              CloudHttpClient::Deadline{m_clock, replyDeadline(m_lastAudioDurationSeconds)})
+    const CloudHttpClient::Deadline deadline{m_clock, replyDeadline(m_lastAudioDurationSeconds)};
+    return m_followed
+        .follow(CloudHttpClient(*m_network)
+                    .post(target.url, target.token, "multipart/form-data; boundary=" + boundary, body,
+                          kRequestTimeout, deadline))
         .then(this, [this, session](const CloudHttpReply &reply) { return textFromReply(reply, session); });
 }
 

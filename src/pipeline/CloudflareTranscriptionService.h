@@ -2,6 +2,7 @@
 
 #include "pipeline/AudioSamples.h"
 #include "pipeline/RealtimeTranscriptionService.h"
+#include "support/FutureWatch.h"
 #include "support/LanguageOption.h"
 
 #include <QByteArray>
@@ -74,4 +75,6 @@ private:
     double m_minutesNotCountedByServer = 0;
     // Tells a late reply apart from the dictation that started after it.
     quint64 m_session = 0;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

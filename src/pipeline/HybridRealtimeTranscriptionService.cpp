@@ -92,7 +92,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     const Route route = routeFor(preference);
     switch (route.engine) {
     case Engine::liveOnly:
-        return m_live.start().then(this, [this, route, dictation] {
+        return m_followed.follow(m_live.start()).then(this, [this, route, dictation] {
             activate(route.mode, route.label, dictation);
             if (route.mode == ASRModelPreference::parallelFast)
                 logLine(kHybridTag, "Started PARALLEL mode: Apple Speech live + Whisper Base on stop");
@@ -102,12 +102,12 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     case Engine::cloud:
         break;
     }
-    return m_cloudflareService->start(language)
+    return m_followed.follow(m_cloudflareService->start(language))
         .then(this,
               [this, route, dictation] {
                   activate(route.mode, m_cloudflareService->activeASRModelName(), dictation);
                   // Live text is a bonus here: without it the cloud still transcribes.
-                  return m_live.start().onFailed(this, [] {}).onCanceled(this, [] {});
+                  return m_live.start().onFailed([] {}).onCanceled([] {});
               })
         .unwrap();
 }
@@ -117,19 +117,20 @@ QFuture<void> HybridRealtimeTranscriptionService::startWhisperDictation(ASRModel
 {
     if (m_refinements.isBusy())
         logLine(kHybridTag, "Whisper is busy with a refinement; the dictation starts when it ends");
-    return m_refinements.takeTurn()
+    return m_followed.follow(m_refinements.takeTurn())
         .then(this,
               [this, preference, language, dictation](const WhisperRefinementQueue::Turn &turn) {
                   if (dictation != m_dictation)
                       return QtFuture::makeReadyFuture(); // superseded while waiting: the turn goes back
                   m_whisperService->setPreferredASRModel(preference);
-                  return m_whisperService->start(language).then(this, [this, turn, preference, dictation] {
-                      if (dictation != m_dictation)
-                          return;
-                      m_whisperTurn = turn;
-                      m_forwardWhisperPartials = true;
-                      activate(preference, m_whisperService->activeASRModelName(), dictation);
-                  });
+                  return m_followed.follow(m_whisperService->start(language))
+                      .then(this, [this, turn, preference, dictation] {
+                          if (dictation != m_dictation)
+                              return;
+                          m_whisperTurn = turn;
+                          m_forwardWhisperPartials = true;
+                          activate(preference, m_whisperService->activeASRModelName(), dictation);
+                      });
               })
         .unwrap();
 }
@@ -167,7 +168,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
 {
     ++m_dictation;
     m_cloudFailure.clear();
-    return m_live.stop()
+    return m_followed.follow(m_live.stop())
         .then(this,
               [this](const QString &best) {
                   switch (m_activeMode) {
@@ -186,7 +187,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                   case ASRModelPreference::whisperLargeV3:
                       if (!m_whisperTurn)
                           return QtFuture::makeReadyFuture(QString());
-                      return m_whisperService->stopAndFinalize().then(
+                      return m_followed.follow(m_whisperService->stopAndFinalize()).then(
                           this, [this, turn = std::exchange(m_whisperTurn, {})](const QString &text) {
                               m_forwardWhisperPartials = false;
                               return text;
@@ -194,7 +195,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                   case ASRModelPreference::cloudflareWhisper:
                       // Whatever went wrong remotely, the live recogniser's words
                       // are not thrown away.
-                      return m_cloudflareService->stopAndFinalize().then(
+                      return m_followed.follow(m_cloudflareService->stopAndFinalize()).then(
                           this, [this, best](const QFuture<QString> &cloud) {
                               if (const std::exception_ptr error = Futures::failureOf(cloud)) {
                                   m_cloudFailure = describeException(error);

@@ -5,6 +5,7 @@
 #include "pipeline/SessionSampleHistory.h"
 #include "pipeline/TranscriberRefinement.h"
 #include "pipeline/WhisperRefinementQueue.h"
+#include "support/FutureWatch.h"
 
 #include <QObject>
 
@@ -105,4 +106,6 @@ private:
     WhisperRefinementQueue::Turn m_whisperTurn;
     QString m_cloudFailure;
     bool m_forwardWhisperPartials = false;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

@@ -76,7 +76,7 @@ void LiveRecognitionSupervisor::clearLiveText()
 
 QFuture<void> LiveRecognitionSupervisor::startRecognition(quint64 dictation)
 {
-    return m_recognition.requestAuthorization().then(
+    return m_followed.follow(m_recognition.requestAuthorization()).then(
         this, [this, dictation](QFuture<SpeechAuthorizationStatus> authorization) {
             if (dictation != m_dictation)
                 return; // the dictation ended meanwhile: nothing to recognise
@@ -244,7 +244,7 @@ void LiveRecognitionSupervisor::attemptRestart(quint64 dictation, int attempt)
     if (dictation != m_dictation || m_isStopping)
         return; // the stop or the next dictation has already reset the restart state
     m_restartAttempt = attempt;
-    Futures::cancellationAsFailure(startRecognition(dictation))
+    m_followed.follow(Futures::cancellationAsFailure(startRecognition(dictation)))
         .onFailed(this, [this, dictation, attempt](const std::exception &error) {
             if (dictation != m_dictation)
                 return;
@@ -292,7 +292,7 @@ QFuture<QString> LiveRecognitionSupervisor::stop()
     if (m_recognitionRequest)
         m_recognitionRequest->endAudio();
 
-    return waitForRecognizer(m_clock.now()).then(this, [this, pre, latest] {
+    return m_followed.follow(waitForRecognizer(m_clock.now())).then(this, [this, pre, latest] {
         const QString post = combinedLiveText(m_currentSegmentBestPartial);
         if (m_recognitionTask)
             m_recognitionTask->cancel();
@@ -312,7 +312,7 @@ QFuture<QString> LiveRecognitionSupervisor::stop()
 
 QFuture<void> LiveRecognitionSupervisor::waitForRecognizer(Duration startedAt)
 {
-    return m_clock.sleep(kStopPoll, this)
+    return m_followed.follow(m_clock.sleep(kStopPoll, this))
         .then(this,
               [this, startedAt] {
                   const bool completed =

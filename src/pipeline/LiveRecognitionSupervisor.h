@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pipeline/AudioSamples.h"
+#include "support/FutureWatch.h"
 #include "support/LanguageOption.h"
 #include "support/MonotonicClock.h"
 
@@ -97,4 +98,6 @@ private:
     // Raised at every new dictation and stop: timers and restarts of an
     // earlier dictation see that they are stale.
     quint64 m_dictation = 0;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

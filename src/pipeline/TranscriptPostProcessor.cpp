@@ -1,5 +1,6 @@
 #include "TranscriptPostProcessor.h"
 
+#include "support/FutureWatch.h"
 #include "support/Log.h"
 #include "support/TextUtils.h"
 
@@ -124,10 +125,12 @@ QFuture<QString> TranscriptPostProcessor::polish(const QString &text)
     if (trimmed.isEmpty())
         return QtFuture::makeReadyFuture(QString());
     // The rewrite never fails by contract; should it anyway, the cleanup stands in.
-    return m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english)
-        .then(this, [trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
-        .onFailed(this, [trimmed] { return polished(trimmed, QString()); })
-        .onCanceled(this, [trimmed] { return polished(trimmed, QString()); });
+    // Nothing here needs this object, which may be gone before the rewrite ends.
+    // A cancelled rewrite has no text for .onFailed() to pass on: it is a failure.
+    return Futures::cancellationAsFailure(
+               m_rewriteService->rewrite(trimmed, RewritePreset::grammarCorrect, LanguageOption::english))
+        .then([trimmed](const QString &rewritten) { return polished(trimmed, rewritten); })
+        .onFailed([trimmed] { return polished(trimmed, QString()); });
 }
 
 QString TranscriptPostProcessor::mergeCandidates(QList<Candidate> candidates)

@@ -68,7 +68,7 @@ QFuture<void> WhisperOfflineTranscriptionService::start(LanguageOption language)
 
 QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioSamples &frames)
 {
-    return m_engine->ingest(frames, m_language)
+    return m_followed.follow(m_engine->ingest(frames, m_language))
         .then(this,
               [this](const std::optional<QString> &hypothesis) {
                   if (!hypothesis)
@@ -89,7 +89,7 @@ QFuture<void> WhisperOfflineTranscriptionService::appendAudioFrames(const AudioS
 QFuture<QString> WhisperOfflineTranscriptionService::finalTranscript()
 {
     QFuture<QString> decoding = m_engine->finalize(m_language);
-    return QtFuture::whenAny(decoding, m_clock.sleep(finalizeTimeLimit, this))
+    return m_followed.follow(QtFuture::whenAny(decoding, m_clock.sleep(finalizeTimeLimit, this)))
         .then(this, [decoding](const std::variant<QFuture<QString>, QFuture<void>> &first) mutable {
             if (first.index() == 1) {
                 decoding.cancel(); // the engine may stop the decode and free itself
@@ -103,7 +103,8 @@ QFuture<QString> WhisperOfflineTranscriptionService::finalTranscript()
 
 QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
 {
-    return finalTranscript()
+    // A cancelled decode has no text for .onFailed() to pass on: it is a failure.
+    return Futures::cancellationAsFailure(finalTranscript())
         .then(this,
               [this](const QString &text) {
                   if (!text.isEmpty())
@@ -121,6 +122,5 @@ QFuture<QString> WhisperOfflineTranscriptionService::stopAndFinalize()
                       logLine(kTag, QStringLiteral("Transcription.stopAndFinalize error=%1, using last partial")
                                         .arg(describeException(error)));
                       return m_finalText;
-                  })
-        .onCanceled(this, [this] { return m_finalText; });
+                  });
 }

@@ -2,6 +2,7 @@
 
 #include "pipeline/RealtimeTranscriptionService.h"
 #include "pipeline/WhisperEngineAdapter.h"
+#include "support/FutureWatch.h"
 
 #include <QObject>
 
@@ -44,4 +45,6 @@ private:
     LanguageOption m_language = LanguageOption::english;
     QString m_finalText;
     QString m_activeASRModelName = QStringLiteral("None");
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

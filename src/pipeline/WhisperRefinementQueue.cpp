@@ -80,7 +80,7 @@ void WhisperRefinementQueue::refine(DictationId dictation, AudioSamples frames, 
         logLine(kHybridTag, QStringLiteral("Running Whisper Base refinement on %1 frames (%2s)")
                                 .arg(frames.size())
                                 .arg(double(frames.size()) / kSampleRate, 0, 'f', 1));
-        runPass(ASRModelPreference::whisperBase, frames, language)
+        m_followed.follow(runPass(ASRModelPreference::whisperBase, frames, language))
             .then(this,
                   [this, dictation, turn, frames, language, largeModelEnabled](const QString &base) {
                       if (base.isEmpty()) {
@@ -111,7 +111,7 @@ void WhisperRefinementQueue::runLargeStage(DictationId dictation, const Turn &tu
         return;
     }
     logLine(kHybridTag, QStringLiteral("Running Whisper Large v3 on %1 frames").arg(frames.size()));
-    runPass(ASRModelPreference::whisperLargeV3, frames, language)
+    m_followed.follow(runPass(ASRModelPreference::whisperLargeV3, frames, language))
         .then(this,
               [this, dictation, turn](const QString &large) {
                   if (!large.isEmpty()) {
@@ -133,11 +133,11 @@ QFuture<QString> WhisperRefinementQueue::runPass(ASRModelPreference model, const
                                                  LanguageOption language)
 {
     m_whisper.setPreferredASRModel(model);
-    return Futures::cancellationAsFailure(m_whisper.start(language)
-                                              .then(this, [this, frames] { return m_whisper.appendAudioFrames(frames); })
-                                              .unwrap()
-                                              .then(this, [this] { return m_whisper.finalTranscript(); })
-                                              .unwrap());
+    QFuture<void> fed = m_followed.follow(m_whisper.start(language))
+                            .then(this, [this, frames] { return m_whisper.appendAudioFrames(frames); })
+                            .unwrap();
+    return Futures::cancellationAsFailure(
+        m_followed.follow(fed).then(this, [this] { return m_whisper.finalTranscript(); }).unwrap());
 }
 
 void WhisperRefinementQueue::report(const TextHandler &handler, DictationId dictation, const QString &text)

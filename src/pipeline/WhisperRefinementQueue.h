@@ -3,6 +3,7 @@
 #include "pipeline/ASRModelPreference.h"
 #include "pipeline/AudioSamples.h"
 #include "pipeline/TranscriberRefinement.h"
+#include "support/FutureWatch.h"
 #include "support/LanguageOption.h"
 
 #include <QFuture>
@@ -93,4 +94,6 @@ private:
 
     bool m_busy = false;
     std::deque<QPromise<Turn>> m_waiting;
+    // Last, so that it goes first: every .then() on this object waits through it.
+    Futures::FollowedFutures m_followed;
 };

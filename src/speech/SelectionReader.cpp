@@ -51,7 +51,7 @@ QFuture<std::optional<QString>> SelectionReader::copySelectionViaClipboard()
     QFuture<std::optional<QString>> future = promise->future();
     // the key sender makes this the focused application's copy chord
     // (Ctrl+Shift+C in a terminal, where Ctrl+C would interrupt)
-    m_keys.postKeyPress(Key::c, ModifierFlag::command).then(this, [this, promise](bool posted) {
+    m_followed.follow(m_keys.postKeyPress(Key::c, ModifierFlag::command)).then(this, [this, promise](bool posted) {
         --m_pressesInFlight;
         Read read{std::move(*promise), m_clock.now() + copyTimeout};
         if (!posted) {

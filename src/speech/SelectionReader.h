@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Pasteboard.h"
+#include "support/FutureWatch.h"
 #include "support/MonotonicClock.h"
 
 #include <QFuture>
@@ -64,4 +65,6 @@ private:
     bool m_watching = false;
     // oldest first: an answer goes to the read that waited longest
     std::deque<Read> m_reads;
+    // Last, so that it goes first: the key sender may outlive this object.
+    Futures::FollowedFutures m_followed;
 };

@@ -86,6 +86,7 @@ private slots:
     void whisperUsesRunOneAfterAnotherInArrivalOrder();
     void whisperModeGivesWhisperText();
     void whisperDictationStoppedWhileLoadingLetsTheEngineGo();
+    void goingAwayMidStopLeavesNothingToRunLate();
     void cloudModeStopUsesTheCloudText();
     void remoteFailuresFallBackToTheLiveText_data();
     void remoteFailuresFallBackToTheLiveText();
@@ -615,6 +616,27 @@ void tst_HybridRealtimeTranscriptionService::whisperDictationStoppedWhileLoading
     // the late start kept no hold on the engine, so the refinement runs
     QTRY_VERIFY(m_reportedDictations.contains(m_dictation));
     QCOMPARE(m_reports[m_reportedDictations.indexOf(m_dictation)], QStringLiteral("base:refined words"));
+}
+
+void tst_HybridRealtimeTranscriptionService::goingAwayMidStopLeavesNothingToRunLate()
+{
+    // The stop waits on the engine's final decode, and on the time limit beside it.
+    QVERIFY(placeModel(ModelDescriptor::whisperBase()));
+    QVERIFY(!startIn(ASRModelPreference::whisperBase));
+    QVERIFY(feed(AudioSamples(1024, 0.1f)));
+    m_engine->holdFinalize = true;
+    const QFuture<QString> stopped = m_hybrid->stopAndFinalize();
+    for (int i = 0; i < 20 && m_engine->heldFinalizes.isEmpty(); ++i)
+        tick(100ms);
+    QCOMPARE(m_engine->heldFinalizes.size(), 1);
+
+    // Qt asserts on a continuation whose object is gone: the decode and the
+    // time limit ending afterwards must find nothing waiting on them.
+    m_hybrid.reset();
+    QVERIFY(stopped.isCanceled());
+    finishHeld(m_engine->heldFinalizes.takeFirst(), QStringLiteral("late words"));
+    tick(WhisperOfflineTranscriptionService::finalizeTimeLimit);
+    QVERIFY(m_partials.isEmpty());
 }
 
 void tst_HybridRealtimeTranscriptionService::cloudModeStopUsesTheCloudText()

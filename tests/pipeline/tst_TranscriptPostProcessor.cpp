@@ -8,7 +8,7 @@ using Candidate = TranscriptPostProcessor::Candidate;
 
 namespace {
 
-enum RewriteBehaviour { Suffix, Empty, Unchanged, Fails };
+enum RewriteBehaviour { Suffix, Empty, Unchanged, Fails, Cancelled };
 
 // Answers each rewrite as the test scripts it, or fails; records "preset/language: text" per request.
 class ScriptedRewriteService : public RewriteService {
@@ -21,6 +21,11 @@ public:
         received.append(Enums::toString(preset) + '/' + Enums::toString(language) + ": " + text);
         if (behaviour == Fails)
             return QtFuture::makeExceptionalFuture<QString>(std::make_exception_ptr(std::runtime_error("no rewrite")));
+        if (behaviour == Cancelled) {
+            QPromise<QString> dropped; // a promise dropped unfinished cancels its future
+            dropped.start();
+            return dropped.future();
+        }
         return QtFuture::makeReadyFuture(behaviour == Suffix ? text + " (polished)"
                                          : behaviour == Empty ? QString()
                                                               : text);
@@ -184,6 +189,7 @@ void tst_TranscriptPostProcessor::process_data()
     const QStringList hello{"hello hello world", QString(), QString()};
     QTest::newRow("empty rewrite") << hello << int(Empty) << hello[0] << "Hello world.";
     QTest::newRow("failed rewrite") << hello << int(Fails) << hello[0] << "Hello world.";
+    QTest::newRow("cancelled rewrite") << hello << int(Cancelled) << hello[0] << "Hello world.";
 }
 
 void tst_TranscriptPostProcessor::process()
