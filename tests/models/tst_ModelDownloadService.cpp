@@ -98,7 +98,8 @@ struct Download {
 
     // Only for a test whose server stalls on purpose: any attempt, stalled
     // or merely slow on a busy machine, may then time out.
-    void giveUpOnStalls() { service.setTimeouts({1s, 20s}); }
+    static constexpr auto stallLimit = 1s;
+    void giveUpOnStalls() { service.setTimeouts({stallLimit}); }
 
     // Attempts as the service made them: the network stack may send a
     // request again on its own, and an attempt may time out before the
@@ -219,7 +220,12 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
     cutShort.closeDelimited = true;
     cutShort.dropAfterBytes = 200'000;
     const Response busy = Response::withBody("busy", 503, "text/plain");
-    d.giveUpOnStalls();
+    // Only the stalled attempt gets a short idle limit: a slow answer to any
+    // other would count as a failure. Set on the service's thread before it
+    // sees the answer that precedes the attempt.
+    const auto setIdleLimit = [&d](std::chrono::milliseconds limit) {
+        QMetaObject::invokeMethod(&d.service, [&d, limit] { d.service.setTimeouts({limit}); });
+    };
     // Answers depend on the offset asked for (and on how often), so that a
     // request the network stack repeats on its own gets the same answer.
     QHash<QByteArray, int> visits;
@@ -228,10 +234,16 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
         const int visit = ++visits[range];
         if (range.isEmpty())
             return visit == 1 ? busy : broken;
-        if (range == "bytes=400000-")
+        if (range == "bytes=400000-") {
+            if (visit == 1)
+                setIdleLimit(Download::stallLimit);
             return visit == 1 ? busy : stalled;
-        if (range == "bytes=700000-")
+        }
+        if (range == "bytes=700000-") {
+            // this attempt's idle timer, started short, looks at the limit again when it fires
+            setIdleLimit(DownloadAcceptance::idleTimeout);
             return cutShort;
+        }
         if (range == "bytes=900000-")
             return broken;
         return wholeFile();

@@ -299,8 +299,11 @@ LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &requ
             return m_fixed.value(request.path());
         handler = m_handler;
     }
-    if (handler)
+    if (handler) {
+        // one at a time, so a handler may keep state without locks of its own
+        QMutexLocker lock(&m_handlerMutex);
         return handler(request);
+    }
     return Response::withBody("not found", 404, "text/plain");
 }
 
