@@ -139,9 +139,8 @@ void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
     QVERIFY(!QFileInfo::exists(d.partial()));
     QVERIFY(d.isIdle());
 
-    const auto requests = d.server.requests();
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].header("Accept-Encoding"), QByteArray("identity"));
+    QCOMPARE(d.attempts(), 1);
+    QCOMPARE(d.server.requests().first().header("Accept-Encoding"), QByteArray("identity"));
 
     QCOMPARE(d.statuses.first(), QStringLiteral("Starting..."));
     QVERIFY(d.statuses.contains(QStringLiteral("3 MB / 3 MB")));
@@ -200,10 +199,18 @@ void tst_ModelDownloadService::resumesOrRestartsWithoutCorruption()
     QCOMPARE(d.run(), QString());
     QVERIFY(readFile(d.destination()) == payload());
     QVERIFY(d.waits.isEmpty());
+    // The network stack may send a request again on its own: a repeat of
+    // the one before is not another request of ours.
     QByteArrayList sent;
-    for (const auto &request : d.server.requests())
-        sent.append(request.header("Range"));
+    QByteArray previous;
+    for (const auto &request : d.server.requests()) {
+        const QByteArray asked = request.target + ' ' + request.header("Range");
+        if (asked != std::exchange(previous, asked))
+            sent.append(request.header("Range"));
+    }
     QCOMPARE(sent, ranges);
+    // one attempt for each, a redirect followed within it
+    QCOMPARE(d.attempts(), int(std::unique(ranges.begin(), ranges.end()) - ranges.begin()));
     if (QByteArray(QTest::currentDataTag()) == "resumes where it stopped")
         QCOMPARE(d.statuses.first(), QStringLiteral("Resuming from 1.1 MB (27%)..."));
 }
@@ -258,7 +265,9 @@ void tst_ModelDownloadService::droppedConnectionsRetryAtOnceAndResetTheCount()
 
 void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
 {
-    QTest::addColumn<QList<Response>>("replies"); // answered in turn
+    // The first answers a resume, the last a request from the start: what a
+    // request gets must not depend on how often the network stack sent it.
+    QTest::addColumn<QList<Response>>("replies");
     QTest::addColumn<qint64>("partialBytes"); // kept as it was
     QTest::addColumn<QString>("error"); // empty: nothing listens, the connection is refused
     QTest::newRow("connection refused") << QList<Response>() << qint64(500) << QString();
@@ -309,12 +318,13 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     QFETCH(qint64, partialBytes);
     QFETCH(QString, error);
 
-    std::atomic<int> answered{0};
     Download d;
     if (error.isEmpty())
         d.model.downloadURL = LoopbackHttpServer::refusingUrl(kPath);
     else
-        d.server.setHandler([&](const LoopbackHttpServer::Request &) { return replies[answered++ % replies.size()]; });
+        d.server.setHandler([&](const LoopbackHttpServer::Request &request) {
+            return request.header("Range").isEmpty() ? replies.last() : replies.first();
+        });
     if (partialBytes > 0)
         QVERIFY(NpzWriter::write(d.partial(), payload(0, partialBytes)));
     if (error == TransferError::timedOut().description())
@@ -329,7 +339,7 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
     } else {
         QCOMPARE(description, error);
     }
-    // every counted failure made one attempt of each kind in the row
+    // a resume thrown away is retried from the start at once, uncounted
     QCOMPARE(d.attempts(), 10 * qMax(replies.size(), 1));
     QCOMPARE(d.waits, kFullBackoff);
     QStringList retries;
@@ -390,7 +400,7 @@ void tst_ModelDownloadService::oneDownloadPerModelAtATime()
 
     QCOMPARE(Download::finish(first), QString());
     QVERIFY(readFile(d.destination()) == payload());
-    QCOMPARE(d.server.requestCount(), 1);
+    QCOMPARE(d.attempts(), 1);
 
     // once it is over, the model may be fetched again
     QCOMPARE(Download::finish(other.download(d.model, &d.manager)), QString());
@@ -426,7 +436,7 @@ void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
         const QString error = d.run();
         QVERIFY2(error.startsWith(QStringLiteral("Not enough free space: the download needs 1.13 PB and only ")),
                  qPrintable(error));
-        QCOMPARE(d.server.requestCount(), 1);
+        QCOMPARE(d.attempts(), 1);
         QVERIFY(!QFileInfo::exists(d.partial()));
         QVERIFY(d.isIdle());
     }
@@ -451,7 +461,7 @@ void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
     const QString error = d.run();
     QVERIFY2(error.startsWith(QStringLiteral("Could not save the downloaded data: ")), qPrintable(error));
     QVERIFY(error.contains(QStringLiteral("space")));
-    QCOMPARE(d.server.requestCount(), 1);
+    QCOMPARE(d.attempts(), 1);
     QVERIFY(d.waits.isEmpty());
     QVERIFY(QFileInfo(d.partial()).isSymLink());
     QVERIFY(d.isIdle());
