@@ -98,12 +98,15 @@ auto findHeader(Headers &headers, const QByteArray &name)
                         [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
-// A TCP socket bound to a free port of 127.0.0.1.
-int boundSocket(quint16 &port)
+// A TCP socket bound to a free port of 127.0.0.1. A listening one may share
+// its port with sockets in TIME_WAIT; one that only holds the port must not
+// share it with anybody.
+int boundSocket(quint16 &port, bool reuseAddress = true)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (reuseAddress)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -255,9 +258,11 @@ QByteArray LoopbackHttpServer::seededBytes(quint64 seed, qint64 offset, qint64 l
 
 QUrl LoopbackHttpServer::refusingUrl(const QString &path)
 {
-    // a port that was just free and is bound by nobody
+    // Bound but never listening, and kept for the life of the process: a
+    // port merely found free could be taken meanwhile by a server of another
+    // test running in parallel.
     quint16 port = 0;
-    ::close(boundSocket(port));
+    boundSocket(port, false);
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
 }
 
@@ -299,8 +304,11 @@ LoopbackHttpServer::Response LoopbackHttpServer::responseFor(const Request &requ
             return m_fixed.value(request.path());
         handler = m_handler;
     }
-    if (handler)
+    if (handler) {
+        // one at a time, so a handler may keep state without locks of its own
+        QMutexLocker lock(&m_handlerMutex);
         return handler(request);
+    }
     return Response::withBody("not found", 404, "text/plain");
 }
 

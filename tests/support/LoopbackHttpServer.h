@@ -25,7 +25,7 @@
 // For each request the first of these that applies answers it:
 //   1. a response queued for the request's path: enqueue(path, response), in order;
 //   2. the response set for the path: setResponse(path, response), every time;
-//   3. the handler: setHandler(fn);
+//   3. the handler: setHandler(fn), called for one request at a time;
 //   4. otherwise "404 Not Found".
 // Paths are compared without their query string. Every request is recorded
 // (method, target, headers, body) before it is answered: requests().
@@ -124,6 +124,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptor;
 
+    QMutex m_handlerMutex;
     mutable QMutex m_mutex;
     QHash<QString, std::deque<Response>> m_queuedByPath;
     QHash<QString, Response> m_fixed;
