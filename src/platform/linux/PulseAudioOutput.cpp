@@ -3,6 +3,7 @@
 #include "support/Log.h"
 
 #include <QAudioSink>
+#include <QCoreApplication>
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QMutex>
@@ -124,7 +125,16 @@ PulseAudioOutput::PulseAudioOutput()
 
 PulseAudioOutput::~PulseAudioOutput()
 {
-    delete m_sink;
+    // Nobody is left to hear how the buffers end, and no event loop may come
+    // to delete the sinks, whose deletion runs queued events.
+    m_device->takeAll();
+    QCoreApplication::removePostedEvents(m_device);
+    retireSink();
+    while (!m_retiredSinks.empty()) {
+        const QPointer<QAudioSink> sink = m_retiredSinks.back();
+        m_retiredSinks.pop_back();
+        delete sink.data();
+    }
     delete m_device;
 }
 
@@ -151,8 +161,7 @@ bool PulseAudioOutput::startSink(int sampleRate)
     if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
         if (!std::exchange(m_failureLogged, true))
             logLine(kTag, QStringLiteral("Cannot start audio output (error %1)").arg(int(m_sink->error())));
-        delete m_sink;
-        m_sink = nullptr;
+        retireSink();
         return false;
     }
     m_sampleRate = sampleRate;
@@ -177,14 +186,25 @@ bool PulseAudioOutput::play(std::vector<float> samples, int sampleRate, Completi
 
 void PulseAudioOutput::stop()
 {
-    if (m_sink) {
-        m_sink->stop();
-        delete m_sink;
-        m_sink = nullptr;
-    }
+    retireSink();
     m_sampleRate = 0;
     for (Completion &completion : m_device->takeAll()) {
         if (completion)
             QMetaObject::invokeMethod(m_device, [completion] { completion(false); }, Qt::QueuedConnection);
     }
+}
+
+void PulseAudioOutput::retireSink()
+{
+    QAudioSink *sink = std::exchange(m_sink, nullptr);
+    if (!sink)
+        return;
+    // A sink deleted while it runs still answers its own queued request for
+    // more, on a stream it has already closed: stopped first, it ignores it.
+    sink->stop();
+    // Its destructor runs queued events, which must not reach our callers
+    // inside this call.
+    sink->deleteLater();
+    std::erase_if(m_retiredSinks, [](const QPointer<QAudioSink> &retired) { return retired.isNull(); });
+    m_retiredSinks.emplace_back(sink);
 }

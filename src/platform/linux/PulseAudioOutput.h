@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <vector>
+
 class QAudioSink;
 class QueuedSamplesDevice;
 
@@ -21,9 +23,12 @@ public:
 
 private:
     bool startSink(int sampleRate);
+    void retireSink();
 
     QueuedSamplesDevice *m_device = nullptr;
     QAudioSink *m_sink = nullptr;
+    // stopped, awaiting the event loop's deletion
+    std::vector<QPointer<QAudioSink>> m_retiredSinks;
     int m_sampleRate = 0;
     // every piece of speech tries again: one line until it works
     bool m_failureLogged = false;
