@@ -52,6 +52,7 @@ const QStringList &TextInjectionService::textRoles()
     return roles;
 }
 
+// Every text typed anywhere passes here: the one place control keys are taken out.
 QFuture<void> TextInjectionService::inject(const QString &untrusted)
 {
     const QString text = ControlCharacters::removedForTyping(untrusted);
@@ -71,9 +72,8 @@ QFuture<void> TextInjectionService::inject(const QString &untrusted)
         .unwrap();
 }
 
-QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &untrusted)
+QFuture<bool> TextInjectionService::insertViaAccessibility(const QString &text)
 {
-    const QString text = ControlCharacters::removedForTyping(untrusted);
     const std::optional<RunningApplication> app = m_workspace.frontmostApplication();
     if (!app) {
         logLine(kAxTag, "No frontmost app");
@@ -138,9 +138,8 @@ PasteboardContents TextInjectionService::contentsToRestore() const
     return m_pasteboard.contents();
 }
 
-QFuture<void> TextInjectionService::pasteViaClipboard(const QString &untrusted)
+QFuture<void> TextInjectionService::pasteViaClipboard(const QString &text)
 {
-    const QString text = ControlCharacters::removedForTyping(untrusted);
     const int savedCount = m_pasteboard.changeCount();
     // every format, so rich contents come back whole
     const PasteboardContents saved = contentsToRestore();
