@@ -100,10 +100,8 @@ void VoiceProfileStore::setOnWriteFailed(WriteFailureListener listener)
 void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
 {
     auto run = [this, job = std::move(job)] {
-        if (m_database->handle())
+        if (writable())
             job(*m_database);
-        else if (m_onWriteFailed && !m_database->writeProblem().isEmpty())
-            m_onWriteFailed(m_database->writeProblem()); // the open already logged it
     };
     // Inside a job of the queue: part of that job (and of its transaction).
     if (m_queue->isCurrentThread())
@@ -112,13 +110,24 @@ void VoiceProfileStore::write(std::function<void(ProfileDatabase &)> job)
         m_queue->post(std::move(run));
 }
 
+// On the queue: whether a write can run; when it cannot, that is reported
+// (the open already logged it).
+bool VoiceProfileStore::writable()
+{
+    if (m_database->handle())
+        return true;
+    if (m_onWriteFailed && !m_database->writeProblem().isEmpty())
+        m_onWriteFailed(m_database->writeProblem());
+    return false;
+}
+
 void VoiceProfileStore::writeTogether(const QString &what, std::function<void()> job,
                                       std::function<void(bool)> done)
 {
     const double queuedAt = nowSeconds();
     m_queue->post([this, what, queuedAt, job = std::move(job), done = std::move(done)] {
         bool landed = false;
-        if (m_database->handle()) {
+        if (writable()) {
             m_jobTime = queuedAt;
             const QString notCommitted = m_database->inTransaction(job);
             m_jobTime.reset();
@@ -127,8 +136,6 @@ void VoiceProfileStore::writeTogether(const QString &what, std::function<void()>
                 m_vocabularyRows.reset(); // it may have counted rows that were rolled back
                 writeFailed(notCommitted, what);
             }
-        } else if (m_onWriteFailed && !m_database->writeProblem().isEmpty()) {
-            m_onWriteFailed(m_database->writeProblem());
         }
         if (done)
             done(landed);

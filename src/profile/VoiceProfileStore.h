@@ -115,6 +115,7 @@ private:
 
     double nowSeconds() const;
     void write(std::function<void(ProfileDatabase &)> job);
+    bool writable();
     // On the queue: logs SQLite's reason (and what is lost) and tells the listener.
     void writeFailed(const QString &reason, const QString &lost = {});
     // Queues one statement with the values bound in order.
