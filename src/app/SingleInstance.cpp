@@ -88,8 +88,8 @@ SingleInstance::SingleInstance(const QString &profileFolder, const QString &sock
 SingleInstance::~SingleInstance()
 {
     m_server.close();
-    // The file stays: removing it would let a launch that opened it lock a
-    // file no one else sees.
+    // Emptied, not removed: removing it would let a launch that has it open
+    // lock a file no later launch sees.
     if (m_lock >= 0) {
         [[maybe_unused]] const int emptied = ::ftruncate(m_lock, 0);
         ::close(m_lock);
