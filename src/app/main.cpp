@@ -7,11 +7,13 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/X11Compositor.h"
 #include "platform/linux/X11Workspaces.h"
+#include "platform/linux/XdgPaths.h"
+#include "profile/VoiceProfileStore.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QQmlEngine>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <csignal>
@@ -58,7 +60,8 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     quitOnTerminationSignals(app);
 
-    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    XdgPaths paths;
+    SingleInstance instance(QFileInfo(VoiceProfileStore::defaultDatabasePath(paths)).path(), SingleInstance::socketFolder());
     if (!instance.claim())
         return instance.askRunningInstanceToShowItself() ? 0 : 1;
 

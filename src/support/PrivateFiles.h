@@ -13,4 +13,10 @@ QString ensureFolder(const QString &path);
 // Makes a file 0600 when it exists.
 void restrictFile(const QString &path);
 
+// Whether path is a folder that only this user can enter: a folder, not a
+// link, owned by the effective user, open to no one else. Others' files
+// placed there (a socket that answers for us) cannot be trusted otherwise.
+// With create, a missing one is made 0700 first. Gives why not, empty when it is.
+QString checkOwnFolder(const QString &path, bool create);
+
 } // namespace PrivateFiles

@@ -323,8 +323,16 @@ void tst_TavruneOnDesktop::secondLaunchOpensTheWindowOfTheFirstAndLeaves()
         click(m_trayIcon, 1);
     QVERIFY(DesktopHarness::waitUntil([&] { return !shown({380, 560}); }));
 
+    // from another session of the user, whose runtime folder is another
+    const QString otherRuntime = m_desktop.runDir() + QStringLiteral("/runtime-second");
+    QVERIFY(QDir().mkpath(otherRuntime));
+    QVERIFY(QFile::setPermissions(otherRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(otherRuntime));
     TavruneProcess second(m_desktop.runDir() + QStringLiteral("/tavrune-second.log"));
-    QVERIFY(second.start(QStringLiteral(TAVRUNE_APP)));
+    const bool started = second.start(QStringLiteral(TAVRUNE_APP));
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    QVERIFY(started);
     QVERIFY2(DesktopHarness::waitUntil([&] { return !second.isRunning(); }, 15s), qPrintable(second.log()));
     QCOMPARE(second.stop(), 0);
     QVERIFY2(second.log().contains(QLatin1String("Tavrune is already running")), qPrintable(second.log()));
