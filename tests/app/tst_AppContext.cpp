@@ -93,9 +93,9 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
     // the encoder archives follow the models
     const QDir models(*context.modelManager().containerModelsDirectory());
     QVERIFY(models.mkpath(QStringLiteral(".")));
-    QFile model(models.filePath(QStringLiteral("ggml-base.bin")));
-    QVERIFY(model.open(QIODevice::WriteOnly));
-    model.close();
+    QFile base(models.filePath(QStringLiteral("ggml-base.bin")));
+    QVERIFY(base.open(QIODevice::WriteOnly));
+    base.close();
     QVERIFY(waitForFuture(context.encoderFetcher().downloadMissingEncoders(), 30'000));
     QVERIFY(server.requestCount() >= 1);
     for (const auto &request : server.requests())
