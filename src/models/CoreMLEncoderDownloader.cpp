@@ -43,12 +43,13 @@ void log(const QString &message)
 class Installation : public std::enable_shared_from_this<Installation> {
 public:
     Installation(QObject *context, const QString &directory, const QString &encoderName,
-                 const CoreMLEncoderDownloader::Limits &limits)
+                 const CoreMLEncoderDownloader::Limits &limits, const FreeSpace &freeSpace)
         : m_context(context)
         , m_directory(directory)
         , m_encoderName(encoderName)
         , m_zipPath(QDir(directory).filePath(encoderName + QStringLiteral(".zip")))
         , m_limits(limits)
+        , m_freeSpace(freeSpace)
     {
     }
 
@@ -88,15 +89,15 @@ private:
 
     QFuture<void> unpack(SerialExecutor &unpacker, std::shared_ptr<std::atomic<bool>> stopping)
     {
-        // where free space cannot be read, the cap alone applies
-        const qint64 room =
-            qMin(m_limits.unpackedBytes, FreeSpace::availableBytes(m_directory).value_or(m_limits.unpackedBytes));
+        // where free space cannot be read, the caps alone apply
+        const EncoderArchive::Bounds bounds{m_limits.unpackedBytes, m_limits.unpackedEntries,
+                                            m_freeSpace.figuresAt(m_directory)};
         m_staging = std::make_unique<QTemporaryDir>(QDir(m_directory).filePath(stagingPrefix() + QStringLiteral("XXXXXX")));
         if (!m_staging->isValid())
             throw DescribedError(QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString()));
         // megabytes to inflate: never on the main thread
-        return unpacker.run([zip = m_zipPath, staging = m_staging->path(), name = m_encoderName, room, stopping] {
-            EncoderArchive::unpack(zip, staging, name, room, *stopping);
+        return unpacker.run([zip = m_zipPath, staging = m_staging->path(), name = m_encoderName, bounds, stopping] {
+            EncoderArchive::unpack(zip, staging, name, bounds, *stopping);
         });
     }
 
@@ -124,6 +125,7 @@ private:
     QString m_encoderName;
     QString m_zipPath;
     CoreMLEncoderDownloader::Limits m_limits;
+    const FreeSpace &m_freeSpace;
     std::unique_ptr<QTemporaryDir> m_staging;
 };
 
@@ -163,10 +165,11 @@ std::optional<QString> CoreMLEncoderDownloader::encoderNameFor(const QString &mo
 }
 
 CoreMLEncoderDownloader::CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders,
-                                                 QObject *parent)
+                                                 const FreeSpace &freeSpace, QObject *parent)
     : QObject(parent)
     , m_modelManager(modelManager)
     , m_encoders(std::move(encoders))
+    , m_freeSpace(freeSpace)
 {
 }
 
@@ -214,7 +217,7 @@ QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString 
 QFuture<void> CoreMLEncoderDownloader::downloadAndInstall(const QUrl &url, const QString &directory,
                                                           const QString &encoderName)
 {
-    return std::make_shared<Installation>(this, directory, encoderName, m_limits)
+    return std::make_shared<Installation>(this, directory, encoderName, m_limits, m_freeSpace)
         ->start(m_network, url, m_unpacker, m_followed, m_stopping);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/FreeSpace.h"
 #include "support/FutureWatch.h"
 #include "support/SerialExecutor.h"
 
@@ -42,13 +43,16 @@ public:
     struct Limits {
         // The large encoder's archive is some 1.2 GB and unpacks to some 1.3 GB.
         qint64 archiveBytes = 2'000'000'000;
-        // Unpacking also stops when the disk's free space runs out first.
+        // On disk. Unpacking also stops short of the free-space margin.
         qint64 unpackedBytes = 3'000'000'000;
+        // Files and folders: a compiled encoder holds a handful.
+        qint64 unpackedEntries = 4096;
     };
 
-    // Works in the manager's container models directory.
+    // Works in the manager's container models directory, within the room
+    // `freeSpace` reports there.
     explicit CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
-                                     QObject *parent = nullptr);
+                                     const FreeSpace &freeSpace = FreeSpace::system(), QObject *parent = nullptr);
     // Stops an unpacking under way and waits for it to let go of its files.
     ~CoreMLEncoderDownloader() override;
 
@@ -76,6 +80,7 @@ private:
 
     const ModelManager &m_modelManager;
     QList<Encoder> m_encoders;
+    const FreeSpace &m_freeSpace;
     Limits m_limits;
     bool m_isDownloading = false;
     QString m_activeModel;

@@ -145,11 +145,7 @@ QString DownloadAcceptance::checkComplete(qint64 size, const QByteArray &head, q
 
 QString DownloadAcceptance::checkRoom(qint64 bytes, const QString &directory)
 {
-    const std::optional<qint64> available = FreeSpace::availableBytes(directory);
-    if (!available || bytes <= *available)
-        return {};
-    return QStringLiteral("Not enough free space: the download needs %1 and only %2 is free.")
-        .arg(formatByteCount(bytes), formatByteCount(*available));
+    return FreeSpace::system().checkRoom(QStringLiteral("the download"), bytes, 0, directory);
 }
 
 QString DownloadAcceptance::checkFile(const QString &path, qint64 total) const

@@ -42,8 +42,8 @@ public:
     QString checkStart(const QByteArray &head, qint64 total) const;
     // A finished file of `size` bytes starting with `head`.
     QString checkComplete(qint64 size, const QByteArray &head, qint64 total) const;
-    // Whether `bytes` more fit in `directory`; where the free space cannot be
-    // read, nothing is refused.
+    // Whether `bytes` more fit in `directory` with the free-space margin kept;
+    // where the free space cannot be read, nothing is refused.
     static QString checkRoom(qint64 bytes, const QString &directory);
     // The finished file on disk against the total announced for it.
     QString checkFile(const QString &path, qint64 total) const;

@@ -1,5 +1,7 @@
 #include "app/AppContext.h"
 #include "app/MenubarViewModel.h"
+#include "models/CoreMLEncoderDownloader.h"
+#include "models/ModelManager.h"
 #include "pipeline/DictationSessionCoordinator.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/GlobalHotkeyService.h"
@@ -10,6 +12,8 @@
 #include "profile/VoiceProfileStore.h"
 #include "speech/F5TTSService.h"
 #include "speech/TextToSpeechService.h"
+#include "support/FutureWait.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/SharedInstance.h"
 
 #include <QtTest>
@@ -80,10 +84,22 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
              QUrl(QStringLiteral("http://127.0.0.1:9/mirror/ggerganov/whisper.cpp/resolve/main/ggml-base.bin?download=1")));
 
     FakePlatform &platform = FakePlatform::installNew();
-    AppContext context(platform, {QUrl(QStringLiteral("http://127.0.0.1:9")), {}, {}});
+    LoopbackHttpServer server;
+    AppContext context(platform, {server.url(QStringLiteral("/mirror")), {}, {}});
     QCOMPARE(context.launchDownloads().size(), 3);
     for (const ModelDescriptor &descriptor : context.launchDownloads())
-        QCOMPARE(descriptor.downloadURL.authority(), QStringLiteral("127.0.0.1:9"));
+        QCOMPARE(descriptor.downloadURL.authority(), server.url().authority());
+
+    // the encoder archives follow the models
+    const QDir models(*context.modelManager().containerModelsDirectory());
+    QVERIFY(models.mkpath(QStringLiteral(".")));
+    QFile base(models.filePath(QStringLiteral("ggml-base.bin")));
+    QVERIFY(base.open(QIODevice::WriteOnly));
+    base.close();
+    QVERIFY(waitForFuture(context.encoderFetcher().downloadMissingEncoders(), 30'000));
+    QVERIFY(server.requestCount() >= 1);
+    for (const auto &request : server.requests())
+        QCOMPARE(request.path(), QStringLiteral("/mirror/ggerganov/whisper.cpp/resolve/main/ggml-base-encoder.mlmodelc.zip"));
 }
 
 void tst_AppContext::dictationChoicesSurviveARestart()

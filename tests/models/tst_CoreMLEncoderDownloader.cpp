@@ -3,6 +3,7 @@
 #include "models/ModelManager.h"
 
 #include "platform/fake/FakePlatform.h"
+#include "support/FakeFreeSpace.h"
 #include "support/FileSizeLimit.h"
 #include "support/FutureWait.h"
 #include "support/FutureWatch.h"
@@ -12,6 +13,8 @@
 #include <QtTest>
 
 using Response = LoopbackHttpServer::Response;
+using Disk = FreeSpace::Figures;
+Q_DECLARE_METATYPE(Disk)
 
 namespace {
 
@@ -29,6 +32,12 @@ QList<NpzWriter::Entry> goodEncoder()
             file(QStringLiteral("ggml-base-encoder.mlmodelc/weights/"), {}, 040755),
             file(QStringLiteral("ggml-base-encoder.mlmodelc/weights/weight.bin"),
                  LoopbackHttpServer::seededBytes(5, 0, 200'000))};
+}
+
+// 100 MB with 4 KB blocks: 5 MB of it and 50 inodes are kept free
+Disk smallDisk(qint64 availableBytes, qint64 availableInodes = 500)
+{
+    return {availableBytes, 100'000'000, 4096, availableInodes, 1000};
 }
 
 QStringList entriesIn(const QString &directory)
@@ -126,66 +135,113 @@ void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
 {
     QTest::addColumn<Response>("reply");
+    QTest::addColumn<Disk>("disk");
     QTest::addColumn<qint64>("fileSizeLimit"); // 0: none
     QTest::addColumn<QString>("error");
     const QString httpError = QStringLiteral("CoreMLEncoder -1 HTTP error");
     const QString unzipFailed = QStringLiteral("CoreMLEncoder -2 Unzip failed");
+    const Disk roomy = smallDisk(50'000'000);
     const auto archive = [](const QList<NpzWriter::Entry> &entries) { return Response::withBody(NpzWriter::zip(entries)); };
     const auto withExtra = [&](const QString &name, const QByteArray &data, quint32 mode = 0100644) {
         return archive(goodEncoder() << file(name, data, mode));
     };
-    // what the headers say about the last entry: local header, then central directory
-    const auto patchLastEntry = [](Response reply, int localOffset, int centralOffset, quint32 value, bool wide) {
+    // what the headers say about the last `count` entries: local headers, then central directory
+    const auto patchLastEntries = [](Response reply, int localOffset, int centralOffset, quint32 value, bool wide,
+                                     int count = 1) {
         for (const auto &[signature, offset] : {std::pair{"PK\x03\x04", localOffset}, std::pair{"PK\x01\x02", centralOffset}}) {
-            char *at = reply.body.data() + reply.body.lastIndexOf(signature) + offset;
-            wide ? qToLittleEndian<quint32>(value, at) : qToLittleEndian<quint16>(quint16(value), at);
+            qsizetype from = -1;
+            for (int i = 0; i < count; ++i) {
+                from = reply.body.lastIndexOf(signature, from);
+                char *at = reply.body.data() + from + offset;
+                wide ? qToLittleEndian<quint32>(value, at) : qToLittleEndian<quint16>(quint16(value), at);
+                --from;
+            }
         }
         return reply;
     };
+    const auto files = [](int count, qint64 size, bool inFolders = false) {
+        QList<NpzWriter::Entry> entries = goodEncoder();
+        for (int i = 0; i < count; ++i) {
+            const QString name = inFolders ? QStringLiteral("ggml-base-encoder.mlmodelc/d%1/f").arg(i)
+                                            : QStringLiteral("ggml-base-encoder.mlmodelc/f%1").arg(i);
+            entries.append({name, QByteArray(size, 'a'), true, 0100644});
+        }
+        return entries;
+    };
 
-    QTest::newRow("not found") << Response::withBody("Not Found", 404) << qint64(0) << httpError;
-    QTest::newRow("not a zip") << Response::withBody(QByteArray(5000, 'x')) << qint64(0)
+    QTest::newRow("not found") << Response::withBody("Not Found", 404) << roomy << qint64(0) << httpError;
+    QTest::newRow("not a zip") << Response::withBody(QByteArray(5000, 'x')) << roomy << qint64(0)
                                << QStringLiteral("The server sent 5 KB of text where a zip archive was expected.");
     // an endless body would fill the disk: its size must be announced and bounded
     Response endless = Response::generated(qint64(1) << 40, 3, "PK\x03\x04");
     endless.closeDelimited = true;
-    QTest::newRow("endless body") << endless << qint64(0) << QStringLiteral("The server did not announce the file's size.");
-    QTest::newRow("archive beyond the limit") << Response::generated(2'000'000, 3, "PK\x03\x04") << qint64(0)
+    QTest::newRow("endless body") << endless << roomy << qint64(0)
+                                  << QStringLiteral("The server did not announce the file's size.");
+    QTest::newRow("archive beyond the limit") << Response::generated(2'000'000, 3, "PK\x03\x04") << roomy << qint64(0)
                                               << QStringLiteral("The server offered 2 MB, more than the 1 MB allowed for a zip archive.");
-    QTest::newRow("loose file beside") << withExtra(QStringLiteral("README"), "x") << qint64(0) << unzipFailed;
+    QTest::newRow("loose file beside") << withExtra(QStringLiteral("README"), "x") << roomy << qint64(0) << unzipFailed;
     QTest::newRow("parent traversal")
-        << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << qint64(0) << unzipFailed;
+        << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/../../../escaped.txt"), "x") << roomy << qint64(0)
+        << unzipFailed;
     QTest::newRow("symlink") << withExtra(QStringLiteral("ggml-base-encoder.mlmodelc/weights/link"), "/etc", 0120777)
-                             << qint64(0) << unzipFailed;
+                             << roomy << qint64(0) << unzipFailed;
     // nothing may ask for a password
-    QTest::newRow("encrypted entry") << patchLastEntry(archive(goodEncoder()), 6, 8, 1, false) << qint64(0)
+    QTest::newRow("encrypted entry") << patchLastEntries(archive(goodEncoder()), 6, 8, 1, false) << roomy << qint64(0)
                                      << unzipFailed;
     // an entry whose headers claim 4 GB is refused before unpacking
-    QTest::newRow("zip bomb") << patchLastEntry(archive(goodEncoder()), 22, 24, 0xF0000000, true) << qint64(0)
-                              << QStringLiteral("The encoder archive would unpack to 4.03 GB, more than there is room for.");
+    QTest::newRow("zip bomb") << patchLastEntries(archive(goodEncoder()), 22, 24, 0xF0000000, true) << roomy << qint64(0)
+                              << QStringLiteral("The encoder archive would unpack to 4.03 GB on disk, more than the 1 MB allowed.");
     // ...and one whose headers claim 1,000 bytes is stopped by counting what it writes
     const auto zeros = [](qint64 size) {
         return NpzWriter::Entry{QStringLiteral("ggml-base-encoder.mlmodelc/weights/zeros.bin"), QByteArray(size, 0),
                                 true, 0100644};
     };
     QTest::newRow("zip bomb with lying headers")
-        << patchLastEntry(archive(goodEncoder() << zeros(3'000'000)), 22, 24, 1000, true) << qint64(0)
-        << QStringLiteral("The encoder archive unpacks to more than the 1 MB there is room for.");
+        << patchLastEntries(archive(goodEncoder() << zeros(3'000'000)), 22, 24, 1000, true) << roomy << qint64(0)
+        << QStringLiteral("The encoder archive unpacks to more than the 1 MB allowed.");
     QTest::newRow("disk full while unpacking")
-        << archive({file(QStringLiteral("ggml-base-encoder.mlmodelc/"), {}, 040755), zeros(300'000)})
+        << archive({file(QStringLiteral("ggml-base-encoder.mlmodelc/"), {}, 040755), zeros(300'000)}) << roomy
         << qint64(100'001) << QStringLiteral("Could not unpack the encoder: %1").arg(strerror(EFBIG));
+
+    // Each file and folder takes an inode and at least a block, whatever its
+    // content: 100,000 one-byte files took 400 MB. This test allows 100.
+    QTest::newRow("more files than an encoder holds")
+        << archive(files(97, 1)) << roomy << qint64(0)
+        << QStringLiteral("The encoder archive holds 101 files and folders, more than the 100 an encoder may have.");
+    QTest::newRow("folders count too")
+        << archive(files(50, 1, true)) << roomy << qint64(0)
+        << QStringLiteral("The encoder archive holds 104 files and folders, more than the 100 an encoder may have.");
+    // some 200 KB of content, 582 KB on disk
+    QTest::newRow("one-byte files take a block each")
+        << archive(files(90, 1)) << smallDisk(5'500'000) << qint64(0)
+        << QStringLiteral("Not enough free space: the encoder needs 582 KB and only 5.5 MB is free, while 5 MB is kept "
+                          "free for other programs.");
+    // 8,193-byte files that claim one byte: 937 KB of content, 1.32 MB on disk
+    QTest::newRow("small files with lying headers")
+        << patchLastEntries(archive(files(90, 8193)), 22, 24, 1, true, 90) << roomy << qint64(0)
+        << QStringLiteral("The encoder archive unpacks to more than the 1 MB allowed.");
+    QTest::newRow("the margin is kept free")
+        << archive(goodEncoder()) << smallDisk(5'100'000) << qint64(0)
+        << QStringLiteral("Not enough free space: the encoder needs 213 KB and only 5.1 MB is free, while 5 MB is kept "
+                          "free for other programs.");
+    QTest::newRow("no inodes left")
+        << archive(goodEncoder()) << smallDisk(50'000'000, 53) << qint64(0)
+        << QStringLiteral("Not enough free space: the encoder needs 4 files and folders and only 53 more can be made, "
+                          "while 50 are kept free for other programs.");
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
 {
     QFETCH(Response, reply);
+    QFETCH(Disk, disk);
     QFETCH(qint64, fileSizeLimit);
     QFETCH(QString, error);
 
     const QString container = *m_platform->paths().appGroupContainer();
     m_server.setResponse(QStringLiteral("/encoder.zip"), reply);
-    CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{});
-    downloader.setLimits({1'000'000, 1'000'000});
+    const FakeFreeSpace freeSpace(disk);
+    CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{}, freeSpace);
+    downloader.setLimits({1'000'000, 1'000'000, 100});
     QString outcome;
     {
         std::optional<FileSizeLimit> limit;
