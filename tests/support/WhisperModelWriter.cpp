@@ -13,6 +13,37 @@ constexpr int kTextTokens = 50257; // ids below the end-of-text token
 constexpr int kSpaceToken = 220;
 constexpr std::int32_t kF32 = 0;
 constexpr std::int32_t kF16 = 1;
+constexpr std::int32_t kQ5_0 = 6;
+constexpr std::int32_t kQ8_0 = 8;
+constexpr int kQuantBlock = 32; // elements per block of both
+// A quantised file's header carries the quantisation version too.
+constexpr std::int32_t kQuantVersionFactor = 1000;
+constexpr std::int32_t kQuantVersion = 2;
+
+struct WeightFormat {
+    std::int32_t tensorType;
+    std::int32_t fileType; // the header's ftype
+};
+
+// Bytes per block of kQuantBlock elements: a half-precision scale, then the
+// quantised values (5 or 8 bits each).
+qsizetype quantisedBlockBytes(std::int32_t type)
+{
+    return type == kQ5_0 ? 22 : 34;
+}
+
+WeightFormat weightFormat(WhisperModelShape::Weights weights)
+{
+    switch (weights) {
+    case WhisperModelShape::Weights::f16:
+        break;
+    case WhisperModelShape::Weights::q5_0:
+        return {kQ5_0, kQuantVersion * kQuantVersionFactor + 8};
+    case WhisperModelShape::Weights::q8_0:
+        return {kQ8_0, kQuantVersion * kQuantVersionFactor + 7};
+    }
+    return {kF16, 1};
+}
 
 class Random {
 public:
@@ -65,7 +96,7 @@ public:
     enum class Fill { random, ones, zeros };
 
     // ne in ggml order (fastest-varying first); `scale` bounds random values.
-    void tensor(const QByteArray &name, std::vector<int> ne, std::int32_t type, Fill fill, float scale)
+    void tensor(const QByteArray &name, const std::vector<int> &ne, std::int32_t type, Fill fill, float scale)
     {
         int32(std::int32_t(ne.size()));
         int32(std::int32_t(name.size()));
@@ -77,6 +108,11 @@ public:
         }
         raw(name.constData(), std::size_t(name.size()));
         dataStarts.push_back(m_out.size());
+        if (type != kF32 && type != kF16) {
+            // zero blocks: only their count and size matter to the tests of such files
+            m_out.append(QByteArray(qsizetype(count / kQuantBlock) * quantisedBlockBytes(type), '\0'));
+            return;
+        }
         std::vector<float> values(static_cast<std::size_t>(count));
         for (float &v : values)
             v = fill == Fill::random ? scale * m_random.next() : fill == Fill::ones ? 1.0f : 0.0f;
@@ -108,9 +144,10 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
     QByteArray out;
     using Fill = ModelStream::Fill;
     ModelStream s(out, seed);
+    const WeightFormat weights = weightFormat(m.weights);
     s.uint32(kMagic);
     for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
-                      m.textLayers, m.mels, int(kF16)})
+                      m.textLayers, m.mels, int(weights.fileType)})
         s.int32(value);
 
     s.int32(m.mels);
@@ -132,6 +169,7 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         return out;
 
     const int n = m.state;
+    const std::int32_t matrixType = weights.tensorType;
     const float matrix = 1.0f / std::sqrt(float(n));
     const float wide = 1.0f / std::sqrt(float(4 * n));
     const float bias = 0.02f;
@@ -140,19 +178,19 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         s.tensor(prefix + ".bias", {n}, kF32, Fill::zeros, 0);
     };
     auto attention = [&](const QByteArray &prefix) {
-        s.tensor(prefix + ".query.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".query.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".query.bias", {n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".key.weight", {n, n}, kF16, Fill::random, matrix);
-        s.tensor(prefix + ".value.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".key.weight", {n, n}, matrixType, Fill::random, matrix);
+        s.tensor(prefix + ".value.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".value.bias", {n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".out.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".out.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".out.bias", {n}, kF32, Fill::random, bias);
     };
     auto mlp = [&](const QByteArray &prefix) {
         layerNorm(prefix + ".mlp_ln");
-        s.tensor(prefix + ".mlp.0.weight", {n, 4 * n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".mlp.0.weight", {n, 4 * n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".mlp.0.bias", {4 * n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".mlp.2.weight", {4 * n, n}, kF16, Fill::random, wide);
+        s.tensor(prefix + ".mlp.2.weight", {4 * n, n}, matrixType, Fill::random, wide);
         s.tensor(prefix + ".mlp.2.bias", {n}, kF32, Fill::random, bias);
     };
 
@@ -170,7 +208,7 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
     layerNorm("encoder.ln_post");
 
     s.tensor("decoder.positional_embedding", {n, m.textContext}, kF32, Fill::random, 0.1f);
-    s.tensor("decoder.token_embedding.weight", {n, m.vocabulary}, kF16, Fill::random, 0.5f);
+    s.tensor("decoder.token_embedding.weight", {n, m.vocabulary}, matrixType, Fill::random, 0.5f);
     for (int i = 0; i < m.textLayers; ++i) {
         const QByteArray block = "decoder.blocks." + QByteArray::number(i);
         layerNorm(block + ".attn_ln");
@@ -194,6 +232,20 @@ QString saveBytes(const QString &path, const QByteArray &bytes)
     return file.commit() ? QString() : file.errorString();
 }
 } // namespace
+
+WhisperModelFamily WhisperModelShape::tinyFamily()
+{
+    WhisperModelFamily family = WhisperModelFamily::published();
+    const WhisperModelShape shape = tiny();
+    family.textContext = shape.textContext;
+    family.widths = {{shape.state, shape.heads}};
+    return family;
+}
+
+WhisperModelShape WhisperModelShape::largeV3(Weights weights)
+{
+    return {.vocabulary = 51866, .state = 1280, .heads = 20, .textContext = 448, .mels = 128, .weights = weights};
+}
 
 WhisperModelShape WhisperModelShape::base()
 {
