@@ -75,10 +75,9 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
         platform.speechRecognition(), WhisperSpeechRecognition::installedBase(*m_modelManager), *m_whisperModels);
     auto cloud = std::make_unique<CloudflareTranscriptionService>(m_clock);
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
-    auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
-        *m_modelManager,
-        std::make_unique<WhisperCppEngineAdapter>(m_clock, WhisperCppEngineAdapter::activeProcessorCount, *m_whisperModels),
-        m_clock);
+    auto engine = std::make_unique<WhisperCppEngineAdapter>(m_clock, WhisperCppEngineAdapter::activeProcessorCount,
+                                                            *m_whisperModels);
+    auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(*m_modelManager, std::move(engine), m_clock);
     m_transcriber = std::make_unique<HybridRealtimeTranscriptionService>(
         *m_modelManager, std::move(whisper), std::move(cloud), *m_liveRecognition, m_clock);
     m_textInjection = std::make_unique<TextInjectionService>(platform, m_clock);

@@ -12,6 +12,10 @@
 
 namespace {
 constexpr std::uint32_t kMagic = 0x67676d6c; // "ggml"
+// whisper.cpp computes this many frequency bins per frame (1 + its 400-point
+// FFT / 2) and runs its mel filters over as many as the file says: a file
+// with more would have it read and write past its spectrum.
+constexpr std::int32_t kFilterBins = 201;
 
 // Elements per block and bytes per block of the tensor types whisper models use.
 struct TensorType {
@@ -101,8 +105,9 @@ QString listed(const QList<int> &values)
 
 bool hasWidth(const WhisperModelFamily &family, std::int32_t state, std::int32_t heads)
 {
-    return std::any_of(family.widths.cbegin(), family.widths.cend(),
-                       [&](const WhisperModelFamily::Width &width) { return width.state == state && width.heads == heads; });
+    return std::any_of(family.widths.cbegin(), family.widths.cend(), [&](const WhisperModelFamily::Width &width) {
+        return width.state == state && width.heads == heads;
+    });
 }
 
 // Why the header's hyperparameters are not one of the family's shapes; empty when they are.
@@ -111,7 +116,9 @@ bool hasWidth(const WhisperModelFamily &family, std::int32_t state, std::int32_t
 QString shapeProblem(const std::int32_t (&h)[11], const WhisperModelFamily &family)
 {
     if (!family.vocabularies.contains(h[0]))
-        return QStringLiteral("a vocabulary of %1 tokens where Whisper models have %2").arg(h[0]).arg(listed(family.vocabularies));
+        return QStringLiteral("a vocabulary of %1 tokens where Whisper models have %2")
+            .arg(h[0])
+            .arg(listed(family.vocabularies));
     if (h[1] != family.audioContext)
         return QStringLiteral("an audio context of %1 where Whisper models have %2").arg(h[1]).arg(family.audioContext);
     if (h[5] != family.textContext)
@@ -162,9 +169,12 @@ QString WhisperModelFile::problemWith(const QString &path, const WhisperModelFam
 
     const auto melCount = in.int32();
     const auto fftCount = in.int32();
-    if (!melCount || !fftCount || *melCount != h[9] || !inRange(*fftCount, 1, 1 << 14)
-        || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
+    if (!melCount || !fftCount || *melCount != h[9] || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
         return QStringLiteral("damaged mel filters");
+    if (*fftCount != kFilterBins)
+        return QStringLiteral("mel filters over %1 frequency bins where Whisper models have %2")
+            .arg(*fftCount)
+            .arg(kFilterBins);
 
     const auto tokenCount = in.int32();
     if (!tokenCount || !inRange(*tokenCount, 0, 1 << 20))

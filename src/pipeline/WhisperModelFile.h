@@ -10,5 +10,5 @@
 namespace WhisperModelFile {
 // Empty when the file is complete and of one of the family's shapes, else why
 // it is not.
-QString problemWith(const QString &path, const WhisperModelFamily &family = WhisperModelFamily::published());
+QString problemWith(const QString &path, const WhisperModelFamily &family);
 }

@@ -85,7 +85,8 @@ void tst_ModelManager::speechModelsMustPassTheStructureCheck()
     ModelManager published(m_platform->paths());
     log.clear();
     QVERIFY(!published.isInstalled(ModelDescriptor::whisperBase()));
-    QVERIFY(log.contains(QStringLiteral("Rejecting ggml-base.bin — a text context of 16 where Whisper models have 448")));
+    QVERIFY(log.contains(
+        QStringLiteral("Rejecting ggml-base.bin — a text context of 16 where Whisper models have 448")));
 }
 
 void tst_ModelManager::unreadableFilesAreMissingButKept()

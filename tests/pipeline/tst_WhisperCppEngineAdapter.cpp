@@ -124,6 +124,7 @@ void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit_data()
     QTest::newRow("cut in vocabulary") << Damage::truncatedInVocabulary;
     QTest::newRow("implausible dimensions") << Damage::implausibleDimensions;
     QTest::newRow("no tensors") << Damage::noTensors;
+    QTest::newRow("mel filters over 2,000 bins") << Damage::foreignMelFilters; // every decode would overrun
 }
 
 void tst_WhisperCppEngineAdapter::unusableFilesFailContextInit()

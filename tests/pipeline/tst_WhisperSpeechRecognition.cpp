@@ -58,7 +58,8 @@ void tst_WhisperSpeechRecognition::initTestCase()
     QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 3), QString());
     m_installed = m_model;
     m_recognition = std::make_unique<WhisperSpeechRecognition>(
-        m_fallback, [this] { return m_installed; }, m_models, WhisperRecognitionTask::whisperCppDecoders(m_models, [] { return 1; }));
+        m_fallback, [this] { return m_installed; }, m_models,
+        WhisperRecognitionTask::whisperCppDecoders(m_models, [] { return 1; }));
 }
 
 void tst_WhisperSpeechRecognition::backendChoice()

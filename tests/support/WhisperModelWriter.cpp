@@ -139,7 +139,8 @@ struct Layout {
     std::vector<qint64> dataStarts;
 };
 
-QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
+QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true,
+                 int filterBins = kFftBins)
 {
     QByteArray out;
     using Fill = ModelStream::Fill;
@@ -151,8 +152,8 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         s.int32(value);
 
     s.int32(m.mels);
-    s.int32(kFftBins);
-    std::vector<float> filters(std::size_t(m.mels) * kFftBins);
+    s.int32(filterBins);
+    std::vector<float> filters(std::size_t(m.mels) * filterBins);
     for (float &f : filters)
         f = 0.01f * (1.0f + s.random().next());
     s.floats(filters);
@@ -264,11 +265,13 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
         return saveBytes(path, {});
 
     Layout layout;
-    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors);
+    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors,
+                             damage == Damage::foreignMelFilters ? 2000 : kFftBins);
 
     switch (damage) {
     case Damage::empty:
     case Damage::noTensors:
+    case Damage::foreignMelFilters:
         break;
     case Damage::implausibleDimensions: {
         const std::int32_t zero = 0;

@@ -56,6 +56,7 @@ public:
         truncatedInLastTensor, // cut inside the data of the last tensor
         implausibleDimensions, // a zero state size
         noTensors, // header, filters and vocabulary only
+        foreignMelFilters, // filters over 2,000 frequency bins, not whisper's 201
     };
     static QString writeDamagedModel(const QString &path, Damage damage);
 };
