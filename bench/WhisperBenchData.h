@@ -53,6 +53,12 @@ inline bool tinyShape()
     return qEnvironmentVariable("BENCH_WHISPER_SHAPE") == QLatin1String("tiny");
 }
 
+// The shapes the engine must accept for the model prepare() writes.
+inline WhisperModelFamily modelFamily()
+{
+    return tinyShape() ? WhisperModelShape::tinyFamily() : WhisperModelFamily::published();
+}
+
 // 16-bit PCM mono WAV as whisper-cli reads it (sample / 32768).
 inline AudioSamples readWav(const char *bench, const QString &path)
 {

@@ -238,7 +238,10 @@ bool makeSpeech(const QString &dir, QString *speech)
 
 int run(DesktopHarness &desktop)
 {
-    AppContext context(Platform::instance());
+    // a tiny generated model stands in for Whisper Base below
+    AppContext::Options options;
+    options.whisperModels = WhisperModelShape::tinyFamily();
+    AppContext context(Platform::instance(), options);
     // the cloud service answers from loopback
     LoopbackHttpServer cloud;
     cloud.setHandler([](const LoopbackHttpServer::Request &) {

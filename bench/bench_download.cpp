@@ -56,7 +56,8 @@ struct Run {
 Run downloadWithService(Paths &paths, const QUrl &url, qint64 size)
 {
     ModelManager manager(paths);
-    ModelDescriptor model = ModelDescriptor::whisperBase();
+    // a model checked for its start and size only: random bytes are no Whisper model
+    ModelDescriptor model = ModelDescriptor::qwenRewrite();
     model.downloadURL = url;
     model.expectedBytes = size;
     ModelDownloadService service;
@@ -110,12 +111,12 @@ int main(int argc, char **argv)
 
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
-    // both start like a Whisper model, or the service would refuse them
-    auto file = LoopbackHttpServer::Response::generated(size, 1, "lmgg");
+    // both start like a GGUF model, or the service would refuse them
+    auto file = LoopbackHttpServer::Response::generated(size, 1, "GGUF");
     file.honourRange = true;
     server.setResponse(QStringLiteral("/model.bin"), file);
     const qint64 small = std::max<qint64>(size / 10, 2'000'000);
-    server.setResponse(QStringLiteral("/small.bin"), LoopbackHttpServer::Response::generated(small, 2, "lmgg"));
+    server.setResponse(QStringLiteral("/small.bin"), LoopbackHttpServer::Response::generated(small, 2, "GGUF"));
     const QUrl url = server.url(QStringLiteral("/model.bin"));
     const QString curlTarget = platform.fakePaths().root() + QStringLiteral("/curl.bin");
 

@@ -87,7 +87,7 @@ int main(int argc, char **argv)
                 runs(), kTokensPerSecond);
     std::fflush(stdout);
 
-    WhisperCppEngineAdapter::ModelCache models;
+    WhisperCppEngineAdapter::ModelCache models(modelFamily());
     Decoder decoder(models.load(files.model), cores);
     // The full context at the live thread count, for comparison.
     Decoder fullContextLive(models.load(files.model), [] { return WhisperCppEngineAdapter::threadCount(kCores, true); });

@@ -53,7 +53,7 @@ int main(int argc, char **argv)
     std::vector<double> adapterMs, cliMs, ratios;
     int sameTexts = 0;
     for (int run = 1; run <= runs(); ++run) { // the model was just written or read, so it is in the page cache
-        WhisperCppEngineAdapter::ModelCache models;
+        WhisperCppEngineAdapter::ModelCache models(modelFamily());
         WhisperCppEngineAdapter adapter(MonotonicClock::system(), WhisperCppEngineAdapter::activeProcessorCount, models);
         QString adapterText;
         const double adapterRun = millisecondsOf([&] {

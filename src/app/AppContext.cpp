@@ -67,14 +67,17 @@ AppContext::AppContext(Platform &platform, Options options, QObject *parent)
     InsightEngine::setShared(m_insightEngine.get());
 
     // The dictation pipeline.
-    m_modelManager = std::make_unique<ModelManager>(platform.paths());
+    const WhisperModelFamily whisperModels = m_options.whisperModels.value_or(WhisperModelFamily::published());
+    m_modelManager = std::make_unique<ModelManager>(platform.paths(), whisperModels);
+    m_whisperModels = std::make_unique<WhisperCppEngineAdapter::ModelCache>(whisperModels);
     m_audioCapture = std::make_unique<MacAudioCaptureService>(platform.audioInput());
     m_liveRecognition = std::make_unique<WhisperSpeechRecognition>(
-        platform.speechRecognition(), WhisperSpeechRecognition::installedBase(*m_modelManager));
+        platform.speechRecognition(), WhisperSpeechRecognition::installedBase(*m_modelManager), *m_whisperModels);
     auto cloud = std::make_unique<CloudflareTranscriptionService>(m_clock);
     logLine("DEBUG-85dc62", "WhisperEngineFactory using whisper.cpp backend");
-    auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(
-        *m_modelManager, std::make_unique<WhisperCppEngineAdapter>(m_clock), m_clock);
+    auto engine = std::make_unique<WhisperCppEngineAdapter>(m_clock, WhisperCppEngineAdapter::activeProcessorCount,
+                                                            *m_whisperModels);
+    auto whisper = std::make_unique<WhisperOfflineTranscriptionService>(*m_modelManager, std::move(engine), m_clock);
     m_transcriber = std::make_unique<HybridRealtimeTranscriptionService>(
         *m_modelManager, std::move(whisper), std::move(cloud), *m_liveRecognition, m_clock);
     m_textInjection = std::make_unique<TextInjectionService>(platform, m_clock);

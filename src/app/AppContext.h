@@ -1,6 +1,8 @@
 #pragma once
 
 #include "models/ModelDescriptor.h"
+#include "pipeline/WhisperCppEngineAdapter.h"
+#include "pipeline/WhisperModelFamily.h"
 
 #include <QList>
 #include <QObject>
@@ -53,6 +55,10 @@ public:
         std::function<bool()> compositing;
         // Marks a native window to stay on every workspace; none = not done.
         std::function<void(WId)> showOnEveryWorkspace;
+        // The shapes a Whisper model may have to be installed and loaded;
+        // none = the published models'. Benchmarks stand tiny generated
+        // models in for the real ones.
+        std::optional<WhisperModelFamily> whisperModels;
     };
 
     // The environment variable that main() reads into downloadBaseURL.
@@ -101,6 +107,8 @@ private:
     std::unique_ptr<VoiceProfileStore> m_profileStore;
     std::unique_ptr<InsightEngine> m_insightEngine;
     std::unique_ptr<ModelManager> m_modelManager;
+    // Loaded Whisper models, shared by the live recogniser and the engine.
+    std::unique_ptr<WhisperCppEngineAdapter::ModelCache> m_whisperModels;
     std::unique_ptr<MacAudioCaptureService> m_audioCapture;
     // Whisper Base when installed, else the platform's recogniser.
     std::unique_ptr<WhisperSpeechRecognition> m_liveRecognition;

@@ -1,6 +1,7 @@
 #include "ModelsCardModel.h"
 
 #include "models/ModelManager.h"
+#include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 
 #include <QVariantMap>
@@ -67,7 +68,18 @@ double ModelsCardModel::downloadProgress() const
 
 QString ModelsCardModel::statusText() const
 {
+    if (!isDownloading() && !m_failure.isEmpty())
+        return m_failure;
     return m_manager.downloadStatusText().value_or(QStringLiteral("Downloading..."));
+}
+
+void ModelsCardModel::setFailure(const QString &reason)
+{
+    if (m_failure == reason)
+        return;
+    m_failure = reason;
+    emit failureTextChanged();
+    emit statusTextChanged();
 }
 
 void ModelsCardModel::download(const QString &modelId)
@@ -79,13 +91,19 @@ void ModelsCardModel::download(const QString &modelId)
     ModelDownloadService *service = m_makeDownloadService().release();
     service->setParent(this);
     m_running = service;
+    setFailure(QString());
     emit isDownloadingChanged();
     const auto finish = [this, service] {
         service->deleteLater();
         m_running = nullptr;
         emit isDownloadingChanged();
+        emit statusTextChanged();
     };
     m_followed.follow(Futures::cancellationAsFailure(service->download(*model, &m_manager)))
         .then(this, finish)
+        .onFailed(this, [this, finish](const std::exception &error) {
+            setFailure(describeException(error));
+            finish();
+        })
         .onFailed(this, finish);
 }

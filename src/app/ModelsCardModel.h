@@ -13,7 +13,8 @@ class ModelManager;
 
 // The settings' Models card: its four rows looked up in the catalogue, their
 // Installed marks, and downloads started from the rows. Only one download
-// runs at a time: a press while one runs does nothing. Main thread.
+// runs at a time: a press while one runs does nothing. Why the last one
+// failed stays in the status until the next starts. Main thread.
 class ModelsCardModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -23,6 +24,8 @@ class ModelsCardModel : public QObject {
     Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY isDownloadingChanged)
     Q_PROPERTY(double downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    // Why the last download started here failed; empty once another starts.
+    Q_PROPERTY(QString failureText READ failureText NOTIFY failureTextChanged)
 
 public:
     // The catalogue is where rows find their models; tests give their own.
@@ -32,10 +35,11 @@ public:
     QVariantList rows() const;
     bool isDownloading() const;
     double downloadProgress() const;
-    // The manager's status, "Downloading..." while it has none.
+    // The manager's status, "Downloading..." while it has none; after a
+    // failed download, its reason.
     QString statusText() const;
+    QString failureText() const { return m_failure; }
 
-    // Failures are not shown here: the row simply stays "Download".
     Q_INVOKABLE void download(const QString &modelId);
 
 signals:
@@ -43,13 +47,17 @@ signals:
     void isDownloadingChanged();
     void downloadProgressChanged();
     void statusTextChanged();
+    void failureTextChanged();
 
 private:
+    void setFailure(const QString &reason);
+
     ModelManager &m_manager;
     ModelDownloadService::Factory m_makeDownloadService;
     QList<ModelDescriptor> m_catalogue;
     // The download started here, until its future ends.
     QPointer<ModelDownloadService> m_running;
+    QString m_failure; // why the last download failed
     // Last, so that it ends the download's continuations before the service goes.
     Futures::FollowedFutures m_followed;
 };

@@ -451,6 +451,17 @@ void ModelDownloadService::onFinished()
             error = std::make_exception_ptr(ModelDownloadError::notAModelFile(refusal));
         }
     }
+    if (!error && m_manager) {
+        // Whole and of the right kind, yet unusable: installed, it would fail
+        // or crash every dictation. The server would send the same again.
+        if (const QString problem = m_manager->problemWithModelFile(m_model, m_partialFile); !problem.isEmpty()) {
+            debugLog(QStringLiteral("rejecting the finished file: %1, deleting it").arg(problem));
+            QFile::remove(m_partialFile);
+            m_fatal = true;
+            error = std::make_exception_ptr(
+                ModelDownloadError::notAModelFile(QStringLiteral("Not a Whisper model: %1.").arg(problem)));
+        }
+    }
     debugLog(QStringLiteral("didCompleteWithError: hasError=%1, status=%2, totalWritten=%3, desc=%4")
                  .arg(int(bool(error)))
                  .arg(status)

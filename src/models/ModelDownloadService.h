@@ -25,8 +25,9 @@ class QNetworkReply;
 // Fetches one catalogue model into the models directory. Bytes go to
 // "<id>.partial", each new attempt asks for the rest with a Range request,
 // attempts that made real progress are retried at once and others after a
-// growing wait, and only a complete file that DownloadAcceptance accepts is
-// moved under the model's name. Progress is published through the given ModelManager. Lives
+// growing wait, and only a complete file that DownloadAcceptance accepts, and
+// that passes the manager's check of model files, is moved under the model's
+// name. Progress is published through the given ModelManager. Lives
 // on the main thread; one object per download.
 class ModelDownloadService : public QObject {
     Q_OBJECT

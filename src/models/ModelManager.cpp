@@ -22,9 +22,10 @@ std::optional<qint64> regularFileSize(const QByteArray &path)
 }
 } // namespace
 
-ModelManager::ModelManager(Paths &paths, QObject *parent)
+ModelManager::ModelManager(Paths &paths, WhisperModelFamily whisperModels, QObject *parent)
     : QObject(parent)
     , m_paths(paths)
+    , m_whisperModels(std::move(whisperModels))
 {
 }
 
@@ -63,14 +64,18 @@ bool ModelManager::isInstalled(const ModelDescriptor &model)
     }
     // A damaged or foreign speech model would fail every dictation: count it
     // missing so that it is fetched again (the download replaces it).
-    if (model.task == ModelTask::speechToText) {
-        const QString problem = WhisperModelFile::problemWith(QFile::decodeName(path));
-        if (!problem.isEmpty()) {
-            logLine("ModelManager", QStringLiteral("Rejecting %1 — %2").arg(model.id, problem));
-            return false;
-        }
+    if (const QString problem = problemWithModelFile(model, QFile::decodeName(path)); !problem.isEmpty()) {
+        logLine("ModelManager", QStringLiteral("Rejecting %1 — %2").arg(model.id, problem));
+        return false;
     }
     return true;
+}
+
+QString ModelManager::problemWithModelFile(const ModelDescriptor &model, const QString &path) const
+{
+    if (model.task != ModelTask::speechToText)
+        return {};
+    return WhisperModelFile::problemWith(path, m_whisperModels);
 }
 
 void ModelManager::refreshInstalledModels()

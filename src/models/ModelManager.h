@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/ModelDescriptor.h"
+#include "pipeline/WhisperModelFamily.h"
 
 #include <QObject>
 #include <QSet>
@@ -29,7 +30,9 @@ public:
     // Files below this size are truncated downloads or error pages.
     static constexpr qint64 minimumModelBytes = 1'000'000;
 
-    explicit ModelManager(Paths &paths, QObject *parent = nullptr);
+    // Speech models must be of one of the family's shapes.
+    explicit ModelManager(Paths &paths, WhisperModelFamily whisperModels = WhisperModelFamily::published(),
+                          QObject *parent = nullptr);
 
     // The application container, else the per-user data directory, plus the
     // models directory name. Read afresh each time; not created here.
@@ -45,6 +48,9 @@ public:
     // (a failing one is kept until a download replaces it). A file that is
     // too small is deleted.
     bool isInstalled(const ModelDescriptor &model);
+    // Why the file at path cannot serve as the model: for a speech model, a
+    // damaged file or one of a shape no Whisper model has. Empty when it can.
+    QString problemWithModelFile(const ModelDescriptor &model, const QString &path) const;
     void refreshInstalledModels();
 
     QSet<QString> installedModelIDs() const { return m_installedModelIDs; }
@@ -69,6 +75,7 @@ signals:
 
 private:
     Paths &m_paths;
+    const WhisperModelFamily m_whisperModels;
     QSet<QString> m_installedModelIDs;
     bool m_isDownloading = false;
     double m_downloadProgress = 0;

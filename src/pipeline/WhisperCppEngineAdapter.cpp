@@ -107,6 +107,11 @@ public:
     const QString identity;
 };
 
+WhisperCppEngineAdapter::ModelCache::ModelCache(WhisperModelFamily family)
+    : m_family(std::move(family))
+{
+}
+
 WhisperCppEngineAdapter::ModelCache &WhisperCppEngineAdapter::ModelCache::shared()
 {
     static ModelCache cache;
@@ -143,7 +148,7 @@ std::shared_ptr<WhisperCppEngineAdapter::Model> WhisperCppEngineAdapter::ModelCa
         m_failed.insert(identity);
         return WhisperCppError::contextInitFailed();
     };
-    const QString problem = WhisperModelFile::problemWith(path);
+    const QString problem = WhisperModelFile::problemWith(path, m_family);
     if (!problem.isEmpty())
         throw failed(problem);
     whisper_context_params params = whisper_context_default_params();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pipeline/WhisperEngineAdapter.h"
+#include "pipeline/WhisperModelFamily.h"
 #include "support/MonotonicClock.h"
 #include "support/RingBuffer.h"
 
@@ -47,9 +48,12 @@ public:
     class Model;
     // Loaded models by file. A file loaded again unchanged (same path, size and
     // modification time) while it is in use, or after it was the last one
-    // loaded, is not read again. Thread-safe.
+    // loaded, is not read again. Only files of the family's shapes are
+    // loaded. Thread-safe.
     class ModelCache {
     public:
+        // The published models' shapes; tests decode on tiny models of their own.
+        explicit ModelCache(WhisperModelFamily family = WhisperModelFamily::published());
         static ModelCache &shared();
 
         // Fails with WhisperCppError::contextInitFailed.
@@ -58,6 +62,7 @@ public:
         bool failedToLoad(const QString &path) const;
 
     private:
+        const WhisperModelFamily m_family;
         std::mutex m_loading; // one load at a time, so a file is never read twice at once
         mutable std::mutex m_mutex; // the tables below, held only briefly
         std::map<QString, std::weak_ptr<Model>> m_loaded; // by file identity

@@ -3,12 +3,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringList>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <optional>
 
 namespace {
 constexpr std::uint32_t kMagic = 0x67676d6c; // "ggml"
+// whisper.cpp computes this many frequency bins per frame (1 + its 400-point
+// FFT / 2) and runs its mel filters over as many as the file says: a file
+// with more would have it read and write past its spectrum.
+constexpr std::int32_t kFilterBins = 201;
 
 // Elements per block and bytes per block of the tensor types whisper models use.
 struct TensorType {
@@ -80,25 +87,59 @@ private:
     std::int64_t m_size;
 };
 
-// The largest shapes of the Whisper family (large: 32 layers of 1280 wide
-// with 20 heads; a 448-token text window and a 30 s, 1500-position audio one).
-// Tokens: the English-only, multilingual and large-v3 vocabularies.
-constexpr struct {
-    std::int32_t low, high;
-} kVocabulary{51864, 51866};
-constexpr std::int32_t kMaxAudioContext = 1500;
-constexpr std::int32_t kMaxTextContext = 448;
-constexpr std::int32_t kMaxState = 1280;
-constexpr std::int32_t kMaxHeads = 20;
-constexpr std::int32_t kMaxLayers = 32;
-
 bool inRange(std::int32_t value, std::int32_t low, std::int32_t high)
 {
     return value >= low && value <= high;
 }
+
+QString listed(const QList<int> &values)
+{
+    QStringList texts;
+    for (int value : values)
+        texts.append(QString::number(value));
+    if (texts.size() < 2)
+        return texts.join(QString());
+    const QString last = texts.takeLast();
+    return texts.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+bool hasWidth(const WhisperModelFamily &family, std::int32_t state, std::int32_t heads)
+{
+    return std::any_of(family.widths.cbegin(), family.widths.cend(), [&](const WhisperModelFamily::Width &width) {
+        return width.state == state && width.heads == heads;
+    });
+}
+
+// Why the header's hyperparameters are not one of the family's shapes; empty when they are.
+// h: vocab, audio ctx, audio state, audio heads, audio layers, text ctx,
+// text state, text heads, text layers, mels, ftype
+QString shapeProblem(const std::int32_t (&h)[11], const WhisperModelFamily &family)
+{
+    if (!family.vocabularies.contains(h[0]))
+        return QStringLiteral("a vocabulary of %1 tokens where Whisper models have %2")
+            .arg(h[0])
+            .arg(listed(family.vocabularies));
+    if (h[1] != family.audioContext)
+        return QStringLiteral("an audio context of %1 where Whisper models have %2").arg(h[1]).arg(family.audioContext);
+    if (h[5] != family.textContext)
+        return QStringLiteral("a text context of %1 where Whisper models have %2").arg(h[5]).arg(family.textContext);
+    if (h[2] != h[6] || h[3] != h[7])
+        return QStringLiteral("an encoder of width %1 with %2 heads and a decoder of width %3 with %4 heads")
+            .arg(h[2]).arg(h[3]).arg(h[6]).arg(h[7]);
+    if (!hasWidth(family, h[2], h[3]))
+        return QStringLiteral("a width of %1 with %2 heads, which no Whisper model has").arg(h[2]).arg(h[3]);
+    if (!inRange(h[4], 1, family.maxLayers) || !inRange(h[8], 1, family.maxLayers))
+        return QStringLiteral("%1 encoder and %2 decoder layers where Whisper models have 1 to %3")
+            .arg(h[4]).arg(h[8]).arg(family.maxLayers);
+    if (!family.melBands.contains(h[9]))
+        return QStringLiteral("%1 mel bands where Whisper models have %2").arg(h[9]).arg(listed(family.melBands));
+    if (h[10] < 0)
+        return QStringLiteral("an unknown weight type (%1)").arg(h[10]);
+    return {};
+}
 } // namespace
 
-QString WhisperModelFile::problemWith(const QString &path)
+QString WhisperModelFile::problemWith(const QString &path, const WhisperModelFamily &family)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -123,22 +164,17 @@ QString WhisperModelFile::problemWith(const QString &path)
             return QStringLiteral("truncated in the header");
         value = *read;
     }
-    // The library sizes its buffers from these without a check: a shape
-    // outside the Whisper family can ask for more memory than there is, and
-    // it does not survive failing to get it.
-    const bool plausible = inRange(h[0], kVocabulary.low, kVocabulary.high)
-        && inRange(h[1], 1, kMaxAudioContext) && inRange(h[2], 1, kMaxState) && inRange(h[3], 1, kMaxHeads)
-        && inRange(h[4], 1, kMaxLayers) && inRange(h[5], 1, kMaxTextContext) && inRange(h[6], 1, kMaxState)
-        && inRange(h[7], 1, kMaxHeads) && inRange(h[8], 1, kMaxLayers) && (h[9] == 80 || h[9] == 128)
-        && h[10] >= 0 && h[2] == h[6] && h[2] % h[3] == 0 && h[6] % h[7] == 0;
-    if (!plausible)
-        return QStringLiteral("implausible model dimensions");
+    if (const QString shape = shapeProblem(h, family); !shape.isEmpty())
+        return shape;
 
     const auto melCount = in.int32();
     const auto fftCount = in.int32();
-    if (!melCount || !fftCount || *melCount != h[9] || !inRange(*fftCount, 1, 1 << 14)
-        || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
+    if (!melCount || !fftCount || *melCount != h[9] || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
         return QStringLiteral("damaged mel filters");
+    if (*fftCount != kFilterBins)
+        return QStringLiteral("mel filters over %1 frequency bins where Whisper models have %2")
+            .arg(*fftCount)
+            .arg(kFilterBins);
 
     const auto tokenCount = in.int32();
     if (!tokenCount || !inRange(*tokenCount, 0, 1 << 20))

@@ -89,6 +89,22 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     ModelManager &models = m_rig->models;
     QDir().mkpath(models.modelsDirectory());
     const QString base = QDir(models.modelsDirectory()).filePath(QStringLiteral("ggml-base.bin"));
+
+    // a download that fails says why where its progress was
+    QTemporaryDir served;
+    WhisperModelShape unusable = WhisperModelShape::tiny();
+    unusable.textContext = 2;
+    QCOMPARE(WhisperModelWriter::writeModel(served.filePath(QStringLiteral("bad.bin")), unusable, 1), QString());
+    QFile badFile(served.filePath(QStringLiteral("bad.bin")));
+    QVERIFY(badFile.open(QIODevice::ReadOnly));
+    m_server.setResponse(QStringLiteral("/ggml-base.bin"), LoopbackHttpServer::Response::withBody(badFile.readAll()));
+    UiTest::click(m_rig->view.get(), buttons().first());
+    QTRY_COMPARE(text(QStringLiteral("downloadStatus")),
+                 QStringLiteral("Not a Whisper model: a text context of 2 where Whisper models have 16."));
+    QTRY_VERIFY(buttons().first()->isEnabled());
+    QVERIFY(!QFileInfo::exists(base));
+    QCOMPARE(buttons().size(), 4);
+
     QCOMPARE(WhisperModelWriter::writeTinyModel(base), QString());
     models.refreshInstalledModels();
     QQuickItem *baseRow = item(QStringLiteral("modelRow_ggml-base.bin"));
@@ -102,6 +118,7 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     slow.stallMs = 1500;
     m_server.setResponse(QStringLiteral("/ggml-large-v3-q5_0.bin"), slow);
     const QString largeRow = QStringLiteral("modelRow_ggml-large-v3-q5_0.bin");
+    const int requestsBefore = m_server.requestCount();
     UiTest::click(m_rig->view.get(), UiTest::findVisible(item(largeRow), QStringLiteral("downloadButton")));
     QTRY_VERIFY(item(QStringLiteral("downloadProgressRow")));
     for (QQuickItem *button : buttons())
@@ -111,7 +128,7 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     UiTest::click(m_rig->view.get(), buttons().first());
     UiTest::click(m_rig->view.get(), buttons().last());
     QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("downloadProgressRow")), 15000);
-    QCOMPARE(m_server.requestCount(), 1);
+    QCOMPARE(m_server.requestCount(), requestsBefore + 1);
     QVERIFY(UiTest::findVisible(item(largeRow), QStringLiteral("installedMark")));
     QVERIFY(buttons().first()->isEnabled());
 }

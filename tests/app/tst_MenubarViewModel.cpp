@@ -29,7 +29,7 @@ struct Fixture {
 
     std::unique_ptr<DictationSessionCoordinator> coordinator = UiTest::makeCoordinator();
     InstantMonotonicClock instantWaits;
-    ModelManager models{platform.paths()};
+    ModelManager models{platform.paths(), WhisperModelShape::tinyFamily()};
 
     std::unique_ptr<MenubarViewModel> makeViewModel(MonotonicClock *downloadClock = nullptr)
     {

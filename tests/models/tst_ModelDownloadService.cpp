@@ -1,3 +1,4 @@
+#include "models/CoreMLEncoderDownloader.h"
 #include "models/ModelDownloadError.h"
 #include "models/ModelDownloadService.h"
 #include "models/ModelManager.h"
@@ -11,9 +12,12 @@
 #include "support/LogCapture.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/NpzWriter.h"
+#include "support/WhisperModelWriter.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <QtTest>
+
+Q_DECLARE_METATYPE(WhisperModelShape)
 
 using Response = LoopbackHttpServer::Response;
 using namespace std::chrono_literals;
@@ -22,8 +26,10 @@ namespace {
 
 constexpr qint64 kSize = 3'000'000;
 constexpr quint64 kSeed = 11;
-const QString kPath = QStringLiteral("/ggml-base.bin");
-const QByteArray kMagic = "lmgg"; // how a Whisper model starts
+// The transfer is the same for every kind of model; a GGUF file is only
+// checked for its start and size, a Whisper model for its structure as well.
+const QString kPath = QStringLiteral("/model.gguf");
+const QByteArray kMagic = "GGUF"; // how a GGUF model starts
 
 Response wholeFile()
 {
@@ -63,7 +69,7 @@ struct Download {
     ModelManager manager{platform.paths()};
     InstantMonotonicClock clock;
     ModelDownloadService service { clock };
-    ModelDescriptor model = ModelDescriptor::whisperBase();
+    ModelDescriptor model = ModelDescriptor::qwenRewrite();
     QList<int> &waits = clock.waits;
     QStringList statuses;
     QList<double> progress;
@@ -127,6 +133,8 @@ private slots:
     void oneDownloadPerModelAtATime();
     void installReplacesTheOldFileAtomically();
     void fullDiskFailsAtOnceAndKeepsThePartialFile();
+    void whisperModelsAreCheckedBeforeTheyAreInstalled_data();
+    void whisperModelsAreCheckedBeforeTheyAreInstalled();
 };
 
 void tst_ModelDownloadService::freshDownloadPublishesProgressAndInstalls()
@@ -287,17 +295,17 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp_data()
     // never touched, and nothing is installed.
     QTest::newRow("page sent as a file")
         << QList{Response::withBody("<html>" + QByteArray(2'200'000, ' '), 200, "application/octet-stream")}
-        << qint64(700'000) << QStringLiteral("The server sent 2.2 MB of HTML where a Whisper model was expected.");
+        << qint64(700'000) << QStringLiteral("The server sent 2.2 MB of HTML where a GGUF model was expected.");
     QTest::newRow("small text file") << QList{Response::withBody(QByteArray(512, 'x'), 200, "text/plain")}
                                      << qint64(0)
-                                     << QStringLiteral("The server sent 512 bytes of text where a Whisper model was expected.");
+                                     << QStringLiteral("The server sent 512 bytes of text where a GGUF model was expected.");
     QTest::newRow("whole body of a short length") << QList{Response::generated(1'500'000, kSeed, kMagic)}
                                                   << qint64(700'000)
-                                                  << QStringLiteral("The server offered 1.5 MB where a Whisper model of about 3 MB was expected.");
+                                                  << QStringLiteral("The server offered 1.5 MB where a GGUF model of about 3 MB was expected.");
     Response hugeTotal = resumesLater();
     hugeTotal.headers.last().second = "bytes 700000-2999999/30000000";
     QTest::newRow("range of a huge total") << QList{hugeTotal} << qint64(700'000)
-                                           << QStringLiteral("The server offered 30 MB where a Whisper model of about 3 MB was expected.");
+                                           << QStringLiteral("The server offered 30 MB where a GGUF model of about 3 MB was expected.");
     Response garbledLength = wholeFile();
     garbledLength.headers.emplace_back("Content-Length", "-5");
     QTest::newRow("garbled length") << QList{garbledLength} << qint64(0)
@@ -469,6 +477,57 @@ void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
     QVERIFY(d.waits.isEmpty());
     QVERIFY(QFileInfo(d.partial()).isSymLink());
     QVERIFY(d.isIdle());
+}
+
+void tst_ModelDownloadService::whisperModelsAreCheckedBeforeTheyAreInstalled_data()
+{
+    QTest::addColumn<WhisperModelShape>("shape");
+    QTest::addColumn<QString>("error"); // empty: installed
+    // the smallest published width, one layer each, quantised: some 18 MB
+    const WhisperModelShape published{.state = 384, .heads = 6, .textContext = 448,
+                                      .weights = WhisperModelShape::Weights::q5_0};
+    QTest::newRow("a published shape") << published << QString();
+    // right size and signature, and every dictation would end the process
+    WhisperModelShape shortText = published;
+    shortText.textContext = 2;
+    QTest::newRow("text context of 2")
+        << shortText << QStringLiteral("Not a Whisper model: a text context of 2 where Whisper models have 448.");
+}
+
+void tst_ModelDownloadService::whisperModelsAreCheckedBeforeTheyAreInstalled()
+{
+    QFETCH(WhisperModelShape, shape);
+    QFETCH(QString, error);
+    QTemporaryDir served;
+    const QString source = served.filePath(QStringLiteral("model.bin"));
+    QCOMPARE(WhisperModelWriter::writeModel(source, shape, 1), QString());
+    const QByteArray body = readFile(source);
+
+    Download d(body.size());
+    d.model = ModelDescriptor::whisperBase();
+    d.model.downloadURL = d.server.url(QStringLiteral("/ggml-base.bin"));
+    d.model.expectedBytes = body.size();
+    d.server.setResponse(QStringLiteral("/ggml-base.bin"), Response::withBody(body));
+    QCOMPARE(d.run(), error);
+    QVERIFY(d.isIdle());
+    if (error.isEmpty()) {
+        QVERIFY(readFile(d.destination()) == body);
+        QCOMPARE(d.manager.installedModelIDs(), QSet<QString>{d.model.id});
+        return;
+    }
+    // a failed download: not retried (the same file would come), nothing kept
+    QCOMPARE(d.attempts(), 1);
+    QVERIFY(d.waits.isEmpty());
+    QVERIFY(!d.statuses.contains(QStringLiteral("Complete!")));
+    QVERIFY(!QFileInfo::exists(d.destination()));
+    QVERIFY(!QFileInfo::exists(d.partial()));
+    QVERIFY(d.manager.installedModelIDs().isEmpty());
+    // and no encoder is fetched for it
+    const QUrl encoder = d.server.url(QStringLiteral("/encoder.zip"));
+    CoreMLEncoderDownloader encoders(d.manager, {{d.model.id, QStringLiteral("ggml-base-encoder.mlmodelc"), encoder}});
+    QVERIFY(waitForFuture(encoders.downloadMissingEncoders(), 10'000));
+    for (const LoopbackHttpServer::Request &request : d.server.requests())
+        QVERIFY(request.path() != encoder.path());
 }
 
 QTEST_GUILESS_MAIN(tst_ModelDownloadService)

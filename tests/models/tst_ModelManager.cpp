@@ -65,7 +65,7 @@ void tst_ModelManager::refreshAppliesTheSizeRule()
 
 void tst_ModelManager::speechModelsMustPassTheStructureCheck()
 {
-    ModelManager manager(m_platform->paths());
+    ModelManager manager(m_platform->paths(), WhisperModelShape::tinyFamily());
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-base.bin"))), QString());
@@ -80,11 +80,18 @@ void tst_ModelManager::speechModelsMustPassTheStructureCheck()
     QCOMPARE(log.linesStartingWith(QStringLiteral("[ModelManager] Rejecting ggml-large-v3-q5_0.bin — truncated in "))
                  .size(),
              1);
+
+    // The application's manager holds the published shapes, which no tiny model has.
+    ModelManager published(m_platform->paths());
+    log.clear();
+    QVERIFY(!published.isInstalled(ModelDescriptor::whisperBase()));
+    QVERIFY(log.contains(
+        QStringLiteral("Rejecting ggml-base.bin — a text context of 16 where Whisper models have 448")));
 }
 
 void tst_ModelManager::unreadableFilesAreMissingButKept()
 {
-    ModelManager manager(m_platform->paths());
+    ModelManager manager(m_platform->paths(), WhisperModelShape::tinyFamily());
     const QDir dir(manager.modelsDirectory());
     QVERIFY(dir.mkpath(QStringLiteral(".")));
     // a model kept on a disk that is not mounted right now

@@ -45,6 +45,7 @@ private:
     }
 
     QTemporaryDir m_dir;
+    ModelCache m_models{WhisperModelShape::tinyFamily()};
     QString m_model;
     QString m_installed; // what the recognition sees as the installed Base model
     FakeSpeechRecognition m_fallback;
@@ -57,8 +58,8 @@ void tst_WhisperSpeechRecognition::initTestCase()
     QCOMPARE(WhisperModelWriter::writeTinyModel(m_model, 3), QString());
     m_installed = m_model;
     m_recognition = std::make_unique<WhisperSpeechRecognition>(
-        m_fallback, [this] { return m_installed; }, ModelCache::shared(),
-        WhisperRecognitionTask::whisperCppDecoders(ModelCache::shared(), [] { return 1; }));
+        m_fallback, [this] { return m_installed; }, m_models,
+        WhisperRecognitionTask::whisperCppDecoders(m_models, [] { return 1; }));
 }
 
 void tst_WhisperSpeechRecognition::backendChoice()
@@ -120,7 +121,7 @@ void tst_WhisperSpeechRecognition::nothingSaidGivesNothingButAnEmptyFinal()
 {
     // Noise taken for speech, which every decode hears as a stock phrase.
     std::atomic<int> decodes = 0;
-    WhisperSpeechRecognition hallucinating(m_fallback, [this] { return m_model; }, ModelCache::shared(),
+    WhisperSpeechRecognition hallucinating(m_fallback, [this] { return m_model; }, m_models,
                                            [&](const QString &) -> WhisperRecognitionTask::TailDecoder {
         return [&](auto &&...) { return ++decodes, std::optional<QString>(QStringLiteral("Thanks for watching!")); };
     });

@@ -13,6 +13,37 @@ constexpr int kTextTokens = 50257; // ids below the end-of-text token
 constexpr int kSpaceToken = 220;
 constexpr std::int32_t kF32 = 0;
 constexpr std::int32_t kF16 = 1;
+constexpr std::int32_t kQ5_0 = 6;
+constexpr std::int32_t kQ8_0 = 8;
+constexpr int kQuantBlock = 32; // elements per block of both
+// A quantised file's header carries the quantisation version too.
+constexpr std::int32_t kQuantVersionFactor = 1000;
+constexpr std::int32_t kQuantVersion = 2;
+
+struct WeightFormat {
+    std::int32_t tensorType;
+    std::int32_t fileType; // the header's ftype
+};
+
+// Bytes per block of kQuantBlock elements: a half-precision scale, then the
+// quantised values (5 or 8 bits each).
+qsizetype quantisedBlockBytes(std::int32_t type)
+{
+    return type == kQ5_0 ? 22 : 34;
+}
+
+WeightFormat weightFormat(WhisperModelShape::Weights weights)
+{
+    switch (weights) {
+    case WhisperModelShape::Weights::f16:
+        break;
+    case WhisperModelShape::Weights::q5_0:
+        return {kQ5_0, kQuantVersion * kQuantVersionFactor + 8};
+    case WhisperModelShape::Weights::q8_0:
+        return {kQ8_0, kQuantVersion * kQuantVersionFactor + 7};
+    }
+    return {kF16, 1};
+}
 
 class Random {
 public:
@@ -65,7 +96,7 @@ public:
     enum class Fill { random, ones, zeros };
 
     // ne in ggml order (fastest-varying first); `scale` bounds random values.
-    void tensor(const QByteArray &name, std::vector<int> ne, std::int32_t type, Fill fill, float scale)
+    void tensor(const QByteArray &name, const std::vector<int> &ne, std::int32_t type, Fill fill, float scale)
     {
         int32(std::int32_t(ne.size()));
         int32(std::int32_t(name.size()));
@@ -77,6 +108,11 @@ public:
         }
         raw(name.constData(), std::size_t(name.size()));
         dataStarts.push_back(m_out.size());
+        if (type != kF32 && type != kF16) {
+            // zero blocks: only their count and size matter to the tests of such files
+            m_out.append(QByteArray(qsizetype(count / kQuantBlock) * quantisedBlockBytes(type), '\0'));
+            return;
+        }
         std::vector<float> values(static_cast<std::size_t>(count));
         for (float &v : values)
             v = fill == Fill::random ? scale * m_random.next() : fill == Fill::ones ? 1.0f : 0.0f;
@@ -103,19 +139,21 @@ struct Layout {
     std::vector<qint64> dataStarts;
 };
 
-QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
+QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true,
+                 int filterBins = kFftBins)
 {
     QByteArray out;
     using Fill = ModelStream::Fill;
     ModelStream s(out, seed);
+    const WeightFormat weights = weightFormat(m.weights);
     s.uint32(kMagic);
     for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
-                      m.textLayers, m.mels, int(kF16)})
+                      m.textLayers, m.mels, int(weights.fileType)})
         s.int32(value);
 
     s.int32(m.mels);
-    s.int32(kFftBins);
-    std::vector<float> filters(std::size_t(m.mels) * kFftBins);
+    s.int32(filterBins);
+    std::vector<float> filters(std::size_t(m.mels) * filterBins);
     for (float &f : filters)
         f = 0.01f * (1.0f + s.random().next());
     s.floats(filters);
@@ -132,6 +170,7 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         return out;
 
     const int n = m.state;
+    const std::int32_t matrixType = weights.tensorType;
     const float matrix = 1.0f / std::sqrt(float(n));
     const float wide = 1.0f / std::sqrt(float(4 * n));
     const float bias = 0.02f;
@@ -140,19 +179,19 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         s.tensor(prefix + ".bias", {n}, kF32, Fill::zeros, 0);
     };
     auto attention = [&](const QByteArray &prefix) {
-        s.tensor(prefix + ".query.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".query.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".query.bias", {n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".key.weight", {n, n}, kF16, Fill::random, matrix);
-        s.tensor(prefix + ".value.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".key.weight", {n, n}, matrixType, Fill::random, matrix);
+        s.tensor(prefix + ".value.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".value.bias", {n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".out.weight", {n, n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".out.weight", {n, n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".out.bias", {n}, kF32, Fill::random, bias);
     };
     auto mlp = [&](const QByteArray &prefix) {
         layerNorm(prefix + ".mlp_ln");
-        s.tensor(prefix + ".mlp.0.weight", {n, 4 * n}, kF16, Fill::random, matrix);
+        s.tensor(prefix + ".mlp.0.weight", {n, 4 * n}, matrixType, Fill::random, matrix);
         s.tensor(prefix + ".mlp.0.bias", {4 * n}, kF32, Fill::random, bias);
-        s.tensor(prefix + ".mlp.2.weight", {4 * n, n}, kF16, Fill::random, wide);
+        s.tensor(prefix + ".mlp.2.weight", {4 * n, n}, matrixType, Fill::random, wide);
         s.tensor(prefix + ".mlp.2.bias", {n}, kF32, Fill::random, bias);
     };
 
@@ -170,7 +209,7 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
     layerNorm("encoder.ln_post");
 
     s.tensor("decoder.positional_embedding", {n, m.textContext}, kF32, Fill::random, 0.1f);
-    s.tensor("decoder.token_embedding.weight", {n, m.vocabulary}, kF16, Fill::random, 0.5f);
+    s.tensor("decoder.token_embedding.weight", {n, m.vocabulary}, matrixType, Fill::random, 0.5f);
     for (int i = 0; i < m.textLayers; ++i) {
         const QByteArray block = "decoder.blocks." + QByteArray::number(i);
         layerNorm(block + ".attn_ln");
@@ -195,6 +234,20 @@ QString saveBytes(const QString &path, const QByteArray &bytes)
 }
 } // namespace
 
+WhisperModelFamily WhisperModelShape::tinyFamily()
+{
+    WhisperModelFamily family = WhisperModelFamily::published();
+    const WhisperModelShape shape = tiny();
+    family.textContext = shape.textContext;
+    family.widths = {{shape.state, shape.heads}};
+    return family;
+}
+
+WhisperModelShape WhisperModelShape::largeV3(Weights weights)
+{
+    return {.vocabulary = 51866, .state = 1280, .heads = 20, .textContext = 448, .mels = 128, .weights = weights};
+}
+
 WhisperModelShape WhisperModelShape::base()
 {
     return {.state = 512, .heads = 8, .audioLayers = 6, .textContext = 448, .textLayers = 6};
@@ -212,11 +265,13 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
         return saveBytes(path, {});
 
     Layout layout;
-    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors);
+    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors,
+                             damage == Damage::foreignMelFilters ? 2000 : kFftBins);
 
     switch (damage) {
     case Damage::empty:
     case Damage::noTensors:
+    case Damage::foreignMelFilters:
         break;
     case Damage::implausibleDimensions: {
         const std::int32_t zero = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pipeline/WhisperModelFamily.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -8,6 +10,10 @@
 // of the real multilingual models, so the library's fixed token ids and 30 s
 // window hold.
 struct WhisperModelShape {
+    // How the matrices are stored; vectors stay f32 and convolutions f16, as
+    // in the published files.
+    enum class Weights { f16, q5_0, q8_0 };
+
     int vocabulary = 51865;
     int audioContext = 1500;
     int state = 32;
@@ -16,11 +22,17 @@ struct WhisperModelShape {
     int textContext = 16;
     int textLayers = 1;
     int mels = 80;
+    Weights weights = Weights::f16;
 
-    // Loads and decodes in well under a second.
+    // Loads and decodes in well under a second. No published model is this
+    // small: only an engine or a manager given tinyFamily() accepts it.
     static WhisperModelShape tiny() { return {}; }
+    static WhisperModelFamily tinyFamily();
     // The shape of Whisper Base.
     static WhisperModelShape base();
+    // Large v3's widths, vocabulary and 128 mel bands, on one layer each, so
+    // the file stays near 100 MB.
+    static WhisperModelShape largeV3(Weights weights);
 };
 
 // Writes whisper.cpp ggml model files with random weights (half precision
@@ -44,6 +56,7 @@ public:
         truncatedInLastTensor, // cut inside the data of the last tensor
         implausibleDimensions, // a zero state size
         noTensors, // header, filters and vocabulary only
+        foreignMelFilters, // filters over 2,000 frequency bins, not whisper's 201
     };
     static QString writeDamagedModel(const QString &path, Damage damage);
 };

@@ -62,15 +62,19 @@ Rectangle {
                 }
                 RowLayout {
                     objectName: "downloadProgressRow"
-                    visible: root.models.isDownloading
+                    // after a failed download, its reason in place of the progress
+                    visible: root.models.isDownloading || root.models.failureText !== ""
                     Layout.fillWidth: true
                     spacing: 8
                     ProgressLine {
+                        visible: root.models.isDownloading
                         Layout.fillWidth: true
                         value: root.models.downloadProgress
                     }
                     Text {
                         objectName: "downloadStatus"
+                        Layout.fillWidth: !root.models.isDownloading
+                        wrapMode: Text.Wrap
                         text: root.models.statusText
                         font.family: Theme.monospace
                         font.pixelSize: 10

@@ -8,6 +8,7 @@
 #include "profile/VoiceProfileStore.h"
 
 #include "FakeVoiceSettings.h"
+#include "support/WhisperModelWriter.h"
 
 #include <QImage>
 #include <QList>
@@ -58,7 +59,7 @@ struct ViewRig {
     QTemporaryDir directory;
     VoiceProfileStore store{directory.filePath(QStringLiteral("profile.sqlite"))};
     std::unique_ptr<DictationSessionCoordinator> coordinator = makeCoordinator();
-    ModelManager models{platform.paths()};
+    ModelManager models{platform.paths(), WhisperModelShape::tinyFamily()};
     MenubarViewModel viewModel{{*coordinator, models, store, platform.pasteboard(), platform.settings(), {}}};
     FakeVoiceSettings voice;
     std::unique_ptr<ViewServices> services;
