@@ -32,6 +32,19 @@ function(tavrune_test_timeout name variable)
   set(${variable} ${_seconds} PARENT_SCOPE)
 endfunction()
 
+# Fails the configuration when a test registered in the calling directory,
+# by the helpers or by hand, has no time limit or one as long as CTest's
+# default. Called at the end of each directory that registers tests.
+function(tavrune_check_time_limits)
+  get_property(_tests DIRECTORY PROPERTY TESTS)
+  foreach(_test IN LISTS _tests)
+    get_test_property(${_test} TIMEOUT _timeout)
+    if(NOT _timeout OR _timeout GREATER_EQUAL 300)
+      message(FATAL_ERROR "Test ${_test} needs a time limit well under 300 s: tavrune_test_timeout() gives one")
+    endif()
+  endforeach()
+endfunction()
+
 # tavrune_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>]
 #                  [ENVIRONMENT <VAR=value...>])
 # Builds one Qt Test executable and registers it with CTest.
