@@ -44,6 +44,8 @@ X11ErrorTrap::X11ErrorTrap(Display *display)
     : m_display(display)
     , m_outer(t_trap)
 {
+    // ours must be the one in place to catch anything
+    XSetErrorHandler(X11ErrorHandler::handle);
     t_trap = this;
 }
 
