@@ -58,6 +58,8 @@ void tst_DesktopHarness::aSuiteThatDiesLeavesNothingRunning()
         survivors << (name.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(name.readAll().trimmed()) : QString::number(pid));
         ::kill(pid, SIGKILL);
     }
+    if (!survivors.isEmpty())
+        QDir(dir).removeRecursively();
     QVERIFY2(survivors.isEmpty(), qPrintable(QStringLiteral("still running: ") + survivors.join(u' ')));
     QVERIFY(DesktopHarness::waitUntil([&] { return !QFileInfo::exists(dir); }, 5s));
 }
