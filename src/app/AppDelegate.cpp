@@ -30,12 +30,13 @@ AppDelegate::AppDelegate(Collaborators collaborators, QObject *parent)
 }
 
 AppDelegate::AppDelegate(AppContext &context, std::function<void()> promptForAccessibility,
-                         std::function<void(const QStringList &)> tellChordsUnavailable, QObject *parent)
+                         std::function<void(const QStringList &)> tellChordsUnavailable,
+                         std::function<void()> tellHotkeysUnavailable, QObject *parent)
     : AppDelegate(Collaborators{context.viewModel(), context.hotkeys(), context.textInjection(), context.textToSpeech(),
                                 context.encoderFetcher(), context.platform().accessibility(), context.clock(),
                                 [&context]() -> OverlayPanel & { return context.overlayPanel(); },
                                 context.launchDownloads(), std::move(promptForAccessibility),
-                                std::move(tellChordsUnavailable)},
+                                std::move(tellChordsUnavailable), std::move(tellHotkeysUnavailable)},
                   parent)
 {
 }
@@ -95,11 +96,16 @@ void AppDelegate::applicationDidFinishLaunching()
             self->onMainQueue([speech] { speech->speakAgain(); });
     };
     hotkeys.start();
-    // A chord another program holds would do nothing when pressed: say so once.
-    const QStringList taken = hotkeys.unavailableChords();
-    m_services.viewModel.setUnavailableChords(taken);
-    if (!taken.isEmpty() && m_services.tellChordsUnavailable)
-        m_services.tellChordsUnavailable(taken);
+    // A chord that would do nothing when pressed: say so once.
+    if (!hotkeys.isAvailable()) {
+        if (m_services.tellHotkeysUnavailable)
+            m_services.tellHotkeysUnavailable();
+    } else {
+        const QStringList taken = hotkeys.unavailableChords();
+        m_services.viewModel.setUnavailableChords(taken);
+        if (!taken.isEmpty() && m_services.tellChordsUnavailable)
+            m_services.tellChordsUnavailable(taken);
+    }
 
     if (!m_services.viewModel.hasCompletedOnboarding())
         m_services.viewModel.setShowOnboarding(true);

@@ -43,6 +43,8 @@ public:
         std::function<void()> promptForAccessibility;
         // Tells the user which chords another program holds; may be empty.
         std::function<void(const QStringList &)> tellChordsUnavailable = {};
+        // Tells the user that no chord can work on this desktop; may be empty.
+        std::function<void()> tellHotkeysUnavailable = {};
     };
 
     static constexpr std::chrono::milliseconds hideCheckInterval{500};
@@ -52,7 +54,8 @@ public:
     explicit AppDelegate(Collaborators collaborators, QObject *parent = nullptr);
     // On the context's services.
     AppDelegate(AppContext &context, std::function<void()> promptForAccessibility,
-                std::function<void(const QStringList &)> tellChordsUnavailable = {}, QObject *parent = nullptr);
+                std::function<void(const QStringList &)> tellChordsUnavailable = {},
+                std::function<void()> tellHotkeysUnavailable = {}, QObject *parent = nullptr);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();

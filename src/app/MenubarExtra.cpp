@@ -164,6 +164,12 @@ void MenubarExtra::showChordsUnavailableMessage(const QStringList &chords)
                   one ? QStringLiteral("the shortcut") : QStringLiteral("the shortcuts")));
 }
 
+void MenubarExtra::showHotkeysUnavailableMessage()
+{
+    tell(QStringLiteral("Tavrune's keyboard shortcuts do not work here: it cannot reach the X11 display. Start and "
+                        "stop dictation from the Tavrune window instead."));
+}
+
 void MenubarExtra::tell(const QString &text)
 {
     const bool stillUp = m_messageShown.isValid() && !m_messageShown.hasExpired(kMessageMs);

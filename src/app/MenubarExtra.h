@@ -37,6 +37,8 @@ public:
     void showAccessibilityMessage();
     // One message naming the chords another program holds.
     void showChordsUnavailableMessage(const QStringList &chords);
+    // One message saying that no chord works on this desktop.
+    void showHotkeysUnavailableMessage();
     // Any other message; one still showing gets the new text below it.
     void tell(const QString &text);
 

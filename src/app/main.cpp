@@ -16,7 +16,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,6 +52,20 @@ void quitOnTerminationSignals(QCoreApplication &app)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Set once main() has torn everything down in order.
+std::atomic_bool tornDown = false;
+
+// exit() called from elsewhere (Xlib when the X server goes, Qt when its X
+// connection breaks) skips that teardown and destroys static objects, Qt's
+// audio backend among them, while our worker threads still use them: end at
+// once instead, before any of them goes. Registered once the launch has made
+// those objects, so it runs first.
+void endAtOnceUnlessTornDown()
+{
+    if (!tornDown)
+        ::_exit(EXIT_FAILURE);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -66,8 +82,12 @@ int main(int argc, char **argv)
         return instance.askRunningInstanceToShowItself() ? 0 : 1;
 
     AppContext::Options options;
-    options.compositing = x11CompositorRunning;
-    options.showOnEveryWorkspace = x11ShowOnEveryWorkspace;
+    // Window hints only for X11 windows: on another platform (Wayland,
+    // offscreen) a window id names no X window, even with DISPLAY set.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        options.compositing = x11CompositorRunning;
+        options.showOnEveryWorkspace = x11ShowOnEveryWorkspace;
+    }
     if (const QByteArray base = qgetenv(AppContext::downloadBaseVariable); !base.isEmpty())
         options.downloadBaseURL = QUrl(QString::fromUtf8(base));
 
@@ -82,15 +102,19 @@ int main(int argc, char **argv)
             context, [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showAccessibilityMessage); },
             [&tray](const QStringList &chords) {
                 QTimer::singleShot(0, &tray, [&tray, chords] { tray.showChordsUnavailableMessage(chords); });
-            });
+            },
+            [&tray] { QTimer::singleShot(0, &tray, &MenubarExtra::showHotkeysUnavailableMessage); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
         delegate.tellWhenHistoryIsNotSaved(context.profileStore(),
                                            [&tray](const QString &message) { tray.tell(message); });
         delegate.applicationDidFinishLaunching();
         tray.install();
         QObject::connect(&instance, &SingleInstance::showRequested, &tray, &MenubarExtra::openWindow);
+        std::atexit(endAtOnceUnlessTornDown);
         status = QApplication::exec();
     }
+    // after everything that uses the platform's services, their threads included
     Platform::install(nullptr);
+    tornDown = true;
     return status;
 }

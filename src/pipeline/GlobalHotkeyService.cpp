@@ -85,6 +85,9 @@ void GlobalHotkeyService::start()
                 self->handleFlagsChanged(e);
         });
 
+    // the source has said why none can work
+    if (!source.isAvailable())
+        return;
     logLine(kTag, QStringLiteral("Registered (Hold: %1, Toggle: %2, Paste: %3). Accessibility=%4")
                       .arg(QLatin1String(KeyChords::hold.label), QLatin1String(KeyChords::toggle.label),
                            QLatin1String(KeyChords::fallbackPaste.label))

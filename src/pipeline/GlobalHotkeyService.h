@@ -48,6 +48,8 @@ public:
     bool isHolding() const { return m_optionSpaceDown; }
     // The chords another program held at the last start(), by their labels.
     QStringList unavailableChords() const { return m_source.unavailableChords(); }
+    // False when, since the last start(), no key can reach the service at all.
+    bool isAvailable() const { return m_source.isAvailable(); }
 
     // Monitor handlers; the local ones return true when they consume the event.
     void handleGlobalKeyDown(const KeyEvent &event);

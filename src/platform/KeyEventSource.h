@@ -40,4 +40,7 @@ public:
     // The labels of the chords another program held when the monitors were
     // installed: pressing them never reaches us.
     virtual QStringList unavailableChords() const = 0;
+    // False when no key event can reach the monitors at all (the desktop
+    // cannot be reached); known once a monitor is installed.
+    virtual bool isAvailable() const { return true; }
 };

@@ -40,6 +40,7 @@ private slots:
     void failedStartIsToldWhereItWasAsked();
     void unsavedHistoryIsToldOncePerLaunch();
     void chordsTakenByAnotherProgramAreMarkedAndTold();
+    void hotkeysThatCannotWorkAreToldAndNotLoggedAsRegistered();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
@@ -47,7 +48,8 @@ private:
     // transcriber (finishStart, refined), wait:<ms>, and checks
     // (hides:<n>, shows:<n>).
     void run(const QString &steps);
-    void launch(std::function<void(const QStringList &)> tellChordsUnavailable = {});
+    void launch(std::function<void(const QStringList &)> tellChordsUnavailable = {},
+                std::function<void()> tellHotkeysUnavailable = {});
     void pass(std::chrono::milliseconds time);
 
     FakePlatform *m_platform = nullptr;
@@ -84,13 +86,14 @@ void tst_AppDelegate::init()
     launch();
 }
 
-void tst_AppDelegate::launch(std::function<void(const QStringList &)> tellChordsUnavailable)
+void tst_AppDelegate::launch(std::function<void(const QStringList &)> tellChordsUnavailable,
+                             std::function<void()> tellHotkeysUnavailable)
 {
     m_delegate.reset();
     m_delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators{
         *m_viewModel, *m_hotkeys, m_coordinator->injector, *m_speech, *m_encoders, m_platform->accessibility(),
         m_coordinator->clock, [this]() -> OverlayPanel & { return m_overlay; }, {}, {},
-        std::move(tellChordsUnavailable)});
+        std::move(tellChordsUnavailable), std::move(tellHotkeysUnavailable)});
     m_delegate->applicationDidFinishLaunching();
 }
 
@@ -261,6 +264,18 @@ void tst_AppDelegate::chordsTakenByAnotherProgramAreMarkedAndTold()
     // the Shortcuts card strikes them out; the tray says so once
     QCOMPARE(m_viewModel->unavailableChords(), taken);
     QCOMPARE(told, QList<QStringList>{taken});
+}
+
+void tst_AppDelegate::hotkeysThatCannotWorkAreToldAndNotLoggedAsRegistered()
+{
+    m_platform->fakeKeyEventSource().available = false;
+    LogCapture log;
+    QList<QStringList> chordsTold;
+    int told = 0;
+    launch([&](const QStringList &chords) { chordsTold.append(chords); }, [&] { ++told; });
+    QCOMPARE(told, 1);
+    QCOMPARE(chordsTold, QList<QStringList>());
+    QVERIFY2(!log.contains(QStringLiteral("[Hotkey] Registered")), qPrintable(log.lines().join(u'\n')));
 }
 
 QTEST_MAIN(tst_AppDelegate)

@@ -125,6 +125,7 @@ private slots:
     void summarizeAndSpeakReachesTheLoudspeakers();
     void secondLaunchOpensTheWindowOfTheFirstAndLeaves();
     void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
+    void dictationWithQtOnAnotherPlatformNeitherCrashesNorHangs();
 
 private:
     struct Window {
@@ -355,6 +356,34 @@ void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
     const QList<VoiceProfileStore::RecentSession> sessions = store.recentSessions(10);
     QCOMPARE(sessions.size(), 1);
     QCOMPARE(sessions.first().rawTranscript.isEmpty(), false);
+}
+
+// Qt on a platform of its own while DISPLAY names an X server, as on Wayland
+// with XWayland: the chords still come through X, the windows do not.
+void tst_TavruneOnDesktop::dictationWithQtOnAnotherPlatformNeitherCrashesNorHangs()
+{
+    // one Tavrune at a time
+    if (m_app->isRunning())
+        QCOMPARE(m_app->stop(), 0);
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TavruneProcess app(m_desktop.runDir() + QStringLiteral("/tavrune-offscreen.log"));
+    const bool started = app.start(QStringLiteral(TAVRUNE_APP));
+    qputenv("QT_QPA_PLATFORM", platform);
+    QVERIFY(started);
+    QVERIFY2(app.waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(app.log()));
+
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
+    // the overlay comes up once the dictation has started, or failed to
+    const bool pressed = app.waitForLog(QStringLiteral("Hold START"), 5s);
+    if (pressed)
+        app.waitForLog(QStringLiteral("[AppDelegate] Dictation state: 1"), 5s);
+    DesktopHarness::waitUntil([] { return false; }, 1s);
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
+    DesktopHarness::waitUntil([] { return false; }, 1s);
+    QVERIFY2(app.isRunning(), qPrintable(app.log()));
+    QCOMPARE(app.stop(5000ms), 0);
+    QVERIFY2(!app.log().contains(QLatin1String("X Error")), qPrintable(app.log()));
 }
 
 TAVRUNE_E2E_MAIN(tst_TavruneOnDesktop, (DesktopHarness::Options{.trayHost = true}))

@@ -8,6 +8,7 @@
 #include <cmath>
 
 namespace {
+const char *const kExitWithStaticSynthesizer = "--exit-with-a-static-synthesizer";
 const QString kSentence = QStringLiteral("The quick brown fox jumps over the lazy dog near the river bank.");
 
 struct Heard {
@@ -24,6 +25,7 @@ private slots:
     void speaksTheSentenceFasterAtAHigherRate();
     void stoppedUtteranceIsNotReportedFinished();
     void bestVoiceIsTheMainEnglishOne();
+    void oneAmongTheStaticObjectsGoesAtExitWithoutHanging();
 
 private:
     Heard speak(double rate);
@@ -97,5 +99,29 @@ void tst_EspeakSpeechSynthesizer::bestVoiceIsTheMainEnglishOne()
     QVERIFY(!m_output.played.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_EspeakSpeechSynthesizer)
+void tst_EspeakSpeechSynthesizer::oneAmongTheStaticObjectsGoesAtExitWithoutHanging()
+{
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(), {QLatin1String(kExitWithStaticSynthesizer)});
+    const bool ended = process.waitForFinished(20000);
+    if (!ended)
+        process.kill();
+    QVERIFY2(ended, "hangs at exit");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], kExitWithStaticSynthesizer) == 0) {
+        // Made before the espeak thread it then starts, so destroyed after
+        // that thread's own static objects.
+        static FakeAudioOutput output;
+        static EspeakSpeechSynthesizer synthesizer(output);
+        return synthesizer.isAvailable() ? 0 : 1;
+    }
+    tst_EspeakSpeechSynthesizer test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_EspeakSpeechSynthesizer.moc"

@@ -9,6 +9,8 @@ public:
     void setActiveApplication(bool active) { m_active = active; }
     QStringList unavailableChords() const override { return takenChords; }
     QStringList takenChords;
+    bool isAvailable() const override { return available; }
+    bool available = true;
 
     // Each returns whether a local monitor consumed the event.
     bool keyDown(quint16 keyCode, quint64 modifierFlags, bool isRepeat = false);

@@ -9,6 +9,7 @@
 #include <espeak-ng/speak_lib.h>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 const char *const kTag = "SystemVoice";
@@ -36,9 +37,16 @@ int onSamples(short *wav, int count, espeak_EVENT *)
     }
     return 0;
 }
-SerialExecutor &espeakThread()
+std::shared_ptr<SerialExecutor> espeakThread()
 {
-    static SerialExecutor thread(QStringLiteral("espeak"));
+    static std::mutex mutex;
+    static std::weak_ptr<SerialExecutor> shared;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<SerialExecutor> thread = shared.lock();
+    if (!thread) {
+        thread = std::make_shared<SerialExecutor>(QStringLiteral("espeak"));
+        shared = thread;
+    }
     return thread;
 }
 
@@ -64,6 +72,7 @@ int initialise()
 EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(AudioOutput &output, QObject *parent)
     : SystemSpeechSynthesizer(parent)
     , m_output(output)
+    , m_thread(espeakThread())
 {
 }
 
@@ -71,12 +80,12 @@ EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer()
 {
     // our queued jobs end at once, and none outlives us
     m_wanted = 0;
-    espeakThread().sync([] {});
+    m_thread->sync([] {});
 }
 
 bool EspeakSpeechSynthesizer::isAvailable()
 {
-    espeakThread().sync([this] { m_sampleRate = initialise(); });
+    m_thread->sync([this] { m_sampleRate = initialise(); });
     return m_sampleRate > 0;
 }
 
@@ -85,7 +94,7 @@ QList<SystemSpeechSynthesizer::Voice> EspeakSpeechSynthesizer::voices()
     if (m_voices)
         return *m_voices;
     QList<Voice> list;
-    espeakThread().sync([&] {
+    m_thread->sync([&] {
         if (initialise() <= 0)
             return;
         for (const espeak_VOICE **voice = espeak_ListVoices(nullptr); voice && *voice; ++voice) {
@@ -108,7 +117,7 @@ quint64 EspeakSpeechSynthesizer::speak(const Utterance &utterance)
     const quint64 id = ++m_lastId;
     m_speaking = id;
     m_wanted = id;
-    espeakThread().post([this, id, utterance] { synthesise(id, utterance); });
+    m_thread->post([this, id, utterance] { synthesise(id, utterance); });
     return id;
 }
 

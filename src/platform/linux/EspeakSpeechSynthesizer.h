@@ -3,9 +3,11 @@
 #include "platform/SystemSpeechSynthesizer.h"
 
 #include <atomic>
+#include <memory>
 #include <optional>
 
 class AudioOutput;
+class SerialExecutor;
 
 // System voices from libespeak-ng. Synthesis runs into memory on one worker
 // thread shared by every instance (espeak's state is process-wide), and each
@@ -32,6 +34,9 @@ private:
     void deliver(quint64 id, std::vector<float> samples, bool last);
 
     AudioOutput &m_output;
+    // Shared by every instance and kept by each: it outlives all of them,
+    // even when one goes among the static objects at exit.
+    const std::shared_ptr<SerialExecutor> m_thread;
     std::atomic<int> m_sampleRate{0};
     std::optional<QList<Voice>> m_voices;
     quint64 m_lastId = 0;

@@ -1,5 +1,7 @@
 #include "X11Connection.h"
 
+#include "X11Errors.h"
+
 #include "support/Log.h"
 
 #include <X11/Xatom.h>
@@ -16,7 +18,7 @@ Display *X11Connection::display()
 {
     if (!m_opened) {
         m_opened = true;
-        m_display = XOpenDisplay(nullptr);
+        m_display = openX11Display();
         if (!m_display)
             logLine("X11", "Cannot open the X display; desktop services are unavailable");
     }

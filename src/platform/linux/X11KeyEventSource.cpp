@@ -1,5 +1,6 @@
 #include "X11KeyEventSource.h"
 
+#include "X11Errors.h"
 #include "X11Keys.h"
 #include "support/Log.h"
 
@@ -18,35 +19,15 @@ namespace Flag = ModifierFlag;
 
 constexpr unsigned int kModifierBits = ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
 
-// X reports failed requests asynchronously through one process-wide handler;
-// ours is installed only around our own requests and the sync that follows.
-Display *g_guardedDisplay = nullptr;
-bool g_badAccess = false;
-XErrorHandler g_previousHandler = nullptr;
-
-int onXError(Display *display, XErrorEvent *error)
-{
-    if (display == g_guardedDisplay) {
-        if (error->error_code == BadAccess)
-            g_badAccess = true;
-        return 0;
-    }
-    return g_previousHandler ? g_previousHandler(display, error) : 0;
-}
-
 // Runs the requests, waits for the server's answer and tells whether any of
 // them was refused because another client holds the same grab.
 template <typename Fn>
 bool refusedByServer(Display *display, Fn requests)
 {
-    g_guardedDisplay = display;
-    g_badAccess = false;
-    g_previousHandler = XSetErrorHandler(onXError);
+    X11ErrorTrap trap(display);
     requests();
     XSync(display, False);
-    XSetErrorHandler(g_previousHandler);
-    g_guardedDisplay = nullptr;
-    return g_badAccess;
+    return trap.errorCode() == BadAccess;
 }
 } // namespace
 
@@ -103,7 +84,7 @@ bool X11KeyEventSource::openDisplay()
         return true;
     if (m_openFailed)
         return false;
-    m_display = XOpenDisplay(nullptr);
+    m_display = openX11Display();
     if (!m_display) {
         m_openFailed = true;
         logLine(kTag, "Cannot open the X display: global hotkeys are unavailable");

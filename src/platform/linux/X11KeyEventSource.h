@@ -24,6 +24,7 @@ public:
 
     bool isActiveApplication() const override;
     QStringList unavailableChords() const override;
+    bool isAvailable() const override { return !m_openFailed; }
 
 protected:
     void monitoringChanged(bool active) override;

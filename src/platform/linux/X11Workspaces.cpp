@@ -10,11 +10,10 @@
 
 void x11ShowOnEveryWorkspace(unsigned long window)
 {
-    // The toolkit's own connection when there is one: nothing to open at each
-    // show, and these requests follow its map in order.
+    // The toolkit's own connection: these requests follow its map in order.
+    // Without one the window is no X window at all (Qt on another platform).
     const auto *toolkit = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    Display *const shared = toolkit ? toolkit->display() : nullptr;
-    Display *display = shared ? shared : XOpenDisplay(nullptr);
+    Display *const display = toolkit ? toolkit->display() : nullptr;
     if (!display)
         return;
     const long allDesktops = 0xFFFFFFFF;
@@ -63,10 +62,5 @@ void x11ShowOnEveryWorkspace(unsigned long window)
     const long add = 1;
     request("_NET_WM_STATE", add, long(sticky));
 
-    if (shared) {
-        XFlush(display);
-    } else {
-        XSync(display, False);
-        XCloseDisplay(display);
-    }
+    XFlush(display);
 }

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -30,7 +32,122 @@ qint64 msSince(steady_clock::time_point start)
 {
     return duration_cast<milliseconds>(steady_clock::now() - start).count();
 }
+
+// Our end of the socket the watcher reads; -1 while there is no watcher. Each
+// message is one line, written at once: "+<group>" and "-<group>" for a child
+// started and ended, "d<directory>" for what to remove.
+int watcherSocket = -1;
+
+void tellWatcher(const QByteArray &message)
+{
+    if (watcherSocket < 0)
+        return;
+    const QByteArray line = message + '\n';
+    // a watcher gone is no reason for the suite to die of SIGPIPE
+    while (::send(watcherSocket, line.constData(), size_t(line.size()), MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    }
+}
+
+// The watcher, in the forked process: only async-signal-safe calls from here.
+// Reads messages until the socket's other end closes, which happens when the
+// test process ends, then ends the groups still listed and removes the
+// directory.
+[[noreturn]] void watch(int input)
+{
+    constexpr int maxGroups = 256;
+    pid_t groups[maxGroups];
+    int count = 0;
+    static char directory[4096];
+    directory[0] = 0;
+    char line[4096];
+    int length = 0;
+    for (;;) {
+        char c;
+        const ssize_t n = ::read(input, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (c != '\n') {
+            if (length < int(sizeof line) - 1)
+                line[length++] = c;
+            continue;
+        }
+        line[length] = 0;
+        if (line[0] == 'd') {
+            int i = 0;
+            for (; line[i + 1] && i < int(sizeof directory) - 1; ++i)
+                directory[i] = line[i + 1];
+            directory[i] = 0;
+        } else if (line[0] == '+' || line[0] == '-') {
+            pid_t group = 0;
+            for (int i = 1; line[i] >= '0' && line[i] <= '9'; ++i)
+                group = group * 10 + (line[i] - '0');
+            if (line[0] == '+' && count < maxGroups) {
+                groups[count++] = group;
+            } else if (line[0] == '-') {
+                for (int i = 0; i < count; ++i) {
+                    if (groups[i] == group) {
+                        groups[i] = groups[--count];
+                        break;
+                    }
+                }
+            }
+        }
+        length = 0;
+    }
+    for (int i = 0; i < count; ++i)
+        ::kill(-groups[i], SIGTERM);
+    // a grace period as stop() gives, then whatever is left goes for good
+    for (int waited = 0; waited < 200; ++waited) {
+        bool alive = false;
+        for (int i = 0; i < count; ++i)
+            alive = alive || ::kill(-groups[i], 0) == 0;
+        if (!alive)
+            break;
+        const timespec tick{0, 10 * 1000 * 1000};
+        ::nanosleep(&tick, nullptr);
+    }
+    for (int i = 0; i < count; ++i)
+        ::kill(-groups[i], SIGKILL);
+    if (directory[0])
+        ::execlp("rm", "rm", "-rf", "--", directory, static_cast<char *>(nullptr));
+    ::_exit(0);
+}
 } // namespace
+
+void ChildProcess::endChildrenWhenThisProcessDies(const QString &directory)
+{
+    if (watcherSocket < 0) {
+        int fds[2];
+        // close-on-exec: no child may hold it open after we are gone
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            return;
+        // Forked twice, so it is no child of ours (nor of a subreaper we
+        // become later) that our own clean-up or a kill of our tree would end.
+        const pid_t middle = ::fork();
+        if (middle == 0) {
+            if (::fork() != 0)
+                ::_exit(0);
+            // Its own group: a signal meant for the test's group spares it.
+            ::setpgid(0, 0);
+            ::dup2(fds[0], 0);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::syscall(SYS_close_range, 3u, ~0u, 0u);
+            watch(0);
+        }
+        ::close(fds[0]);
+        if (middle < 0) {
+            ::close(fds[1]);
+            return;
+        }
+        ::waitpid(middle, nullptr, 0);
+        watcherSocket = fds[1];
+    }
+    tellWatcher("d" + QFile::encodeName(directory));
+}
 
 bool ChildProcess::start(const QString &program, const QStringList &arguments, const Options &options)
 {
@@ -86,6 +203,7 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments, c
     }
     m_pid = pid;
     m_exitCode = -1;
+    tellWatcher("+" + QByteArray::number(m_pid));
     return true;
 }
 
@@ -97,6 +215,8 @@ void ChildProcess::reap(bool block)
     const pid_t r = ::waitpid(m_pid, &status, block ? 0 : WNOHANG);
     if (r == m_pid || (r < 0 && errno == ECHILD)) {
         m_exitCode = (r == m_pid && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+        // once reaped, its number may name someone else's group
+        tellWatcher("-" + QByteArray::number(m_pid));
         m_pid = -1;
     }
 }

@@ -31,6 +31,14 @@ public:
         return start(program, arguments, Options{});
     }
 
+    // From now on every child this process starts is ended with its whole
+    // process group once this process has died, however it dies (a crash
+    // included), by a watcher process apart from it; directory, unless
+    // empty, is removed then too. The watcher starts at the first call, which
+    // must come before this process becomes a subreaper; later calls only
+    // change the directory.
+    static void endChildrenWhenThisProcessDies(const QString &directory);
+
     pid_t pid() const { return m_pid; }
     bool isRunning();
     // Exit status once it has ended (-1 while running or when killed).

@@ -126,6 +126,8 @@ bool DesktopHarness::start(const Options &options)
     QFile::setPermissions(m_runDir + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     m_started = true;
+    // Should the suite die, nothing of its desktop outlives it.
+    ChildProcess::endChildrenWhenThisProcessDies(qgetenv("TAVRUNE_E2E_KEEP") == "1" ? QString() : m_runDir);
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
     setEnv("XDG_RUNTIME_DIR", templ + "/runtime");
@@ -254,6 +256,7 @@ void DesktopHarness::stop()
     m_savedEnv.clear();
     if (qgetenv("TAVRUNE_E2E_KEEP") != "1")
         QDir(m_runDir).removeRecursively();
+    ChildProcess::endChildrenWhenThisProcessDies({});
     m_started = false;
 }
 

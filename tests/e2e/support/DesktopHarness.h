@@ -4,7 +4,8 @@
 // D-Bus session bus (nothing bus-activated) with the AT-SPI bus, PulseAudio
 // with a microphone the test feeds, and our target application. All of it
 // lives in a private temporary directory and is stopped, in reverse order
-// and with bounded waits, by stop() or the destructor.
+// and with bounded waits, by stop() or the destructor; should the suite die
+// first, a watcher process ends it (ChildProcess::endChildrenWhenThisProcessDies).
 //
 // Use: derive the test object from DesktopTest (or give it a constructor
 // taking DesktopHarness &), then
