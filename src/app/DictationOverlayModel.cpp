@@ -18,6 +18,8 @@ bool isProcessing(const DictationOverlayModel::Input &in)
 
 DictationOverlayModel::MascotState DictationOverlayModel::mascotState(const Input &in)
 {
+    if (in.startFailed)
+        return MascotState::Failed;
     if (in.isDictating)
         return MascotState::Listening;
     return isProcessing(in) ? MascotState::Processing : MascotState::Done;

@@ -58,7 +58,8 @@ public:
         friend bool operator==(const Input &, const Input &) = default;
     };
 
-    enum class MascotState { Listening, Processing, Done };
+    // Failed: the last start ended without a dictation.
+    enum class MascotState { Listening, Processing, Done, Failed };
     Q_ENUM(MascotState)
     using Stage = OverlayStageListModel::Stage;
     using StageState = OverlayStageListModel::StageState;

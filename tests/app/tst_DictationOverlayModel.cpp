@@ -62,7 +62,7 @@ void tst_DictationOverlayModel::header_data()
     Input failed;
     failed.startFailed = true;
     failed.statusText = QStringLiteral("Failed to start: No Whisper ASR model is installed.");
-    QTest::newRow("start failed") << failed << "Not started" << failed.statusText << int(Model::MascotState::Done);
+    QTest::newRow("start failed") << failed << "Not started" << failed.statusText << int(Model::MascotState::Failed);
 }
 
 void tst_DictationOverlayModel::header()

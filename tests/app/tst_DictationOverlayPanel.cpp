@@ -150,6 +150,9 @@ void tst_DictationOverlayPanel::screenshots()
         return item->objectName().startsWith(QLatin1String("stageCard_")) && item->isVisible();
     });
     QCOMPARE(shownCards.size(), cards);
+    // the sparkles mean done: a start that failed shows a warning instead
+    QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotWarning")) != nullptr, input.startFailed);
+    QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotEmoji")) == nullptr, input.startFailed);
     // the whole reason shows, not only its first words, and nothing below it
     if (input.startFailed) {
         QQuickItem *hint = UiTest::findVisible(root, QStringLiteral("hintLine"));

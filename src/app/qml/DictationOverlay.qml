@@ -74,7 +74,7 @@ Item {
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
-                        color: root.model.startFailed ? Theme.red : mascot.tint
+                        color: mascot.tint
                     }
                     Text {
                         objectName: "hintLine"
