@@ -15,6 +15,13 @@ Item {
     // A drag on the card: the panel lets the window manager move the window.
     signal dragStarted()
 
+    // A card slides down from above its place as it fades in, and back up
+    // as it fades out.
+    component CardEntering: Transition {
+        NumberAnimation { property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
+        NumberAnimation { property: "slide"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
+    }
+
     // The panel sizes the window to this.
     implicitWidth: 420 + 2 * shadowMargin
     implicitHeight: content.implicitHeight + 32 + 2 * shadowMargin
@@ -119,17 +126,41 @@ Item {
                 }
             }
 
-            ColumnLayout {
+            // A running card's tick changes its row in place. Cards come in
+            // and go out fading and sliding at the top; the stack eases to
+            // its new height as texts arrive or cards come and go.
+            Item {
                 objectName: "stageList"
-                // an empty layout keeps its last height
                 visible: !root.model.isDictating && cards.count > 0
                 Layout.fillWidth: true
-                spacing: 8
-                // A running card's tick changes its row in place.
-                Repeater {
+                Layout.preferredHeight: shownHeight
+                property real shownHeight: cards.contentHeight
+                Behavior on shownHeight {
+                    enabled: cards.visible
+                    NumberAnimation { duration: 250; easing.type: Easing.InOutQuad }
+                }
+                clip: true
+
+                ListView {
                     id: cards
+                    // Never resized: a view that lays out again while a card
+                    // leaves drops that card at once.
+                    width: parent.width
+                    height: 2000
+                    interactive: false
+                    spacing: 8
                     model: root.model.stages
-                    StageCard { Layout.fillWidth: true }
+                    delegate: StageCard { width: cards.width }
+
+                    populate: CardEntering {}
+                    add: CardEntering {}
+                    remove: Transition {
+                        NumberAnimation { property: "opacity"; to: 0; duration: 250; easing.type: Easing.InOutQuad }
+                        NumberAnimation { property: "slide"; to: -8; duration: 250; easing.type: Easing.InOutQuad }
+                    }
+                    displaced: Transition {
+                        NumberAnimation { property: "y"; duration: 250; easing.type: Easing.InOutQuad }
+                    }
                 }
             }
         }

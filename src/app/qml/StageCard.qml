@@ -16,20 +16,15 @@ Card {
     // by stage: live, Whisper Base, Whisper Large, polish
     readonly property color tint: [Theme.blue, Theme.orange, Theme.purple, Theme.green][stage]
 
+    // moved up by this much as it comes and goes
+    property real slide: 0
+    transform: Translate { y: stageCard.slide }
     objectName: "stageCard_" + stage
     color: Theme.alpha(tint, running ? 0.08 : 0.04)
     strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
     radius: 10
     padding: 10
     spacing: 6
-
-    // Cards slide in from the top as their stage appears.
-    transform: Translate { id: slide }
-    ParallelAnimation {
-        running: true
-        NumberAnimation { target: stageCard; property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
-        NumberAnimation { target: slide; property: "y"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
-    }
 
     RowLayout {
         Layout.fillWidth: true
