@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Window
 import Tavrune.Ui
 
 // The floating dictation panel: mascot, status, hint and level while
@@ -58,6 +59,31 @@ Item {
             onActiveChanged: if (active) root.dragStarted()
         }
 
+        // Read out as it appears, without taking the focus: a start that
+        // failed, a dictation that is done. It waits for the state to hold
+        // a moment, since the header passes through "Done" between the
+        // stop and the refinement.
+        Item {
+            id: announcer
+            objectName: "announcement"
+            property string text
+            readonly property string wanted: root.model.announcement
+            onWantedChanged: {
+                text = ""
+                settle.restart()
+            }
+            visible: text.length > 0 && root.Window.visibility !== Window.Hidden
+            width: 1
+            height: 1
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Timer {
+                id: settle
+                interval: 300
+                onTriggered: announcer.text = announcer.wanted
+            }
+        }
+
         ColumnLayout {
             id: content
             x: 16
@@ -78,6 +104,8 @@ Item {
                     Layout.fillWidth: true
                     Text {
                         objectName: "statusTitle"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
@@ -85,6 +113,9 @@ Item {
                     }
                     Text {
                         objectName: "hintLine"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                        Accessible.ignored: text.length === 0
                         text: root.model.hintLine
                         Layout.fillWidth: true
                         // a failed start's reason is a sentence or two
@@ -118,6 +149,10 @@ Item {
                 interactive: false
                 Text {
                     id: liveText
+                    objectName: "liveText"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    Accessible.ignored: !liveArea.visible
                     width: liveArea.width
                     text: root.model.liveTranscript
                     wrapMode: Text.Wrap
@@ -148,6 +183,8 @@ Item {
                     width: parent.width
                     height: 2000
                     interactive: false
+                    Accessible.role: Accessible.List
+                    Accessible.name: "Stages"
                     spacing: 8
                     model: root.model.stages
                     delegate: StageCard { width: cards.width }

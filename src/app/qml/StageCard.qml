@@ -20,6 +20,9 @@ Card {
     property real slide: 0
     transform: Translate { y: stageCard.slide }
     objectName: "stageCard_" + stage
+    // read as its title and state, its text below it
+    Accessible.role: Accessible.ListItem
+    Accessible.name: title + ", " + ["processing", "waiting", "done", "no text"][stageState]
     color: Theme.alpha(tint, running ? 0.08 : 0.04)
     strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
     radius: 10
@@ -68,7 +71,11 @@ Card {
         }
     }
     Text {
+        objectName: "stageText"
         visible: text.length > 0
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.ignored: !visible
         text: stageCard.text
         Layout.fillWidth: true
         Layout.leftMargin: 30
