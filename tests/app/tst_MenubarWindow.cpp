@@ -151,6 +151,7 @@ void tst_MenubarWindow::showMoreExpandsLongTexts()
     QVERIFY2(past->value > open + 0.002 * (open - collapsed) && past->value < open + 0.05 * (open - collapsed)
                  && past->ms > 100 && past->ms < 400,
              qPrintable(QStringLiteral("%1 at %2 ms").arg(past->value).arg(past->ms)));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-history-expanded"));
 
     // reopening reads the history again; the unchanged row stays expanded
     QPointer<QQuickItem> expanded = rowText;
