@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <algorithm>
+
 using Input = DictationOverlayModel::Input;
 Q_DECLARE_METATYPE(Input)
 
@@ -222,10 +224,17 @@ void tst_DictationOverlayPanel::screenshots()
 
     QQuickItem *root = window->rootObject();
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("statusTitle"))->property("text").toString(), title);
-    const auto shownCards = UiTest::findAll(root, [](QQuickItem *item) {
+    auto shownCards = UiTest::findAll(root, [](QQuickItem *item) {
         return item->objectName().startsWith(QLatin1String("stageCard_")) && item->isVisible();
     });
+    std::sort(shownCards.begin(), shownCards.end(),
+              [](QQuickItem *a, QQuickItem *b) { return a->objectName() < b->objectName(); });
     QCOMPARE(shownCards.size(), cards);
+    // each below the last, none over another
+    for (qsizetype i = 1; i < shownCards.size(); ++i) {
+        const qreal above = shownCards[i - 1]->mapToScene({0, shownCards[i - 1]->height()}).y();
+        QCOMPARE(shownCards[i]->mapToScene({}).y(), above + 8);
+    }
     // the sparkles mean done: a start that failed shows a warning instead
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotWarning")) != nullptr, input.startFailed);
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotEmoji")) == nullptr, input.startFailed);

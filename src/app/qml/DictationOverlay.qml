@@ -16,13 +16,6 @@ Item {
     // A drag on the card: the panel lets the window manager move the window.
     signal dragStarted()
 
-    // A card slides down from above its place as it fades in, and back up
-    // as it fades out.
-    component CardEntering: Transition {
-        NumberAnimation { property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
-        NumberAnimation { property: "slide"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
-    }
-
     // The panel sizes the window to this.
     implicitWidth: 420 + 2 * shadowMargin
     implicitHeight: content.implicitHeight + 32 + 2 * shadowMargin
@@ -189,14 +182,13 @@ Item {
                     model: root.model.stages
                     delegate: StageCard { width: cards.width }
 
-                    populate: CardEntering {}
-                    add: CardEntering {}
+                    // A card comes in by itself and goes out fading and
+                    // sliding back up. Cards that move make room at once: a
+                    // view transition would keep the place a card had
+                    // before its text wrapped.
                     remove: Transition {
                         NumberAnimation { property: "opacity"; to: 0; duration: 250; easing.type: Easing.InOutQuad }
                         NumberAnimation { property: "slide"; to: -8; duration: 250; easing.type: Easing.InOutQuad }
-                    }
-                    displaced: Transition {
-                        NumberAnimation { property: "y"; duration: 250; easing.type: Easing.InOutQuad }
                     }
                 }
             }

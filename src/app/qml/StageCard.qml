@@ -19,6 +19,12 @@ Card {
     // moved up by this much as it comes and goes
     property real slide: 0
     transform: Translate { y: stageCard.slide }
+    // Cards slide down into place as their stage appears.
+    ParallelAnimation {
+        running: true
+        NumberAnimation { target: stageCard; property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
+        NumberAnimation { target: stageCard; property: "slide"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
+    }
     objectName: "stageCard_" + stage
     // read as its title and state, its text below it
     Accessible.role: Accessible.ListItem
