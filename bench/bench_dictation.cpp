@@ -57,7 +57,7 @@ qint64 nowNs()
 class TimingAudioInput : public AudioInput {
 public:
     explicit TimingAudioInput(AudioInput &inner) : m_inner(inner) {}
-    QFuture<bool> requestPermission() override { return m_inner.requestPermission(); }
+    QFuture<Access> requestPermission() override { return m_inner.requestPermission(); }
     Format inputFormat() override { return m_inner.inputFormat(); }
     void installTap(int bufferFrames, Tap tap) override
     {

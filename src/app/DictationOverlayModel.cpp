@@ -18,6 +18,8 @@ bool isProcessing(const DictationOverlayModel::Input &in)
 
 DictationOverlayModel::MascotState DictationOverlayModel::mascotState(const Input &in)
 {
+    if (in.startFailed)
+        return MascotState::Failed;
     if (in.isDictating)
         return MascotState::Listening;
     return isProcessing(in) ? MascotState::Processing : MascotState::Done;
@@ -38,6 +40,22 @@ QString DictationOverlayModel::hintLine(const Input &in)
         return in.statusText;
     return in.mode == DictationMode::hold ? QStringLiteral("Release Alt Space to stop")
                                           : QStringLiteral("Super Space to stop");
+}
+
+QString DictationOverlayModel::announcement(const Input &in)
+{
+    if (in.startFailed)
+        return statusTitle(in) + QStringLiteral(". ") + in.statusText;
+    if (mascotState(in) != MascotState::Done)
+        return {};
+    // nothing dictated yet: the launch's "Done" is no news
+    const bool dictated = !in.liveTranscript.isEmpty() || !in.refinedTranscript.isEmpty()
+                          || !in.largeModelTranscript.isEmpty() || !in.finalText.isEmpty()
+                          || !in.refiningFailure.isEmpty() || !in.largeModelFailure.isEmpty();
+    if (!dictated)
+        return {};
+    const QString title = statusTitle(in);
+    return in.statusText.isEmpty() || in.statusText == title ? title : title + QStringLiteral(". ") + in.statusText;
 }
 
 QList<DictationOverlayModel::StageCard> DictationOverlayModel::stageCards(const Input &in)

@@ -29,6 +29,9 @@ class DictationOverlayModel : public QObject {
     Q_PROPERTY(QString statusTitle READ statusTitle NOTIFY changed)
     Q_PROPERTY(QString hintLine READ hintLine NOTIFY changed)
     Q_PROPERTY(QString liveTranscript READ liveTranscript NOTIFY changed)
+    // What a screen reader says unasked: why a start failed, or that the
+    // dictation is done. Empty otherwise.
+    Q_PROPERTY(QString announcement READ announcement NOTIFY changed)
     Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
     Q_PROPERTY(QVariantList barHeights READ barHeightList NOTIFY audioLevelChanged)
     Q_PROPERTY(OverlayStageListModel *stages READ stages CONSTANT)
@@ -58,7 +61,8 @@ public:
         friend bool operator==(const Input &, const Input &) = default;
     };
 
-    enum class MascotState { Listening, Processing, Done };
+    // Failed: the last start ended without a dictation.
+    enum class MascotState { Listening, Processing, Done, Failed };
     Q_ENUM(MascotState)
     using Stage = OverlayStageListModel::Stage;
     using StageState = OverlayStageListModel::StageState;
@@ -69,6 +73,7 @@ public:
     static MascotState mascotState(const Input &input);
     static QString statusTitle(const Input &input);
     static QString hintLine(const Input &input);
+    static QString announcement(const Input &input);
     // Empty while dictating.
     static QList<StageCard> stageCards(const Input &input);
     static QList<double> barHeights(float audioLevel);
@@ -86,6 +91,7 @@ public:
     MascotState mascotState() const { return mascotState(m_input); }
     QString statusTitle() const { return statusTitle(m_input); }
     QString hintLine() const { return hintLine(m_input); }
+    QString announcement() const { return announcement(m_input); }
     QString liveTranscript() const { return m_input.liveTranscript; }
     float audioLevel() const { return m_input.audioLevel; }
     QVariantList barHeightList() const;

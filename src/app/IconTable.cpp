@@ -49,3 +49,11 @@ QString IconTable::freedesktopName(const QString &symbol)
 {
     return entries().value(symbol);
 }
+
+QIcon IconTable::icon(const QString &symbol)
+{
+    const QString name = freedesktopName(symbol);
+    if (name.isEmpty())
+        return {};
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/qt/qml/Tavrune/Ui/icons/%1.svg").arg(name)));
+}

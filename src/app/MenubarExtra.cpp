@@ -22,7 +22,7 @@ constexpr int kMessageMs = 15000;
 // A symbolic theme icon drawn in one colour.
 QIcon tinted(const QString &symbol, const QColor &colour)
 {
-    const QIcon themed = QIcon::fromTheme(IconTable::freedesktopName(symbol));
+    const QIcon themed = IconTable::icon(symbol);
     QIcon icon;
     for (const int extent : {16, 22, 24, 32, 48}) {
         QPixmap pixmap(extent, extent);

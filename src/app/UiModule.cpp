@@ -33,7 +33,7 @@ public:
         const QSize extent = requestedSize.isValid() ? requestedSize : QSize(16, 16);
         QImage image(extent, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
-        const QIcon icon = QIcon::fromTheme(IconTable::freedesktopName(symbol));
+        const QIcon icon = IconTable::icon(symbol);
         if (!icon.isNull()) {
             QPainter painter(&image);
             icon.paint(&painter, image.rect());
@@ -75,6 +75,8 @@ void UiModule::install(QQmlEngine &engine)
     QIcon::setThemeSearchPaths(searchPaths);
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
         QIcon::setThemeName(QStringLiteral("Adwaita"));
+    // A theme without these symbolic icons (or one not installed) borrows them.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     if (!engine.imageProvider(QStringLiteral("symbol")))
         engine.addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
 }

@@ -131,9 +131,10 @@ QFuture<void> DictationSessionCoordinator::startDictation()
     setIsStarting(true);
     rememberTargetApp();
 
-    m_followed.follow(m_audioCapture.requestMicrophoneAccess()).then(this, [this](bool granted) {
-        if (!granted) {
-            setStatusText(QStringLiteral("Microphone permission denied"));
+    m_followed.follow(m_audioCapture.requestMicrophoneAccess()).then(this, [this](AudioInput::Access access) {
+        if (access != AudioInput::Access::granted) {
+            setStatusText(access == AudioInput::Access::noDevice ? QStringLiteral("No microphone found")
+                                                                 : QStringLiteral("Microphone permission denied"));
             endStart();
             emit startFailed();
             return;

@@ -30,11 +30,13 @@ MacAudioCaptureService::~MacAudioCaptureService()
     }
 }
 
-QFuture<bool> MacAudioCaptureService::requestMicrophoneAccess()
+QFuture<AudioInput::Access> MacAudioCaptureService::requestMicrophoneAccess()
 {
-    return m_engine.requestPermission().then([](bool granted) {
-        logLine(kTag, QStringLiteral("Mic permission granted=%1").arg(granted ? 1 : 0));
-        return granted;
+    return m_engine.requestPermission().then([](AudioInput::Access access) {
+        logLine(kTag, QStringLiteral("Mic permission granted=%1").arg(access == AudioInput::Access::granted ? 1 : 0));
+        if (access == AudioInput::Access::noDevice)
+            logLine(kTag, "No input device");
+        return access;
     });
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "pipeline/AudioSamples.h"
+#include "platform/AudioInput.h"
 
 #include <QFuture>
 
 #include <atomic>
 #include <functional>
 #include <memory>
-
-class AudioInput;
 
 // Records the default input device and hands every captured buffer on as
 // mono float samples at 16 kHz. Created, started and stopped on the main
@@ -25,7 +24,7 @@ public:
     MacAudioCaptureService &operator=(const MacAudioCaptureService &) = delete;
 
     // Resolves to whether the user may record. Never fails.
-    QFuture<bool> requestMicrophoneAccess();
+    QFuture<AudioInput::Access> requestMicrophoneAccess();
 
     // Installs the tap and starts capture; throws the input's error unchanged
     // (the tap then stays installed until the next start or stop).

@@ -27,11 +27,14 @@ public:
 
     using Tap = std::function<void(const Buffer &)>;
 
+    // Whether the user may record. A machine without any input device is
+    // told apart from a refusal: the user is told something else to do.
+    enum class Access { granted, refused, noDevice };
+
     virtual ~AudioInput() = default;
 
-    // True when the user may record: here, when an input device exists.
     // Never fails.
-    virtual QFuture<bool> requestPermission() = 0;
+    virtual QFuture<Access> requestPermission() = 0;
 
     // The device's native format, read at this moment.
     virtual Format inputFormat() = 0;

@@ -229,13 +229,13 @@ void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
 {
     QFETCH(bool, microphone);
     QFETCH(QString, steps);
-    m_coordinator->audioInput.setPermission(microphone);
+    m_coordinator->audioInput.setAccess(microphone ? AudioInput::Access::granted : AudioInput::Access::refused);
     m_coordinator->transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
     run(steps);
     QVERIFY(!m_coordinator->isDictating());
     QTEST(m_viewModel->startFailure(), "status");
     // the next start that begins clears it
-    m_coordinator->audioInput.setPermission(true);
+    m_coordinator->audioInput.setAccess(AudioInput::Access::granted);
     m_coordinator->transcriber.startFailure.reset();
     run(QStringLiteral("toggle"));
     QVERIFY(m_coordinator->isDictating());

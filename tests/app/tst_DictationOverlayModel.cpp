@@ -40,29 +40,44 @@ void tst_DictationOverlayModel::header_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("hint");
     QTest::addColumn<int>("mascot");
+    // what a screen reader is told unasked
+    QTest::addColumn<QString>("announced");
 
     Input hold;
     hold.isDictating = true;
     hold.isRefining = true; // a previous session still refining
     hold.mode = DictationMode::hold;
-    QTest::newRow("hold") << hold << "Listening" << "Release Alt Space to stop" << int(Model::MascotState::Listening);
+    QTest::newRow("hold") << hold << "Listening" << "Release Alt Space to stop" << int(Model::MascotState::Listening)
+                          << "";
     Input toggle = hold;
     toggle.mode = DictationMode::toggle;
-    QTest::newRow("toggle") << toggle << "Listening" << "Super Space to stop" << int(Model::MascotState::Listening);
+    QTest::newRow("toggle") << toggle << "Listening" << "Super Space to stop" << int(Model::MascotState::Listening)
+                            << "";
     for (const char *flag : {"refining", "large", "polishing"}) {
         Input in = stopped();
         in.isRefining = qstrcmp(flag, "refining") == 0;
         in.isLargeModelProcessing = qstrcmp(flag, "large") == 0;
         in.isPolishing = qstrcmp(flag, "polishing") == 0;
-        QTest::newRow(flag) << in << "Refining" << "Refining with Whisper..." << int(Model::MascotState::Processing);
+        QTest::newRow(flag) << in << "Refining" << "Refining with Whisper..." << int(Model::MascotState::Processing)
+                            << "";
     }
     Input done = stopped();
     QTest::newRow("stopped, nothing running") << done << "Done" << "Refining with Whisper..."
-                                              << int(Model::MascotState::Done);
+                                              << int(Model::MascotState::Done) << "";
+    Input finished = stopped();
+    finished.liveTranscript = QStringLiteral("buy milk");
+    finished.finalText = QStringLiteral("Buy milk.");
+    finished.statusText = QStringLiteral("Done");
+    QTest::newRow("finished") << finished << "Done" << "Done" << int(Model::MascotState::Done) << "Done";
+    finished.statusText = QStringLiteral("Error: the recording could not be read.");
+    QTest::newRow("finished with an error") << finished << "Done" << finished.statusText
+                                            << int(Model::MascotState::Done)
+                                            << "Done. Error: the recording could not be read.";
     Input failed;
     failed.startFailed = true;
     failed.statusText = QStringLiteral("Failed to start: No Whisper ASR model is installed.");
-    QTest::newRow("start failed") << failed << "Not started" << failed.statusText << int(Model::MascotState::Done);
+    QTest::newRow("start failed") << failed << "Not started" << failed.statusText << int(Model::MascotState::Failed)
+                                  << "Not started. Failed to start: No Whisper ASR model is installed.";
 }
 
 void tst_DictationOverlayModel::header()
@@ -74,6 +89,7 @@ void tst_DictationOverlayModel::header()
     QCOMPARE(Model::statusTitle(input), title);
     QCOMPARE(Model::hintLine(input), hint);
     QCOMPARE(int(Model::mascotState(input)), mascot);
+    QTEST(Model::announcement(input), "announced");
 }
 
 void tst_DictationOverlayModel::stageCards_data()

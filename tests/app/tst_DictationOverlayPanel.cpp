@@ -6,9 +6,12 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QPointer>
 #include <QQuickView>
 #include <QScreen>
 #include <QtTest>
+
+#include <algorithm>
 
 using Input = DictationOverlayModel::Input;
 Q_DECLARE_METATYPE(Input)
@@ -20,6 +23,7 @@ private slots:
     void cleanup();
     void placedAboveTheBottomAndNeverFocused();
     void showAfterHideIsNotUndoneByTheFadeOut();
+    void cardsLeaveAndTheStackEasesToItsHeight();
     void screenshots_data();
     void screenshots();
 
@@ -87,6 +91,80 @@ void tst_DictationOverlayPanel::showAfterHideIsNotUndoneByTheFadeOut()
     QCOMPARE(m_panel->window()->opacity(), 1.0);
 }
 
+namespace {
+
+// An eased move from `from` to `to`: it starts where it was, passes through
+// the values between and never goes beyond either end.
+void verifyGlides(const QList<UiTest::Sample> &samples, qreal from, qreal to)
+{
+    QVERIFY(samples.size() > 5);
+    QVERIFY2(qAbs(samples.first().value - from) < qAbs(to - from) / 4, "jumped at once");
+    const qreal low = qMin(from, to);
+    const qreal high = qMax(from, to);
+    int between = 0;
+    for (const UiTest::Sample &sample : samples) {
+        QVERIFY2(sample.value >= low - 0.5 && sample.value <= high + 0.5,
+                 qPrintable(QStringLiteral("%1 at %2 ms").arg(sample.value).arg(sample.ms)));
+        between += sample.value > low + 0.1 * (high - low) && sample.value < high - 0.1 * (high - low) ? 1 : 0;
+    }
+    QVERIFY2(between >= 2, "no values in between");
+}
+
+} // namespace
+
+void tst_DictationOverlayPanel::cardsLeaveAndTheStackEasesToItsHeight()
+{
+    Input in;
+    in.liveTranscript = QStringLiteral("buy milk");
+    in.largeModelEnabled = true;
+    in.isLargeModelProcessing = true;
+    m_model->setInput(in);
+    m_panel->show();
+    QQuickView *window = m_panel->window();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QQuickItem *root = window->rootObject();
+    QQuickItem *stack = UiTest::findVisible(root, QStringLiteral("stageList"));
+    QVERIFY(stack);
+    QTest::qWait(400); // the cards have come in
+
+    // A refined text arrives: the stack eases to its new height.
+    const qreal before = stack->height();
+    in.refinedTranscript = QStringLiteral("Buy milk and eggs on the way home, and call the plumber about the kitchen "
+                                          "sink before Friday afternoon.");
+    m_model->setInput(in);
+    const QList<UiTest::Sample> growing = UiTest::sample([&] { return stack->height(); }, 400);
+    const qreal grown = stack->height();
+    QVERIFY(grown > before + 10);
+    verifyGlides(growing, before, grown);
+    if (QTest::currentTestFailed())
+        return;
+
+    // The large model's card goes: it fades out moving up, and the stack closes up.
+    QPointer<QQuickItem> leaving = UiTest::findVisible(root, QStringLiteral("stageCard_2"));
+    QVERIFY(leaving);
+    const auto top = [&] { return leaving->mapToItem(stack, QPointF(0, 0)).y(); };
+    const qreal wasAt = top();
+    in.largeModelEnabled = false;
+    m_model->setInput(in);
+    QList<UiTest::Sample> fading;
+    QList<UiTest::Sample> rising;
+    const QList<UiTest::Sample> closing = UiTest::sample(
+        [&] {
+            if (leaving && leaving->isVisible()) {
+                fading.append({0, leaving->opacity()});
+                rising.append({0, top()});
+            }
+            return stack->height();
+        },
+        400);
+    verifyGlides(fading, 1, 0);
+    verifyGlides(rising, wasAt, wasAt - 8);
+    verifyGlides(closing, grown, stack->height());
+    QVERIFY(stack->height() < grown - 10);
+    QTRY_VERIFY(!leaving || !leaving->isVisible());
+    UiTest::screenshot(window, QStringLiteral("overlay-card-left"));
+}
+
 void tst_DictationOverlayPanel::screenshots_data()
 {
     QTest::addColumn<Input>("input");
@@ -146,10 +224,20 @@ void tst_DictationOverlayPanel::screenshots()
 
     QQuickItem *root = window->rootObject();
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("statusTitle"))->property("text").toString(), title);
-    const auto shownCards = UiTest::findAll(root, [](QQuickItem *item) {
+    auto shownCards = UiTest::findAll(root, [](QQuickItem *item) {
         return item->objectName().startsWith(QLatin1String("stageCard_")) && item->isVisible();
     });
+    std::sort(shownCards.begin(), shownCards.end(),
+              [](QQuickItem *a, QQuickItem *b) { return a->objectName() < b->objectName(); });
     QCOMPARE(shownCards.size(), cards);
+    // each below the last, none over another
+    for (qsizetype i = 1; i < shownCards.size(); ++i) {
+        const qreal above = shownCards[i - 1]->mapToScene({0, shownCards[i - 1]->height()}).y();
+        QCOMPARE(shownCards[i]->mapToScene({}).y(), above + 8);
+    }
+    // the sparkles mean done: a start that failed shows a warning instead
+    QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotWarning")) != nullptr, input.startFailed);
+    QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotEmoji")) == nullptr, input.startFailed);
     // the whole reason shows, not only its first words, and nothing below it
     if (input.startFailed) {
         QQuickItem *hint = UiTest::findVisible(root, QStringLiteral("hintLine"));

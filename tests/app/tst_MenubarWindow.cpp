@@ -7,6 +7,8 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
+#include <algorithm>
+
 class tst_MenubarWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -132,8 +134,24 @@ void tst_MenubarWindow::showMoreExpandsLongTexts()
         row = row->parentItem();
     QQuickItem *rowText = UiTest::findVisible(row, QStringLiteral("rowText"));
     QCOMPARE(rowText->property("lineCount").toInt(), 2);
+    // The text's box springs open: no jump, a little past the end, then still.
+    QQuickItem *box = UiTest::findVisible(row, QStringLiteral("rowTextBox"));
+    QVERIFY(box);
+    const qreal collapsed = box->height();
     UiTest::click(m_rig->view.get(), buttons.first());
     QTRY_VERIFY(rowText->property("lineCount").toInt() > 2);
+    // the height as it springs, before the layout rounds it to whole pixels
+    const QList<UiTest::Sample> opening = UiTest::sample([box] { return box->property("shownHeight").toReal(); }, 600);
+    const qreal open = rowText->height();
+    QCOMPARE(box->height(), open);
+    QVERIFY(open > collapsed + 10);
+    QVERIFY2(opening.first().value < open - (open - collapsed) / 4, "jumped open at once");
+    const auto past = std::max_element(opening.cbegin(), opening.cend(), [](auto a, auto b) { return a.value < b.value; });
+    // underdamped at 0.825 of critical: about 1% past the end, at about 0.22 s
+    QVERIFY2(past->value > open + 0.002 * (open - collapsed) && past->value < open + 0.05 * (open - collapsed)
+                 && past->ms > 100 && past->ms < 400,
+             qPrintable(QStringLiteral("%1 at %2 ms").arg(past->value).arg(past->ms)));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-history-expanded"));
 
     // reopening reads the history again; the unchanged row stays expanded
     QPointer<QQuickItem> expanded = rowText;

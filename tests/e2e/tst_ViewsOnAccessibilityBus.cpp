@@ -1,11 +1,17 @@
+#include "AccessibleEvents.h"
 #include "AccessibleTree.h"
 #include "DesktopHarness.h"
 #include "TavruneProcess.h"
 
+#include "pipeline/WavEncoder.h"
 #include "platform/linux/XdgPaths.h"
 #include "profile/VoiceProfileStore.h"
+#include "support/SynthesizedSpeech.h"
 
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <algorithm>
 
 using namespace std::chrono_literals;
 
@@ -21,6 +27,7 @@ private slots:
     void initTestCase();
     void everyViewReadsWell_data();
     void everyViewReadsWell();
+    void theOverlayReadsAndSpeaksUpWithoutTheFocus();
 
 private:
     // The window's objects once one named name shows in it.
@@ -35,6 +42,13 @@ private:
 namespace {
 const QString kWindow = QStringLiteral("Tavrune");
 const QString kSettingsWindow = QStringLiteral("Tavrune Settings");
+const QString kOverlay = QStringLiteral("Tavrune dictation");
+
+void saveDesktop(const QString &name)
+{
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/%1.png").arg(name));
+}
 
 QString xdotoolOutput(const QStringList &arguments)
 {
@@ -191,6 +205,88 @@ void tst_ViewsOnAccessibilityBus::everyViewReadsWell()
             return !AccessibleTree::find(AccessibleTree::window(m_app->pid(), window), sheet, QStringLiteral("dialog"));
         }));
     }
+}
+
+void tst_ViewsOnAccessibilityBus::theOverlayReadsAndSpeaksUpWithoutTheFocus()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("espeak-ng")).isEmpty())
+        QSKIP("espeak-ng is not installed (scripts/bootstrap installs it)");
+    QList<float> speech(8000, 0.0f); // the long playback buffer drops the start
+    speech += SynthesizedSpeech::samples(QStringLiteral("hello world, the weather is nice today"));
+    const QString speechFile = m_desktop.runDir() + QStringLiteral("/speech.wav");
+    QFile wav(speechFile);
+    QVERIFY(wav.open(QIODevice::WriteOnly) && wav.write(WavEncoder::makeWAVData(speech)) > 0);
+    wav.close();
+    AccessibleEvents heard({QStringLiteral("object:state-changed:showing")});
+    const auto announced = [&](const QString &start) {
+        for (const AccessibleEvents::Event &event : heard.events()) {
+            if (event.pid == m_app->pid() && event.detail1 == 1 && event.role == QLatin1String("alert")
+                && event.name.startsWith(start))
+                return true;
+        }
+        return false;
+    };
+    const auto unfocused = [](const QList<AccessibleTree::Object> &tree) {
+        return std::none_of(tree.cbegin(), tree.cend(), [](const AccessibleTree::Object &o) { return o.focused; });
+    };
+
+    // While listening: the header and what has been heard so far.
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
+    QList<AccessibleTree::Object> overlay = waitFor(kOverlay, QStringLiteral("Listening"));
+    QVERIFY2(!overlay.isEmpty(), qPrintable(m_app->log()));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Release Alt Space to stop")));
+    QVERIFY(unfocused(overlay));
+    QVERIFY(m_desktop.playIntoMicrophone(speechFile, true, 250ms));
+    const auto liveText = [](const QList<AccessibleTree::Object> &tree) {
+        return std::find_if(tree.cbegin(), tree.cend(), [](const AccessibleTree::Object &o) {
+            return o.extents && !o.name.isEmpty() && o.name != QLatin1String("Listening")
+                   && o.name != QLatin1String("Release Alt Space to stop") && o.role != QLatin1String("frame");
+        }) != tree.cend();
+    };
+    QVERIFY2(DesktopHarness::waitUntil([&] { return liveText(overlay = AccessibleTree::window(m_app->pid(), kOverlay)); }, 20s),
+             qPrintable(m_app->log()));
+    saveDesktop(QStringLiteral("desktop-overlay-listening"));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
+
+    // After the stop: a card per stage, read with its state and its text, and
+    // the end told without asking.
+    overlay = waitFor(kOverlay, QStringLiteral("Whisper Base, no text"));
+    QVERIFY2(!overlay.isEmpty(), qPrintable(m_app->log()));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Live Speech, done")));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Skipped: not installed")));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return announced(QStringLiteral("Done")); }, 20s), qPrintable(m_app->log()));
+    QVERIFY(unfocused(AccessibleTree::window(m_app->pid(), kOverlay)));
+    QVERIFY(DesktopHarness::waitUntil([&] { return AccessibleTree::window(m_app->pid(), kOverlay).isEmpty(); }, 15s));
+
+    // Without any microphone the start fails, and says why.
+    QByteArray modules;
+    QCOMPARE(runProgram(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")},
+                        5s, &modules),
+             0);
+    QString remap;
+    for (const QByteArray &line : modules.split('\n')) {
+        if (line.contains("module-remap-source"))
+            remap = QString::fromLatin1(line.split('\t').first());
+    }
+    QVERIFY(!remap.isEmpty());
+    QCOMPARE(runProgram(QStringLiteral("pactl"), {QStringLiteral("unload-module"), remap}, 5s), 0);
+    const auto restore = qScopeGuard([] {
+        runProgram(QStringLiteral("pactl"), QStringLiteral("load-module module-remap-source master=tavrune_mic.monitor "
+                                                           "source_name=tavrune_microphone rate=48000 channels=1")
+                                                .split(u' '),
+                   5s);
+        runProgram(QStringLiteral("pactl"), {QStringLiteral("set-default-source"), QStringLiteral("tavrune_microphone")}, 5s);
+    });
+    heard.clear();
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
+    overlay = waitFor(kOverlay, QStringLiteral("No microphone found"));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
+    QVERIFY2(!overlay.isEmpty(), qPrintable(m_app->log()));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Not started")));
+    QVERIFY(unfocused(overlay));
+    QVERIFY2(DesktopHarness::waitUntil([&] { return announced(QStringLiteral("Not started. No microphone found")); }, 10s),
+             qPrintable(m_app->log()));
+    saveDesktop(QStringLiteral("desktop-overlay-no-microphone"));
 }
 
 TAVRUNE_E2E_MAIN(tst_ViewsOnAccessibilityBus, (DesktopHarness::Options{.trayHost = true}))

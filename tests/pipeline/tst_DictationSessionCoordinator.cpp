@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(AudioInput::Access)
+
 using namespace std::chrono_literals;
 using Coordinator = DictationSessionCoordinator;
 
@@ -97,26 +99,29 @@ void tst_DictationSessionCoordinator::refusesStartsWhileBusy()
 
 void tst_DictationSessionCoordinator::startFailuresLeaveNothingRunning_data()
 {
-    QTest::addColumn<bool>("permission");
+    QTest::addColumn<AudioInput::Access>("access");
     QTest::addColumn<QString>("micFailure");
     QTest::addColumn<QString>("transcriberFailure");
     QTest::addColumn<QString>("status");
     QTest::addColumn<int>("transcriberStarts");
 
-    QTest::newRow("permission refused") << false << "" << "" << "Microphone permission denied" << 0;
-    QTest::newRow("microphone fails") << true << "no input device" << "" << "Failed to start: no input device" << 0;
-    QTest::newRow("transcriber fails") << true << "" << "model missing" << "Failed to start: model missing" << 1;
+    using Access = AudioInput::Access;
+    QTest::newRow("permission refused") << Access::refused << "" << "" << "Microphone permission denied" << 0;
+    // nothing was refused: there is nothing to record with
+    QTest::newRow("no microphone") << Access::noDevice << "" << "" << "No microphone found" << 0;
+    QTest::newRow("microphone fails") << Access::granted << "no input device" << "" << "Failed to start: no input device" << 0;
+    QTest::newRow("transcriber fails") << Access::granted << "" << "model missing" << "Failed to start: model missing" << 1;
 }
 
 void tst_DictationSessionCoordinator::startFailuresLeaveNothingRunning()
 {
-    QFETCH(bool, permission);
+    QFETCH(AudioInput::Access, access);
     QFETCH(QString, micFailure);
     QFETCH(QString, transcriberFailure);
     QFETCH(QString, status);
     QFETCH(int, transcriberStarts);
 
-    m_coordinator->audioInput.setPermission(permission);
+    m_coordinator->audioInput.setAccess(access);
     if (!micFailure.isEmpty())
         m_coordinator->audioInput.failNextStart(micFailure);
     if (!transcriberFailure.isEmpty())

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Window
 import Tavrune.Ui
 
 // The floating dictation panel: mascot, status, hint and level while
@@ -51,6 +52,31 @@ Item {
             onActiveChanged: if (active) root.dragStarted()
         }
 
+        // Read out as it appears, without taking the focus: a start that
+        // failed, a dictation that is done. It waits for the state to hold
+        // a moment, since the header passes through "Done" between the
+        // stop and the refinement.
+        Item {
+            id: announcer
+            objectName: "announcement"
+            property string text
+            readonly property string wanted: root.model.announcement
+            onWantedChanged: {
+                text = ""
+                settle.restart()
+            }
+            visible: text.length > 0 && root.Window.visibility !== Window.Hidden
+            width: 1
+            height: 1
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Timer {
+                id: settle
+                interval: 300
+                onTriggered: announcer.text = announcer.wanted
+            }
+        }
+
         ColumnLayout {
             id: content
             x: 16
@@ -71,13 +97,18 @@ Item {
                     Layout.fillWidth: true
                     Text {
                         objectName: "statusTitle"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
                         text: root.model.statusTitle
                         font.pixelSize: 13
                         font.bold: true
-                        color: root.model.startFailed ? Theme.red : mascot.tint
+                        color: mascot.tint
                     }
                     Text {
                         objectName: "hintLine"
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                        Accessible.ignored: text.length === 0
                         text: root.model.hintLine
                         Layout.fillWidth: true
                         // a failed start's reason is a sentence or two
@@ -111,6 +142,10 @@ Item {
                 interactive: false
                 Text {
                     id: liveText
+                    objectName: "liveText"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    Accessible.ignored: !liveArea.visible
                     width: liveArea.width
                     text: root.model.liveTranscript
                     wrapMode: Text.Wrap
@@ -119,17 +154,42 @@ Item {
                 }
             }
 
-            ColumnLayout {
+            // A running card's tick changes its row in place. Cards come in
+            // and go out fading and sliding at the top; the stack eases to
+            // its new height as texts arrive or cards come and go.
+            Item {
                 objectName: "stageList"
-                // an empty layout keeps its last height
                 visible: !root.model.isDictating && cards.count > 0
                 Layout.fillWidth: true
-                spacing: 8
-                // A running card's tick changes its row in place.
-                Repeater {
+                Layout.preferredHeight: shownHeight
+                property real shownHeight: cards.contentHeight
+                Behavior on shownHeight {
+                    enabled: cards.visible
+                    NumberAnimation { duration: 250; easing.type: Easing.InOutQuad }
+                }
+                clip: true
+
+                ListView {
                     id: cards
+                    // Never resized: a view that lays out again while a card
+                    // leaves drops that card at once.
+                    width: parent.width
+                    height: 2000
+                    interactive: false
+                    Accessible.role: Accessible.List
+                    Accessible.name: "Stages"
+                    spacing: 8
                     model: root.model.stages
-                    StageCard { Layout.fillWidth: true }
+                    delegate: StageCard { width: cards.width }
+
+                    // A card comes in by itself and goes out fading and
+                    // sliding back up. Cards that move make room at once: a
+                    // view transition would keep the place a card had
+                    // before its text wrapped.
+                    remove: Transition {
+                        NumberAnimation { property: "opacity"; to: 0; duration: 250; easing.type: Easing.InOutQuad }
+                        NumberAnimation { property: "slide"; to: -8; duration: 250; easing.type: Easing.InOutQuad }
+                    }
                 }
             }
         }

@@ -79,19 +79,35 @@ Card {
         interval: row.copiedMs
         onTriggered: row.copied = false
     }
-    Text {
-        objectName: "rowText"
+    // Show more and Show less spring between two lines and the whole text.
+    Item {
+        id: textBox
+        objectName: "rowTextBox"
         Layout.fillWidth: true
-        text: row.displayText
-        // the whole text, also where two lines cut it short
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
-        Accessible.ignored: !visible
-        wrapMode: Text.Wrap
-        maximumLineCount: row.isExpanded ? 100000 : 2
-        elide: Text.ElideRight
-        font.pixelSize: 12
-        color: Theme.primary
+        implicitHeight: shownHeight
+        clip: true
+        property real shownHeight: rowText.implicitHeight
+        // only the press springs: a new width reflows at once
+        property bool springing: false
+        Behavior on shownHeight {
+            enabled: textBox.springing
+            Spring { response: 0.25; dampingFraction: 0.825; epsilon: 0.01 }
+        }
+        Text {
+            id: rowText
+            objectName: "rowText"
+            width: textBox.width
+            text: row.displayText
+            // the whole text, also where two lines cut it short
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
+            wrapMode: Text.Wrap
+            maximumLineCount: row.isExpanded ? 100000 : 2
+            elide: Text.ElideRight
+            font.pixelSize: 12
+            color: Theme.primary
+        }
     }
     PlainButton {
         objectName: "showMoreButton"
@@ -99,7 +115,11 @@ Card {
         visible: row.isLong
         implicitWidth: showMore.implicitWidth
         implicitHeight: showMore.implicitHeight
-        onClicked: row.isExpanded = !row.isExpanded
+        onClicked: {
+            textBox.springing = true
+            row.isExpanded = !row.isExpanded
+            textBox.springing = false
+        }
         Text {
             id: showMore
             text: row.isExpanded ? "Show less" : "Show more"

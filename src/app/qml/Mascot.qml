@@ -2,7 +2,7 @@ import QtQuick
 import Tavrune.Ui
 
 // The overlay's little character: a microphone while listening, a turning
-// gear while refining, sparkles when done.
+// gear while refining, sparkles when done, a warning when the start failed.
 Item {
     id: mascot
     property int mascotState: DictationOverlayModel.Listening
@@ -10,7 +10,8 @@ Item {
     property real bounceScale: 1
     property real turn: 0
 
-    readonly property color tint: mascotState === DictationOverlayModel.Listening ? Theme.red
+    readonly property bool failed: mascotState === DictationOverlayModel.Failed
+    readonly property color tint: mascotState === DictationOverlayModel.Listening || failed ? Theme.red
                                  : mascotState === DictationOverlayModel.Processing ? Theme.blue : Theme.green
     implicitWidth: 32
     implicitHeight: 32
@@ -22,6 +23,7 @@ Item {
     }
     Text {
         objectName: "mascotEmoji"
+        visible: !mascot.failed
         anchors.centerIn: parent
         font.family: Theme.emoji
         font.pixelSize: mascot.mascotState === DictationOverlayModel.Processing ? 20 : 18
@@ -29,6 +31,15 @@ Item {
             : mascot.mascotState === DictationOverlayModel.Processing ? "\u2699\uFE0F" : "\u2728"
         rotation: mascot.mascotState === DictationOverlayModel.Processing ? mascot.turn : 0
         scale: (mascot.mascotState === DictationOverlayModel.Listening ? 1 + mascot.audioLevel * 0.3 : 1) * mascot.bounceScale
+    }
+    SymbolIcon {
+        objectName: "mascotWarning"
+        visible: mascot.failed
+        anchors.centerIn: parent
+        symbol: "exclamationmark.triangle.fill"
+        size: 16
+        color: mascot.tint
+        scale: mascot.bounceScale
     }
     SequentialAnimation on bounceScale {
         loops: Animation.Infinite

@@ -123,18 +123,16 @@ Rectangle {
                 // once the tab's loader has built it
                 Qt.callLater(root.pageAppears)
             }
-            // The new tab fades in on a spring that settles in about 0.3 s,
-            // damped to 0.8 of critical: stiffness (2π/0.3)² and damping
-            // 2·0.8·2π/0.3, per the animation's 16 ms step.
-            SpringAnimation {
+            // The new tab fades in on a spring.
+            Spring {
                 id: fadeIn
                 objectName: "tabSpring"
                 target: pages
                 property: "opacity"
                 from: 0
                 to: 1
-                spring: 7.0
-                damping: 0.54
+                response: 0.3
+                dampingFraction: 0.8
                 epsilon: 0.005
             }
 

@@ -16,20 +16,24 @@ Card {
     // by stage: live, Whisper Base, Whisper Large, polish
     readonly property color tint: [Theme.blue, Theme.orange, Theme.purple, Theme.green][stage]
 
+    // moved up by this much as it comes and goes
+    property real slide: 0
+    transform: Translate { y: stageCard.slide }
+    // Cards slide down into place as their stage appears.
+    ParallelAnimation {
+        running: true
+        NumberAnimation { target: stageCard; property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
+        NumberAnimation { target: stageCard; property: "slide"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
+    }
     objectName: "stageCard_" + stage
+    // read as its title and state, its text below it
+    Accessible.role: Accessible.ListItem
+    Accessible.name: title + ", " + ["processing", "waiting", "done", "no text"][stageState]
     color: Theme.alpha(tint, running ? 0.08 : 0.04)
     strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
     radius: 10
     padding: 10
     spacing: 6
-
-    // Cards slide in from the top as their stage appears.
-    transform: Translate { id: slide }
-    ParallelAnimation {
-        running: true
-        NumberAnimation { target: stageCard; property: "opacity"; from: 0; to: 1; duration: 250; easing.type: Easing.InOutQuad }
-        NumberAnimation { target: slide; property: "y"; from: -8; to: 0; duration: 250; easing.type: Easing.InOutQuad }
-    }
 
     RowLayout {
         Layout.fillWidth: true
@@ -73,7 +77,11 @@ Card {
         }
     }
     Text {
+        objectName: "stageText"
         visible: text.length > 0
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+        Accessible.ignored: !visible
         text: stageCard.text
         Layout.fillWidth: true
         Layout.leftMargin: 30

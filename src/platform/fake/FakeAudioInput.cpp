@@ -4,9 +4,9 @@
 
 #include <QFuture>
 
-QFuture<bool> FakeAudioInput::requestPermission()
+QFuture<AudioInput::Access> FakeAudioInput::requestPermission()
 {
-    return QtFuture::makeReadyFuture(m_permission);
+    return QtFuture::makeReadyFuture(m_access);
 }
 
 void FakeAudioInput::installTap(int bufferFrames, Tap tap)

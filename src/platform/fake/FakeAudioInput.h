@@ -10,7 +10,7 @@
 // caller's thread.
 class FakeAudioInput : public AudioInput {
 public:
-    QFuture<bool> requestPermission() override;
+    QFuture<Access> requestPermission() override;
     Format inputFormat() override { return m_format; }
     void installTap(int bufferFrames, Tap tap) override;
     void removeTap() override;
@@ -18,7 +18,7 @@ public:
     void stop() override;
 
     void setFormat(Format format) { m_format = format; }
-    void setPermission(bool granted) { m_permission = granted; }
+    void setAccess(Access access) { m_access = access; }
     // The next start() throws a DescribedError with this description.
     void failNextStart(const QString &description) { m_startFailure = description; }
 
@@ -35,7 +35,7 @@ public:
 
 private:
     Format m_format{48000.0, 1};
-    bool m_permission = true;
+    Access m_access = Access::granted;
     std::optional<QString> m_startFailure;
     Tap m_tap;
     int m_installedTaps = 0;

@@ -140,9 +140,10 @@ PulseAudioInput::~PulseAudioInput()
     m_thread.wait();
 }
 
-QFuture<bool> PulseAudioInput::requestPermission()
+QFuture<AudioInput::Access> PulseAudioInput::requestPermission()
 {
-    return QtFuture::makeReadyFuture(!QMediaDevices::audioInputs().isEmpty());
+    // PulseAudio asks no one's leave: any source may be recorded.
+    return QtFuture::makeReadyFuture(QMediaDevices::audioInputs().isEmpty() ? Access::noDevice : Access::granted);
 }
 
 AudioInput::Format PulseAudioInput::inputFormat()

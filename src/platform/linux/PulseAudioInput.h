@@ -15,7 +15,7 @@ public:
     PulseAudioInput();
     ~PulseAudioInput() override;
 
-    QFuture<bool> requestPermission() override;
+    QFuture<Access> requestPermission() override;
     Format inputFormat() override;
     void installTap(int bufferFrames, Tap tap) override;
     void removeTap() override;

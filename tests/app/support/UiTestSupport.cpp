@@ -71,6 +71,18 @@ void UiTest::type(QQuickWindow *window, const QString &text)
         QTest::keyClick(window, c.toLatin1());
 }
 
+QList<UiTest::Sample> UiTest::sample(const std::function<qreal()> &read, int durationMs, const std::function<bool()> &until)
+{
+    QList<Sample> samples;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < durationMs && !(until && until())) {
+        samples.append({clock.elapsed(), read()});
+        QTest::qWait(8);
+    }
+    return samples;
+}
+
 QImage UiTest::screenshot(QQuickWindow *window, const QString &name)
 {
     // A see-through window is shown as a compositor would, over a desktop.

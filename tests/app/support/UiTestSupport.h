@@ -44,6 +44,14 @@ void click(QQuickWindow *window, QQuickItem *item);
 // Types the text into whatever has the keyboard focus.
 void type(QQuickWindow *window, const QString &text);
 
+// A value read about every frame for durationMs, from now: how an animation
+// moves it. Stops early once until() holds, if given.
+struct Sample {
+    qint64 ms;
+    qreal value;
+};
+QList<Sample> sample(const std::function<qreal()> &read, int durationMs, const std::function<bool()> &until = {});
+
 // Renders the window, saves it as <build>/screenshots/<name>.png and
 // returns it.
 QImage screenshot(QQuickWindow *window, const QString &name);
