@@ -13,7 +13,13 @@ AbstractButton {
     focusPolicy: Qt.StrongFocus
     // a hidden control is not there for a screen reader either
     Accessible.ignored: !visible
-    Accessible.onPressAction: clicked()
+    // A screen reader's Press, which the button's role lists once already (a
+    // handler of Accessible.pressAction would list it again); nothing while
+    // the button is disabled.
+    function accessiblePressAction() {
+        if (enabled)
+            clicked()
+    }
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
 
