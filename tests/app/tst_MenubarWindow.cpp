@@ -24,6 +24,8 @@ private slots:
     void tabBringsTheFocusIntoView();
     void screenshots_data();
     void screenshots();
+    void everyControlShowsItHasTheFocus_data();
+    void everyControlShowsItHasTheFocus();
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
     void eachOpeningReadsOnceAndAfresh();
@@ -81,6 +83,7 @@ void tst_MenubarWindow::aFailedStartSaysWhyBelowTheButton()
     click(QStringLiteral("startStopButton"));
     QTRY_COMPARE(text(QStringLiteral("startFailure")),
                  QStringLiteral("Failed to start: No Whisper ASR model is installed."));
+    QVERIFY(UiTest::readableTexts(m_rig->view.get()).contains(text(QStringLiteral("startFailure"))));
     QCOMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Start Dictation"));
     UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-start-failed"));
 
@@ -211,10 +214,14 @@ void tst_MenubarWindow::tabBringsTheFocusIntoView()
     click(QStringLiteral("tab_") + tab);
     QTest::qWait(350); // the tab fades in
 
-    // from the Start button through the page and back to the tab bar
+    // from the Start button through the page, round past Quit and through
+    // the page again, where it is scrolled to its end
     item(QStringLiteral("startStopButton"))->forceActiveFocus();
     int scrolled = 0;
-    for (QQuickItem *focused = pressTab(); !focused->objectName().startsWith(QLatin1String("tab_")); focused = pressTab()) {
+    int quits = 0;
+    for (QQuickItem *focused = pressTab(); quits < 2; focused = pressTab()) {
+        if (focused->objectName() == QLatin1String("quitButton"))
+            ++quits;
         QQuickItem *flickable = nullptr;
         for (QQuickItem *up = focused->parentItem(); up; up = up->parentItem()) {
             if (up->inherits("QQuickFlickable"))
@@ -228,7 +235,7 @@ void tst_MenubarWindow::tabBringsTheFocusIntoView()
                                 .arg(shown.bottom()).arg(flickable->height())));
         if (flickable->property("contentY").toReal() > 0 && scrolled++ == 0)
             UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-%1-tabbed-into-view").arg(tab));
-        QVERIFY(scrolled < 200);
+        QVERIFY(scrolled < 400);
     }
     QVERIFY(scrolled > 0);
 }
@@ -289,6 +296,51 @@ void tst_MenubarWindow::screenshots()
         }
         QVERIFY2(left > 16 && qAbs(left + right - image.width()) < 4, qPrintable(QStringLiteral("%1: %2-%3").arg(name).arg(left).arg(right)));
     }
+}
+
+void tst_MenubarWindow::everyControlShowsItHasTheFocus_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("plain button") << "home" << "startStopButton";
+    QTest::newRow("text field") << "home" << "searchField";
+    QTest::newRow("accent button") << "settings" << "previewButton";
+    QTest::newRow("switch off") << "settings" << "postProcessingSwitch";
+    QTest::newRow("switch on") << "settings" << "largeModelSwitch";
+    QTest::newRow("picker") << "settings" << "languagePicker";
+}
+
+void tst_MenubarWindow::everyControlShowsItHasTheFocus()
+{
+    QFETCH(QString, tab);
+    QFETCH(QString, control);
+    m_rig->viewModel.setLargeModelEnabled(true);
+    m_rig->viewModel.setPostProcessingEnabled(false);
+    m_rig->voice.neural = false; // Preview is enabled with the system voice
+    emit m_rig->voice.changed();
+    click(QStringLiteral("tab_") + tab);
+    QTest::qWait(350); // the tab fades in
+    QQuickItem *shown = item(control);
+    QVERIFY(shown && shown->isEnabled());
+    // as Tab gives it: the view scrolls it into view first
+    shown->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(50);
+    const QRect around = shown->mapRectToScene(QRectF(QPointF(), shown->size())).toAlignedRect().adjusted(-10, -10, 10, 10);
+
+    item(QStringLiteral("quitButton"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(200);
+    const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    const QImage unfocused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-off").arg(name)).copy(around);
+    shown->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(200);
+    const QImage focused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-on").arg(name)).copy(around);
+    // a ring, or as good as one: changed along at least half the outline
+    int changed = 0;
+    for (int y = 0; y < around.height(); ++y) {
+        for (int x = 0; x < around.width(); ++x)
+            changed += focused.pixel(x, y) != unfocused.pixel(x, y);
+    }
+    QVERIFY2(changed >= around.width() + around.height(), qPrintable(QString::number(changed)));
 }
 
 void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()

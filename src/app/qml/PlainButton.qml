@@ -13,13 +13,10 @@ AbstractButton {
     focusPolicy: Qt.StrongFocus
     // a hidden control is not there for a screen reader either
     Accessible.ignored: !visible
-    // A screen reader's Press, which the button's role lists once already (a
-    // handler of Accessible.pressAction would list it again); nothing while
-    // the button is disabled.
-    function accessiblePressAction() {
-        if (enabled)
-            clicked()
-    }
+    // A screen reader's Press, which the button's role lists already (a
+    // handler of Accessible.pressAction would list it again). A disabled
+    // control takes no action (ControlAccessibility).
+    function accessiblePressAction() { clicked() }
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
 

@@ -43,6 +43,10 @@ void click(QQuickWindow *window, QQuickItem *item);
 // Types the text into whatever has the keyboard focus.
 void type(QQuickWindow *window, const QString &text);
 
+// The texts a screen reader finds in the window: the names of its static
+// texts, as its accessibility tree holds them.
+QStringList readableTexts(QQuickWindow *window);
+
 // Renders the window, saves it as <build>/screenshots/<name>.png and
 // returns it.
 QImage screenshot(QQuickWindow *window, const QString &name);
