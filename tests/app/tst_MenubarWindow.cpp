@@ -356,7 +356,13 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     click(QStringLiteral("addTermButton"));
     QTRY_VERIFY(item(QStringLiteral("termField")));
     QVERIFY(!item(QStringLiteral("addButton"))->isEnabled());
-    click(QStringLiteral("termField"));
+    // the sheet opens in its first field; Escape closes it, back to where it opened from
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("termField")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary-sheet"));
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Escape);
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("addTermButton")));
+    click(QStringLiteral("addTermButton"));
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("termField")));
     type(QStringLiteral("BTW"));
     QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
     click(QStringLiteral("replacementField"));
@@ -366,6 +372,9 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     QTRY_VERIFY(!item(QStringLiteral("termField")));
     QTRY_COMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
     QCOMPARE(termReads.size(), 1);
+    // on the row the sheet added
+    QTRY_COMPARE(m_rig->view->activeFocusItem(),
+                 UiTest::findVisible(item(QStringLiteral("termRow_btw")), QStringLiteral("deleteTermButton")));
 
     QTest::qWait(350); // the sheet fades out
     const QImage shot = UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary"));
@@ -378,6 +387,10 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
                   UiTest::findVisible(item(QStringLiteral("termRow_btw")), QStringLiteral("deleteTermButton")));
     QTRY_VERIFY(!item(QStringLiteral("termRow_btw")));
     QVERIFY(item(QStringLiteral("termRow_kubernetes")));
+    // on the row that took its place
+    QCOMPARE(m_rig->view->activeFocusItem(),
+             UiTest::findVisible(item(QStringLiteral("termRow_kubernetes")), QStringLiteral("deleteTermButton")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary-deleted"));
 }
 
 void tst_MenubarWindow::snippetSheetSavesAndDeletes()
