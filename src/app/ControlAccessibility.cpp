@@ -24,6 +24,7 @@ public:
     EnabledStateAccessible(QQuickItem *item, QAccessibleInterface *inner)
         : m_item(item)
         , m_inner(inner)
+        , m_innerId(QAccessible::uniqueId(inner))
     {
         QObject::connect(item, &QQuickItem::enabledChanged, item, [item] {
             QAccessible::State changed;
@@ -36,8 +37,8 @@ public:
     // own, which nothing hands out: it goes with this one.
     ~EnabledStateAccessible() override
     {
-        if (const QAccessible::Id id = QAccessible::uniqueId(m_inner))
-            QAccessible::deleteAccessibleInterface(id);
+        if (QAccessible::accessibleInterface(m_innerId) == m_inner)
+            QAccessible::deleteAccessibleInterface(m_innerId);
     }
 
     QAccessible::State state() const override
@@ -96,6 +97,7 @@ public:
 private:
     QPointer<QQuickItem> m_item;
     QAccessibleInterface *m_inner;
+    QAccessible::Id m_innerId;
 };
 
 QAccessibleInterface *controlFactory(const QString &, QObject *object)

@@ -4,8 +4,8 @@
 // not. install() puts a thin layer over the accessible interface of each
 // control and text field: one whose `enabled` is false is reported disabled (on
 // AT-SPI: neither enabled nor sensitive), and the change is announced.
-// Call it once QtQuick has set up its own accessibility (UiModule::install
-// does), so that this layer is asked first.
+// The factory installed last is asked first: call it once a QML engine
+// exists, when Qt Quick's own is in place (UiModule::install does).
 namespace ControlAccessibility {
 
 void install();
