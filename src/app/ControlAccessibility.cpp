@@ -52,7 +52,8 @@ public:
     }
 
     bool isValid() const override { return m_item && m_inner->isValid(); }
-    QObject *object() const override { return m_inner->object(); }
+    // the one call made after the cache, going down at exit, may have deleted Qt Quick's
+    QObject *object() const override { return m_item; }
     QWindow *window() const override { return m_inner->window(); }
     QList<QPair<QAccessibleInterface *, QAccessible::Relation>> relations(QAccessible::Relation match) const override
     {
