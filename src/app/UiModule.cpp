@@ -1,5 +1,6 @@
 #include "app/UiModule.h"
 
+#include "app/ControlAccessibility.h"
 #include "app/IconTable.h"
 
 #include <QIcon>
@@ -79,6 +80,7 @@ void UiModule::install(QQmlEngine &engine)
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     if (!engine.imageProvider(QStringLiteral("symbol")))
         engine.addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+    ControlAccessibility::install();
 }
 
 void UiModule::announceAppearances(QQuickView &view)

@@ -121,9 +121,11 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     const int requestsBefore = m_server.requestCount();
     UiTest::click(m_rig->view.get(), UiTest::findVisible(item(largeRow), QStringLiteral("downloadButton")));
     QTRY_VERIFY(item(QStringLiteral("downloadProgressRow")));
+    // greyed, and so for a screen reader too
     for (QQuickItem *button : buttons())
-        QVERIFY(!button->isEnabled());
+        QVERIFY(QAccessible::queryAccessibleInterface(button)->state().disabled);
     QTRY_VERIFY(text(QStringLiteral("downloadStatus")).contains(QLatin1String(" / ")));
+    QVERIFY(UiTest::readableTexts(m_rig->view.get()).contains(text(QStringLiteral("downloadStatus"))));
     // a second press, on the same row or another, starts nothing
     UiTest::click(m_rig->view.get(), buttons().first());
     UiTest::click(m_rig->view.get(), buttons().last());
@@ -173,6 +175,7 @@ void tst_MacSettingsView::accessibilityIsReadOffTheMainThreadOnEachAppearance()
     QTRY_VERIFY(item(QStringLiteral("accessibilityEnabled")));
     QVERIFY(accessibility.calls.contains(QStringLiteral("requestAccess")));
     QVERIFY(!item(QStringLiteral("grantAccessButton")));
+    QVERIFY(UiTest::readableTexts(m_rig->view.get()).contains(QStringLiteral("Enabled")));
 }
 
 void tst_MacSettingsView::aScreenReaderTogglesAndPresses()

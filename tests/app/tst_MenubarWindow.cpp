@@ -26,6 +26,8 @@ private slots:
     void tabBringsTheFocusIntoView();
     void screenshots_data();
     void screenshots();
+    void everyControlShowsItHasTheFocus_data();
+    void everyControlShowsItHasTheFocus();
     void dictionaryAddsAndDeletesTerms();
     void snippetSheetSavesAndDeletes();
     void eachOpeningReadsOnceAndAfresh();
@@ -83,6 +85,7 @@ void tst_MenubarWindow::aFailedStartSaysWhyBelowTheButton()
     click(QStringLiteral("startStopButton"));
     QTRY_COMPARE(text(QStringLiteral("startFailure")),
                  QStringLiteral("Failed to start: No Whisper ASR model is installed."));
+    QVERIFY(UiTest::readableTexts(m_rig->view.get()).contains(text(QStringLiteral("startFailure"))));
     QCOMPARE(text(QStringLiteral("startStopLabel")), QStringLiteral("Start Dictation"));
     UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-start-failed"));
 
@@ -229,10 +232,14 @@ void tst_MenubarWindow::tabBringsTheFocusIntoView()
     click(QStringLiteral("tab_") + tab);
     QTest::qWait(350); // the tab fades in
 
-    // from the Start button through the page and back to the tab bar
+    // from the Start button through the page, round past Quit and through
+    // the page again, where it is scrolled to its end
     item(QStringLiteral("startStopButton"))->forceActiveFocus();
     int scrolled = 0;
-    for (QQuickItem *focused = pressTab(); !focused->objectName().startsWith(QLatin1String("tab_")); focused = pressTab()) {
+    int quits = 0;
+    for (QQuickItem *focused = pressTab(); quits < 2; focused = pressTab()) {
+        if (focused->objectName() == QLatin1String("quitButton"))
+            ++quits;
         QQuickItem *flickable = nullptr;
         for (QQuickItem *up = focused->parentItem(); up; up = up->parentItem()) {
             if (up->inherits("QQuickFlickable"))
@@ -246,7 +253,7 @@ void tst_MenubarWindow::tabBringsTheFocusIntoView()
                                 .arg(shown.bottom()).arg(flickable->height())));
         if (flickable->property("contentY").toReal() > 0 && scrolled++ == 0)
             UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-%1-tabbed-into-view").arg(tab));
-        QVERIFY(scrolled < 200);
+        QVERIFY(scrolled < 400);
     }
     QVERIFY(scrolled > 0);
 }
@@ -309,6 +316,51 @@ void tst_MenubarWindow::screenshots()
     }
 }
 
+void tst_MenubarWindow::everyControlShowsItHasTheFocus_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("plain button") << "home" << "startStopButton";
+    QTest::newRow("text field") << "home" << "searchField";
+    QTest::newRow("accent button") << "settings" << "previewButton";
+    QTest::newRow("switch off") << "settings" << "postProcessingSwitch";
+    QTest::newRow("switch on") << "settings" << "largeModelSwitch";
+    QTest::newRow("picker") << "settings" << "languagePicker";
+}
+
+void tst_MenubarWindow::everyControlShowsItHasTheFocus()
+{
+    QFETCH(QString, tab);
+    QFETCH(QString, control);
+    m_rig->viewModel.setLargeModelEnabled(true);
+    m_rig->viewModel.setPostProcessingEnabled(false);
+    m_rig->voice.neural = false; // Preview is enabled with the system voice
+    emit m_rig->voice.changed();
+    click(QStringLiteral("tab_") + tab);
+    QTest::qWait(350); // the tab fades in
+    QQuickItem *shown = item(control);
+    QVERIFY(shown && shown->isEnabled());
+    // as Tab gives it: the view scrolls it into view first
+    shown->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(50);
+    const QRect around = shown->mapRectToScene(QRectF(QPointF(), shown->size())).toAlignedRect().adjusted(-10, -10, 10, 10);
+
+    item(QStringLiteral("quitButton"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(200);
+    const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    const QImage unfocused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-off").arg(name)).copy(around);
+    shown->forceActiveFocus(Qt::TabFocusReason);
+    QTest::qWait(200);
+    const QImage focused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-on").arg(name)).copy(around);
+    // a ring, or as good as one: changed along at least half the outline
+    int changed = 0;
+    for (int y = 0; y < around.height(); ++y) {
+        for (int x = 0; x < around.width(); ++x)
+            changed += focused.pixel(x, y) != unfocused.pixel(x, y);
+    }
+    QVERIFY2(changed >= around.width() + around.height(), qPrintable(QString::number(changed)));
+}
+
 void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
 {
     // recorded while the window is open: the tab reads them when it appears
@@ -322,7 +374,13 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     click(QStringLiteral("addTermButton"));
     QTRY_VERIFY(item(QStringLiteral("termField")));
     QVERIFY(!item(QStringLiteral("addButton"))->isEnabled());
-    click(QStringLiteral("termField"));
+    // the sheet opens in its first field; Escape closes it, back to where it opened from
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("termField")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary-sheet"));
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Escape);
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("addTermButton")));
+    click(QStringLiteral("addTermButton"));
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("termField")));
     type(QStringLiteral("BTW"));
     QVERIFY(item(QStringLiteral("addButton"))->isEnabled());
     click(QStringLiteral("replacementField"));
@@ -332,6 +390,9 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
     QTRY_VERIFY(!item(QStringLiteral("termField")));
     QTRY_COMPARE(text(QStringLiteral("replacementLine")), QStringLiteral("→ by the way"));
     QCOMPARE(termReads.size(), 1);
+    // on the row the sheet added
+    QTRY_COMPARE(m_rig->view->activeFocusItem(),
+                 UiTest::findVisible(item(QStringLiteral("termRow_btw")), QStringLiteral("deleteTermButton")));
 
     QTest::qWait(350); // the sheet fades out
     const QImage shot = UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary"));
@@ -344,6 +405,10 @@ void tst_MenubarWindow::dictionaryAddsAndDeletesTerms()
                   UiTest::findVisible(item(QStringLiteral("termRow_btw")), QStringLiteral("deleteTermButton")));
     QTRY_VERIFY(!item(QStringLiteral("termRow_btw")));
     QVERIFY(item(QStringLiteral("termRow_kubernetes")));
+    // on the row that took its place
+    QCOMPARE(m_rig->view->activeFocusItem(),
+             UiTest::findVisible(item(QStringLiteral("termRow_kubernetes")), QStringLiteral("deleteTermButton")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-dictionary-deleted"));
 }
 
 void tst_MenubarWindow::snippetSheetSavesAndDeletes()

@@ -28,12 +28,21 @@ private slots:
     void everyViewReadsWell_data();
     void everyViewReadsWell();
     void theOverlayReadsAndSpeaksUpWithoutTheFocus();
+    void shownTextsAreRead_data();
+    void shownTextsAreRead();
+    void greyedControlsAreDisabledAndInert();
+    void theFocusFollowsEachAction();
 
 private:
     // The window's objects once one named name shows in it.
     QList<AccessibleTree::Object> waitFor(const QString &window, const QString &name);
     // Clicks the middle of the object as a user would.
     bool click(const AccessibleTree::Object &object);
+    // Clicks the page tab of the window.
+    bool showTab(const QString &tab);
+    // The object with the keyboard focus, once it is named name; nullopt
+    // when another keeps it.
+    std::optional<AccessibleTree::Object> waitForFocus(const QString &name);
 
     std::unique_ptr<TavruneProcess> m_app;
     QString m_trayIcon;
@@ -69,6 +78,8 @@ void tst_ViewsOnAccessibilityBus::initTestCase()
             store.logSession(4 + i, 9, QStringLiteral("en"), QStringLiteral("raw"), QStringLiteral("Buy milk, note %1.").arg(i));
         store.addCustomTerm(QStringLiteral("btw"), QStringLiteral("by the way"), QStringLiteral("en"));
         store.addAutoTerm(QStringLiteral("kubernetes"), QStringLiteral("en"));
+        for (int i = 0; i < 12; ++i)
+            store.recordWords({QStringLiteral("meeting")}, QStringLiteral("en"));
         store.addSnippet(QStringLiteral("/sig"), QStringLiteral("Best regards"), QStringLiteral("Email"));
         store.addSnippet(QStringLiteral("/addr"), QStringLiteral("34 Side Road"), QStringLiteral("Address"));
     }
@@ -121,6 +132,23 @@ bool tst_ViewsOnAccessibilityBus::click(const AccessibleTree::Object &object)
     const QPoint centre = object.extents->center();
     return m_desktop.xdotool({QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
                               QStringLiteral("click"), QStringLiteral("1")});
+}
+
+bool tst_ViewsOnAccessibilityBus::showTab(const QString &tab)
+{
+    const QList<AccessibleTree::Object> tree = AccessibleTree::window(m_app->pid(), kWindow);
+    const AccessibleTree::Object *pageTab = AccessibleTree::find(tree, tab, QStringLiteral("page tab"));
+    return pageTab && click(*pageTab);
+}
+
+std::optional<AccessibleTree::Object> tst_ViewsOnAccessibilityBus::waitForFocus(const QString &name)
+{
+    std::optional<AccessibleTree::Object> focused;
+    DesktopHarness::waitUntil([&] {
+        focused = AccessibleTree::focused(m_app->pid(), kWindow);
+        return focused && focused->name == name;
+    }, 5s);
+    return focused && focused->name == name ? focused : std::nullopt;
 }
 
 void tst_ViewsOnAccessibilityBus::everyViewReadsWell_data()
@@ -180,8 +208,11 @@ void tst_ViewsOnAccessibilityBus::everyViewReadsWell()
     for (const QString &name : shown)
         QVERIFY2(AccessibleTree::find(view, name), qPrintable(name));
     for (qsizetype i = 0; i + 1 < described.size(); i += 2) {
-        const AccessibleTree::Object *object = AccessibleTree::find(view, described[i]);
-        QVERIFY2(object && object->description == described[i + 1], qPrintable(described[i]));
+        // the control, not the label beside it that bears its name
+        const bool found = std::any_of(view.cbegin(), view.cend(), [&](const AccessibleTree::Object &object) {
+            return object.name == described[i] && object.description == described[i + 1];
+        });
+        QVERIFY2(found, qPrintable(described[i]));
     }
 
     QStringList names;
@@ -287,6 +318,90 @@ void tst_ViewsOnAccessibilityBus::theOverlayReadsAndSpeaksUpWithoutTheFocus()
     QVERIFY2(DesktopHarness::waitUntil([&] { return announced(QStringLiteral("Not started. No microphone found")); }, 10s),
              qPrintable(m_app->log()));
     saveDesktop(QStringLiteral("desktop-overlay-no-microphone"));
+}
+
+void tst_ViewsOnAccessibilityBus::shownTextsAreRead_data()
+{
+    QTest::addColumn<QString>("tab");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("home") << "Home" << QStringList{"History", "4 recordings", "9 words"};
+    QTest::newRow("dictionary") << "Dictionary" << QStringList{"→ by the way", "manual", "Top Words", "meeting", "12x"};
+    QTest::newRow("snippets") << "Snippets" << QStringList{"/sig", "Best regards", "Email"};
+    QTest::newRow("settings") << "Settings"
+                              << QStringList{"148 MB — Fast offline transcription", "Highest accuracy · auto-downloads on first run",
+                                             "Hold to record, release to stop", "v1.0.0"};
+}
+
+void tst_ViewsOnAccessibilityBus::shownTextsAreRead()
+{
+    QFETCH(QString, tab);
+    QFETCH(QStringList, texts);
+    QVERIFY(showTab(tab));
+    const QList<AccessibleTree::Object> view = waitFor(kWindow, texts.first());
+    for (const QString &text : texts)
+        QVERIFY2(AccessibleTree::find(view, text, QStringLiteral("label")), qPrintable(text));
+}
+
+void tst_ViewsOnAccessibilityBus::greyedControlsAreDisabledAndInert()
+{
+    // the voice picker has no voices to offer here
+    QVERIFY(showTab(QStringLiteral("Settings")));
+    const QList<AccessibleTree::Object> settings = waitFor(kWindow, QStringLiteral("Voice"));
+    const AccessibleTree::Object *voices = AccessibleTree::find(settings, QStringLiteral("Voice"), QStringLiteral("combo box"));
+    QVERIFY(voices && !voices->enabled);
+    // each action listed once
+    for (const AccessibleTree::Object &object : settings)
+        QVERIFY2(QStringList(object.actions).removeDuplicates() == 0, qPrintable(object.name + u' ' + object.actions.join(u',')));
+
+    // an empty sheet's last button, pressed, does nothing; behind the sheet nothing acts
+    const struct {
+        QString tab, opener, title, button;
+    } sheets[] = {{QStringLiteral("Dictionary"), QStringLiteral("Add Custom Term"), QStringLiteral("Add Custom Term"), QStringLiteral("Add")},
+                  {QStringLiteral("Snippets"), QStringLiteral("Add Snippet"), QStringLiteral("Add Snippet"), QStringLiteral("Save")}};
+    for (const auto &sheet : sheets) {
+        QVERIFY(showTab(sheet.tab));
+        QVERIFY(!waitFor(kWindow, sheet.opener).isEmpty());
+        QVERIFY(AccessibleTree::act(m_app->pid(), sheet.opener, QStringLiteral("push button")));
+        QList<AccessibleTree::Object> view = waitFor(kWindow, sheet.button);
+        const AccessibleTree::Object *button = AccessibleTree::find(view, sheet.button, QStringLiteral("push button"));
+        QVERIFY2(button && !button->enabled, qPrintable(sheet.button));
+        QVERIFY(AccessibleTree::act(m_app->pid(), sheet.button, QStringLiteral("push button")));
+        QTest::qWait(300);
+        view = AccessibleTree::window(m_app->pid(), kWindow);
+        QVERIFY2(AccessibleTree::find(view, sheet.title, QStringLiteral("dialog")), qPrintable(sheet.title));
+        for (const QString &behind : {QStringLiteral("Start Dictation"), sheet.opener, QStringLiteral("Quit Tavrune")}) {
+            const AccessibleTree::Object *object = AccessibleTree::find(view, behind, QStringLiteral("push button"));
+            QVERIFY2(object && !object->enabled, qPrintable(behind));
+        }
+        QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Cancel"), QStringLiteral("push button")));
+        QVERIFY(DesktopHarness::waitUntil([&] {
+            return !AccessibleTree::find(AccessibleTree::window(m_app->pid(), kWindow), sheet.title, QStringLiteral("dialog"));
+        }));
+    }
+    QVERIFY(AccessibleTree::find(AccessibleTree::window(m_app->pid(), kWindow), QStringLiteral("Start Dictation"))->enabled);
+    QVERIFY2(!m_app->log().contains(QLatin1String("must be attached to an Item")), qPrintable(m_app->log()));
+}
+
+void tst_ViewsOnAccessibilityBus::theFocusFollowsEachAction()
+{
+    QVERIFY(showTab(QStringLiteral("Dictionary")));
+    QVERIFY(!waitFor(kWindow, QStringLiteral("Add Custom Term")).isEmpty());
+    // the sheet opens in its first field, and the term typed there is added
+    QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Add Custom Term"), QStringLiteral("push button")));
+    QVERIFY(waitForFocus(QStringLiteral("Term (e.g., 'btw')")));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("type"), QStringLiteral("afk")}));
+    QVERIFY(DesktopHarness::waitUntil([&] {
+        const auto add = AccessibleTree::find(AccessibleTree::window(m_app->pid(), kWindow), QStringLiteral("Add"),
+                                              QStringLiteral("push button"));
+        return add && add->enabled;
+    }, 5s));
+    QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Add"), QStringLiteral("push button")));
+    // on the row it made
+    QVERIFY(waitForFocus(QStringLiteral("Delete afk")));
+    // then on the row that takes the deleted one's place
+    QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Delete afk"), QStringLiteral("push button")));
+    QVERIFY(waitForFocus(QStringLiteral("Delete btw")) || waitForFocus(QStringLiteral("Delete kubernetes")));
+    QVERIFY(!AccessibleTree::find(AccessibleTree::window(m_app->pid(), kWindow), QStringLiteral("Delete afk")));
 }
 
 TAVRUNE_E2E_MAIN(tst_ViewsOnAccessibilityBus, (DesktopHarness::Options{.trayHost = true}))

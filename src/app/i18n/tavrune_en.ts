@@ -12,6 +12,16 @@
     </message>
 </context>
 <context>
+    <name>HistoryRow</name>
+    <message numerus="yes">
+        <source>%n word(s)</source>
+        <translation>
+            <numerusform>%n word</numerusform>
+            <numerusform>%n words</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>StatsCarousel</name>
     <message numerus="yes">
         <source>word(s)</source>

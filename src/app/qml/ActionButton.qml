@@ -18,7 +18,10 @@ Button {
     opacity: enabled ? 1 : 0.45
     // a hidden control is not there for a screen reader either
     Accessible.ignored: !visible
-    Accessible.onPressAction: clicked()
+    // A screen reader's Press, which the button's role lists already (a
+    // handler of Accessible.pressAction would list it again). A disabled
+    // control takes no action (ControlAccessibility).
+    function accessiblePressAction() { clicked() }
     // Space presses it already; Enter does too
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
@@ -43,8 +46,8 @@ Button {
         radius: 5
         color: button.prominent ? (button.down ? Qt.darker(Theme.accent, 1.2) : Theme.accent)
                                 : Theme.alpha(Theme.secondary, button.down ? 0.22 : 0.1)
-        border.width: button.visualFocus ? 2 : button.prominent ? 0 : 1
-        border.color: button.visualFocus ? Theme.alpha(button.prominent ? "white" : Theme.accent, 0.8)
-                                         : Theme.alpha(Theme.secondary, 0.25)
+        border.width: button.prominent ? 0 : 1
+        border.color: Theme.alpha(Theme.secondary, 0.25)
+        FocusRing { shown: button.visualFocus }
     }
 }

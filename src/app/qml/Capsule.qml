@@ -15,7 +15,7 @@ Rectangle {
     implicitWidth: label.implicitWidth + 2 * horizontalPadding
     implicitHeight: label.implicitHeight + 2 * verticalPadding
 
-    Text {
+    Caption {
         id: label
         anchors.centerIn: parent
         font.pixelSize: capsule.fontSize

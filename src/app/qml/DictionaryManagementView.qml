@@ -21,6 +21,24 @@ Rectangle {
     }
     // its host calls this each time the view comes on screen
     function appear() { reload() }
+    // The row of the term, once the list shows it; null if it does not.
+    function rowOf(term) {
+        for (let i = 0; i < termRows.count; ++i) {
+            const row = termRows.itemAt(i)
+            if (row && row.term.toLowerCase() === term.trim().toLowerCase())
+                return row
+        }
+        return null
+    }
+    // Deletes the term of row index; the focus moves to the row that takes
+    // its place, else the one before, else the Add button.
+    function deleteTerm(index) {
+        customTerms.removeTerm(termRows.itemAt(index).term)
+        topWords.reload()
+        const next = termRows.itemAt(Math.min(index, termRows.count - 1))
+        const focused = next ? next.deleteButton : addTermButton
+        focused.forceActiveFocus(Qt.TabFocusReason)
+    }
 
     Flickable {
         id: flickable
@@ -41,9 +59,10 @@ Rectangle {
                 Layout.leftMargin: 16
                 Layout.rightMargin: 16
                 Layout.topMargin: 12
-                Text { text: "Dictionary"; font.pixelSize: 16; font.bold: true; color: Theme.primary }
+                Caption { text: "Dictionary"; font.pixelSize: 16; font.bold: true; color: Theme.primary }
                 Item { Layout.fillWidth: true }
                 PlainButton {
+                    id: addTermButton
                     objectName: "addTermButton"
                     text: "Add Custom Term"
                     implicitWidth: 18
@@ -69,7 +88,7 @@ Rectangle {
                 visible: root.customTerms.count > 0
                 Layout.fillWidth: true
                 spacing: 6
-                Text {
+                Caption {
                     Layout.leftMargin: 16
                     text: "Custom Terms"
                     font.pixelSize: 12
@@ -77,11 +96,14 @@ Rectangle {
                     color: Theme.secondary
                 }
                 Repeater {
+                    id: termRows
                     model: root.customTerms
                     RowLayout {
+                        required property int index
                         required property string term
                         required property string replacement
                         required property string source
+                        readonly property Item deleteButton: deleteTermButton
                         objectName: "termRow_" + term
                         Layout.fillWidth: true
                         Layout.leftMargin: 16
@@ -92,7 +114,7 @@ Rectangle {
                         ColumnLayout {
                             Layout.fillWidth: true
                             spacing: 1
-                            Text {
+                            Caption {
                                 Layout.fillWidth: true
                                 text: term
                                 elide: Text.ElideRight
@@ -100,7 +122,7 @@ Rectangle {
                                 font.weight: Font.DemiBold
                                 color: Theme.primary
                             }
-                            Text {
+                            Caption {
                                 objectName: "replacementLine"
                                 Layout.fillWidth: true
                                 visible: replacement.length > 0
@@ -116,14 +138,12 @@ Rectangle {
                             tint: source === "manual" ? Theme.blue : Theme.green
                         }
                         PlainButton {
+                            id: deleteTermButton
                             objectName: "deleteTermButton"
                             text: "Delete " + term
                             implicitWidth: 14
                             implicitHeight: 14
-                            onClicked: {
-                                root.customTerms.removeTerm(term)
-                                root.topWords.reload()
-                            }
+                            onClicked: root.deleteTerm(index)
                             SymbolIcon { anchors.centerIn: parent; symbol: "trash"; size: 11; color: Theme.alpha(Theme.red, 0.6) }
                         }
                     }
@@ -136,7 +156,7 @@ Rectangle {
                 Layout.fillWidth: true
                 Layout.bottomMargin: 16
                 spacing: 6
-                Text {
+                Caption {
                     Layout.leftMargin: 16
                     text: "Top Words"
                     font.pixelSize: 12
@@ -153,9 +173,9 @@ Rectangle {
                         Layout.rightMargin: 16
                         Layout.topMargin: 2
                         Layout.bottomMargin: 2
-                        Text { text: word; font.pixelSize: 13; color: Theme.primary }
+                        Caption { text: word; font.pixelSize: 13; color: Theme.primary }
                         Item { Layout.fillWidth: true }
-                        Text {
+                        Caption {
                             text: frequency + "x"
                             font.family: Theme.monospace
                             font.pixelSize: 11
@@ -173,6 +193,7 @@ Rectangle {
         objectName: "addTermSheet"
         title: "Add Custom Term"
         width: 320
+        firstField: termField
 
         function reset() {
             termField.clear()
@@ -208,7 +229,8 @@ Rectangle {
                     // the term list reads itself again; the top words are read with it
                     root.customTerms.addTerm(termField.text, replacementField.text)
                     root.topWords.reload()
-                    addSheet.close()
+                    const added = root.rowOf(termField.text)
+                    addSheet.closeFocusing(added ? added.deleteButton : null)
                     addSheet.reset()
                 }
             }

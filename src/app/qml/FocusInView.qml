@@ -16,7 +16,11 @@ Item {
     }
 
     function reveal() {
-        const item = Window.activeFocusItem
+        // The control that has the focus: a control such as the statistics'
+        // pages hands it on to an item inside it, which knows no reason.
+        let item = Window.activeFocusItem
+        while (item && item.focusReason === undefined)
+            item = item.parent
         if (!item || (item.focusReason !== Qt.TabFocusReason && item.focusReason !== Qt.BacktabFocusReason))
             return
         let inside = item.parent

@@ -40,14 +40,14 @@ ListView {
         RowLayout {
             Layout.leftMargin: 16
             Layout.rightMargin: 16
-            Text {
+            Caption {
                 text: "History"
                 font.pixelSize: 14
                 font.bold: true
                 color: Theme.primary
             }
             Item { Layout.fillWidth: true }
-            Text {
+            Caption {
                 objectName: "recordingCount"
                 text: qsTr("%n recording(s)", "", list.count)
                 font.pixelSize: 11
@@ -87,7 +87,7 @@ ListView {
             size: 28
             color: Theme.tertiary
         }
-        Text {
+        Caption {
             objectName: "emptyHistoryText"
             Layout.alignment: Qt.AlignHCenter
             text: list.searchText.length === 0 ? "No recordings yet" : "No matches"

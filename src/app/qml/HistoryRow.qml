@@ -27,7 +27,7 @@ Card {
         Layout.fillWidth: true
         ColumnLayout {
             spacing: 1
-            Text {
+            Caption {
                 text: row.dateText
                 font.pixelSize: 11
                 font.weight: Font.DemiBold
@@ -36,9 +36,15 @@ Card {
             RowLayout {
                 spacing: 6
                 SymbolIcon { symbol: "textformat.size"; size: 11; color: Theme.tertiary }
-                Text { text: row.wordCount; font.pixelSize: 10; font.weight: Font.Medium; color: Theme.tertiary }
+                Caption {
+                    text: row.wordCount
+                    Accessible.name: qsTr("%n word(s)", "", row.wordCount)
+                    font.pixelSize: 10
+                    font.weight: Font.Medium
+                    color: Theme.tertiary
+                }
                 SymbolIcon { symbol: "clock"; size: 11; color: Theme.tertiary }
-                Text {
+                Caption {
                     objectName: "durationText"
                     text: row.durationText
                     font.pixelSize: 10

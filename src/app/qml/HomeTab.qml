@@ -38,9 +38,9 @@ HistoryList {
                 spacing: 6
                 // a layout sizes its items from their implicit size
                 Rectangle { objectName: "liveDot"; implicitWidth: 6; implicitHeight: 6; radius: 3; color: Theme.red }
-                Text { objectName: "liveTitle"; text: "Live"; font.pixelSize: 11; font.bold: true; color: Theme.red }
+                Caption { objectName: "liveTitle"; text: "Live"; font.pixelSize: 11; font.bold: true; color: Theme.red }
             }
-            Text {
+            Caption {
                 Layout.fillWidth: true
                 text: home.viewModel.liveTranscript
                 wrapMode: Text.Wrap

@@ -41,7 +41,7 @@ Rectangle {
             width: flickable.width
             spacing: 20
 
-            Text {
+            Caption {
                 Layout.leftMargin: 16
                 Layout.topMargin: 12
                 text: "Settings"
@@ -71,7 +71,7 @@ Rectangle {
                         Layout.fillWidth: true
                         value: root.models.downloadProgress
                     }
-                    Text {
+                    Caption {
                         objectName: "downloadStatus"
                         Layout.fillWidth: !root.models.isDownloading
                         wrapMode: Text.Wrap
@@ -249,9 +249,9 @@ Rectangle {
                 Layout.bottomMargin: 16
                 RowLayout {
                     Layout.fillWidth: true
-                    Text { text: "Tavrune"; font.pixelSize: 12; color: Theme.secondary }
+                    Caption { text: "Tavrune"; font.pixelSize: 12; color: Theme.secondary }
                     Item { Layout.fillWidth: true }
-                    Text {
+                    Caption {
                         text: "v1.0.0"
                         font.family: Theme.monospace
                         font.pixelSize: 12

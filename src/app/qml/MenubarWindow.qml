@@ -97,7 +97,7 @@ Rectangle {
         }
 
         // Why Start did nothing, where the user pressed it.
-        Text {
+        Caption {
             objectName: "startFailure"
             visible: text.length > 0
             text: root.viewModel.startFailure

@@ -17,7 +17,7 @@ RowLayout {
         spacing: 1
         RowLayout {
             spacing: 6
-            Text {
+            Caption {
                 text: row.modelData.name
                 font.pixelSize: 13
                 font.weight: Font.Medium
@@ -30,7 +30,7 @@ RowLayout {
                 color: Theme.green
             }
         }
-        Text {
+        Caption {
             Layout.fillWidth: true
             text: row.modelData.description
             // whole, on a second line where the window is narrow
@@ -39,7 +39,7 @@ RowLayout {
             color: Theme.secondary
         }
     }
-    Text {
+    Caption {
         objectName: "installedMark"
         visible: row.modelData.installed
         text: "Installed"

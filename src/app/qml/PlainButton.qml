@@ -13,7 +13,10 @@ AbstractButton {
     focusPolicy: Qt.StrongFocus
     // a hidden control is not there for a screen reader either
     Accessible.ignored: !visible
-    Accessible.onPressAction: clicked()
+    // A screen reader's Press, which the button's role lists already (a
+    // handler of Accessible.pressAction would list it again). A disabled
+    // control takes no action (ControlAccessibility).
+    function accessiblePressAction() { clicked() }
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()
 

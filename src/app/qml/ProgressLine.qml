@@ -9,6 +9,9 @@ Rectangle {
     implicitHeight: 6
     radius: 3
     color: Theme.alpha(Theme.secondary, 0.15)
+    Accessible.role: Accessible.ProgressBar
+    Accessible.name: Math.round(Math.max(0, Math.min(1, value)) * 100) + "%"
+    Accessible.ignored: !visible
     Rectangle {
         width: track.width * Math.max(0, Math.min(1, track.value))
         height: track.height

@@ -9,7 +9,7 @@ ColumnLayout {
     default property alias content: card.content
 
     spacing: 10
-    Text {
+    Caption {
         Layout.leftMargin: 16
         text: section.title.toUpperCase()
         font.pixelSize: 10

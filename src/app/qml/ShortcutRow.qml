@@ -14,7 +14,7 @@ RowLayout {
         Layout.fillWidth: true
         spacing: 1
         SymbolLabel { symbol: row.modelData.symbol; text: row.modelData.title }
-        Text {
+        Caption {
             Layout.fillWidth: true
             text: row.modelData.caption
             wrapMode: Text.Wrap

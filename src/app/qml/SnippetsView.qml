@@ -15,6 +15,23 @@ Rectangle {
 
     // its host calls this each time the view comes on screen
     function appear() { snippets.reload() }
+    // The row of the shortcut, once the list shows it; null if it does not.
+    function rowOf(shortcut) {
+        for (let i = 0; i < snippetRows.count; ++i) {
+            const row = snippetRows.itemAt(i)
+            if (row && row.shortcut === shortcut)
+                return row
+        }
+        return null
+    }
+    // Deletes the snippet of row index; the focus moves to the row that
+    // takes its place, else the one before, else the Add button.
+    function deleteSnippet(index) {
+        snippets.deleteSnippet(snippetRows.itemAt(index).shortcut)
+        const next = snippetRows.itemAt(Math.min(index, snippetRows.count - 1))
+        const focused = next ? next.deleteButton : addSnippetButton
+        focused.forceActiveFocus(Qt.TabFocusReason)
+    }
 
     Flickable {
         id: flickable
@@ -35,9 +52,10 @@ Rectangle {
                 Layout.leftMargin: 16
                 Layout.rightMargin: 16
                 Layout.topMargin: 12
-                Text { text: "Snippets"; font.pixelSize: 16; font.bold: true; color: Theme.primary }
+                Caption { text: "Snippets"; font.pixelSize: 16; font.bold: true; color: Theme.primary }
                 Item { Layout.fillWidth: true }
                 PlainButton {
+                    id: addSnippetButton
                     objectName: "addSnippetButton"
                     text: "Add Snippet"
                     implicitWidth: 18
@@ -70,7 +88,7 @@ Rectangle {
                     size: 28
                     color: Theme.tertiary
                 }
-                Text {
+                Caption {
                     objectName: "emptySnippetsTitle"
                     // filling the width lets the column fill it too
                     Layout.fillWidth: true
@@ -81,7 +99,7 @@ Rectangle {
                     font.weight: Font.Medium
                     color: Theme.secondary
                 }
-                Text {
+                Caption {
                     objectName: "emptySnippetsHint"
                     Layout.fillWidth: true
                     horizontalAlignment: Text.AlignHCenter
@@ -101,12 +119,15 @@ Rectangle {
                 Layout.bottomMargin: 16
                 spacing: 6
                 Repeater {
+                    id: snippetRows
                     model: root.snippets
                     Card {
+                        required property int index
                         required property string shortcut
                         required property string expansion
                         required property string category
                         required property int usageCount
+                        readonly property Item deleteButton: deleteSnippetButton
                         objectName: "snippetRow_" + shortcut
                         Layout.fillWidth: true
                         radius: 8
@@ -117,7 +138,7 @@ Rectangle {
                         RowLayout {
                             Layout.fillWidth: true
                             spacing: 6
-                            Text {
+                            Caption {
                                 Layout.fillWidth: true
                                 text: shortcut
                                 elide: Text.ElideRight
@@ -127,7 +148,7 @@ Rectangle {
                                 color: Theme.accent
                             }
                             Capsule { text: category }
-                            Text {
+                            Caption {
                                 visible: usageCount >= 1
                                 text: usageCount + "x"
                                 font.pixelSize: 10
@@ -135,15 +156,16 @@ Rectangle {
                                 color: Theme.tertiary
                             }
                             PlainButton {
+                                id: deleteSnippetButton
                                 objectName: "deleteSnippetButton"
                                 text: "Delete " + shortcut
                                 implicitWidth: 14
                                 implicitHeight: 14
-                                onClicked: root.snippets.deleteSnippet(shortcut)
+                                onClicked: root.deleteSnippet(index)
                                 SymbolIcon { anchors.centerIn: parent; symbol: "trash"; size: 11; color: Theme.alpha(Theme.red, 0.6) }
                             }
                         }
-                        Text {
+                        Caption {
                             objectName: "expansionText"
                             Layout.fillWidth: true
                             text: expansion
@@ -164,6 +186,7 @@ Rectangle {
         objectName: "addSnippetSheet"
         title: "Add Snippet"
         width: Math.min(360, root.width - 16)
+        firstField: shortcutField
         property string category: root.snippets.categories[0]
 
         function reset() {
@@ -182,7 +205,7 @@ Rectangle {
         ColumnLayout {
             Layout.fillWidth: true
             spacing: 4
-            Text { text: "Expansion"; font.pixelSize: 12; font.weight: Font.Medium; color: Theme.secondary }
+            Caption { text: "Expansion"; font.pixelSize: 12; font.weight: Font.Medium; color: Theme.secondary }
             FieldFrame {
                 Layout.fillWidth: true
                 implicitHeight: 80
@@ -209,7 +232,7 @@ Rectangle {
         }
         RowLayout {
             Layout.fillWidth: true
-            Text { id: categoryLabel; text: "Category"; font.pixelSize: 12; color: Theme.primary }
+            Caption { id: categoryLabel; text: "Category"; font.pixelSize: 12; color: Theme.primary }
             Item { Layout.fillWidth: true }
             Picker {
                 id: categoryPicker
@@ -236,7 +259,8 @@ Rectangle {
                 enabled: shortcutField.text.length > 0 && expansionArea.text.length > 0
                 onClicked: {
                     root.snippets.saveSnippet(shortcutField.text, expansionArea.text, addSheet.category)
-                    addSheet.close()
+                    const saved = root.rowOf(shortcutField.text)
+                    addSheet.closeFocusing(saved ? saved.deleteButton : null)
                     addSheet.reset()
                 }
             }

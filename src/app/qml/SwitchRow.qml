@@ -23,7 +23,7 @@ RowLayout {
             spacing: 4
             SymbolLabel { symbol: row.symbol; text: row.title }
         }
-        Text {
+        Caption {
             Layout.fillWidth: true
             visible: row.caption.length > 0
             text: row.caption

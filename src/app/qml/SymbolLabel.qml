@@ -17,7 +17,7 @@ RowLayout {
         size: label.fontSize
         color: label.color
     }
-    Text {
+    Caption {
         id: caption
         font.pixelSize: label.fontSize
         font.weight: label.weight

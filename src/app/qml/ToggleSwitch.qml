@@ -32,9 +32,8 @@ Switch {
         implicitHeight: 18
         radius: 9
         color: toggle.checked ? Theme.accent : Theme.alpha(Theme.secondary, 0.3)
-        border.width: toggle.visualFocus ? 2 : 0
-        border.color: Theme.alpha(toggle.checked ? "white" : Theme.accent, 0.8)
         Behavior on color { ColorAnimation { duration: 120 } }
+        FocusRing { shown: toggle.visualFocus }
         Rectangle {
             width: 14
             height: 14

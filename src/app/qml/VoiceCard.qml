@@ -20,7 +20,7 @@ SettingsSection {
             Layout.fillWidth: true
             spacing: 2
             SymbolLabel { id: voiceLabel; symbol: "person.wave.2"; text: "Voice" }
-            Text {
+            Caption {
                 objectName: "voiceStatus"
                 Layout.fillWidth: true
                 text: SettingsChoices.voiceStatusLine(card.voice.isModelLoaded, card.voice.neuralAvailable,
@@ -47,7 +47,7 @@ SettingsSection {
         spacing: 8
         SymbolLabel { symbol: "cpu"; text: "Engine" }
         Item { Layout.fillWidth: true }
-        Text {
+        Caption {
             objectName: "engineLabel"
             text: card.voice.engineLabel
             font.family: Theme.monospace
@@ -72,7 +72,7 @@ SettingsSection {
             Layout.fillWidth: true
             spacing: 1
             SymbolLabel { id: voicePackLabel; symbol: "waveform.badge.plus"; text: "HD Voice Pack" }
-            Text {
+            Caption {
                 Layout.fillWidth: true
                 text: "F5-TTS (1.3 GB) — not used for speech on this system"
                 wrapMode: Text.Wrap
@@ -80,7 +80,7 @@ SettingsSection {
                 color: Theme.secondary
             }
         }
-        Text {
+        Caption {
             objectName: "voicePackInstalled"
             visible: card.voice.voicePackDownloaded
             text: "Installed"

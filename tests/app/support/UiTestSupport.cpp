@@ -5,6 +5,7 @@
 #include "support/FutureWait.h"
 #include "pipeline/DictationSessionCoordinator.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -81,6 +82,21 @@ QList<UiTest::Sample> UiTest::sample(const std::function<qreal()> &read, int dur
         QTest::qWait(8);
     }
     return samples;
+}
+
+QStringList UiTest::readableTexts(QQuickWindow *window)
+{
+    QStringList texts;
+    const std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *object) {
+        if (object->role() == QAccessible::StaticText)
+            texts.append(object->text(QAccessible::Name));
+        for (int i = 0; i < object->childCount(); ++i) {
+            if (QAccessibleInterface *child = object->child(i))
+                walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(window));
+    return texts;
 }
 
 QImage UiTest::screenshot(QQuickWindow *window, const QString &name)

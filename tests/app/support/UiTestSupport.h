@@ -52,6 +52,10 @@ struct Sample {
 };
 QList<Sample> sample(const std::function<qreal()> &read, int durationMs, const std::function<bool()> &until = {});
 
+// The texts a screen reader finds in the window: the names of its static
+// texts, as its accessibility tree holds them.
+QStringList readableTexts(QQuickWindow *window);
+
 // Renders the window, saves it as <build>/screenshots/<name>.png and
 // returns it.
 QImage screenshot(QQuickWindow *window, const QString &name);

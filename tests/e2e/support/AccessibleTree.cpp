@@ -62,8 +62,10 @@ AccessibleTree::Object describe(AtspiAccessible *object, int depth)
     found.description = takeString(atspi_accessible_get_description(object, nullptr));
     if (AtspiAction *action = atspi_accessible_get_action_iface(object)) {
         // every object may take the focus; the others are what a user acts on
-        for (gint i = 0; i < atspi_action_get_n_actions(action, nullptr); ++i)
-            found.actionable = found.actionable || takeString(atspi_action_get_name(action, i, nullptr)) != "SetFocus";
+        for (gint i = 0; i < atspi_action_get_n_actions(action, nullptr); ++i) {
+            found.actions.append(takeString(atspi_action_get_name(action, i, nullptr)));
+            found.actionable = found.actionable || found.actions.last() != QLatin1String("SetFocus");
+        }
         g_object_unref(action);
     }
     if (AtspiComponent *component = atspi_accessible_get_component_iface(object)) {
@@ -76,6 +78,8 @@ AccessibleTree::Object describe(AtspiAccessible *object, int depth)
     AtspiStateSet *states = atspi_accessible_get_state_set(object);
     found.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
     found.focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
+    found.enabled = atspi_state_set_contains(states, ATSPI_STATE_ENABLED)
+                    && atspi_state_set_contains(states, ATSPI_STATE_SENSITIVE);
     found.selected = atspi_state_set_contains(states, ATSPI_STATE_SELECTED)
                      || atspi_state_set_contains(states, ATSPI_STATE_CHECKED);
     g_object_unref(states);
@@ -137,4 +141,15 @@ bool AccessibleTree::act(qint64 pid, const QString &name, const QString &role)
     });
     g_object_unref(app);
     return done;
+}
+
+std::optional<AccessibleTree::Object> AccessibleTree::focused(qint64 pid, const QString &window)
+{
+    // the innermost: a dialog holding the focused field is focused too
+    std::optional<Object> found;
+    for (const Object &object : AccessibleTree::window(pid, window)) {
+        if (object.focused)
+            found = object;
+    }
+    return found;
 }

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QRect>
+#include <QStringList>
 #include <QString>
 
 #include <optional>
@@ -20,6 +21,8 @@ public:
         bool focused = false;
         bool selected = false; // or checked
         bool actionable = false; // has an action besides taking the focus
+        bool enabled = false;    // enabled and sensitive: a user can act on it
+        QStringList actions;     // the names of its actions, as listed
     };
 
     // Everything the process shows, depth first; empty when it is not on the bus.
@@ -32,4 +35,6 @@ public:
     // Runs the first action (Press, Toggle, ...) of the first object of this
     // name and role.
     static bool act(qint64 pid, const QString &name, const QString &role);
+    // The object of the window that holds the keyboard focus; nullopt if none.
+    static std::optional<Object> focused(qint64 pid, const QString &window);
 };
