@@ -55,6 +55,7 @@ public:
                 std::function<void(const QStringList &)> tellChordsUnavailable = {}, QObject *parent = nullptr);
 
     void applicationDidFinishLaunching();
+    // Releases the chords and records a dictation that has not been delivered.
     void applicationWillTerminate();
 
     // None before launch.

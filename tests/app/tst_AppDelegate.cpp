@@ -40,6 +40,7 @@ private slots:
     void failedStartIsToldWhereItWasAsked();
     void unsavedHistoryIsToldOncePerLaunch();
     void chordsTakenByAnotherProgramAreMarkedAndTold();
+    void quittingRecordsTheDictationNotYetDelivered();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
@@ -261,6 +262,20 @@ void tst_AppDelegate::chordsTakenByAnotherProgramAreMarkedAndTold()
     // the Shortcuts card strikes them out; the tray says so once
     QCOMPARE(m_viewModel->unavailableChords(), taken);
     QCOMPARE(told, QList<QStringList>{taken});
+}
+
+void tst_AppDelegate::quittingRecordsTheDictationNotYetDelivered()
+{
+    m_coordinator->transcriber.holdStop = true; // a remote reply that does not come
+    m_coordinator->transcriber.liveText = QStringLiteral("said before quitting");
+    run(QStringLiteral("toggle toggle"));
+    QVERIFY(m_coordinator->isProcessing());
+
+    m_delegate->applicationWillTerminate();
+    const QList<VoiceProfileStore::RecentSession> sessions = m_coordinator->store.recentSessions(10);
+    QCOMPARE(sessions.size(), 1);
+    QCOMPARE(sessions.first().rawTranscript, QStringLiteral("Said before quitting"));
+    QVERIFY(m_coordinator->injector.texts.isEmpty());
 }
 
 QTEST_MAIN(tst_AppDelegate)
