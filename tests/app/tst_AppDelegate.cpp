@@ -232,10 +232,14 @@ void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
     run(steps);
     QVERIFY(!m_coordinator->isDictating());
     QTEST(m_viewModel->startFailure(), "status");
-    // the next start that begins clears it
+    // the next start clears it as it begins, not once it has succeeded
     m_coordinator->audioInput.setPermission(true);
     m_coordinator->transcriber.startFailure.reset();
+    m_coordinator->transcriber.holdStart = true;
     run(QStringLiteral("toggle"));
+    QVERIFY(m_coordinator->isStarting());
+    QCOMPARE(m_viewModel->startFailure(), QString());
+    run(QStringLiteral("finishStart"));
     QVERIFY(m_coordinator->isDictating());
     QCOMPARE(m_viewModel->startFailure(), QString());
 }
