@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/DictationOverlayModel.h"
 #include "app/MenubarViewModel.h"
 #include "app/OverlayPanel.h"
 #include "models/CoreMLEncoderDownloader.h"
@@ -229,9 +230,12 @@ void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
     QFETCH(QString, steps);
     m_coordinator->audioInput.setPermission(microphone);
     m_coordinator->transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
+    DictationOverlayModel overlay;
+    overlay.follow(*m_coordinator);
     run(steps);
     QVERIFY(!m_coordinator->isDictating());
     QTEST(m_viewModel->startFailure(), "status");
+    QVERIFY(overlay.startFailed());
     // the next start clears it as it begins, not once it has succeeded
     m_coordinator->audioInput.setPermission(true);
     m_coordinator->transcriber.startFailure.reset();
@@ -239,6 +243,7 @@ void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
     run(QStringLiteral("toggle"));
     QVERIFY(m_coordinator->isStarting());
     QCOMPARE(m_viewModel->startFailure(), QString());
+    QVERIFY(!overlay.startFailed());
     run(QStringLiteral("finishStart"));
     QVERIFY(m_coordinator->isDictating());
     QCOMPARE(m_viewModel->startFailure(), QString());
