@@ -147,6 +147,8 @@ void AppDelegate::tellWhenHistoryIsNotSaved(VoiceProfileStore &store, std::funct
 void AppDelegate::applicationWillTerminate()
 {
     m_services.hotkeys.stop();
+    // The profile store is drained when it goes, after this.
+    coordinator().recordUnfinishedDictation();
 }
 
 void AppDelegate::handleToggle()

@@ -58,6 +58,7 @@ public:
                 std::function<void()> tellHotkeysUnavailable = {}, QObject *parent = nullptr);
 
     void applicationDidFinishLaunching();
+    // Releases the chords and records a dictation that has not been delivered.
     void applicationWillTerminate();
 
     // None before launch.

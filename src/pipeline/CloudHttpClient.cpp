@@ -65,12 +65,17 @@ QFuture<CloudHttpReply> CloudHttpClient::post(const QUrl &url, const QString &to
         *outcome = CloudHttpReply::Outcome::redirectRefused;
         reply->abort();
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, outcome](qint64 received, qint64 total) {
+    const auto cutWhenTooLarge = [reply, outcome](qint64 received, qint64 total) {
         if (received > maxReplyBytes || total > maxReplyBytes) {
             *outcome = CloudHttpReply::Outcome::tooLarge;
             reply->abort();
         }
-    });
+    };
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, cutWhenTooLarge);
+    // Progress is told at most every 100 ms: a body that comes at once and
+    // then stalls would pass unseen, so what arrives is counted too.
+    QObject::connect(reply, &QNetworkReply::readyRead, reply,
+                     [reply, cutWhenTooLarge] { cutWhenTooLarge(reply->bytesAvailable(), -1); });
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, promise, outcome, pastDeadline] {
         reply->deleteLater();
         if (*pastDeadline) {

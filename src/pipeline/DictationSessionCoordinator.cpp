@@ -30,6 +30,12 @@ qsizetype characters(const QString &text)
     return TextUtils::graphemeCount(text);
 }
 
+// The words the stop's log counts: pieces between single blanks.
+qsizetype wordsOf(const QString &text)
+{
+    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size();
+}
+
 void finish(const std::shared_ptr<QPromise<void>> &promise)
 {
     if (promise)
@@ -197,6 +203,7 @@ void DictationSessionCoordinator::startCapture()
     }
     m_acceptingFrames = true;
     m_captureStartTime = m_clock.now();
+    m_captureStopTime.reset();
 
     m_transcription.setPreferredASRModel(m_dictation.mode);
     m_followed.follow(m_transcription.start(selectedLanguage)).then(this, [this](QFuture<void> started) {
@@ -218,6 +225,7 @@ void DictationSessionCoordinator::transcriberStarted(QFuture<void> started)
     for (const AudioSamples &frames : held)
         m_transcription.appendAudioFrames(frames);
     m_transcriberReady = true;
+    m_finalTextPending = true;
     setIsDictating(true);
     logLine(kTag, QStringLiteral("Dictation started (ASR: %1, parallel: %2, large: %3)")
                       .arg(m_activeASRModelLabel)
@@ -299,6 +307,7 @@ QFuture<void> DictationSessionCoordinator::stopDictation()
     if (!m_isDictating)
         return QtFuture::makeReadyFuture();
     m_audioCapture.stop();
+    m_captureStopTime = m_clock.now();
     setIsDictating(false);
     setIsProcessing(true);
     setStatusText(QStringLiteral("Processing..."));
@@ -330,6 +339,12 @@ void DictationSessionCoordinator::stopTranscriber()
 
 void DictationSessionCoordinator::transcriberStopped(QFuture<QString> stopped)
 {
+    if (!std::exchange(m_finalTextPending, false)) {
+        // recorded when the application began to quit
+        setIsProcessing(false);
+        finish(std::exchange(m_stopPromise, nullptr));
+        return;
+    }
     if (const std::exception_ptr error = Futures::failureOf(stopped)) {
         failStop(describeException(error));
         return;
@@ -342,7 +357,7 @@ void DictationSessionCoordinator::transcriberStopped(QFuture<QString> stopped)
     }
     QString text = SpokenPunctuation::apply(stopped.result());
     setLiveTranscript(text);
-    const double duration = m_captureStartTime ? toSeconds(m_clock.now() - *m_captureStartTime) : 0.0;
+    const double duration = recordingSeconds();
     const AdaptiveLearningEngine::SessionStats stats =
         m_learningEngine.learnFromSession(text, text, duration, selectedLanguage);
     if (fillerRemovalEnabled && !stats.cleanedText.isEmpty()) {
@@ -365,7 +380,7 @@ void DictationSessionCoordinator::failStop(const QString &description)
 
 void DictationSessionCoordinator::deliver(QString text, double duration)
 {
-    const QString words = QString::number(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+    const QString words = QString::number(wordsOf(text));
     if (m_dictation.parallel()) {
         // no rewrite or dictionary here: the refinement's merge polishes later
         m_followed.follow(typeIntoTarget(text)).then(this, [this, text, words, duration] {
@@ -393,6 +408,26 @@ void DictationSessionCoordinator::deliver(QString text, double duration)
             completeStop(words, duration);
         });
     });
+}
+
+double DictationSessionCoordinator::recordingSeconds() const
+{
+    if (!m_captureStartTime)
+        return 0.0;
+    return toSeconds(m_captureStopTime.value_or(m_clock.now()) - *m_captureStartTime);
+}
+
+void DictationSessionCoordinator::recordUnfinishedDictation()
+{
+    if (!std::exchange(m_finalTextPending, false))
+        return;
+    const QString text = SpokenPunctuation::apply(m_refinement.liveTextSoFar());
+    const double duration = recordingSeconds();
+    m_learningEngine.learnFromSession(text, text, duration, selectedLanguage);
+    logLine(kTag, QStringLiteral("Quitting before the dictation was delivered: recorded its live text "
+                                 "(%1 words, %2s), not typed")
+                      .arg(wordsOf(text))
+                      .arg(QString::number(duration, 'f', 1)));
 }
 
 QFuture<void> DictationSessionCoordinator::typeIntoTarget(const QString &text)

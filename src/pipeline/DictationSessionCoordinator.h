@@ -139,6 +139,10 @@ public:
     void handlePartialText(const QString &text);
     // Brings the remembered application to the front and waits the pause.
     QFuture<void> reactivateTargetApp();
+    // The application is quitting: a dictation under way or still waiting
+    // for its final text is recorded now with the live text it has, so that
+    // it is not lost. Nothing is typed, now or when its text comes later.
+    void recordUnfinishedDictation();
 
     // Refinement reports of a parallel dictation, with its id.
     using DictationId = TranscriberRefinement::DictationId;
@@ -232,6 +236,8 @@ private:
     void transcriberStopped(QFuture<QString> stopped);
     void failStop(const QString &description);
     void deliver(QString text, double duration);
+    // The length of the dictation's recording, however long its text took.
+    double recordingSeconds() const;
     void completeStop(const QString &words, double duration);
     QFuture<void> typeIntoTarget(const QString &text);
 
@@ -279,6 +285,10 @@ private:
     bool m_tickerRunning = false;
     quint64 m_ticker = 0;
     std::optional<Duration> m_captureStartTime;
+    std::optional<Duration> m_captureStopTime;
+    // From the start of a dictation until its text is recorded (or its stop
+    // fails): what quitting would lose.
+    bool m_finalTextPending = false;
     std::optional<qint64> m_targetAppPID;
     std::optional<AwaitedRefinement> m_awaitedRefinement;
 

@@ -22,12 +22,12 @@ HybridRealtimeTranscriptionService::HybridRealtimeTranscriptionService(
     , m_refinements(*m_whisperService, modelManager)
 {
     m_cloudflareService->setPreferredASRModel(ASRModelPreference::cloudflareWhisper);
-    m_live.setOnLiveText([this](const QString &text) { postPartialText(text); });
+    m_live.setOnLiveText([this](const QString &text) { showLiveText(text); });
     // Refinement passes use the Whisper service too; only a Whisper-mode
     // dictation's own live text belongs on screen.
     m_whisperService->setOnPartialText([this](const QString &text) {
         if (m_forwardWhisperPartials)
-            postPartialText(text);
+            showLiveText(text);
     });
     m_cloudflareService->setOnPartialText([this](const QString &text) { postPartialText(text); });
 }
@@ -50,6 +50,7 @@ HybridRealtimeTranscriptionService::~HybridRealtimeTranscriptionService() = defa
 void HybridRealtimeTranscriptionService::prepareDictation(DictationId dictation, bool largeModelEnabled)
 {
     m_live.clearLiveText();
+    m_liveText.clear();
     m_preparedRefinement = {dictation, largeModelEnabled};
 }
 
@@ -83,6 +84,7 @@ QFuture<void> HybridRealtimeTranscriptionService::start(LanguageOption language)
     m_whisperTurn.reset();
     m_forwardWhisperPartials = false;
     const quint64 dictation = ++m_dictation;
+    m_liveText.clear();
     m_live.beginDictation(language);
     m_history.clear();
     m_currentLanguage = language;
@@ -195,6 +197,7 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                   case ASRModelPreference::cloudflareWhisper:
                       // Whatever went wrong remotely, the live recogniser's words
                       // are not thrown away.
+                      m_liveText = best;
                       return m_followed.follow(m_cloudflareService->stopAndFinalize()).then(
                           this, [this, best](const QFuture<QString> &cloud) {
                               if (const std::exception_ptr error = Futures::failureOf(cloud)) {
@@ -212,6 +215,12 @@ QFuture<QString> HybridRealtimeTranscriptionService::stopAndFinalize()
                   }
               })
         .unwrap();
+}
+
+void HybridRealtimeTranscriptionService::showLiveText(const QString &text)
+{
+    m_liveText = text;
+    postPartialText(text);
 }
 
 void HybridRealtimeTranscriptionService::postPartialText(const QString &text)

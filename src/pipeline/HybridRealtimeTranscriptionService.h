@@ -59,6 +59,7 @@ public:
     }
     double cloudMinutesNotCountedByServer() const override;
     QString cloudFailureOfLastStop() const override { return m_cloudFailure; }
+    QString liveTextSoFar() const override { return m_liveText; }
 
     QString latestPartialText() const { return m_live.latestPartialText(); }
     ASRModelPreference activeMode() const { return m_activeMode; }
@@ -81,6 +82,8 @@ private:
     QFuture<void> startWhisperDictation(ASRModelPreference preference, LanguageOption language, quint64 dictation);
     void activate(ASRModelPreference mode, const QString &label, quint64 dictation);
     void postPartialText(const QString &text);
+    // A live or Whisper partial of the dictation: kept, then shown.
+    void showLiveText(const QString &text);
 
     QString m_activeASRModelName = QStringLiteral("Not started");
     std::unique_ptr<WhisperOfflineTranscriptionService> m_whisperService;
@@ -105,6 +108,9 @@ private:
     // Held by a Whisper-mode dictation from its start to its stop.
     WhisperRefinementQueue::Turn m_whisperTurn;
     QString m_cloudFailure;
+    // The dictation's live text as last shown, and at a cloud stop the
+    // live text that stands in for the cloud's.
+    QString m_liveText;
     bool m_forwardWhisperPartials = false;
     // Last, so that it goes first: every .then() on this object waits through it.
     Futures::FollowedFutures m_followed;

@@ -6,7 +6,7 @@
 
 // What the coordinator needs of its transcriber beyond one session: the
 // per-dictation settings, the refinement reports that follow a parallel
-// dictation, and the cloud minutes of the last cloud dictation.
+// dictation, the cloud minutes of the last cloud dictation and the live text.
 class TranscriberRefinement {
 public:
     // Names one dictation; every refinement report carries its dictation's id,
@@ -36,4 +36,7 @@ public:
     // Why the cloud gave no text for the last dictation, whose live text then
     // stood in; empty when it did not fail.
     virtual QString cloudFailureOfLastStop() const = 0;
+    // The live text of the dictation under way or being stopped: what stands
+    // in when its final text never comes.
+    virtual QString liveTextSoFar() const = 0;
 };

@@ -20,6 +20,13 @@ bool keptForTyping(char16_t c)
     return c == u'\t' || c == u'\n' || c == u'\r';
 }
 
+// Embeddings, overrides and isolates make typed text read other than it is.
+// The plain marks (U+200E, U+200F) stay: right-to-left text needs them.
+bool isDirectionalFormatting(char16_t c)
+{
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 bool between(char16_t c, char16_t low, char16_t high)
 {
     return c >= low && c <= high;
@@ -84,7 +91,9 @@ QString removedForTyping(const QString &text)
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size();) {
         const char16_t c = text.at(i).unicode();
-        if (!isControl(c) || keptForTyping(c)) {
+        if (isDirectionalFormatting(c)) {
+            ++i;
+        } else if (!isControl(c) || keptForTyping(c)) {
             result += text.at(i);
             ++i;
         } else if (c == kEsc) {

@@ -7,8 +7,10 @@
 // escape sequences), written to a log they forge lines.
 namespace ControlCharacters {
 
-// The text without control characters and without the escape sequences they
-// introduce (ESC or C1 sequences and strings); tabs and line breaks stay.
+// The text without control characters, without the escape sequences they
+// introduce (ESC or C1 sequences and strings) and without the bidirectional
+// embeddings, overrides and isolates; tabs, line breaks and the
+// left-to-right and right-to-left marks stay.
 QString removedForTyping(const QString &text);
 
 // Every control character, tabs and line breaks included, and the Unicode

@@ -85,7 +85,9 @@ void tst_AppContext::downloadsGoWhereTheyAreSent()
 
     FakePlatform &platform = FakePlatform::installNew();
     LoopbackHttpServer server;
-    AppContext context(platform, {server.url(QStringLiteral("/mirror")), {}, {}});
+    AppContext::Options options;
+    options.downloadBaseURL = server.url(QStringLiteral("/mirror"));
+    AppContext context(platform, options);
     QCOMPARE(context.launchDownloads().size(), 3);
     for (const ModelDescriptor &descriptor : context.launchDownloads())
         QCOMPARE(descriptor.downloadURL.authority(), server.url().authority());

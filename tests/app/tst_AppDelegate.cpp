@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/DictationOverlayModel.h"
 #include "app/MenubarViewModel.h"
 #include "app/OverlayPanel.h"
 #include "models/CoreMLEncoderDownloader.h"
@@ -41,6 +42,7 @@ private slots:
     void unsavedHistoryIsToldOncePerLaunch();
     void chordsTakenByAnotherProgramAreMarkedAndTold();
     void hotkeysThatCannotWorkAreToldAndNotLoggedAsRegistered();
+    void quittingRecordsTheDictationNotYetDelivered();
 
 private:
     // Runs space-separated steps: hotkeys (toggle, hold, release), the
@@ -231,13 +233,21 @@ void tst_AppDelegate::failedStartIsToldWhereItWasAsked()
     QFETCH(QString, steps);
     m_coordinator->audioInput.setAccess(microphone ? AudioInput::Access::granted : AudioInput::Access::refused);
     m_coordinator->transcriber.startFailure = QStringLiteral("No Whisper ASR model is installed.");
+    DictationOverlayModel overlay;
+    overlay.follow(*m_coordinator);
     run(steps);
     QVERIFY(!m_coordinator->isDictating());
     QTEST(m_viewModel->startFailure(), "status");
-    // the next start that begins clears it
+    QVERIFY(overlay.startFailed());
+    // the next start clears it as it begins, not once it has succeeded
     m_coordinator->audioInput.setAccess(AudioInput::Access::granted);
     m_coordinator->transcriber.startFailure.reset();
+    m_coordinator->transcriber.holdStart = true;
     run(QStringLiteral("toggle"));
+    QVERIFY(m_coordinator->isStarting());
+    QCOMPARE(m_viewModel->startFailure(), QString());
+    QVERIFY(!overlay.startFailed());
+    run(QStringLiteral("finishStart"));
     QVERIFY(m_coordinator->isDictating());
     QCOMPARE(m_viewModel->startFailure(), QString());
 }
@@ -276,6 +286,20 @@ void tst_AppDelegate::hotkeysThatCannotWorkAreToldAndNotLoggedAsRegistered()
     QCOMPARE(told, 1);
     QCOMPARE(chordsTold, QList<QStringList>());
     QVERIFY2(!log.contains(QStringLiteral("[Hotkey] Registered")), qPrintable(log.lines().join(u'\n')));
+}
+
+void tst_AppDelegate::quittingRecordsTheDictationNotYetDelivered()
+{
+    m_coordinator->transcriber.holdStop = true; // a remote reply that does not come
+    m_coordinator->transcriber.liveText = QStringLiteral("said before quitting");
+    run(QStringLiteral("toggle toggle"));
+    QVERIFY(m_coordinator->isProcessing());
+
+    m_delegate->applicationWillTerminate();
+    const QList<VoiceProfileStore::RecentSession> sessions = m_coordinator->store.recentSessions(10);
+    QCOMPARE(sessions.size(), 1);
+    QCOMPARE(sessions.first().rawTranscript, QStringLiteral("Said before quitting"));
+    QVERIFY(m_coordinator->injector.texts.isEmpty());
 }
 
 QTEST_MAIN(tst_AppDelegate)

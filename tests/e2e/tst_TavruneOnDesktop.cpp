@@ -1,11 +1,14 @@
 #include "DesktopHarness.h"
 #include "TavruneProcess.h"
 
+#include "pipeline/CloudApiSettings.h"
 #include "pipeline/WavEncoder.h"
+#include "platform/linux/IniSettings.h"
 #include "platform/linux/PocketsphinxRecognitionTask.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XdgPaths.h"
 #include "profile/VoiceProfileStore.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/SynthesizedSpeech.h"
 
 #include <QtTest>
@@ -125,9 +128,13 @@ private slots:
     void summarizeAndSpeakReachesTheLoudspeakers();
     void secondLaunchOpensTheWindowOfTheFirstAndLeaves();
     void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
+    void terminatedWhileTheCloudIsAwaitedKeepsTheDictation();
     void dictationWithQtOnAnotherPlatformNeitherCrashesNorHangs();
 
 private:
+    // Holds Alt+Space while the speech plays and the live recogniser catches up.
+    void dictateTheSpeech();
+
     struct Window {
         QString id;
         QSize size;
@@ -264,12 +271,8 @@ void tst_TavruneOnDesktop::menubarWindowIsUsableThroughAccessibilityAndKeys()
         [&] { return find(accessibleTree(m_app->pid()), QStringLiteral("Settings"), ATSPI_ROLE_PAGE_TAB)->selected; }));
 }
 
-void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
+void tst_TavruneOnDesktop::dictateTheSpeech()
 {
-    m_target = m_desktop.startTarget(true);
-    QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
-    QVERIFY(m_target->focus(TargetApp::textArea));
-
     QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
     QVERIFY2(m_app->waitForLog(QStringLiteral("[Coordinator] Dictation started")), qPrintable(m_app->log()));
     QVERIFY(DesktopHarness::waitUntil([] { return windowShown(QStringLiteral("Tavrune dictation")); }));
@@ -284,6 +287,17 @@ void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
         return waitingSeen >= 3;
     }, 30s);
     QVERIFY(m_desktop.xdotool({QStringLiteral("keyup"), QStringLiteral("space"), QStringLiteral("alt")}));
+}
+
+void tst_TavruneOnDesktop::holdToTalkTypesAndTheOverlayComesAndGoes()
+{
+    m_target = m_desktop.startTarget(true);
+    QVERIFY2(m_target, qPrintable(m_desktop.errorString()));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+
+    dictateTheSpeech();
+    if (QTest::currentTestFailed())
+        return;
 
     QVERIFY2(DesktopHarness::waitUntil([&] { return !m_target->text(TargetApp::textArea).isEmpty(); }, 15s),
              qPrintable(m_app->log()));
@@ -356,6 +370,45 @@ void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
     const QList<VoiceProfileStore::RecentSession> sessions = store.recentSessions(10);
     QCOMPARE(sessions.size(), 1);
     QCOMPARE(sessions.first().rawTranscript.isEmpty(), false);
+}
+
+// SIGTERM (a logout, a shutdown) while the remote service has not answered:
+// the dictation is recorded with its live text before the process ends.
+void tst_TavruneOnDesktop::terminatedWhileTheCloudIsAwaitedKeepsTheDictation()
+{
+    LoopbackHttpServer server;
+    LoopbackHttpServer::Response silent;
+    silent.headerDelayMs = 3'600'000;
+    server.setResponse(QStringLiteral("/v1/transcribe"), silent);
+    {
+        IniSettings settings;
+        settings.setValue(QStringLiteral("dictation/selectedASRModel"), QStringLiteral("cloudflareWhisper"));
+        settings.setValue(CloudApiSettings::baseUrlKey, server.url(QStringLiteral("/v1")).toString());
+        settings.setValue(CloudApiSettings::tokenKey, QStringLiteral("token"));
+    }
+    m_app = std::make_unique<TavruneProcess>(m_desktop.runDir() + QStringLiteral("/tavrune-cloud.log"));
+    QVERIFY(m_app->start(QStringLiteral(TAVRUNE_APP)));
+    QVERIFY2(m_app->waitForLog(QStringLiteral("[Hotkey] Registered"), 30s), qPrintable(m_app->log()));
+    QVERIFY(m_target->setText(TargetApp::textArea, QString()));
+    QVERIFY(m_target->focus(TargetApp::textArea));
+
+    dictateTheSpeech();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(DesktopHarness::waitUntil([&] { return server.requestCount() == 1; }, 15s), qPrintable(m_app->log()));
+    QCOMPARE(m_app->stop(), 0);
+    QVERIFY2(m_app->log().contains(QLatin1String("[Coordinator] Quitting before the dictation was delivered")),
+             qPrintable(m_app->log()));
+    QCOMPARE(m_target->text(TargetApp::textArea), QString());
+
+    XdgPaths paths;
+    VoiceProfileStore store(VoiceProfileStore::defaultDatabasePath(paths));
+    const QList<VoiceProfileStore::RecentSession> sessions = store.recentSessions(10);
+    QCOMPARE(sessions.size(), 2);
+    const QString live = sessions.first().rawTranscript;
+    QVERIFY2(live.contains(QLatin1String("world"), Qt::CaseInsensitive)
+                 || live.contains(QLatin1String("weather"), Qt::CaseInsensitive),
+             qPrintable(live));
 }
 
 // Qt on a platform of its own while DISPLAY names an X server, as on Wayland

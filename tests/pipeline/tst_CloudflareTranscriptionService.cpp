@@ -176,8 +176,17 @@ void tst_CloudflareTranscriptionService::failuresMapToErrorsAndKeepTheSamples_da
                                           << "Transcription error (400): Unknown error";
     QTest::newRow("success false") << json(R"({"success": false, "text": "ignored"})") << api
                                    << "Transcription error (200): Server returned success=false";
-    QTest::newRow("reply over 1 MiB") << json("{\"success\": true, \"text\": \"" + QByteArray(2 << 20, 'a') + "\"}")
-                                      << QVariant::fromValue(Kind::invalidResponse) << "";
+    const Response overOneMiB = json("{\"success\": true, \"text\": \"" + QByteArray(2 << 20, 'a') + "\"}");
+    QTest::newRow("reply over 1 MiB") << overOneMiB << QVariant::fromValue(Kind::invalidResponse) << "";
+    // Without a Content-Length only the bytes received tell the size: the
+    // reply is cut there, not read to an end that may never come.
+    Response unsized = overOneMiB;
+    unsized.stallAfterBytes = 3 << 19;
+    unsized.chunked = true;
+    QTest::newRow("reply over 1 MiB, chunked") << unsized << QVariant::fromValue(Kind::invalidResponse) << "";
+    unsized.chunked = false;
+    unsized.closeDelimited = true;
+    QTest::newRow("reply over 1 MiB, ended by closing") << unsized << QVariant::fromValue(Kind::invalidResponse) << "";
     QTest::newRow("malformed JSON") << json(R"({"success": tru)") << QVariant() << "";
     QTest::newRow("success missing") << json(R"({"text": "hi"})") << QVariant() << "";
     QTest::newRow("usage incomplete") << json(R"({"success": true, "usage": {"minutes_used": 1}})") << QVariant()

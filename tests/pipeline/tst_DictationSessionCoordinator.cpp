@@ -1,8 +1,10 @@
+#include "pipeline/CloudApiSettings.h"
 #include "platform/fake/FakePlatform.h"
 #include "profile/SqliteProbe.h"
 #include "support/CoordinatorRig.h"
 #include "support/FutureWait.h"
 #include "support/LogCapture.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QtTest>
 
@@ -33,6 +35,8 @@ private slots:
     void stopFailureEndsTheStages();
     void cloudDictationCountsTheMinutesTheServerDidNot();
     void cloudFailureDeliversTheLiveTextAndSaysWhy();
+    void silentCloudCostsNeitherTheTextNorTheLength_data();
+    void silentCloudCostsNeitherTheTextNorTheLength();
     void reactivatesTheTargetBeforeTyping();
     void lockedProfileCostsOnlyThatDictationsLearning();
 
@@ -41,12 +45,13 @@ private:
     void dictate(const QString &finalText);
     void deliverFrames(const AudioSamples &frames) { m_coordinator->audioInput.deliver({{frames}, int(frames.size())}); }
 
+    FakePlatform *m_platform = nullptr;
     std::unique_ptr<RiggedCoordinator> m_coordinator;
 };
 
 void tst_DictationSessionCoordinator::init()
 {
-    FakePlatform::installNew();
+    m_platform = &FakePlatform::installNew();
     m_coordinator = std::make_unique<RiggedCoordinator>();
 }
 
@@ -420,6 +425,71 @@ void tst_DictationSessionCoordinator::cloudFailureDeliversTheLiveTextAndSaysWhy(
     QCOMPARE(m_coordinator->injector.texts, QStringList{QStringLiteral("rewritten: Live words")});
     QCOMPARE(m_coordinator->statusText(), QStringLiteral("Cloud transcription failed, live text used: "
                                                          "The cloud service did not answer within 31 seconds."));
+}
+
+void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength_data()
+{
+    QTest::addColumn<bool>("quit");
+    QTest::newRow("the reply is given up") << false;
+    QTest::newRow("quit while the reply is awaited") << true;
+}
+
+// Eight seconds of speech to a server that never answers: the live text is
+// recorded, typed unless the application quits first, and the session lasts
+// as long as its recording did, not as long as the wait.
+void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength()
+{
+    QFETCH(bool, quit);
+    LoopbackHttpServer server;
+    LoopbackHttpServer::Response silent;
+    silent.headerDelayMs = 3'600'000;
+    server.setResponse(QStringLiteral("/v1/transcribe"), silent);
+    m_platform->fakeSettings().setValue(CloudApiSettings::tokenKey, QStringLiteral("token"));
+    m_platform->fakeSettings().setValue(CloudApiSettings::baseUrlKey, server.url(QStringLiteral("/v1")).toString());
+    RealTranscriberCoordinator coordinator(m_platform->speechRecognition());
+    coordinator.selectedASRModel = ASRModelPreference::cloudflareWhisper;
+    const auto pass = [&coordinator](std::chrono::milliseconds time) {
+        for (auto passed = 0ms; passed < time; passed += 500ms) {
+            QCoreApplication::processEvents();
+            coordinator.clock.advance(std::min(500ms, time - passed));
+        }
+        QCoreApplication::processEvents();
+    };
+
+    QVERIFY(waitForFuture(coordinator.startDictation()));
+    QVERIFY(coordinator.isDictating());
+    for (int second = 0; second < 8; ++second) {
+        const AudioSamples speech(16000, 0.1f);
+        coordinator.audioInput.deliver({{speech}, int(speech.size())});
+        pass(1s);
+    }
+    m_platform->fakeSpeechRecognition().lastTask()->deliverPartial(QStringLiteral("live words"));
+    pass(0ms);
+    LogCapture log;
+    const QFuture<void> stopped = coordinator.stopDictation();
+    pass(1s); // the live recogniser's last words
+    QTRY_COMPARE(server.requestCount(), 1);
+    pass(30s);
+    QVERIFY(coordinator.isProcessing());
+
+    const auto recordedOnce = [&coordinator] {
+        const QList<VoiceProfileStore::RecentSession> sessions = coordinator.store.recentSessions(10);
+        QCOMPARE(sessions.size(), 1);
+        QCOMPARE(sessions.first().rawTranscript, QStringLiteral("Live words"));
+        QCOMPARE(sessions.first().duration, 8.0);
+    };
+    if (quit) {
+        coordinator.recordUnfinishedDictation();
+        recordedOnce(); // all the store gets before the application is gone
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(log.contains(QStringLiteral("[Coordinator] Quitting before the dictation was delivered: recorded "
+                                            "its live text (2 words, 8.0s), not typed")));
+    }
+    pass(10s); // past the reply's deadline: 30 s and one per second of audio
+    QVERIFY(waitForFuture(stopped));
+    recordedOnce();
+    QCOMPARE(coordinator.injector.texts, quit ? QStringList() : QStringList{QStringLiteral("rewritten: Live words")});
 }
 
 void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()

@@ -129,6 +129,10 @@ void tst_TextInjectionService::controlCharactersNeverReachTheTarget_data()
     row("charset switch goes", u"\u001b(0words\u001b(B", u"words");
     row("C1 sequence and C1 controls go", u"x\u009b2Jy\u0085z", u"xyz");
     row("lone ESC at the end goes", u"words\u001b", u"words");
+    // a server's override would make the typed text read other than it is
+    row("bidirectional embeddings and overrides go", u"a\u202ab\u202bc\u202cd\u202de\u202ef", u"abcdef");
+    row("bidirectional isolates go", u"\u2066x\u2067y\u2068z\u2069", u"xyz");
+    row("left-to-right and right-to-left marks stay", u"\u05e9\u05dc\u05d5\u05dd\u200e 42\u200f", u"\u05e9\u05dc\u05d5\u05dd\u200e 42\u200f");
     row("only controls: nothing typed", u"\u001b[A\u0003\u0004", u"");
 }
 

@@ -159,6 +159,8 @@ void tst_TranscriptPostProcessor::ruleBasedCleanup_data()
     QTest::newRow("mixed-case duplicates") << "the The the" << "The.";
     QTest::newRow("non-adjacent repeats kept") << "no yes no" << "No yes no.";
     QTest::newRow("comma counts as closed") << "and then," << "And then,";
+    QTest::newRow("question mark counts as closed") << "how are you?" << "How are you?";
+    QTest::newRow("exclamation mark counts as closed") << "done!" << "Done!";
     QTest::newRow("marker only") << "[BLANK_AUDIO]" << "";
     QTest::newRow("markers removed, others kept") << "hi [Music] there [MUSIC]" << "Hi there [MUSIC].";
     QTest::newRow("marker at the end") << "hello [BLANK_AUDIO]." << "Hello.";

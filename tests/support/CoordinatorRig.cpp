@@ -1,5 +1,8 @@
 #include "CoordinatorRig.h"
 
+#include "pipeline/CloudflareTranscriptionService.h"
+#include "pipeline/WhisperOfflineTranscriptionService.h"
+
 #include <QThreadPool>
 
 CoordinatorParts::CoordinatorParts()
@@ -20,6 +23,21 @@ CoordinatorParts::~CoordinatorParts()
 
 DictationSessionCoordinator::Services CoordinatorParts::services()
 {
-    return {capture, transcriber, transcriber, injector, learning, *postProcessor, rewriter,
+    return services(transcriber, transcriber);
+}
+
+DictationSessionCoordinator::Services CoordinatorParts::services(RealtimeTranscriptionService &transcription,
+                                                                 TranscriberRefinement &refinement)
+{
+    return {capture, transcription, refinement, injector, learning, *postProcessor, rewriter,
             workspace, usage, models, clock};
+}
+
+RealTranscriberPart::RealTranscriberPart(ModelManager &models, SpeechRecognition &recognition, MonotonicClock &clock)
+    : engine(std::make_shared<FakeWhisperEngineAdapter::Script>())
+    , hybrid(models,
+             std::make_unique<WhisperOfflineTranscriptionService>(
+                 models, std::make_unique<FakeWhisperEngineAdapter>(engine), clock),
+             std::make_unique<CloudflareTranscriptionService>(clock), recognition, clock)
+{
 }

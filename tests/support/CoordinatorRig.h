@@ -3,6 +3,7 @@
 #include "models/ModelManager.h"
 #include "pipeline/CloudUsageTracker.h"
 #include "pipeline/DictationSessionCoordinator.h"
+#include "pipeline/HybridRealtimeTranscriptionService.h"
 #include "pipeline/MacAudioCaptureService.h"
 #include "pipeline/RealtimeTranscriptionService.h"
 #include "pipeline/RewriteService.h"
@@ -18,6 +19,7 @@
 #include "profile/InsightEngine.h"
 #include "profile/VoiceProfileStore.h"
 #include "support/FakeMonotonicClock.h"
+#include "support/FakeWhisperEngineAdapter.h"
 #include "support/TestError.h"
 
 #include <QPromise>
@@ -36,7 +38,11 @@ public:
     AudioSamples appended;
     int stops = 0;
     std::optional<QString> stopFailure;
+    // A stop then answers only when the test finishes pendingStop.
+    bool holdStop = false;
+    std::shared_ptr<QPromise<QString>> pendingStop;
     QString finalText;
+    QString liveText;
     double cloudMinutes = 0;
     QString cloudFailure;
     DictationId dictation = 0;
@@ -81,6 +87,11 @@ public:
         ++stops;
         if (stopFailure)
             return QtFuture::makeExceptionalFuture<QString>(TestError(*stopFailure));
+        if (holdStop) {
+            pendingStop = std::make_shared<QPromise<QString>>();
+            pendingStop->start();
+            return pendingStop->future();
+        }
         return QtFuture::makeReadyFuture(finalText);
     }
     QString activeASRModelName() const override { return QStringLiteral("Fake ASR"); }
@@ -92,6 +103,7 @@ public:
     void setOnLargeModelFailed(FailureHandler handler) override { largeFailed = std::move(handler); }
     double cloudMinutesNotCountedByServer() const override { return cloudMinutes; }
     QString cloudFailureOfLastStop() const override { return cloudFailure; }
+    QString liveTextSoFar() const override { return liveText; }
 };
 
 class FakeInjector : public TextInjector {
@@ -149,6 +161,9 @@ struct CoordinatorParts {
     FakeRewriter *polisher = nullptr;
 
     DictationSessionCoordinator::Services services();
+    // Over another transcriber.
+    DictationSessionCoordinator::Services services(RealtimeTranscriptionService &transcription,
+                                                   TranscriberRefinement &refinement);
 };
 
 // A coordinator that owns its fakes.
@@ -156,6 +171,27 @@ class RiggedCoordinator : public CoordinatorParts, public DictationSessionCoordi
 public:
     RiggedCoordinator()
         : DictationSessionCoordinator(services())
+    {
+    }
+};
+
+// The real transcriber, on a scripted Whisper engine, the platform's live
+// recogniser and the real cloud client, which talks to the server the
+// settings name.
+struct RealTranscriberPart {
+    RealTranscriberPart(ModelManager &models, SpeechRecognition &recognition, MonotonicClock &clock);
+
+    std::shared_ptr<FakeWhisperEngineAdapter::Script> engine;
+    HybridRealtimeTranscriptionService hybrid;
+};
+
+// A coordinator over the real transcriber; the rest are its fakes.
+class RealTranscriberCoordinator : public CoordinatorParts, public RealTranscriberPart,
+                                   public DictationSessionCoordinator {
+public:
+    explicit RealTranscriberCoordinator(SpeechRecognition &recognition)
+        : RealTranscriberPart(models, recognition, clock)
+        , DictationSessionCoordinator(services(hybrid, hybrid))
     {
     }
 };

@@ -363,7 +363,9 @@ void LoopbackHttpServer::serve(int fd)
                                              + QByteArray::number(fullSize)});
     }
     const qint64 bodyLength = qMax<qint64>(0, last - first + 1);
-    if (!response.closeDelimited)
+    if (response.chunked)
+        headers.append({QByteArray("Transfer-Encoding"), QByteArray("chunked")});
+    else if (!response.closeDelimited)
         headers.append({QByteArray("Content-Length"), QByteArray::number(bodyLength)});
     headers.append({QByteArray("Connection"), QByteArray("close")});
     for (const auto &header : response.headers) {
@@ -386,7 +388,9 @@ void LoopbackHttpServer::serve(int fd)
         const qint64 piece = response.paceBytes > 0 ? response.paceBytes : kSendChunk;
         for (qint64 at = from; at < to && !m_stopping; at += piece) {
             const qint64 length = qMin(piece, to - at);
-            const QByteArray chunk = response.bytes(first + at, length);
+            QByteArray chunk = response.bytes(first + at, length);
+            if (response.chunked)
+                chunk = QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
             if (!sendAll(fd, chunk.constData(), chunk.size()))
                 return false;
             if (response.paceBytes > 0 && at + length < to && !waitWhileConnected(fd, response.paceMs, m_stopping))
@@ -399,6 +403,8 @@ void LoopbackHttpServer::serve(int fd)
     const qint64 stallAt = stalls ? response.stallAfterBytes : toSend;
     if (!sendBody(0, stallAt) || (stalls && !waitWhileConnected(fd, response.stallMs, m_stopping))
         || !sendBody(stallAt, toSend))
+        return;
+    if (response.chunked && toSend == bodyLength && !sendAll(fd, "0\r\n\r\n", 5))
         return;
     // a clean end of stream, also for a drop: the client must notice the
     // missing bytes itself

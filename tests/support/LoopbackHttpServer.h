@@ -64,6 +64,9 @@ public:
         bool honourRange = false;
         // Send no Content-Length: the body ends when the connection closes.
         bool closeDelimited = false;
+        // Send no Content-Length but "Transfer-Encoding: chunked", each piece
+        // written as one chunk; the last chunk follows only a complete body.
+        bool chunked = false;
         // Close the connection after this many body bytes (-1: send it all).
         qint64 dropAfterBytes = -1;
         // Stop sending after this many body bytes (0: right after the headers)
