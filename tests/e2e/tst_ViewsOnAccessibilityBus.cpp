@@ -27,11 +27,12 @@ private slots:
     void initTestCase();
     void everyViewReadsWell_data();
     void everyViewReadsWell();
-    void theOverlayReadsAndSpeaksUpWithoutTheFocus();
     void shownTextsAreRead_data();
     void shownTextsAreRead();
     void greyedControlsAreDisabledAndInert();
     void theFocusFollowsEachAction();
+    // last: its dictation adds to the history the other cases read
+    void theOverlayReadsAndSpeaksUpWithoutTheFocus();
 
 private:
     // The window's objects once one named name shows in it.
