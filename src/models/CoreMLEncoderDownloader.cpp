@@ -194,6 +194,12 @@ QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString 
         const Encoder &encoder = m_encoders[index];
         if (!QFileInfo::exists(dir.filePath(encoder.modelFile)) || QFileInfo::exists(dir.filePath(encoder.encoderName)))
             continue;
+        // a rejected model is not installed: its encoder would serve nothing
+        if (const QString problem = m_modelManager.problemWithWhisperModelFile(dir.filePath(encoder.modelFile));
+            !problem.isEmpty()) {
+            log(QStringLiteral("No encoder for %1, which is not installed: %2").arg(encoder.modelFile, problem));
+            continue;
+        }
         setIsDownloading(true);
         setActiveModel(encoder.modelFile);
         log(QStringLiteral("Downloading encoder for %1").arg(encoder.modelFile));

@@ -61,7 +61,7 @@ public:
     bool isDownloading() const { return m_isDownloading; }
     QString activeModel() const { return m_activeModel; }
 
-    // Fetches the encoder of every model file that is present without one;
+    // Fetches the encoder of every Whisper model installed without one;
     // finishes when every entry has been looked at. Never fails.
     QFuture<void> downloadMissingEncoders();
     // Downloads the archive (its size announced and within the limits),

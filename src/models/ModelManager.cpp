@@ -75,6 +75,11 @@ QString ModelManager::problemWithModelFile(const ModelDescriptor &model, const Q
 {
     if (model.task != ModelTask::speechToText)
         return {};
+    return problemWithWhisperModelFile(path);
+}
+
+QString ModelManager::problemWithWhisperModelFile(const QString &path) const
+{
     return WhisperModelFile::problemWith(path, m_whisperModels);
 }
 

@@ -51,6 +51,9 @@ public:
     // Why the file at path cannot serve as the model: for a speech model, a
     // damaged file or one of a shape no Whisper model has. Empty when it can.
     QString problemWithModelFile(const ModelDescriptor &model, const QString &path) const;
+    // Why the file at path is no Whisper model of the family: a damaged file
+    // or one of another shape. Empty when it is one.
+    QString problemWithWhisperModelFile(const QString &path) const;
     void refreshInstalledModels();
 
     QSet<QString> installedModelIDs() const { return m_installedModelIDs; }

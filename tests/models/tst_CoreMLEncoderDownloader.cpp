@@ -9,6 +9,7 @@
 #include "support/FutureWatch.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/NpzWriter.h"
+#include "support/WhisperModelWriter.h"
 
 #include <QtTest>
 
@@ -80,7 +81,7 @@ private:
 void tst_CoreMLEncoderDownloader::init()
 {
     m_platform = &FakePlatform::installNew();
-    m_manager = std::make_unique<ModelManager>(m_platform->paths());
+    m_manager = std::make_unique<ModelManager>(m_platform->paths(), WhisperModelShape::tinyFamily());
     QDir().mkpath(modelsDirectory());
     m_server.clearRequests();
 }
@@ -88,12 +89,16 @@ void tst_CoreMLEncoderDownloader::init()
 void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFailures()
 {
     const QDir dir(modelsDirectory());
-    QVERIFY(NpzWriter::write(dir.filePath(QStringLiteral("ggml-base.bin")), "model"));
-    QVERIFY(NpzWriter::write(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin")), "model"));
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-base.bin"))), QString());
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin"))), QString());
+    // a file that is no model is not installed, and gets no encoder
+    QVERIFY(NpzWriter::write(dir.filePath(QStringLiteral("ggml-medium.bin")), "model"));
     // what a run killed while unpacking leaves behind
     QVERIFY(dir.mkpath(QStringLiteral(".ggml-base-encoder.mlmodelc-staging-Ab12Cd/ggml-base-encoder.mlmodelc")));
     m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(NpzWriter::zip(goodEncoder())));
     CoreMLEncoderDownloader downloader(*m_manager, {
+        {QStringLiteral("ggml-medium.bin"), QStringLiteral("ggml-medium-encoder.mlmodelc"),
+         m_server.url(QStringLiteral("/medium.zip"))},
         {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
          m_server.url(QStringLiteral("/missing.zip"))},
         {QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url(QStringLiteral("/base.zip"))},
@@ -103,6 +108,8 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
             [&] { seen.append(downloader.activeModel() + QLatin1Char('/') + QString::number(downloader.isDownloading())); });
     QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
     QCOMPARE(seen, (QStringList{"ggml-large-v3-q5_0.bin/1", "ggml-base.bin/1", "/0"}));
+    for (const auto &request : m_server.requests())
+        QVERIFY(request.path() != QLatin1String("/medium.zip"));
 
     const QString encoder = dir.filePath(kBaseEncoder);
     QCOMPARE(entriesIn(encoder), (QStringList{"model.mil", "weights"}));
@@ -110,7 +117,7 @@ void tst_CoreMLEncoderDownloader::fetchesMissingEncodersOnceAndContinuesPastFail
     QVERIFY(weights.open(QIODevice::ReadOnly));
     QVERIFY(weights.readAll() == LoopbackHttpServer::seededBytes(5, 0, 200'000));
     // no archive or staging directory is left behind
-    QCOMPARE(entriesIn(dir.path()), (QStringList{kBaseEncoder, "ggml-base.bin", "ggml-large-v3-q5_0.bin"}));
+    QCOMPARE(entriesIn(dir.path()), (QStringList{kBaseEncoder, "ggml-base.bin", "ggml-large-v3-q5_0.bin", "ggml-medium.bin"}));
 
     // the next launch only retries what is still missing
     m_server.clearRequests();
