@@ -1,7 +1,5 @@
 #include "CoordinatorRig.h"
 
-#include <QThreadPool>
-
 CoordinatorParts::CoordinatorParts()
 {
     audioInput.setFormat({16000.0, 1});
@@ -10,12 +8,6 @@ CoordinatorParts::CoordinatorParts()
     polish->mark = QStringLiteral("polished: ");
     polisher = polish.get();
     postProcessor = std::make_unique<TranscriptPostProcessor>(&models, std::move(polish));
-}
-
-CoordinatorParts::~CoordinatorParts()
-{
-    // noun counting may still run on the pool against the store
-    QThreadPool::globalInstance()->waitForDone();
 }
 
 DictationSessionCoordinator::Services CoordinatorParts::services()
