@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QThreadPool>
 
 #include <sqlite3.h>
 
@@ -259,7 +258,6 @@ int main(int argc, char **argv)
         }
         QCoreApplication::processEvents(); // the insight engine's hops back
     }
-    QThreadPool::globalInstance()->waitForDone();
 
     std::printf("session learning, %d-word sessions from a Zipf vocabulary of 30000 words: ms\n",
                 kWordsPerSession);

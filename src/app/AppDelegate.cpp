@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 #include "profile/VoiceProfileStore.h"
 #include "speech/TextToSpeechService.h"
+#include "support/Handover.h"
 #include "support/Log.h"
 
 #include <QCoreApplication>
@@ -134,13 +135,10 @@ void AppDelegate::tellWhenHistoryIsNotSaved(VoiceProfileStore &store, std::funct
     const QPointer<AppDelegate> self(this);
     // Called on the store's queue.
     store.setOnWriteFailed([self, tell = std::move(tell)](const QString &reason) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, tell, reason] {
-                if (self && !std::exchange(self->m_toldHistoryNotSaved, true))
-                    tell(QStringLiteral("Your dictation history cannot be saved (%1).").arg(reason));
-            },
-            Qt::QueuedConnection);
+        Handover::post(QCoreApplication::instance(), [self, tell, reason] {
+            if (self && !std::exchange(self->m_toldHistoryNotSaved, true))
+                tell(QStringLiteral("Your dictation history cannot be saved (%1).").arg(reason));
+        });
     });
 }
 

@@ -8,6 +8,7 @@
 #include "profile/VoiceProfileStore.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
+#include "support/Handover.h"
 #include "support/Log.h"
 #include "support/SerialExecutor.h"
 
@@ -84,13 +85,10 @@ void MenubarViewModel::reload()
     m_reader->post([this, published] {
         Snapshot snapshot{m_store.totalWords(), m_store.streakDays(), m_store.averageWPM(),
                           m_store.recentSessions(historyLimit)};
-        QMetaObject::invokeMethod(
-            this,
-            [this, snapshot = std::move(snapshot), published] {
-                publish(snapshot);
-                published->finish();
-            },
-            Qt::QueuedConnection);
+        Handover::post(this, [this, snapshot = std::move(snapshot), published] {
+            publish(snapshot);
+            published->finish();
+        });
     });
 }
 

@@ -11,6 +11,7 @@
 #include "profile/AdaptiveLearningEngine.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
+#include "support/Handover.h"
 #include "support/Log.h"
 #include "support/TextUtils.h"
 
@@ -264,14 +265,11 @@ void DictationSessionCoordinator::handleAudioFrames(const AudioSamples &frames)
     const std::optional<float> level = frames.isEmpty() ? std::nullopt : std::optional<float>(levelOf(frames));
     // Posted events to one receiver keep their order: frames reach the
     // transcriber in capture order, and before a stop posted after them.
-    QMetaObject::invokeMethod(
-        this,
-        [this, capture, level, frames] {
-            if (level)
-                setAudioLevel(*level);
-            receiveFrames(capture, frames);
-        },
-        Qt::QueuedConnection);
+    Handover::post(this, [this, capture, level, frames] {
+        if (level)
+            setAudioLevel(*level);
+        receiveFrames(capture, frames);
+    });
 }
 
 void DictationSessionCoordinator::receiveFrames(quint64 capture, const AudioSamples &frames)

@@ -3,6 +3,7 @@
 #include "pipeline/HybridTranscriptionError.h"
 #include "platform/SpeechRecognizer.h"
 #include "support/FutureWatch.h"
+#include "support/Handover.h"
 #include "support/Log.h"
 #include "support/TextUtils.h"
 
@@ -111,13 +112,10 @@ void LiveRecognitionSupervisor::openSegment(std::unique_ptr<SpeechRecognizer> re
     m_recognitionTask = m_speechRecognizer->recognitionTask(
         m_recognitionRequest,
         [self, generation](const std::optional<SpeechRecognitionResult> &result, const std::optional<QString> &error) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, generation, result, error] {
-                    if (self)
-                        self->handleRecognitionResult(generation, result, error);
-                },
-                Qt::QueuedConnection);
+            Handover::post(QCoreApplication::instance(), [self, generation, result, error] {
+                if (self)
+                    self->handleRecognitionResult(generation, result, error);
+            });
         });
 }
 

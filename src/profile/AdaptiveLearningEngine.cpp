@@ -6,6 +6,7 @@
 #include "VocabularyTracker.h"
 #include "VoiceProfileStore.h"
 
+#include "support/Handover.h"
 #include "support/TextUtils.h"
 
 #include <QCoreApplication>
@@ -167,14 +168,11 @@ AdaptiveLearningEngine::SessionStats AdaptiveLearningEngine::learnFromSession(co
     // Called on the store's queue; the stats are published on ours.
     auto learnt = [self = QPointer<AdaptiveLearningEngine>(this), stats, added](bool landed) {
         if (QCoreApplication *app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                app,
-                [self, stats, uniqueWordsAdded = landed ? *added : 0]() mutable {
-                    stats.uniqueWordsAdded = uniqueWordsAdded;
-                    if (self)
-                        self->publish(stats);
-                },
-                Qt::QueuedConnection);
+            Handover::post(app, [self, stats, uniqueWordsAdded = landed ? *added : 0]() mutable {
+                stats.uniqueWordsAdded = uniqueWordsAdded;
+                if (self)
+                    self->publish(stats);
+            });
         }
     };
     m_store.writeTogether(QStringLiteral("the dictation's learning"), std::move(learn), std::move(learnt));

@@ -2,13 +2,14 @@
 
 #include "platform/LexicalTagger.h"
 #include "platform/Platform.h"
+#include "support/Handover.h"
+#include "support/SerialExecutor.h"
 #include "support/SharedInstance.h"
 #include "support/TextUtils.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QThreadPool>
 
 InsightEngine &InsightEngine::shared()
 {
@@ -26,12 +27,14 @@ void InsightEngine::setShared(InsightEngine *engine)
 InsightEngine::InsightEngine(LexicalTagger *tagger, QObject *parent)
     : QObject(parent)
     , m_tagger(tagger)
+    , m_tagging(std::make_unique<SerialExecutor>(QStringLiteral("noun tagging")))
 {
 }
 
 InsightEngine::~InsightEngine()
 {
     SharedInstance<InsightEngine>::release(this);
+    m_tagging.reset();
 }
 
 LexicalTagger &InsightEngine::tagger() const
@@ -45,17 +48,13 @@ void InsightEngine::recordSession(const QString &text, int wordCount, double dur
     Q_UNUSED(duration);
     LexicalTagger *tagger = &this->tagger();
     QPointer<InsightEngine> guard(this);
-    // Tagging a whole transcript is slow: never on the main thread.
-    QThreadPool::globalInstance()->start([guard, tagger, text, language] {
+    m_tagging->post([guard, tagger, text, language] {
         const QStringList nouns = extractNouns(text, language, *tagger);
         if (auto *app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                app,
-                [guard, nouns] {
-                    if (guard)
-                        guard->addToNounBuffer(nouns);
-                },
-                Qt::QueuedConnection);
+            Handover::post(app, [guard, nouns] {
+                if (guard)
+                    guard->addToNounBuffer(nouns);
+            });
         }
     });
 }

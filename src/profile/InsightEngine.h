@@ -5,7 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class LexicalTagger;
+class SerialExecutor;
 
 // Counts the nouns and names of every dictation, tagged in the background,
 // into a buffer kept on the main thread for the life of the process.
@@ -37,4 +40,7 @@ private:
 
     LexicalTagger *m_tagger;
     QHash<QString, int> m_sessionNounBuffer;
+    // Tagging a whole transcript is slow: never on the main thread. The
+    // engine waits for what it handed over when it goes.
+    std::unique_ptr<SerialExecutor> m_tagging;
 };

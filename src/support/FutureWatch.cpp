@@ -13,7 +13,7 @@ FollowedFutures::FollowedFutures()
 FollowedFutures::~FollowedFutures()
 {
     {
-        const QMutexLocker lock(&m_link->mutex);
+        const std::lock_guard lock(m_link->mutex);
         m_link->owner = nullptr;
         m_link->ended.clear();
     }
@@ -23,7 +23,7 @@ FollowedFutures::~FollowedFutures()
 
 void FollowedFutures::hand(Link &link, quint64 id, Settle settle)
 {
-    QMutexLocker lock(&link.mutex);
+    std::unique_lock lock(link.mutex);
     FollowedFutures *owner = link.owner;
     if (!owner)
         return;
@@ -44,7 +44,7 @@ void FollowedFutures::settleEnded()
 {
     std::vector<std::pair<quint64, Settle>> ended;
     {
-        const QMutexLocker lock(&m_link->mutex);
+        const std::lock_guard lock(m_link->mutex);
         ended.swap(m_link->ended);
     }
     for (const auto &[id, settleOne] : ended)

@@ -3,7 +3,6 @@
 #include "support/DescribedError.h"
 
 #include <QFuture>
-#include <QMutex>
 #include <QObject>
 #include <QPromise>
 
@@ -11,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -82,9 +82,9 @@ private:
     // What the threads that end followed futures share with the owner. Ends
     // from other threads wait here under the lock, which also orders them
     // after follow() where ThreadSanitizer can see it: Qt's own ordering of a
-    // continuation lies inside libQt6Core.
+    // continuation lies inside libQt6Core, and so does a QMutex that waits.
     struct Link {
-        QMutex mutex;
+        std::mutex mutex;
         FollowedFutures *owner = nullptr;
         std::vector<std::pair<quint64, Settle>> ended;
     };
@@ -112,7 +112,7 @@ QFuture<T> FollowedFutures::follow(QFuture<T> future)
     auto promise = startedPromise<T>();
     const quint64 id = ++m_lastId;
     {
-        const QMutexLocker lock(&m_link->mutex);
+        const std::lock_guard lock(m_link->mutex);
         // A chain that goes on while this ends (.onFailed() passes a
         // cancellation on as a success) waits for nothing more.
         if (!m_link->owner) {

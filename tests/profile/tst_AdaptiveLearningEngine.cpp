@@ -51,8 +51,7 @@ void tst_AdaptiveLearningEngine::init()
 void tst_AdaptiveLearningEngine::cleanup()
 {
     m_engine.reset();
-    m_insights.reset();
-    QThreadPool::globalInstance()->waitForDone(); // taggers still running hold the fake
+    m_insights.reset(); // waits for its tagging, which holds the fake tagger
     m_store.reset();
 }
 

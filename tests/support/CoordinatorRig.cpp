@@ -3,8 +3,6 @@
 #include "pipeline/CloudflareTranscriptionService.h"
 #include "pipeline/WhisperOfflineTranscriptionService.h"
 
-#include <QThreadPool>
-
 CoordinatorParts::CoordinatorParts()
 {
     audioInput.setFormat({16000.0, 1});
@@ -13,12 +11,6 @@ CoordinatorParts::CoordinatorParts()
     polish->mark = QStringLiteral("polished: ");
     polisher = polish.get();
     postProcessor = std::make_unique<TranscriptPostProcessor>(&models, std::move(polish));
-}
-
-CoordinatorParts::~CoordinatorParts()
-{
-    // noun counting may still run on the pool against the store
-    QThreadPool::globalInstance()->waitForDone();
 }
 
 DictationSessionCoordinator::Services CoordinatorParts::services()

@@ -137,7 +137,6 @@ public:
 // temporary directory); built before the coordinator that uses it.
 struct CoordinatorParts {
     CoordinatorParts();
-    ~CoordinatorParts();
 
     QTemporaryDir directory;
     FakeMonotonicClock clock;

@@ -1,6 +1,7 @@
 #include "EspeakSpeechSynthesizer.h"
 
 #include "platform/AudioOutput.h"
+#include "support/Handover.h"
 #include "support/Log.h"
 #include "support/SerialExecutor.h"
 
@@ -154,7 +155,7 @@ void EspeakSpeechSynthesizer::synthesise(quint64 id, const Utterance &utterance)
 
 void EspeakSpeechSynthesizer::deliver(quint64 id, std::vector<float> samples, bool last)
 {
-    QMetaObject::invokeMethod(this, [this, id, samples = std::move(samples), last]() mutable {
+    Handover::post(this, [this, id, samples = std::move(samples), last]() mutable {
         if (m_speaking != id)
             return;
         const QPointer<EspeakSpeechSynthesizer> self(this);
@@ -170,5 +171,5 @@ void EspeakSpeechSynthesizer::deliver(quint64 id, std::vector<float> samples, bo
         const int rate = qMax(1, m_sampleRate.load());
         if (!m_output.play(std::move(samples), rate, completion) && completion)
             completion(true); // nothing can be heard: the utterance is over
-    }, Qt::QueuedConnection);
+    });
 }

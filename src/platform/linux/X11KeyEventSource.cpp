@@ -135,7 +135,15 @@ QList<unsigned int> X11KeyEventSource::lockVariants() const
 
 void X11KeyEventSource::grabAll()
 {
+    // A grab made again replaces our own at once, so every chord is grabbed
+    // anew first and only what no chord uses any more is given back after: a
+    // chord typed meanwhile never finds its key free. (The server sends a
+    // mapping notice at every switch between keyboards, XTest's included,
+    // mostly with nothing changed.)
+    const QList<Combination> before = grabbedCombinations();
+    QList<Combination> after;
     const Window root = DefaultRootWindow(m_display);
+    const QList<unsigned int> variants = lockVariants();
     m_reportedKeyCode.clear();
     for (Grab &grab : m_grabs) {
         // Command and Option are Alt here, Function is Super.
@@ -150,37 +158,59 @@ void X11KeyEventSource::grabAll()
             continue;
         }
         m_reportedKeyCode.insert(grab.keycode, grab.chord->keyCode);
-        const QList<unsigned int> variants = lockVariants();
+        QList<Combination> combinations;
+        for (unsigned int locks : variants)
+            combinations.append({grab.keycode, grab.xModifiers | locks});
         const bool refused = refusedByServer(m_display, [&] {
-            for (unsigned int locks : variants)
-                XGrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
+            for (const Combination &combination : combinations)
+                XGrabKey(m_display, int(combination.first), combination.second, root, False, GrabModeAsync, GrabModeAsync);
         });
         if (refused) {
             // Give back the variants that did succeed: the chord works fully or not at all.
-            refusedByServer(m_display, [&] {
-                for (unsigned int locks : variants)
-                    XUngrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root);
-            });
+            ungrab(combinations);
             logLine(kTag, QStringLiteral("Could not grab %1: another program already uses it").arg(QLatin1String(grab.chord->label)));
             grab.refused = true;
             continue;
         }
         grab.grabbed = true;
+        after.append(combinations);
     }
+    m_grabbedLocks = variants;
+    QList<Combination> stale;
+    for (const Combination &combination : before) {
+        if (!after.contains(combination))
+            stale.append(combination);
+    }
+    ungrab(stale);
 }
 
 void X11KeyEventSource::ungrabAll()
 {
+    ungrab(grabbedCombinations());
+    for (Grab &grab : m_grabs)
+        grab.grabbed = false;
+}
+
+QList<X11KeyEventSource::Combination> X11KeyEventSource::grabbedCombinations() const
+{
+    QList<Combination> combinations;
+    for (const Grab &grab : m_grabs) {
+        if (!grab.grabbed)
+            continue;
+        for (unsigned int locks : m_grabbedLocks)
+            combinations.append({grab.keycode, grab.xModifiers | locks});
+    }
+    return combinations;
+}
+
+void X11KeyEventSource::ungrab(const QList<Combination> &combinations)
+{
+    if (combinations.isEmpty())
+        return;
     const Window root = DefaultRootWindow(m_display);
-    const QList<unsigned int> variants = lockVariants();
     refusedByServer(m_display, [&] {
-        for (Grab &grab : m_grabs) {
-            if (!grab.grabbed)
-                continue;
-            for (unsigned int locks : variants)
-                XUngrabKey(m_display, int(grab.keycode), grab.xModifiers | locks, root);
-            grab.grabbed = false;
-        }
+        for (const Combination &combination : combinations)
+            XUngrabKey(m_display, int(combination.first), combination.second, root);
     });
 }
 
@@ -198,7 +228,6 @@ void X11KeyEventSource::processPending()
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request != MappingPointer && monitorCount() > 0) {
                 // keys held meanwhile stay known as down: their repeats are no new presses
-                ungrabAll();
                 readModifierMapping();
                 grabAll();
             }

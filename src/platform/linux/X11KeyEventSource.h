@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QSocketNotifier;
 struct _XDisplay;
@@ -38,10 +39,17 @@ private:
         bool refused = false;
     };
 
+    // A key code and the full modifier state it is grabbed with.
+    using Combination = std::pair<unsigned int, unsigned int>;
+
     bool openDisplay();
     void readModifierMapping();
+    // Grabs every chord for the current keyboard mapping, and gives back
+    // whatever an earlier mapping needed that this one does not.
     void grabAll();
     void ungrabAll();
+    QList<Combination> grabbedCombinations() const;
+    void ungrab(const QList<Combination> &combinations);
     void processPending();
     void handleKey(bool press, unsigned int keycode, unsigned int state);
     quint64 flagsFor(unsigned int state) const;
@@ -54,6 +62,8 @@ private:
     bool m_openFailed = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QList<Grab> m_grabs;
+    // the lock-key combinations the grabs in place were made with
+    QList<unsigned int> m_grabbedLocks;
     unsigned int m_altMask = 0;
     unsigned int m_superMask = 0;
     unsigned int m_numLockMask = 0;
