@@ -9,8 +9,10 @@ set(TAVRUNE_LONGER_TESTS
   tst_WhisperCppEngineAdapter 75
   # a commit to disk per write: slow when the disk is busy (2 s alone, 23 s)
   tst_VoiceProfileStore 70
-  # the whole application on a desktop, several launches (18 s to 23 s)
-  tst_TavruneOnDesktop 75
+  # the whole application on a desktop, several launches (27 s to 31 s)
+  tst_TavruneOnDesktop 100
+  # every view walked over the bus, then a real dictation (39 s to 59 s)
+  tst_ViewsOnAccessibilityBus 140
 )
 # The sanitizer trees may run the same code slower (under ThreadSanitizer
 # the Whisper suites took about as long as in the main tree: 20 s each).
