@@ -50,7 +50,6 @@ HybridRealtimeTranscriptionService::~HybridRealtimeTranscriptionService() = defa
 void HybridRealtimeTranscriptionService::prepareDictation(DictationId dictation, bool largeModelEnabled)
 {
     m_live.clearLiveText();
-    m_liveText.clear();
     m_preparedRefinement = {dictation, largeModelEnabled};
 }
 
