@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -65,7 +66,7 @@ public:
         const DownloadAcceptance acceptance(DownloadAcceptance::Format::zip, m_limits.archiveBytes);
         // A cancelled step is a failure too: it must not pass as installed.
         return Futures::cancellationAsFailure(
-                   FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context)
+                   Futures::cancellationAsFailure(FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context))
                        .onFailed(m_context,
                                  [](const FileDownloadError &error) {
                                      if (error.status() != 0)
@@ -74,6 +75,10 @@ public:
                                  })
                        .then(m_context,
                              [self, &unpacker, &followed, stopping] {
+                                 // the owner's teardown ends the transfer: its
+                                 // members may be going
+                                 if (*stopping)
+                                     throw OperationCancelled();
                                  return followed.follow(self->unpack(unpacker, stopping));
                              })
                        .unwrap()
@@ -175,7 +180,12 @@ CoreMLEncoderDownloader::CoreMLEncoderDownloader(const ModelManager &modelManage
 
 CoreMLEncoderDownloader::~CoreMLEncoderDownloader()
 {
+    // Nothing starts from here on: an unpacking under way stops, and so does
+    // every chain that ending the transfers below wakes up.
     *m_stopping = true;
+    // Their chains run as the replies go, so they go now, while everything
+    // those chains reach is whole, not among the members.
+    qDeleteAll(m_network.findChildren<QNetworkReply *>());
 }
 
 QFuture<void> CoreMLEncoderDownloader::downloadMissingEncoders()
@@ -189,6 +199,8 @@ QFuture<void> CoreMLEncoderDownloader::downloadMissingEncoders()
 
 QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString &directory)
 {
+    if (*m_stopping)
+        return QtFuture::makeReadyFuture();
     const QDir dir(directory);
     for (; index < m_encoders.size(); ++index) {
         const Encoder &encoder = m_encoders[index];

@@ -10,6 +10,7 @@
 #include "profile/VoiceProfileStore.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/SynthesizedSpeech.h"
+#include "support/WhisperModelWriter.h"
 
 #include <QtTest>
 
@@ -130,6 +131,7 @@ private slots:
     void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
     void terminatedWhileTheCloudIsAwaitedKeepsTheDictation();
     void dictationWithQtOnAnotherPlatformNeitherCrashesNorHangs();
+    void quitDuringTheLaunchsDownloadsEndsCleanly();
 
 private:
     // Holds Alt+Space while the speech plays and the live recogniser catches up.
@@ -437,6 +439,45 @@ void tst_TavruneOnDesktop::dictationWithQtOnAnotherPlatformNeitherCrashesNorHang
     QVERIFY2(app.isRunning(), qPrintable(app.log()));
     QCOMPARE(app.stop(5000ms), 0);
     QVERIFY2(!app.log().contains(QLatin1String("X Error")), qPrintable(app.log()));
+}
+
+// Base installed without its encoder: every launch fetches the encoder (and
+// Large), and a quit must end those transfers without a crash. (A quit while
+// the connection is refused is the encoder fetcher's own test, where the
+// moment can be chosen.)
+void tst_TavruneOnDesktop::quitDuringTheLaunchsDownloadsEndsCleanly()
+{
+    if (m_app->isRunning())
+        QCOMPARE(m_app->stop(), 0);
+    XdgPaths paths;
+    const QString base = *paths.appGroupContainer() + QStringLiteral("/OfflineModels/ggml-base.bin");
+    if (!QFileInfo::exists(base)) {
+        QVERIFY(QDir().mkpath(QFileInfo(base).path()));
+        QCOMPARE(WhisperModelWriter::writeModel(base, WhisperModelShape::base(), 3), QString());
+    }
+    LoopbackHttpServer server;
+    server.setHandler([](const LoopbackHttpServer::Request &) {
+        LoopbackHttpServer::Response slow = LoopbackHttpServer::Response::generated(50'000'000, 9, "PK\x03\x04");
+        slow.stallAfterBytes = 1'000'000;
+        return slow;
+    });
+    const QByteArray downloads = qgetenv("TAVRUNE_DOWNLOAD_BASE_URL");
+    qputenv("TAVRUNE_DOWNLOAD_BASE_URL", server.url().toEncoded());
+    TavruneProcess app(m_desktop.runDir() + QStringLiteral("/tavrune-downloads.log"));
+    const bool started = app.start(QStringLiteral(TAVRUNE_APP));
+    qputenv("TAVRUNE_DOWNLOAD_BASE_URL", downloads);
+    QVERIFY(started);
+    QVERIFY2(app.waitForLog(QStringLiteral("[CoreML] Downloading encoder for ggml-base.bin"), 30s), qPrintable(app.log()));
+    QVERIFY2(DesktopHarness::waitUntil(
+                     [&] {
+                         const auto requests = server.requests();
+                         return std::any_of(requests.cbegin(), requests.cend(), [](const auto &request) {
+                             return request.path().endsWith(QLatin1String("-encoder.mlmodelc.zip"));
+                         });
+                     },
+                     15s),
+                 qPrintable(app.log()));
+    QCOMPARE(app.stop(), 0);
 }
 
 TAVRUNE_E2E_MAIN(tst_TavruneOnDesktop, (DesktopHarness::Options{.trayHost = true}))

@@ -54,6 +54,8 @@ private slots:
     void init();
     void fetchesMissingEncodersOnceAndContinuesPastFailures();
     void doesNothingWithoutTheContainer();
+    void goingAwayMidDownloadLeavesNothing_data();
+    void goingAwayMidDownloadLeavesNothing();
     void brokenOrHostileArchivesLeaveNothing_data();
     void brokenOrHostileArchivesLeaveNothing();
 
@@ -137,6 +139,39 @@ void tst_CoreMLEncoderDownloader::doesNothingWithoutTheContainer()
     QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
     QCOMPARE(m_server.requestCount(), 0);
     QCOMPARE(changes.size(), 0);
+}
+
+void tst_CoreMLEncoderDownloader::goingAwayMidDownloadLeavesNothing_data()
+{
+    QTest::addColumn<bool>("refused");
+    // what quitting Tavrune while its launch fetches an encoder does
+    QTest::newRow("archive under way") << false;
+    QTest::newRow("connection refused") << true;
+}
+
+void tst_CoreMLEncoderDownloader::goingAwayMidDownloadLeavesNothing()
+{
+    QFETCH(bool, refused);
+    const QDir dir(modelsDirectory());
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-base.bin"))), QString());
+    Response slow = Response::generated(400'000, 7, "PK\x03\x04");
+    slow.stallAfterBytes = 100'000;
+    m_server.setResponse(QStringLiteral("/base.zip"), slow);
+    const QUrl url = refused ? LoopbackHttpServer::refusingUrl(QStringLiteral("/base.zip"))
+                             : m_server.url(QStringLiteral("/base.zip"));
+    auto downloader = std::make_unique<CoreMLEncoderDownloader>(
+        *m_manager, QList<CoreMLEncoderDownloader::Encoder>{{QStringLiteral("ggml-base.bin"), kBaseEncoder, url}});
+    QFuture<void> fetch = downloader->downloadMissingEncoders();
+    if (!refused) {
+        // the body flows until the server stalls it (the archive's bytes go
+        // to an unnamed file until the download ends)
+        QTRY_VERIFY(m_server.requestCount() > 0);
+        QTest::qWait(100);
+    }
+    downloader.reset();
+    QVERIFY(waitForFuture(fetch, 5'000));
+    QCoreApplication::processEvents();
+    QCOMPARE(entriesIn(dir.path()), QStringList{QStringLiteral("ggml-base.bin")});
 }
 
 void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
