@@ -197,7 +197,8 @@ void tst_MenubarWindow::copyLeavesOutWhatWouldActInAPaste()
     m_rig->view->show();
     QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
     QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("4 recordings"));
-    const QList<QQuickItem *> buttons = UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("copyButton"));
+    const QList<QQuickItem *> buttons =
+        UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("copyButton"));
     const auto newest = std::find_if(buttons.cbegin(), buttons.cend(), [](QQuickItem *row) {
         while (row->objectName() != QLatin1String("historyRow"))
             row = row->parentItem();

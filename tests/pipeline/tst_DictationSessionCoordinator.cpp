@@ -462,22 +462,21 @@ void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength
     m_platform->fakeSettings().setValue(CloudApiSettings::baseUrlKey, server.url(QStringLiteral("/v1")).toString());
     RealTranscriberCoordinator coordinator(m_platform->speechRecognition());
     coordinator.selectedASRModel = ASRModelPreference::cloudflareWhisper;
-    const auto pass = [&coordinator](std::chrono::milliseconds time) { tst_DictationSessionCoordinator::pass(coordinator, time); };
 
     QVERIFY(waitForFuture(coordinator.startDictation()));
     QVERIFY(coordinator.isDictating());
     for (int second = 0; second < 8; ++second) {
         const AudioSamples speech(16000, 0.1f);
         coordinator.audioInput.deliver({{speech}, int(speech.size())});
-        pass(1s);
+        pass(coordinator, 1s);
     }
     m_platform->fakeSpeechRecognition().lastTask()->deliverPartial(QStringLiteral("live words"));
-    pass(0ms);
+    pass(coordinator, 0ms);
     LogCapture log;
     const QFuture<void> stopped = coordinator.stopDictation();
-    pass(1s); // the live recogniser's last words
+    pass(coordinator, 1s); // the live recogniser's last words
     QTRY_COMPARE(server.requestCount(), 1);
-    pass(30s);
+    pass(coordinator, 30s);
     QVERIFY(coordinator.isProcessing());
 
     const auto recordedOnce = [&coordinator] {
@@ -494,7 +493,7 @@ void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength
         QVERIFY(log.contains(QStringLiteral("[Coordinator] Quitting before the dictation was delivered: recorded "
                                             "its live text (2 words, 8.0s), not typed")));
     }
-    pass(10s); // past the reply's deadline: 30 s and one per second of audio
+    pass(coordinator, 10s); // past the reply's deadline: 30 s and one per second of audio
     QVERIFY(waitForFuture(stopped));
     recordedOnce();
     QCOMPARE(coordinator.injector.texts, quit ? QStringList() : QStringList{QStringLiteral("rewritten: Live words")});
