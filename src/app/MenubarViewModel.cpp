@@ -6,6 +6,7 @@
 #include "platform/Pasteboard.h"
 #include "platform/Settings.h"
 #include "profile/VoiceProfileStore.h"
+#include "support/ControlCharacters.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Handover.h"
@@ -155,7 +156,9 @@ void MenubarViewModel::toggleDictation()
 
 void MenubarViewModel::copyToPasteboard(const QString &text)
 {
-    m_pasteboard.setString(text);
+    // also rows recorded before their text was cleaned: a paste into a
+    // terminal must not end its bracketed paste and run the line
+    m_pasteboard.setString(ControlCharacters::removedForOutput(text));
 }
 
 // The dictation choices: type, member, setter suffix. Each is kept in the

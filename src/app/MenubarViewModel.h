@@ -141,7 +141,7 @@ public:
     QFuture<void> pendingReload() const { return m_pendingReload; }
     // The Start/Stop button: stops when dictating, starts otherwise.
     Q_INVOKABLE void toggleDictation();
-    // The history's copy button.
+    // The history's copy button; the text goes on the clipboard as it would be typed.
     Q_INVOKABLE void copyToPasteboard(const QString &text);
 
     // Whisper Base, Whisper Large v3 and the rewrite model, in that order.

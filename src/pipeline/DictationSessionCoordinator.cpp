@@ -9,6 +9,7 @@
 #include "pipeline/TranscriptPostProcessor.h"
 #include "platform/Workspace.h"
 #include "profile/AdaptiveLearningEngine.h"
+#include "support/ControlCharacters.h"
 #include "support/DescribedError.h"
 #include "support/FutureWatch.h"
 #include "support/Handover.h"
@@ -41,6 +42,13 @@ void finish(const std::shared_ptr<QPromise<void>> &promise)
 {
     if (promise)
         promise->finish();
+}
+
+// A transcript as the dictation types and records it: what a remote service
+// sent as control characters reaches neither the target nor the history.
+QString dictatedText(const QString &transcript)
+{
+    return SpokenPunctuation::apply(ControlCharacters::removedForOutput(transcript));
 }
 
 // The Part's level: RMS times 5, capped at 1.
@@ -353,7 +361,7 @@ void DictationSessionCoordinator::transcriberStopped(QFuture<QString> stopped)
         if (minutes > 0)
             m_usageTracker.addMinutes(minutes);
     }
-    QString text = SpokenPunctuation::apply(stopped.result());
+    QString text = dictatedText(stopped.result());
     setLiveTranscript(text);
     const double duration = recordingSeconds();
     const AdaptiveLearningEngine::SessionStats stats =
@@ -419,7 +427,7 @@ void DictationSessionCoordinator::recordUnfinishedDictation()
 {
     if (!std::exchange(m_finalTextPending, false))
         return;
-    const QString text = SpokenPunctuation::apply(m_refinement.liveTextSoFar());
+    const QString text = dictatedText(m_refinement.liveTextSoFar());
     const double duration = recordingSeconds();
     m_learningEngine.learnFromSession(text, text, duration, selectedLanguage);
     logLine(kTag, QStringLiteral("Quitting before the dictation was delivered: recorded its live text "

@@ -55,7 +55,7 @@ const QStringList &TextInjectionService::textRoles()
 // Every text typed anywhere passes here: the one place control keys are taken out.
 QFuture<void> TextInjectionService::inject(const QString &untrusted)
 {
-    const QString text = ControlCharacters::removedForTyping(untrusted);
+    const QString text = ControlCharacters::removedForOutput(untrusted);
     if (text.isEmpty())
         return QtFuture::makeReadyFuture();
     return insertViaAccessibility(text)

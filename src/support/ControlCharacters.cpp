@@ -85,7 +85,7 @@ qsizetype afterEscapeSequence(const QString &text, qsizetype i)
 }
 } // namespace
 
-QString removedForTyping(const QString &text)
+QString removedForOutput(const QString &text)
 {
     QString result;
     result.reserve(text.size());

@@ -21,6 +21,7 @@ private slots:
     void searchNarrowsAndClearRestores();
     void showMoreExpandsLongTexts();
     void copyShowsACheckThatASecondPressExtends();
+    void copyLeavesOutWhatWouldActInAPaste();
     void tabFollowsTheHistoryAsShown();
     void tabBringsTheFocusIntoView_data();
     void tabBringsTheFocusIntoView();
@@ -183,6 +184,29 @@ void tst_MenubarWindow::copyShowsACheckThatASecondPressExtends()
     QTest::qWait(250); // past the first press's period
     QCOMPARE(icon->property("symbol").toString(), QStringLiteral("checkmark"));
     QTRY_COMPARE(icon->property("symbol").toString(), QStringLiteral("doc.on.doc"));
+}
+
+// A row recorded as a remote service sent it, before such text was cleaned:
+// pasted into a terminal, ESC [201~ would end its bracketed paste and run the
+// line, and the override would show the name reversed.
+void tst_MenubarWindow::copyLeavesOutWhatWouldActInAPaste()
+{
+    m_rig->view->hide();
+    m_rig->store.logSession(3, 5, QStringLiteral("en"),
+                            QStringLiteral("make a list\x1b[201~\nrm -r \u202Efdp\u202C now"), QString());
+    m_rig->view->show();
+    QVERIFY(waitForFuture(m_rig->viewModel.pendingReload()));
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("4 recordings"));
+    const QList<QQuickItem *> buttons =
+        UiTest::findAllVisible(m_rig->view->contentItem(), QStringLiteral("copyButton"));
+    const auto newest = std::find_if(buttons.cbegin(), buttons.cend(), [](QQuickItem *row) {
+        while (row->objectName() != QLatin1String("historyRow"))
+            row = row->parentItem();
+        return row->property("index").toInt() == 0;
+    });
+    QVERIFY(newest != buttons.cend());
+    UiTest::click(m_rig->view.get(), *newest);
+    QCOMPARE(m_rig->platform.fakePasteboard().string(), QStringLiteral("make a list\nrm -r fdp now"));
 }
 
 void tst_MenubarWindow::tabFollowsTheHistoryAsShown()

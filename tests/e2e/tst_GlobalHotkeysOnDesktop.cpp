@@ -4,6 +4,7 @@
 #include "pipeline/GlobalHotkeyService.h"
 #include "platform/KeyEventSource.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/X11Errors.h"
 #include "support/LogCapture.h"
 
 #include <QRasterWindow>
@@ -40,6 +41,7 @@ private slots:
     void chordsInOurOwnWindowDoNotConfuseTheNextOnes();
     void chordGrabbedByAnotherClientIsReported();
     void mappingNoticesNeverFreeAChord();
+    void aKeymapChangeGivesBackTheKeysItMoved();
 
 private:
     bool keys(const QStringList &steps);
@@ -305,6 +307,54 @@ void tst_GlobalHotkeysOnDesktop::mappingNoticesNeverFreeAChord()
     QVERIFY(keys({"keydown alt", "keydown space", "keyup space", "keyup alt"}));
     QVERIFY(waitForCalls(2));
     QCOMPARE(m_calls, (QStringList{"holdStart", "holdRelease"}));
+}
+
+// Another layout moves a chord's key to another key code: the chord follows
+// it, and the key code it leaves is free for other programs again.
+void tst_GlobalHotkeysOnDesktop::aKeymapChangeGivesBackTheKeysItMoved()
+{
+    Display *x = XOpenDisplay(nullptr);
+    QVERIFY(x);
+    const auto closeDisplay = qScopeGuard([&] { XCloseDisplay(x); });
+    int minCode = 0, maxCode = 0;
+    XDisplayKeycodes(x, &minCode, &maxCode);
+    int symsPerCode = 0;
+    KeySym *map = XGetKeyboardMapping(x, KeyCode(minCode), maxCode - minCode + 1, &symsPerCode);
+    const auto symsOf = [&](int code) {
+        const KeySym *first = map + (code - minCode) * symsPerCode;
+        return std::vector<KeySym>(first, first + symsPerCode);
+    };
+    const std::vector<KeySym> none(symsPerCode, NoSymbol);
+    int unused = maxCode;
+    while (unused > minCode && symsOf(unused) != none)
+        --unused;
+    const int r = XKeysymToKeycode(x, XK_r);
+    const std::vector<KeySym> rSyms = symsOf(r);
+    XFree(map);
+    QVERIFY(unused > minCode && r != 0);
+
+    XChangeKeyboardMapping(x, unused, symsPerCode, const_cast<KeySym *>(rSyms.data()), 1);
+    XChangeKeyboardMapping(x, r, symsPerCode, const_cast<KeySym *>(none.data()), 1);
+    XSync(x, False);
+    const auto restoreMapping = qScopeGuard([&] {
+        XChangeKeyboardMapping(x, r, symsPerCode, const_cast<KeySym *>(rSyms.data()), 1);
+        XChangeKeyboardMapping(x, unused, symsPerCode, const_cast<KeySym *>(none.data()), 1);
+        XSync(x, False);
+    });
+    const auto anotherTakesTheOldKey = [&] {
+        X11ErrorTrap trap(x);
+        XGrabKey(x, r, ControlMask | Mod1Mask, DefaultRootWindow(x), False, GrabModeAsync, GrabModeAsync);
+        XSync(x, False);
+        if (trap.errorCode() != Success)
+            return false;
+        XUngrabKey(x, r, ControlMask | Mod1Mask, DefaultRootWindow(x));
+        return true;
+    };
+    QVERIFY(DesktopHarness::waitUntil(anotherTakesTheOldKey, 3s));
+
+    QVERIFY(keys({"key ctrl+alt+r"}));
+    QVERIFY(waitForCalls(1));
+    QCOMPARE(m_calls, QStringList{"speakAgain"});
 }
 
 TAVRUNE_E2E_MAIN(tst_GlobalHotkeysOnDesktop, (DesktopHarness::Options{true, false, false}))

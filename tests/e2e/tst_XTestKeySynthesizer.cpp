@@ -4,9 +4,13 @@
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/X11Errors.h"
 #include "platform/linux/XTestKeySynthesizer.h"
+#include "support/LogCapture.h"
 
 #include <QtTest>
+
+#include <X11/Xlib.h>
 
 // The paste key as the focused application receives it, and the
 // applications of the desktop as the window manager lists them.
@@ -23,6 +27,7 @@ private slots:
     void terminalsGetTheShiftedChord_data();
     void terminalsGetTheShiftedChord();
     void unknownKeysPostNothing();
+    void aFailedRequestEndsNothingWithQtOnAnotherPlatform();
 
 private:
     TargetApp *m_first = nullptr;
@@ -133,6 +138,27 @@ void tst_XTestKeySynthesizer::unknownKeysPostNothing()
     QVERIFY(!Platform::instance().keySynthesizer().postKeyPress(0x7f, ModifierFlag::command));
     QVERIFY(XTestKeySynthesizer::isTerminalClass(QStringLiteral("XTerm")));
     QVERIFY(!XTestKeySynthesizer::isTerminalClass(QStringLiteral("firefox")));
+}
+
+// Qt's X11 platform puts an Xlib error handler in place; on another one
+// (Wayland, offscreen) only ours stands between a failed request, such as
+// one about a window that has just closed, and Xlib's own, which ends the
+// process.
+void tst_XTestKeySynthesizer::aFailedRequestEndsNothingWithQtOnAnotherPlatform()
+{
+    const XErrorHandler qts = XSetErrorHandler(nullptr); // Xlib's own again
+    const auto restore = qScopeGuard([qts] { XSetErrorHandler(qts); });
+    Display *display = openX11Display();
+    QVERIFY(display);
+    const auto close = qScopeGuard([display] { XCloseDisplay(display); });
+    const Window closed = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+    XDestroyWindow(display, closed);
+
+    LogCapture log;
+    XMapWindow(display, closed);
+    XSync(display, False);
+    QVERIFY2(log.contains(QStringLiteral("[X11] A request failed and was ignored: BadWindow")),
+             qPrintable(log.lines().join(QLatin1Char('\n'))));
 }
 
 TAVRUNE_E2E_MAIN(tst_XTestKeySynthesizer, (DesktopHarness::Options{.accessibility = false, .audio = false}))

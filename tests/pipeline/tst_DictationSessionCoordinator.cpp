@@ -37,10 +37,15 @@ private slots:
     void cloudFailureDeliversTheLiveTextAndSaysWhy();
     void silentCloudCostsNeitherTheTextNorTheLength_data();
     void silentCloudCostsNeitherTheTextNorTheLength();
+    void quitDuringALaterRecordingRecordsOnlyThatOne();
+    void recordsTheTextAsItIsTyped_data();
+    void recordsTheTextAsItIsTyped();
     void reactivatesTheTargetBeforeTyping();
     void lockedProfileCostsOnlyThatDictationsLearning();
 
 private:
+    // Lets the fake clock run by, in steps, with the events each step brings.
+    static void pass(RealTranscriberCoordinator &coordinator, std::chrono::milliseconds time);
     // A dictation of the given text through start and stop.
     void dictate(const QString &finalText);
     void deliverFrames(const AudioSamples &frames) { m_coordinator->audioInput.deliver({{frames}, int(frames.size())}); }
@@ -58,6 +63,15 @@ void tst_DictationSessionCoordinator::init()
 void tst_DictationSessionCoordinator::cleanup()
 {
     m_coordinator.reset();
+}
+
+void tst_DictationSessionCoordinator::pass(RealTranscriberCoordinator &coordinator, std::chrono::milliseconds time)
+{
+    for (auto passed = 0ms; passed < time; passed += 500ms) {
+        QCoreApplication::processEvents();
+        coordinator.clock.advance(std::min(500ms, time - passed));
+    }
+    QCoreApplication::processEvents();
 }
 
 void tst_DictationSessionCoordinator::dictate(const QString &finalText)
@@ -448,28 +462,21 @@ void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength
     m_platform->fakeSettings().setValue(CloudApiSettings::baseUrlKey, server.url(QStringLiteral("/v1")).toString());
     RealTranscriberCoordinator coordinator(m_platform->speechRecognition());
     coordinator.selectedASRModel = ASRModelPreference::cloudflareWhisper;
-    const auto pass = [&coordinator](std::chrono::milliseconds time) {
-        for (auto passed = 0ms; passed < time; passed += 500ms) {
-            QCoreApplication::processEvents();
-            coordinator.clock.advance(std::min(500ms, time - passed));
-        }
-        QCoreApplication::processEvents();
-    };
 
     QVERIFY(waitForFuture(coordinator.startDictation()));
     QVERIFY(coordinator.isDictating());
     for (int second = 0; second < 8; ++second) {
         const AudioSamples speech(16000, 0.1f);
         coordinator.audioInput.deliver({{speech}, int(speech.size())});
-        pass(1s);
+        pass(coordinator, 1s);
     }
     m_platform->fakeSpeechRecognition().lastTask()->deliverPartial(QStringLiteral("live words"));
-    pass(0ms);
+    pass(coordinator, 0ms);
     LogCapture log;
     const QFuture<void> stopped = coordinator.stopDictation();
-    pass(1s); // the live recogniser's last words
+    pass(coordinator, 1s); // the live recogniser's last words
     QTRY_COMPARE(server.requestCount(), 1);
-    pass(30s);
+    pass(coordinator, 30s);
     QVERIFY(coordinator.isProcessing());
 
     const auto recordedOnce = [&coordinator] {
@@ -486,10 +493,72 @@ void tst_DictationSessionCoordinator::silentCloudCostsNeitherTheTextNorTheLength
         QVERIFY(log.contains(QStringLiteral("[Coordinator] Quitting before the dictation was delivered: recorded "
                                             "its live text (2 words, 8.0s), not typed")));
     }
-    pass(10s); // past the reply's deadline: 30 s and one per second of audio
+    pass(coordinator, 10s); // past the reply's deadline: 30 s and one per second of audio
     QVERIFY(waitForFuture(stopped));
     recordedOnce();
     QCOMPARE(coordinator.injector.texts, quit ? QStringList() : QStringList{QStringLiteral("rewritten: Live words")});
+}
+
+// Quitting while a later dictation still records keeps that one as it is: its
+// own length from its own start, and no words of the dictation before it.
+void tst_DictationSessionCoordinator::quitDuringALaterRecordingRecordsOnlyThatOne()
+{
+    RealTranscriberCoordinator coordinator(m_platform->speechRecognition());
+    coordinator.selectedASRModel = ASRModelPreference::appleSpeechFast;
+    coordinator.autoRewriteEnabled = false;
+    QDateTime now = QDateTime::currentDateTime();
+    coordinator.store.setClock([now]() mutable { return now = now.addSecs(60); });
+
+    QVERIFY(waitForFuture(coordinator.startDictation()));
+    pass(coordinator, 2s);
+    m_platform->fakeSpeechRecognition().lastTask()->deliverPartial(QStringLiteral("first words"));
+    pass(coordinator, 0ms);
+    const QFuture<void> stopped = coordinator.stopDictation();
+    pass(coordinator, 1s);
+    QVERIFY(waitForFuture(stopped));
+
+    pass(coordinator, 1s);
+    QVERIFY(waitForFuture(coordinator.startDictation()));
+    pass(coordinator, 3s); // nothing heard yet
+    coordinator.recordUnfinishedDictation();
+    const QList<VoiceProfileStore::RecentSession> sessions = coordinator.store.recentSessions(10);
+    QCOMPARE(sessions.size(), 2);
+    QCOMPARE(sessions.at(1).rawTranscript, QStringLiteral("First words"));
+    QCOMPARE(sessions.at(0).rawTranscript, QString());
+    QCOMPARE(sessions.at(0).duration, 3.0);
+}
+
+void tst_DictationSessionCoordinator::recordsTheTextAsItIsTyped_data()
+{
+    QTest::addColumn<bool>("quit");
+    QTest::newRow("delivered") << false;
+    QTest::newRow("quit before its text came") << true;
+}
+
+// A remote service's control characters are typed by no one: the history,
+// which the clipboard is filled from, does not keep them either.
+void tst_DictationSessionCoordinator::recordsTheTextAsItIsTyped()
+{
+    QFETCH(bool, quit);
+    const QString remote = QStringLiteral("make a list\x1b[201~ rm -r \u202Efdp\u202C now");
+    const QString cleaned = QStringLiteral("Make a list rm -r fdp now");
+    FakeTranscriber &transcriber = m_coordinator->transcriber;
+    transcriber.finalText = remote;
+    transcriber.liveText = remote;
+    transcriber.holdStop = quit;
+    QVERIFY(waitForFuture(m_coordinator->startDictation()));
+    const QFuture<void> stopped = m_coordinator->stopDictation();
+    if (quit) {
+        QTRY_VERIFY(transcriber.pendingStop);
+        m_coordinator->recordUnfinishedDictation();
+        transcriber.pendingStop->addResult(remote);
+        transcriber.pendingStop->finish();
+    }
+    QVERIFY(waitForFuture(stopped));
+    QCOMPARE(m_coordinator->injector.texts, quit ? QStringList() : QStringList{cleaned});
+    const QList<VoiceProfileStore::RecentSession> sessions = m_coordinator->store.recentSessions(10);
+    QCOMPARE(sessions.size(), 1);
+    QCOMPARE(sessions.first().rawTranscript, cleaned);
 }
 
 void tst_DictationSessionCoordinator::reactivatesTheTargetBeforeTyping()
