@@ -74,9 +74,13 @@ Item {
             id: announcer
             objectName: "announcement"
             property string text
+            // With nothing to say it is not there for a screen reader. It
+            // is there before it shows, so that its showing is heard.
+            property bool present: false
             readonly property string wanted: root.model.announcement
             onWantedChanged: {
                 text = ""
+                present = false
                 settle.restart()
             }
             visible: text.length > 0 && root.Window.visibility !== Window.Hidden
@@ -84,12 +88,14 @@ Item {
             height: 1
             Accessible.role: Accessible.AlertMessage
             Accessible.name: text
-            // nothing to say: not there for a screen reader
-            Accessible.ignored: !visible
+            Accessible.ignored: !present
             Timer {
                 id: settle
                 interval: 300
-                onTriggered: announcer.text = announcer.wanted
+                onTriggered: {
+                    announcer.present = announcer.wanted.length > 0
+                    announcer.text = announcer.wanted
+                }
             }
         }
 

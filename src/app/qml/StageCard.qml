@@ -64,6 +64,7 @@ Item {
         // read as its title and state, its text below it
         Accessible.role: Accessible.ListItem
         Accessible.name: slot.title + ", " + ["processing", "waiting", "done", "no text"][slot.stageState]
+        Accessible.ignored: !visible
         color: Theme.alpha(tint, running ? 0.08 : 0.04)
         strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
         radius: 10
