@@ -30,8 +30,8 @@ Item {
     height: placeHeight * (1 - away)
     // in its place, a card that grows is shown as far as its place has opened
     clip: away === 0
-    // on the move it passes behind the cards in place
-    z: -away
+    // on the move it passes behind the cards in place (the view puts them at 1)
+    z: 1 - away
 
     NumberAnimation on away {
         id: entering
