@@ -38,13 +38,21 @@ DictationOverlayPanel::DictationOverlayPanel(QQmlEngine &engine, DictationOverla
         connect(root, SIGNAL(dragStarted()), this, SLOT(startMove()));
     }
     m_view->resize(contentSize());
-    connect(m_view.get(), &QWindow::heightChanged, this, &DictationOverlayPanel::updateMask);
-    connect(m_view.get(), &QWindow::widthChanged, this, &DictationOverlayPanel::updateMask);
+    // Both on the render thread, if there is one: the card is read while the
+    // scene is handed over and masked once that frame is on screen.
+    connect(m_view.get(), &QQuickWindow::afterSynchronizing, this, &DictationOverlayPanel::noteSynchronizedCard,
+            Qt::DirectConnection);
+    connect(m_view.get(), &QQuickWindow::frameSwapped, this, &DictationOverlayPanel::notePresentedCard,
+            Qt::DirectConnection);
     // The native window is made now, so the first dictation shows at once.
     prepareWindow();
 }
 
-DictationOverlayPanel::~DictationOverlayPanel() = default;
+DictationOverlayPanel::~DictationOverlayPanel()
+{
+    // The render thread stops with the window, before the card's records go.
+    m_view.reset();
+}
 
 QPoint DictationOverlayPanel::placement(const QRect &available, const QSize &windowSize, int margin)
 {
@@ -120,7 +128,8 @@ void DictationOverlayPanel::prepareWindow()
         if (root)
             root->setProperty("translucent", translucent);
         m_view->setColor(translucent || !root ? QColor(Qt::transparent) : root->property("panelColor").value<QColor>());
-        updateMask();
+        m_maskedCard = QRect();
+        applyMask(cardRect());
         m_view->create();
     }
 }
@@ -160,15 +169,50 @@ void DictationOverlayPanel::fadeTo(double opacity, int durationMs, std::function
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-void DictationOverlayPanel::updateMask()
+QRect DictationOverlayPanel::cardRect() const
+{
+    const QQuickItem *root = m_view->rootObject();
+    const QQuickItem *card = root ? root->findChild<QQuickItem *>(QStringLiteral("overlayPanel")) : nullptr;
+    return card ? card->mapRectToScene(card->boundingRect()).toAlignedRect() : QRect(QPoint(), m_view->size());
+}
+
+void DictationOverlayPanel::noteSynchronizedCard()
+{
+    // The scene is not changing now: the main thread waits for the handover.
+    const QRect card = cardRect();
+    const std::lock_guard lock(m_cardMutex);
+    m_synchronizedCard = card;
+}
+
+void DictationOverlayPanel::notePresentedCard()
+{
+    {
+        const std::lock_guard lock(m_cardMutex);
+        m_presentedCard = m_synchronizedCard;
+    }
+    QMetaObject::invokeMethod(this, [this] {
+        QRect card;
+        {
+            const std::lock_guard lock(m_cardMutex);
+            card = m_presentedCard;
+        }
+        applyMask(card);
+    }, Qt::AutoConnection);
+}
+
+void DictationOverlayPanel::applyMask(const QRect &card)
 {
     if (m_translucent) {
-        m_view->setMask(QRegion());
+        if (!m_view->mask().isEmpty())
+            m_view->setMask(QRegion());
         return;
     }
+    if (card == m_maskedCard)
+        return;
+    m_maskedCard = card;
     // Without a compositor there is no alpha: cut the corners instead.
     const double radius = m_view->rootObject() ? m_view->rootObject()->property("cornerRadius").toDouble() : 0;
     QPainterPath path;
-    path.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(m_view->size())), radius, radius);
+    path.addRoundedRect(QRectF(card), radius, radius);
     m_view->setMask(QRegion(path.toFillPolygon().toPolygon()));
 }

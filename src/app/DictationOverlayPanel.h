@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class DictationOverlayModel;
 class QQmlEngine;
@@ -61,7 +62,12 @@ private:
     // A drag on the card hands the window to the window manager to move.
     Q_SLOT void startMove();
     void fadeTo(double opacity, int durationMs, std::function<void()> finished);
-    void updateMask();
+    // Without a compositor the window is cut to the card as last presented:
+    // rows it has not drawn yet, as after the window grew, stay hidden.
+    QRect cardRect() const;
+    void noteSynchronizedCard();
+    void notePresentedCard();
+    void applyMask(const QRect &card);
 
     DictationOverlayModel &m_model;
     std::function<bool()> m_compositing;
@@ -73,4 +79,10 @@ private:
     bool m_translucent = false;
     // Dragged since it was last shown: it stays where the user put it.
     bool m_userPlaced = false;
+    // The card in the frame being rendered and in the last one presented;
+    // written on the render thread.
+    std::mutex m_cardMutex;
+    QRect m_synchronizedCard;
+    QRect m_presentedCard;
+    QRect m_maskedCard;
 };

@@ -23,7 +23,7 @@ private slots:
     void cleanup();
     void placedAboveTheBottomAndNeverFocused();
     void showAfterHideIsNotUndoneByTheFadeOut();
-    void cardsLeaveAndTheStackEasesToItsHeight();
+    void cardsGlideToTheirPlacesAndTheStackEasesToItsHeight();
     void screenshots_data();
     void screenshots();
 
@@ -112,12 +112,13 @@ void verifyGlides(const QList<UiTest::Sample> &samples, qreal from, qreal to)
 
 } // namespace
 
-void tst_DictationOverlayPanel::cardsLeaveAndTheStackEasesToItsHeight()
+void tst_DictationOverlayPanel::cardsGlideToTheirPlacesAndTheStackEasesToItsHeight()
 {
     Input in;
     in.liveTranscript = QStringLiteral("buy milk");
     in.largeModelEnabled = true;
     in.isLargeModelProcessing = true;
+    in.isPolishing = true;
     m_model->setInput(in);
     m_panel->show();
     QQuickView *window = m_panel->window();
@@ -126,42 +127,64 @@ void tst_DictationOverlayPanel::cardsLeaveAndTheStackEasesToItsHeight()
     QQuickItem *stack = UiTest::findVisible(root, QStringLiteral("stageList"));
     QVERIFY(stack);
     QTest::qWait(400); // the cards have come in
+    QPointer<QQuickItem> large = UiTest::findVisible(root, QStringLiteral("stageCard_2"));
+    QPointer<QQuickItem> polish = UiTest::findVisible(root, QStringLiteral("stageCard_3"));
+    QVERIFY(large && polish);
+    const auto top = [&](QQuickItem *card) { return card->mapToItem(stack, QPointF(0, 0)).y(); };
 
-    // A refined text arrives: the stack eases to its new height.
+    // A refined text arrives: the cards below the Whisper Base card glide
+    // down as it grows, and the stack eases to its new height.
     const qreal before = stack->height();
+    const qreal largeWas = top(large);
+    const qreal polishWas = top(polish);
     in.refinedTranscript = QStringLiteral("Buy milk and eggs on the way home, and call the plumber about the kitchen "
                                           "sink before Friday afternoon.");
     m_model->setInput(in);
-    const QList<UiTest::Sample> growing = UiTest::sample([&] { return stack->height(); }, 400);
+    QList<UiTest::Sample> largeMoving;
+    QList<UiTest::Sample> polishMoving;
+    const QList<UiTest::Sample> growing = UiTest::sample(
+        [&] {
+            largeMoving.append({0, top(large)});
+            polishMoving.append({0, top(polish)});
+            return stack->height();
+        },
+        400);
     const qreal grown = stack->height();
     QVERIFY(grown > before + 10);
     verifyGlides(growing, before, grown);
+    verifyGlides(largeMoving, largeWas, top(large));
+    verifyGlides(polishMoving, polishWas, top(polish));
+    QCOMPARE(top(large) - largeWas, grown - before);
     if (QTest::currentTestFailed())
         return;
 
-    // The large model's card goes: it fades out moving up, and the stack closes up.
-    QPointer<QQuickItem> leaving = UiTest::findVisible(root, QStringLiteral("stageCard_2"));
-    QVERIFY(leaving);
-    const auto top = [&] { return leaving->mapToItem(stack, QPointF(0, 0)).y(); };
-    const qreal wasAt = top();
+    // The large model's card goes: it fades out moving up to the stack's top
+    // edge, the polish card glides up into its place and the stack closes up.
+    const qreal wasAt = top(large);
+    const qreal polishAbove = top(polish);
+    const qreal leavingHeight = large->height();
     in.largeModelEnabled = false;
     m_model->setInput(in);
     QList<UiTest::Sample> fading;
     QList<UiTest::Sample> rising;
+    QList<UiTest::Sample> following;
     const QList<UiTest::Sample> closing = UiTest::sample(
         [&] {
-            if (leaving && leaving->isVisible()) {
-                fading.append({0, leaving->opacity()});
-                rising.append({0, top()});
+            if (large && large->isVisible()) {
+                fading.append({0, large->opacity()});
+                rising.append({0, top(large)});
             }
+            following.append({0, top(polish)});
             return stack->height();
         },
         400);
     verifyGlides(fading, 1, 0);
-    verifyGlides(rising, wasAt, wasAt - 8);
+    verifyGlides(rising, wasAt, -leavingHeight);
+    verifyGlides(following, polishAbove, wasAt);
     verifyGlides(closing, grown, stack->height());
+    QCOMPARE(top(polish), wasAt);
     QVERIFY(stack->height() < grown - 10);
-    QTRY_VERIFY(!leaving || !leaving->isVisible());
+    QTRY_VERIFY(!large || !large->isVisible());
     UiTest::screenshot(window, QStringLiteral("overlay-card-left"));
 }
 
@@ -171,13 +194,15 @@ void tst_DictationOverlayPanel::screenshots_data()
     QTest::addColumn<bool>("compositing");
     QTest::addColumn<int>("cards");
     QTest::addColumn<QString>("title");
+    // texts drawn on the cards that a screen reader reads too
+    QTest::addColumn<QStringList>("read");
 
     Input listening;
     listening.isDictating = true;
     listening.mode = DictationMode::hold;
     listening.audioLevel = 0.6f;
     listening.liveTranscript = QStringLiteral("Let's meet on Thursday at ten to go through the quarterly plan");
-    QTest::newRow("overlay-listening") << listening << false << 0 << "Listening";
+    QTest::newRow("overlay-listening") << listening << false << 0 << "Listening" << QStringList{};
 
     Input refining;
     refining.liveTranscript = QStringLiteral("Let's meet on Thursday at ten to go through the quarterly plan.");
@@ -186,27 +211,28 @@ void tst_DictationOverlayPanel::screenshots_data()
     refining.isLargeModelProcessing = true;
     refining.largeModelElapsedSeconds = 2.34;
     refining.statusText = QStringLiteral("Refining with Whisper...");
-    QTest::newRow("overlay-three-stages") << refining << true << 3 << "Refining";
+    QTest::newRow("overlay-three-stages") << refining << true << 3 << "Refining"
+                                          << QStringList{"Live (on-device)", "Offline refinement", "Processing...", "2.3s"};
 
     Input done = refining;
     done.isLargeModelProcessing = false;
     done.largeModelTranscript = refining.refinedTranscript;
     done.finalText = QStringLiteral("Let's meet on Thursday at 10 to go through the quarterly plan.");
     done.statusText = QStringLiteral("Done");
-    QTest::newRow("overlay-done") << done << false << 4 << "Done";
+    QTest::newRow("overlay-done") << done << false << 4 << "Done" << QStringList{"Highest accuracy", "Grammar & polish"};
 
     Input skipped;
     skipped.liveTranscript = QStringLiteral("Let's meet on Thursday at ten.");
     skipped.refiningFailure = QStringLiteral("Skipped: not installed");
     skipped.finalText = QStringLiteral("Let's meet on Thursday at ten.");
     skipped.statusText = QStringLiteral("Done");
-    QTest::newRow("overlay-base-skipped") << skipped << false << 3 << "Done";
+    QTest::newRow("overlay-base-skipped") << skipped << false << 3 << "Done" << QStringList{"Skipped: not installed"};
 
     Input failed;
     failed.startFailed = true;
     failed.statusText = QStringLiteral("Failed to start: No Whisper ASR model is installed. Please download Whisper "
                                        "Base or Whisper Large first.");
-    QTest::newRow("overlay-start-failed") << failed << true << 0 << "Not started";
+    QTest::newRow("overlay-start-failed") << failed << true << 0 << "Not started" << QStringList{};
 }
 
 void tst_DictationOverlayPanel::screenshots()
@@ -215,6 +241,7 @@ void tst_DictationOverlayPanel::screenshots()
     QFETCH(bool, compositing);
     QFETCH(int, cards);
     QFETCH(QString, title);
+    QFETCH(QStringList, read);
     m_compositing = compositing;
     m_model->setInput(input);
     m_panel->show();
@@ -235,6 +262,9 @@ void tst_DictationOverlayPanel::screenshots()
         const qreal above = shownCards[i - 1]->mapToScene({0, shownCards[i - 1]->height()}).y();
         QCOMPARE(shownCards[i]->mapToScene({}).y(), above + 8);
     }
+    const QStringList readable = UiTest::readableTexts(window);
+    for (const QString &text : read)
+        QVERIFY2(readable.contains(text), qPrintable(text));
     // the sparkles mean done: a start that failed shows a warning instead
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotWarning")) != nullptr, input.startFailed);
     QCOMPARE(UiTest::findVisible(root, QStringLiteral("mascotEmoji")) == nullptr, input.startFailed);

@@ -261,6 +261,20 @@ void tst_ViewsOnAccessibilityBus::theOverlayReadsAndSpeaksUpWithoutTheFocus()
     const auto unfocused = [](const QList<AccessibleTree::Object> &tree) {
         return std::none_of(tree.cbegin(), tree.cend(), [](const AccessibleTree::Object &o) { return o.focused; });
     };
+    // What is shown is there with the box it is drawn in, within the
+    // window; nothing else is there.
+    const auto drawnWithin = [](const QList<AccessibleTree::Object> &tree) {
+        const std::optional<QRect> window = tree.isEmpty() ? std::nullopt : tree.first().extents;
+        for (const AccessibleTree::Object &object : tree) {
+            const QString what = QStringLiteral("%1 \"%2\"").arg(object.role, object.name);
+            if (!window || !object.extents || !window->contains(*object.extents))
+                return QStringLiteral("outside the window: ") + what;
+            if (object.depth > 1 && object.name.isEmpty() && object.role != QLatin1String("filler")
+                && object.role != QLatin1String("panel"))
+                return QStringLiteral("unnamed: ") + what;
+        }
+        return QString();
+    };
 
     // While listening: the header and what has been heard so far.
     QVERIFY(m_desktop.xdotool({QStringLiteral("keydown"), QStringLiteral("alt+space")}));
@@ -268,6 +282,10 @@ void tst_ViewsOnAccessibilityBus::theOverlayReadsAndSpeaksUpWithoutTheFocus()
     QVERIFY2(!overlay.isEmpty(), qPrintable(m_app->log()));
     QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Release Alt Space to stop")));
     QVERIFY(unfocused(overlay));
+    // no stages list yet, and nothing to announce
+    QVERIFY(!AccessibleTree::find(overlay, QStringLiteral("Stages")));
+    QVERIFY(!AccessibleTree::find(overlay, QString(), QStringLiteral("alert")));
+    QVERIFY2(drawnWithin(overlay).isEmpty(), qPrintable(drawnWithin(overlay)));
     QVERIFY(m_desktop.playIntoMicrophone(speechFile, true, 250ms));
     const auto liveText = [](const QList<AccessibleTree::Object> &tree) {
         return std::find_if(tree.cbegin(), tree.cend(), [](const AccessibleTree::Object &o) {
@@ -286,6 +304,10 @@ void tst_ViewsOnAccessibilityBus::theOverlayReadsAndSpeaksUpWithoutTheFocus()
     QVERIFY2(!overlay.isEmpty(), qPrintable(m_app->log()));
     QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Live Speech, done")));
     QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Skipped: not installed")));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Live (on-device)")));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Offline refinement")));
+    QVERIFY(AccessibleTree::find(overlay, QStringLiteral("Stages"), QStringLiteral("list")));
+    QVERIFY2(drawnWithin(overlay).isEmpty(), qPrintable(drawnWithin(overlay)));
     QVERIFY2(DesktopHarness::waitUntil([&] { return announced(QStringLiteral("Done")); }, 20s), qPrintable(m_app->log()));
     QVERIFY(unfocused(AccessibleTree::window(m_app->pid(), kOverlay)));
     QVERIFY(DesktopHarness::waitUntil([&] { return AccessibleTree::window(m_app->pid(), kOverlay).isEmpty(); }, 15s));

@@ -16,16 +16,30 @@ Item {
     // A drag on the card: the panel lets the window manager move the window.
     signal dragStarted()
 
-    // The panel sizes the window to this.
+    // The panel sizes the window to this. A window that grows shows its new
+    // area before it is drawn, so it takes the height the card eases to at
+    // once and the card grows inside it, from its bottom edge; when the card
+    // shrinks, the window follows once it is done.
     implicitWidth: 420 + 2 * shadowMargin
-    implicitHeight: content.implicitHeight + 32 + 2 * shadowMargin
+    implicitHeight: frameHeight + 2 * shadowMargin
+    // the card as drawn, and once the stages list has come to rest
+    readonly property real drawnHeight: content.implicitHeight + 32
+    readonly property real restingHeight: drawnHeight + (stack.visible ? stack.targetHeight - stack.shownHeight : 0)
+    property real frameHeight: 0
+    function refit() {
+        frameHeight = Math.abs(drawnHeight - restingHeight) < 0.5 ? restingHeight
+                                                                 : Math.max(frameHeight, drawnHeight, restingHeight)
+    }
+    onDrawnHeightChanged: refit()
+    onRestingHeightChanged: refit()
+    Component.onCompleted: refit()
 
     // A soft shadow below the card, drawn only where it can blend.
     Repeater {
         model: root.translucent ? 8 : 0
         Rectangle {
             x: root.shadowMargin - spread
-            y: root.shadowMargin - spread + 8
+            y: panel.y - spread + 8
             width: panel.width + 2 * spread
             height: panel.height + 2 * spread
             readonly property real spread: (index + 1) * 2.5
@@ -38,9 +52,9 @@ Item {
         id: panel
         objectName: "overlayPanel"
         x: root.shadowMargin
-        y: root.shadowMargin
+        y: root.height - root.shadowMargin - height
         width: 420
-        height: content.implicitHeight + 32
+        height: root.drawnHeight
         radius: root.cornerRadius
         color: root.panelColor
         border.width: 1
@@ -60,9 +74,13 @@ Item {
             id: announcer
             objectName: "announcement"
             property string text
+            // With nothing to say it is not there for a screen reader. It
+            // is there before it shows, so that its showing is heard.
+            property bool present: false
             readonly property string wanted: root.model.announcement
             onWantedChanged: {
                 text = ""
+                present = false
                 settle.restart()
             }
             visible: text.length > 0 && root.Window.visibility !== Window.Hidden
@@ -70,10 +88,14 @@ Item {
             height: 1
             Accessible.role: Accessible.AlertMessage
             Accessible.name: text
+            Accessible.ignored: !present
             Timer {
                 id: settle
                 interval: 300
-                onTriggered: announcer.text = announcer.wanted
+                onTriggered: {
+                    announcer.present = announcer.wanted.length > 0
+                    announcer.text = announcer.wanted
+                }
             }
         }
 
@@ -154,41 +176,42 @@ Item {
                 }
             }
 
-            // A running card's tick changes its row in place. Cards come in
-            // and go out fading and sliding at the top; the stack eases to
-            // its new height as texts arrive or cards come and go.
+            // A running card's tick changes its row in place. Each card's
+            // place eases open and shut, so the cards below it and the
+            // list's height glide as texts arrive or cards come and go.
             Item {
+                id: stack
                 objectName: "stageList"
                 visible: !root.model.isDictating && cards.count > 0
+                Accessible.role: Accessible.List
+                Accessible.name: "Stages"
+                Accessible.ignored: !visible
                 Layout.fillWidth: true
+                // each card keeps the gap below it
+                readonly property real shownHeight: Math.max(0, cards.contentHeight - cards.gap)
                 Layout.preferredHeight: shownHeight
-                property real shownHeight: cards.contentHeight
-                Behavior on shownHeight {
-                    enabled: cards.visible
-                    NumberAnimation { duration: 250; easing.type: Easing.InOutQuad }
+                // its height once the cards have come to rest
+                readonly property real targetHeight: {
+                    const slots = cards.contentItem.children
+                    let sum = 0
+                    for (let i = 0; i < slots.length; ++i)
+                        sum += slots[i].targetHeight || 0
+                    return Math.max(0, sum - cards.gap)
                 }
                 clip: true
 
                 ListView {
                     id: cards
+                    readonly property real gap: 8
                     // Never resized: a view that lays out again while a card
                     // leaves drops that card at once.
                     width: parent.width
                     height: 2000
                     interactive: false
-                    Accessible.role: Accessible.List
-                    Accessible.name: "Stages"
-                    spacing: 8
                     model: root.model.stages
-                    delegate: StageCard { width: cards.width }
-
-                    // A card comes in by itself and goes out fading and
-                    // sliding back up. Cards that move make room at once: a
-                    // view transition would keep the place a card had
-                    // before its text wrapped.
-                    remove: Transition {
-                        NumberAnimation { property: "opacity"; to: 0; duration: 250; easing.type: Easing.InOutQuad }
-                        NumberAnimation { property: "slide"; to: -8; duration: 250; easing.type: Easing.InOutQuad }
+                    delegate: StageCard {
+                        width: cards.width
+                        gap: cards.gap
                     }
                 }
             }
