@@ -92,7 +92,7 @@ using Extents = std::array<std::int32_t, 4>; // fastest-varying first, unused on
 struct ExpectedTensor {
     const TensorType *type;
     Extents extents;
-    int order; // whisper.cpp's, so the first missing one is named
+    int order; // as converters write them, so that the first one missing is named
 };
 
 // Every tensor whisper.cpp creates for a header, and nothing else: it refuses a
