@@ -31,7 +31,9 @@ struct WhisperModelShape {
 
     // One tensor off what the header calls for.
     struct TensorFault {
-        enum class Kind { none, missing, added, f32, transposed }; // transposed: its first two extents swapped
+        // added: an f32 vector after the last tensor; f32: stored as f32;
+        // transposed: its first two extents swapped
+        enum class Kind { none, missing, added, f32, transposed };
         Kind kind = Kind::none;
         QByteArray tensor;
     };
