@@ -2,11 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 
 #include <algorithm>
-
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -17,26 +18,33 @@ constexpr std::uint32_t kMagic = 0x67676d6c; // "ggml"
 // with more would have it read and write past its spectrum.
 constexpr std::int32_t kFilterBins = 201;
 
-// Elements per block and bytes per block of the tensor types whisper models use.
+// The tensor types whisper models use: elements and bytes per block, and the
+// header's weight type (ftype) whose matrices are stored in it.
 struct TensorType {
     std::int32_t id;
+    std::int32_t fileType;
+    const char *name;
     std::int64_t blockElements;
     std::int64_t blockBytes;
 };
 constexpr TensorType kTensorTypes[] = {
-    {0, 1, 4}, // f32
-    {1, 1, 2}, // f16
-    {2, 32, 18}, // q4_0
-    {3, 32, 20}, // q4_1
-    {6, 32, 22}, // q5_0
-    {7, 32, 24}, // q5_1
-    {8, 32, 34}, // q8_0
-    {10, 256, 84}, // q2_k
-    {11, 256, 110}, // q3_k
-    {12, 256, 144}, // q4_k
-    {13, 256, 176}, // q5_k
-    {14, 256, 210}, // q6_k
+    {0, 0, "f32", 1, 4},
+    {1, 1, "f16", 1, 2},
+    {2, 2, "q4_0", 32, 18},
+    {3, 3, "q4_1", 32, 20},
+    {6, 8, "q5_0", 32, 22},
+    {7, 9, "q5_1", 32, 24},
+    {8, 7, "q8_0", 32, 34},
+    {10, 10, "q2_k", 256, 84},
+    {11, 11, "q3_k", 256, 110},
+    {12, 12, "q4_k", 256, 144},
+    {13, 13, "q5_k", 256, 176},
+    {14, 14, "q6_k", 256, 210},
 };
+constexpr const TensorType &kF32 = kTensorTypes[0];
+constexpr const TensorType &kF16 = kTensorTypes[1];
+// A quantised file's ftype carries the quantisation version in its thousands.
+constexpr std::int32_t kQuantVersionFactor = 1000;
 
 const TensorType *tensorType(std::int32_t id)
 {
@@ -45,6 +53,140 @@ const TensorType *tensorType(std::int32_t id)
             return &t;
     }
     return nullptr;
+}
+
+// whisper.cpp aborts on a weight type it has no tensor type for.
+const TensorType *matrixType(std::int32_t fileType)
+{
+    if (fileType < 0)
+        return nullptr;
+    for (const TensorType &t : kTensorTypes) {
+        if (t.fileType == fileType % kQuantVersionFactor)
+            return &t;
+    }
+    return nullptr;
+}
+
+QString typeName(std::int32_t id)
+{
+    const TensorType *type = tensorType(id);
+    return type ? QString::fromLatin1(type->name) : QStringLiteral("type %1").arg(id);
+}
+
+struct Header {
+    std::int32_t vocabulary;
+    std::int32_t audioContext;
+    std::int32_t audioState;
+    std::int32_t audioHeads;
+    std::int32_t audioLayers;
+    std::int32_t textContext;
+    std::int32_t textState;
+    std::int32_t textHeads;
+    std::int32_t textLayers;
+    std::int32_t mels;
+    std::int32_t fileType;
+};
+
+using Extents = std::array<std::int32_t, 4>; // fastest-varying first, unused ones 1
+
+struct ExpectedTensor {
+    const TensorType *type;
+    Extents extents;
+    int order; // as converters write them, so that the first one missing is named
+};
+
+// Every tensor whisper.cpp creates for a header, and nothing else: it refuses a
+// file with any other name, a missing one, or another size.
+class TensorSet {
+public:
+    TensorSet(const Header &h, const TensorType &matrix)
+    {
+        const TensorType &conv = matrix.id == kF32.id ? kF32 : kF16;
+        const std::int32_t n = h.audioState;
+        auto vector = [&](const QByteArray &name, std::int32_t extent = 0) { add(name, kF32, {extent ? extent : n}); };
+        auto norm = [&](const QByteArray &prefix) {
+            vector(prefix + ".weight");
+            vector(prefix + ".bias");
+        };
+        auto attention = [&](const QByteArray &prefix) {
+            for (const char *part : {".query", ".key", ".value", ".out"})
+                add(prefix + part + ".weight", matrix, {n, n});
+            for (const char *part : {".query", ".value", ".out"})
+                vector(prefix + part + ".bias");
+        };
+        auto block = [&](const QByteArray &prefix, bool crossAttention) {
+            norm(prefix + ".attn_ln");
+            attention(prefix + ".attn");
+            if (crossAttention) {
+                norm(prefix + ".cross_attn_ln");
+                attention(prefix + ".cross_attn");
+            }
+            norm(prefix + ".mlp_ln");
+            add(prefix + ".mlp.0.weight", matrix, {n, 4 * n});
+            vector(prefix + ".mlp.0.bias", 4 * n);
+            add(prefix + ".mlp.2.weight", matrix, {4 * n, n});
+            vector(prefix + ".mlp.2.bias");
+        };
+
+        add("encoder.positional_embedding", kF32, {n, h.audioContext});
+        add("encoder.conv1.weight", conv, {3, h.mels, n});
+        add("encoder.conv1.bias", kF32, {1, n});
+        add("encoder.conv2.weight", conv, {3, n, n});
+        add("encoder.conv2.bias", kF32, {1, n});
+        for (std::int32_t i = 0; i < h.audioLayers; ++i)
+            block("encoder.blocks." + QByteArray::number(i), false);
+        norm("encoder.ln_post");
+
+        add("decoder.positional_embedding", kF32, {n, h.textContext});
+        add("decoder.token_embedding.weight", matrix, {n, h.vocabulary});
+        for (std::int32_t i = 0; i < h.textLayers; ++i)
+            block("decoder.blocks." + QByteArray::number(i), true);
+        norm("decoder.ln");
+    }
+
+    // Takes the tensor off the set; nothing when it is not in it.
+    std::optional<ExpectedTensor> take(const QByteArray &name)
+    {
+        const auto it = m_tensors.constFind(name);
+        if (it == m_tensors.cend())
+            return std::nullopt;
+        const ExpectedTensor tensor = *it;
+        m_tensors.erase(it);
+        return tensor;
+    }
+    bool isEmpty() const { return m_tensors.isEmpty(); }
+    qsizetype size() const { return m_tensors.size(); }
+
+    QByteArray firstLeft() const
+    {
+        auto first = m_tensors.cbegin();
+        for (auto it = m_tensors.cbegin(); it != m_tensors.cend(); ++it) {
+            if (it->order < first->order)
+                first = it;
+        }
+        return first.key();
+    }
+
+private:
+    void add(const QByteArray &name, const TensorType &type, std::initializer_list<std::int32_t> extents)
+    {
+        Extents padded{1, 1, 1, 1};
+        std::copy(extents.begin(), extents.end(), padded.begin());
+        m_tensors.insert(name, {&type, padded, int(m_tensors.size())});
+    }
+
+    QHash<QByteArray, ExpectedTensor> m_tensors;
+};
+
+QString shapeText(const Extents &extents)
+{
+    qsizetype used = extents.size();
+    while (used > 1 && extents[used - 1] == 1)
+        --used;
+    QStringList texts;
+    for (qsizetype i = 0; i < used; ++i)
+        texts.append(QString::number(extents[i]));
+    return texts.join(QStringLiteral("×"));
 }
 
 class Reader {
@@ -111,30 +253,52 @@ bool hasWidth(const WhisperModelFamily &family, std::int32_t state, std::int32_t
 }
 
 // Why the header's hyperparameters are not one of the family's shapes; empty when they are.
-// h: vocab, audio ctx, audio state, audio heads, audio layers, text ctx,
-// text state, text heads, text layers, mels, ftype
-QString shapeProblem(const std::int32_t (&h)[11], const WhisperModelFamily &family)
+QString shapeProblem(const Header &h, const WhisperModelFamily &family)
 {
-    if (!family.vocabularies.contains(h[0]))
+    if (!family.vocabularies.contains(h.vocabulary))
         return QStringLiteral("a vocabulary of %1 tokens where Whisper models have %2")
-            .arg(h[0])
+            .arg(h.vocabulary)
             .arg(listed(family.vocabularies));
-    if (h[1] != family.audioContext)
-        return QStringLiteral("an audio context of %1 where Whisper models have %2").arg(h[1]).arg(family.audioContext);
-    if (h[5] != family.textContext)
-        return QStringLiteral("a text context of %1 where Whisper models have %2").arg(h[5]).arg(family.textContext);
-    if (h[2] != h[6] || h[3] != h[7])
+    if (h.audioContext != family.audioContext)
+        return QStringLiteral("an audio context of %1 where Whisper models have %2")
+            .arg(h.audioContext)
+            .arg(family.audioContext);
+    if (h.textContext != family.textContext)
+        return QStringLiteral("a text context of %1 where Whisper models have %2")
+            .arg(h.textContext)
+            .arg(family.textContext);
+    if (h.audioState != h.textState || h.audioHeads != h.textHeads)
         return QStringLiteral("an encoder of width %1 with %2 heads and a decoder of width %3 with %4 heads")
-            .arg(h[2]).arg(h[3]).arg(h[6]).arg(h[7]);
-    if (!hasWidth(family, h[2], h[3]))
-        return QStringLiteral("a width of %1 with %2 heads, which no Whisper model has").arg(h[2]).arg(h[3]);
-    if (!inRange(h[4], 1, family.maxLayers) || !inRange(h[8], 1, family.maxLayers))
+            .arg(h.audioState).arg(h.audioHeads).arg(h.textState).arg(h.textHeads);
+    if (!hasWidth(family, h.audioState, h.audioHeads))
+        return QStringLiteral("a width of %1 with %2 heads, which no Whisper model has").arg(h.audioState).arg(h.audioHeads);
+    if (!inRange(h.audioLayers, 1, family.maxLayers) || !inRange(h.textLayers, 1, family.maxLayers))
         return QStringLiteral("%1 encoder and %2 decoder layers where Whisper models have 1 to %3")
-            .arg(h[4]).arg(h[8]).arg(family.maxLayers);
-    if (!family.melBands.contains(h[9]))
-        return QStringLiteral("%1 mel bands where Whisper models have %2").arg(h[9]).arg(listed(family.melBands));
-    if (h[10] < 0)
-        return QStringLiteral("an unknown weight type (%1)").arg(h[10]);
+            .arg(h.audioLayers).arg(h.textLayers).arg(family.maxLayers);
+    if (!family.melBands.contains(h.mels))
+        return QStringLiteral("%1 mel bands where Whisper models have %2").arg(h.mels).arg(listed(family.melBands));
+    const TensorType *matrix = matrixType(h.fileType);
+    if (!matrix)
+        return QStringLiteral("an unknown weight type (%1)").arg(h.fileType);
+    // ggml stores a matrix row in whole blocks.
+    if (h.audioState % matrix->blockElements != 0)
+        return QStringLiteral("%1 weights, which cannot hold a width of %2").arg(QLatin1String(matrix->name)).arg(h.audioState);
+    return {};
+}
+
+// Why the tensor read from the file is not the one the header calls for.
+QString tensorProblem(const QByteArray &name, std::int32_t typeId, const Extents &extents,
+                      const std::optional<ExpectedTensor> &expected)
+{
+    const QString tensor = QString::fromUtf8(name);
+    if (!expected)
+        return QStringLiteral("an unexpected tensor %1").arg(tensor);
+    if (typeId != expected->type->id)
+        return QStringLiteral("tensor %1 stored as %2 where the header calls for %3")
+            .arg(tensor, typeName(typeId), QLatin1String(expected->type->name));
+    if (extents != expected->extents)
+        return QStringLiteral("tensor %1 of shape %2 where the header calls for %3")
+            .arg(tensor, shapeText(extents), shapeText(expected->extents));
     return {};
 }
 } // namespace
@@ -155,21 +319,20 @@ QString WhisperModelFile::problemWith(const QString &path, const WhisperModelFam
     if (file.read(reinterpret_cast<char *>(&magic), sizeof magic) != sizeof magic || magic != kMagic)
         return QStringLiteral("not a ggml model (bad magic)");
 
-    // vocab, audio ctx, audio state, audio heads, audio layers, text ctx,
-    // text state, text heads, text layers, mels, ftype
-    std::int32_t h[11];
-    for (std::int32_t &value : h) {
+    Header h;
+    for (std::int32_t *field : {&h.vocabulary, &h.audioContext, &h.audioState, &h.audioHeads, &h.audioLayers,
+                                &h.textContext, &h.textState, &h.textHeads, &h.textLayers, &h.mels, &h.fileType}) {
         const auto read = in.int32();
         if (!read)
             return QStringLiteral("truncated in the header");
-        value = *read;
+        *field = *read;
     }
     if (const QString shape = shapeProblem(h, family); !shape.isEmpty())
         return shape;
 
     const auto melCount = in.int32();
     const auto fftCount = in.int32();
-    if (!melCount || !fftCount || *melCount != h[9] || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
+    if (!melCount || !fftCount || *melCount != h.mels || !in.skip(std::int64_t(*melCount) * *fftCount * 4))
         return QStringLiteral("damaged mel filters");
     if (*fftCount != kFilterBins)
         return QStringLiteral("mel filters over %1 frequency bins where Whisper models have %2")
@@ -185,6 +348,8 @@ QString WhisperModelFile::problemWith(const QString &path, const WhisperModelFam
             return QStringLiteral("truncated in the vocabulary");
     }
 
+    // Only headers are read; the data, up to gigabytes, is seeked past.
+    TensorSet expected(h, *matrixType(h.fileType));
     QSet<QByteArray> names;
     while (in.remaining() > 0) {
         const auto dims = in.int32();
@@ -192,30 +357,37 @@ QString WhisperModelFile::problemWith(const QString &path, const WhisperModelFam
         const auto typeId = in.int32();
         if (!dims || !nameLength || !typeId)
             return QStringLiteral("truncated in a tensor header");
-        const TensorType *type = tensorType(*typeId);
-        if (!inRange(*dims, 1, 4) || !inRange(*nameLength, 1, 1024) || !type)
+        if (!inRange(*dims, 1, 4) || !inRange(*nameLength, 1, 1024))
             return QStringLiteral("damaged tensor header");
-        std::int64_t elements = 1;
+        Extents extents{1, 1, 1, 1};
         for (std::int32_t d = 0; d < *dims; ++d) {
             const auto extent = in.int32();
-            if (!extent || !inRange(*extent, 1, 1 << 24))
-                return QStringLiteral("damaged tensor shape");
-            elements *= *extent;
-            if (elements > (std::int64_t(1) << 34))
-                return QStringLiteral("damaged tensor shape");
+            if (!extent)
+                return QStringLiteral("truncated in a tensor header");
+            extents[d] = *extent;
         }
-        if (elements % type->blockElements != 0)
-            return QStringLiteral("damaged tensor shape");
         const auto name = in.bytes(*nameLength);
         if (!name)
             return QStringLiteral("truncated in a tensor name");
         if (names.contains(*name))
             return QStringLiteral("tensor %1 appears twice").arg(QString::fromUtf8(*name));
         names.insert(*name);
-        if (!in.skip(elements / type->blockElements * type->blockBytes))
+        const std::optional<ExpectedTensor> tensor = expected.take(*name);
+        if (const QString problem = tensorProblem(*name, *typeId, extents, tensor); !problem.isEmpty())
+            return problem;
+        // The extents are the header's, so the product is bounded and rows are whole blocks.
+        const std::int64_t elements = std::int64_t(extents[0]) * extents[1] * extents[2] * extents[3];
+        if (!in.skip(elements / tensor->type->blockElements * tensor->type->blockBytes))
             return QStringLiteral("truncated in tensor %1").arg(QString::fromUtf8(*name));
     }
+    // whisper.cpp loads a file with no tensors at all as an empty model.
     if (names.isEmpty())
         return QStringLiteral("holds no tensors");
+    if (!expected.isEmpty()) {
+        const QString first = QString::fromUtf8(expected.firstLeft());
+        return expected.size() == 1
+            ? QStringLiteral("tensor %1 is missing").arg(first)
+            : QStringLiteral("tensor %1 and %2 others are missing").arg(first).arg(expected.size() - 1);
+    }
     return {};
 }

@@ -174,6 +174,38 @@ void tst_WhisperCppEngineAdapter::onlyTheWhisperFamilysShapesLoad_data()
                                    << QStringLiteral("100 mel bands where Whisper models have 80 or 128");
     QTest::newRow("foreign vocabulary") << with(small, [](auto &s) { s.vocabulary = 32'000; })
                                         << QStringLiteral("a vocabulary of 32000 tokens");
+    // whisper.cpp sizes the decoder's attention by the encoder's heads and aborts
+    QTest::newRow("7 text heads to 6 audio heads")
+        << with(small, [](auto &s) { s.textHeads = 7; })
+        << QStringLiteral("an encoder of width 384 with 6 heads and a decoder of width 384 with 7 heads");
+    for (int layers : {0, 33}) {
+        QTest::addRow("%d text layers", layers)
+            << with(small, [&](auto &s) { s.textLayers = layers; })
+            << QStringLiteral("1 encoder and %1 decoder layers where Whisper models have 1 to 32").arg(layers);
+    }
+    QTest::newRow("mel filters over 200 bins")
+        << with(small, [](auto &s) { s.filterBins = 200; })
+        << QStringLiteral("mel filters over 200 frequency bins where Whisper models have 201");
+    QTest::newRow("weight type 5, which whisper.cpp aborts on")
+        << with(small, [](auto &s) { s.fileType = 5; }) << QStringLiteral("an unknown weight type (5)");
+
+    // whisper.cpp refuses each of these only after reading the data before them
+    using Fault = WhisperModelShape::TensorFault::Kind;
+    const auto faulty = [&](Fault kind, const char *tensor) {
+        return with(small, [&](auto &s) { s.tensorFault = {kind, tensor}; });
+    };
+    QTest::newRow("a tensor missing")
+        << faulty(Fault::missing, "decoder.blocks.0.cross_attn.key.weight")
+        << QStringLiteral("tensor decoder.blocks.0.cross_attn.key.weight is missing");
+    QTest::newRow("an unknown tensor added")
+        << faulty(Fault::added, "decoder.blocks.0.cross_attn.key.bias")
+        << QStringLiteral("an unexpected tensor decoder.blocks.0.cross_attn.key.bias");
+    QTest::newRow("a matrix of another type")
+        << faulty(Fault::f32, "encoder.blocks.0.mlp.0.weight")
+        << QStringLiteral("tensor encoder.blocks.0.mlp.0.weight stored as f32 where the header calls for q5_0");
+    QTest::newRow("a matrix transposed") // as many elements, other dimensions
+        << faulty(Fault::transposed, "decoder.blocks.0.mlp.2.weight")
+        << QStringLiteral("tensor decoder.blocks.0.mlp.2.weight of shape 384×1536 where the header calls for 1536×384");
 }
 
 void tst_WhisperCppEngineAdapter::onlyTheWhisperFamilysShapesLoad()

@@ -4,11 +4,11 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
 constexpr std::uint32_t kMagic = 0x67676d6c;
-constexpr int kFftBins = 201; // whisper's 400-point FFT
 constexpr int kTextTokens = 50257; // ids below the end-of-text token
 constexpr int kSpaceToken = 220;
 constexpr std::int32_t kF32 = 0;
@@ -82,9 +82,10 @@ QByteArray token(int id)
 // Appends a model to `out`, remembering where each tensor's data starts.
 class ModelStream {
 public:
-    ModelStream(QByteArray &out, std::uint32_t seed)
+    ModelStream(QByteArray &out, std::uint32_t seed, WhisperModelShape::TensorFault fault = {})
         : m_out(out)
         , m_random(seed)
+        , m_fault(std::move(fault))
     {
     }
 
@@ -96,8 +97,24 @@ public:
     enum class Fill { random, ones, zeros };
 
     // ne in ggml order (fastest-varying first); `scale` bounds random values.
-    void tensor(const QByteArray &name, const std::vector<int> &ne, std::int32_t type, Fill fill, float scale)
+    void tensor(const QByteArray &name, std::vector<int> ne, std::int32_t type, Fill fill, float scale)
     {
+        using Fault = WhisperModelShape::TensorFault::Kind;
+        if (name == m_fault.tensor) {
+            switch (m_fault.kind) {
+            case Fault::none:
+            case Fault::added:
+                break;
+            case Fault::missing:
+                return;
+            case Fault::f32:
+                type = kF32;
+                break;
+            case Fault::transposed:
+                std::swap(ne[0], ne[1]);
+                break;
+            }
+        }
         int32(std::int32_t(ne.size()));
         int32(std::int32_t(name.size()));
         int32(type);
@@ -125,12 +142,20 @@ public:
         }
     }
 
+    // After the last tensor, so that the file is otherwise complete.
+    void addedTensor(int extent)
+    {
+        if (m_fault.kind == WhisperModelShape::TensorFault::Kind::added)
+            tensor(m_fault.tensor, {extent}, kF32, Fill::zeros, 0);
+    }
+
     Random &random() { return m_random; }
     std::vector<qint64> dataStarts;
 
 private:
     QByteArray &m_out;
     Random m_random;
+    WhisperModelShape::TensorFault m_fault;
 };
 
 struct Layout {
@@ -139,21 +164,20 @@ struct Layout {
     std::vector<qint64> dataStarts;
 };
 
-QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true,
-                 int filterBins = kFftBins)
+QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout, bool withTensors = true)
 {
     QByteArray out;
     using Fill = ModelStream::Fill;
-    ModelStream s(out, seed);
+    ModelStream s(out, seed, m.tensorFault);
     const WeightFormat weights = weightFormat(m.weights);
     s.uint32(kMagic);
-    for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state, m.heads,
-                      m.textLayers, m.mels, int(weights.fileType)})
+    for (int value : {m.vocabulary, m.audioContext, m.state, m.heads, m.audioLayers, m.textContext, m.state,
+                      m.textHeads.value_or(m.heads), m.textLayers, m.mels, int(m.fileType.value_or(weights.fileType))})
         s.int32(value);
 
     s.int32(m.mels);
-    s.int32(filterBins);
-    std::vector<float> filters(std::size_t(m.mels) * filterBins);
+    s.int32(m.filterBins);
+    std::vector<float> filters(std::size_t(m.mels) * m.filterBins);
     for (float &f : filters)
         f = 0.01f * (1.0f + s.random().next());
     s.floats(filters);
@@ -219,6 +243,7 @@ QByteArray build(const WhisperModelShape &m, std::uint32_t seed, Layout &layout,
         mlp(block);
     }
     layerNorm("decoder.ln");
+    s.addedTensor(n);
 
     layout.dataStarts = s.dataStarts;
     return out;
@@ -265,8 +290,10 @@ QString WhisperModelWriter::writeDamagedModel(const QString &path, Damage damage
         return saveBytes(path, {});
 
     Layout layout;
-    QByteArray bytes = build(WhisperModelShape::tiny(), 1, layout, damage != Damage::noTensors,
-                             damage == Damage::foreignMelFilters ? 2000 : kFftBins);
+    WhisperModelShape shape = WhisperModelShape::tiny();
+    if (damage == Damage::foreignMelFilters)
+        shape.filterBins = 2000;
+    QByteArray bytes = build(shape, 1, layout, damage != Damage::noTensors);
 
     switch (damage) {
     case Damage::empty:

@@ -2,13 +2,15 @@
 
 #include "pipeline/WhisperModelFamily.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
-// Dimensions of a whisper.cpp model. Vocabulary and audio context stay those
-// of the real multilingual models, so the library's fixed token ids and 30 s
-// window hold.
+// Dimensions of a whisper.cpp model, and what of its file may be off. Vocabulary
+// and audio context stay those of the real multilingual models, so the
+// library's fixed token ids and 30 s window hold.
 struct WhisperModelShape {
     // How the matrices are stored; vectors stay f32 and convolutions f16, as
     // in the published files.
@@ -23,6 +25,19 @@ struct WhisperModelShape {
     int textLayers = 1;
     int mels = 80;
     Weights weights = Weights::f16;
+    std::optional<int> textHeads = std::nullopt; // as many as the encoder has when unset
+    int filterBins = 201; // whisper's 400-point FFT
+    std::optional<std::int32_t> fileType = std::nullopt; // the header's ftype when not that of `weights`
+
+    // One tensor off what the header calls for.
+    struct TensorFault {
+        // added: an f32 vector after the last tensor; f32: stored as f32;
+        // transposed: its first two extents swapped
+        enum class Kind { none, missing, added, f32, transposed };
+        Kind kind = Kind::none;
+        QByteArray tensor;
+    };
+    TensorFault tensorFault = {};
 
     // Loads and decodes in well under a second. No published model is this
     // small: only an engine or a manager given tinyFamily() accepts it.
