@@ -43,7 +43,7 @@ void finish(const std::shared_ptr<QPromise<void>> &promise)
         promise->finish();
 }
 
-// The Part's level: RMS times 5, capped at 1.
+// The level the meter shows: the frames' RMS times 5, capped at 1.
 float levelOf(const AudioSamples &frames)
 {
     double sum = 0;
