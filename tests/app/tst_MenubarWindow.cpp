@@ -126,6 +126,15 @@ void tst_MenubarWindow::searchNarrowsAndClearRestores()
     click(QStringLiteral("clearSearchButton"));
     QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("3 recordings"));
     QCOMPARE(text(QStringLiteral("searchField")), QString());
+
+    // from the keyboard: the button goes, and the field it cleared takes the focus
+    type(QStringLiteral("milk"));
+    QTRY_VERIFY(item(QStringLiteral("clearSearchButton")));
+    QCOMPARE(pressTab(), item(QStringLiteral("clearSearchButton")));
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Space);
+    QTRY_COMPARE(text(QStringLiteral("recordingCount")), QStringLiteral("3 recordings"));
+    QCOMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("searchField")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("menubar-search-cleared"));
 }
 
 void tst_MenubarWindow::showMoreExpandsLongTexts()
