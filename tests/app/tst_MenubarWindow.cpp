@@ -3,6 +3,7 @@
 #include "app/MenubarExtra.h"
 #include "support/FutureWait.h"
 
+#include <QAccessible>
 #include <QQuickItem>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -339,18 +340,24 @@ void tst_MenubarWindow::everyControlShowsItHasTheFocus_data()
 {
     QTest::addColumn<QString>("tab");
     QTest::addColumn<QString>("control");
-    QTest::newRow("plain button") << "home" << "startStopButton";
-    QTest::newRow("text field") << "home" << "searchField";
-    QTest::newRow("accent button") << "settings" << "previewButton";
-    QTest::newRow("switch off") << "settings" << "postProcessingSwitch";
-    QTest::newRow("switch on") << "settings" << "largeModelSwitch";
-    QTest::newRow("picker") << "settings" << "languagePicker";
+    // given the focus by a screen reader (its SetFocus action) rather than Tab
+    QTest::addColumn<bool>("byScreenReader");
+    QTest::newRow("plain button") << "home" << "startStopButton" << false;
+    QTest::newRow("text field") << "home" << "searchField" << false;
+    QTest::newRow("carousel") << "home" << "statsPages" << false;
+    QTest::newRow("accent button") << "settings" << "previewButton" << false;
+    QTest::newRow("switch off") << "settings" << "postProcessingSwitch" << false;
+    QTest::newRow("switch on") << "settings" << "largeModelSwitch" << false;
+    QTest::newRow("picker") << "settings" << "languagePicker" << false;
+    QTest::newRow("carousel from a screen reader") << "home" << "statsPages" << true;
+    QTest::newRow("switch from a screen reader") << "settings" << "postProcessingSwitch" << true;
 }
 
 void tst_MenubarWindow::everyControlShowsItHasTheFocus()
 {
     QFETCH(QString, tab);
     QFETCH(QString, control);
+    QFETCH(bool, byScreenReader);
     m_rig->viewModel.setLargeModelEnabled(true);
     m_rig->viewModel.setPostProcessingEnabled(false);
     m_rig->voice.neural = false; // Preview is enabled with the system voice
@@ -368,8 +375,12 @@ void tst_MenubarWindow::everyControlShowsItHasTheFocus()
     QTest::qWait(200);
     const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
     const QImage unfocused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-off").arg(name)).copy(around);
-    shown->forceActiveFocus(Qt::TabFocusReason);
+    if (byScreenReader)
+        QAccessible::queryAccessibleInterface(shown)->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+    else
+        shown->forceActiveFocus(Qt::TabFocusReason);
     QTest::qWait(200);
+    QVERIFY(shown->hasActiveFocus());
     const QImage focused = UiTest::screenshot(m_rig->view.get(), QStringLiteral("focus-%1-on").arg(name)).copy(around);
     // a ring, or as good as one: changed along at least half the outline
     int changed = 0;
