@@ -20,6 +20,7 @@ private slots:
     void accessibilityIsReadOffTheMainThreadOnEachAppearance();
     void aScreenReaderTogglesAndPresses();
     void voiceCardWithoutNeuralEngineStillPreviews();
+    void voicePackDownloadKeepsTheFocus();
     void screenshots();
 
 private:
@@ -225,6 +226,22 @@ void tst_MacSettingsView::voiceCardWithoutNeuralEngineStillPreviews()
     click(QStringLiteral("previewButton"));
     QCOMPARE(voice.calls, QStringList({QStringLiteral("select af_heart"), QStringLiteral("stop"),
                                        QStringLiteral("neural: ") + VoiceSettings::previewSentence}));
+}
+
+void tst_MacSettingsView::voicePackDownloadKeepsTheFocus()
+{
+    // the button goes while the pack downloads, and comes back when it fails
+    FakeVoiceSettings &voice = m_rig->voice;
+    item(QStringLiteral("voicePackDownloadButton"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Space);
+    QCOMPARE(voice.calls, QStringList{QStringLiteral("download")});
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("voicePackProgress")));
+    QTest::qWait(50);
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("settings-voice-pack-downloading"));
+    voice.packDownloading = false;
+    emit voice.changed();
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("voicePackDownloadButton")));
+    QVERIFY(item(QStringLiteral("voicePackDownloadButton"))->property("visualFocus").toBool());
 }
 
 void tst_MacSettingsView::screenshots()

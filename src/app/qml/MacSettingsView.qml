@@ -27,22 +27,6 @@ Rectangle {
         accessibility.refresh()
     }
 
-    // The first control after everything in container, in Tab order: Qt's
-    // own walk goes astray from an item that has just hidden.
-    function controlAfter(container) {
-        const inside = item => {
-            for (let up = item; up; up = up.parent) {
-                if (up === container)
-                    return true
-            }
-            return false
-        }
-        let next = container.nextItemInFocusChain(true)
-        for (let step = 0; next && inside(next) && step < 100; ++step)
-            next = next.nextItemInFocusChain(true)
-        return next
-    }
-
     Flickable {
         id: flickable
         anchors.fill: parent
@@ -79,7 +63,7 @@ Rectangle {
                         onDownloadClicked: focusReason => {
                             root.models.download(modelData.modelId)
                             if (downloadStatus.visible)
-                                downloadStatus.takeFocus(focusReason)
+                                downloadStatusFocus.take(focusReason)
                         }
                     }
                 }
@@ -103,24 +87,11 @@ Rectangle {
                         font.family: Theme.monospace
                         font.pixelSize: 10
                         color: Theme.secondary
-                        // A text, reached with Tab where it may hold the focus.
-                        // Only a mouse press on Download brings the focus here
-                        // other than the keyboard or a screen reader: no ring then.
                         activeFocusOnTab: true
-                        property bool byMouse: false
-                        function takeFocus(reason) {
-                            byMouse = reason === Qt.MouseFocusReason
-                            forceActiveFocus(reason)
+                        FocusHolder {
+                            id: downloadStatusFocus
+                            after: modelsCard
                         }
-                        onActiveFocusChanged: if (!activeFocus) byMouse = false
-                        // a row that goes with the focus in it (a download that
-                        // ends well) hands it on rather than let it fall to nothing
-                        onVisibleChanged: {
-                            const next = !visible && activeFocus ? root.controlAfter(modelsCard) : null
-                            if (next)
-                                next.forceActiveFocus(byMouse ? Qt.MouseFocusReason : Qt.TabFocusReason)
-                        }
-                        FocusRing { shown: downloadStatus.activeFocus && !downloadStatus.byMouse }
                     }
                 }
             }
