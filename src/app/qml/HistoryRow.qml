@@ -62,8 +62,8 @@ Card {
             onClicked: {
                 row.copyRequested(row.displayText)
                 row.copied = true
-                // each press clears the check at its own time, an earlier
-                // press's reset included
+                // each press schedules its own reset: an earlier press's
+                // still clears the check at its own time
                 copiedReset.createObject(row)
             }
             Rectangle {
