@@ -86,7 +86,13 @@ public:
     }
     void doAction(const QString &actionName) override
     {
-        if (m_item && m_item->isEnabled())
+        if (!m_item || !m_item->isEnabled())
+            return;
+        // A screen reader moves the focus for a keyboard user: the control
+        // rings as it does for Tab (Qt Quick gives no reason, and no ring).
+        if (actionName == QAccessibleActionInterface::setFocusAction())
+            m_item->forceActiveFocus(Qt::ShortcutFocusReason);
+        else
             m_inner->actionInterface()->doAction(actionName);
     }
     QStringList keyBindingsForAction(const QString &actionName) const override

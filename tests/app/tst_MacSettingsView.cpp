@@ -20,6 +20,7 @@ private slots:
     void accessibilityIsReadOffTheMainThreadOnEachAppearance();
     void aScreenReaderTogglesAndPresses();
     void voiceCardWithoutNeuralEngineStillPreviews();
+    void voicePackDownloadKeepsTheFocus();
     void screenshots();
 
 private:
@@ -102,6 +103,8 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     QTRY_COMPARE(text(QStringLiteral("downloadStatus")),
                  QStringLiteral("Not a Whisper model: a text context of 2 where Whisper models have 16."));
     QTRY_VERIFY(buttons().first()->isEnabled());
+    // the greyed button gave the focus to the line that says why
+    QCOMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("downloadStatus")));
     QVERIFY(!QFileInfo::exists(base));
     QCOMPARE(buttons().size(), 4);
 
@@ -119,8 +122,16 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     m_server.setResponse(QStringLiteral("/ggml-large-v3-q5_0.bin"), slow);
     const QString largeRow = QStringLiteral("modelRow_ggml-large-v3-q5_0.bin");
     const int requestsBefore = m_server.requestCount();
-    UiTest::click(m_rig->view.get(), UiTest::findVisible(item(largeRow), QStringLiteral("downloadButton")));
+    // pressed from the keyboard: the status takes the focus, ringed, for the
+    // whole download, and the next control once the download is done
+    UiTest::findVisible(item(largeRow), QStringLiteral("downloadButton"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Space);
     QTRY_VERIFY(item(QStringLiteral("downloadProgressRow")));
+    QQuickItem *status = item(QStringLiteral("downloadStatus"));
+    QCOMPARE(m_rig->view->activeFocusItem(), status);
+    QQuickItem *ring = status->childItems().value(0);
+    QVERIFY(ring && ring->isVisible());
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("settings-downloading"));
     // greyed, and so for a screen reader too
     for (QQuickItem *button : buttons())
         QVERIFY(QAccessible::queryAccessibleInterface(button)->state().disabled);
@@ -133,6 +144,8 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     QCOMPARE(m_server.requestCount(), requestsBefore + 1);
     QVERIFY(UiTest::findVisible(item(largeRow), QStringLiteral("installedMark")));
     QVERIFY(buttons().first()->isEnabled());
+    QCOMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("modePicker")));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("settings-downloaded"));
 }
 
 void tst_MacSettingsView::launchAtLoginTellsTheTruthAndActsOnlyOnChange()
@@ -213,6 +226,22 @@ void tst_MacSettingsView::voiceCardWithoutNeuralEngineStillPreviews()
     click(QStringLiteral("previewButton"));
     QCOMPARE(voice.calls, QStringList({QStringLiteral("select af_heart"), QStringLiteral("stop"),
                                        QStringLiteral("neural: ") + VoiceSettings::previewSentence}));
+}
+
+void tst_MacSettingsView::voicePackDownloadKeepsTheFocus()
+{
+    // the button goes while the pack downloads, and comes back when it fails
+    FakeVoiceSettings &voice = m_rig->voice;
+    item(QStringLiteral("voicePackDownloadButton"))->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_rig->view.get(), Qt::Key_Space);
+    QCOMPARE(voice.calls, QStringList{QStringLiteral("download")});
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("voicePackProgress")));
+    QTest::qWait(50);
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("settings-voice-pack-downloading"));
+    voice.packDownloading = false;
+    emit voice.changed();
+    QTRY_COMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("voicePackDownloadButton")));
+    QVERIFY(item(QStringLiteral("voicePackDownloadButton"))->property("visualFocus").toBool());
 }
 
 void tst_MacSettingsView::screenshots()

@@ -407,6 +407,30 @@ void tst_ViewsOnAccessibilityBus::greyedControlsAreDisabledAndInert()
 
 void tst_ViewsOnAccessibilityBus::theFocusFollowsEachAction()
 {
+    // a screen reader moves the focus to the statistics: they ring as for Tab
+    QVERIFY(showTab(QStringLiteral("Home")));
+    const QList<AccessibleTree::Object> home = waitFor(kWindow, QStringLiteral("Statistics"));
+    const AccessibleTree::Object *stats = AccessibleTree::find(home, QStringLiteral("Statistics"), QStringLiteral("page tab list"));
+    QVERIFY(stats && stats->extents);
+    QTest::qWait(400); // the tab fades in
+    const QRect around = stats->extents->adjusted(-4, -4, 4, 4);
+    const auto grab = [&] {
+        return QGuiApplication::primaryScreen()->grabWindow(0, around.x(), around.y(), around.width(), around.height()).toImage();
+    };
+    const QImage unfocused = grab();
+    QVERIFY(AccessibleTree::grabFocus(m_app->pid(), QStringLiteral("Statistics"), QStringLiteral("page tab list")));
+    // read as the page it shows
+    QVERIFY(waitForFocus(QStringLiteral("36 words, you've dictated so far.")));
+    QTest::qWait(200); // drawn
+    const QImage focused = grab();
+    saveDesktop(QStringLiteral("desktop-statistics-focused"));
+    int changed = 0;
+    for (int y = 0; y < around.height(); ++y) {
+        for (int x = 0; x < around.width(); ++x)
+            changed += focused.pixel(x, y) != unfocused.pixel(x, y);
+    }
+    QVERIFY2(changed >= around.width() + around.height(), qPrintable(QString::number(changed)));
+
     QVERIFY(showTab(QStringLiteral("Dictionary")));
     QVERIFY(!waitFor(kWindow, QStringLiteral("Add Custom Term")).isEmpty());
     // the sheet opens in its first field, and the term typed there is added

@@ -1,7 +1,8 @@
 import QtQuick
 
-// Scrolls the flickable so that an item inside it that Tab (or Backtab)
-// gives the keyboard focus lies wholly in view, its focus ring included.
+// Scrolls the flickable so that an item inside it that Tab, Backtab or a
+// screen reader gives the keyboard focus lies wholly in view, its focus
+// ring included.
 Item {
     id: follower
     required property Flickable flickable
@@ -21,7 +22,9 @@ Item {
         let item = Window.activeFocusItem
         while (item && item.focusReason === undefined)
             item = item.parent
-        if (!item || (item.focusReason !== Qt.TabFocusReason && item.focusReason !== Qt.BacktabFocusReason))
+        // from the keyboard, or a screen reader moving it (ControlAccessibility)
+        if (!item || (item.focusReason !== Qt.TabFocusReason && item.focusReason !== Qt.BacktabFocusReason
+                      && item.focusReason !== Qt.ShortcutFocusReason))
             return
         let inside = item.parent
         while (inside && inside !== flickable.contentItem)

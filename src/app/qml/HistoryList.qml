@@ -56,6 +56,7 @@ ListView {
             }
         }
         SearchBar {
+            id: searchBar
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
@@ -69,7 +70,11 @@ ListView {
                 visible: list.searchText.length > 0
                 implicitWidth: 14
                 implicitHeight: 14
-                onClicked: list.searchTextEdited("")
+                // the button hides itself: the focus goes to the field it cleared
+                onClicked: {
+                    list.searchTextEdited("")
+                    searchBar.focusField(focusReason)
+                }
                 SymbolIcon { symbol: "xmark.circle.fill"; size: 13; color: Theme.tertiary }
             }
         }

@@ -62,8 +62,9 @@ Card {
             onClicked: {
                 row.copyRequested(row.displayText)
                 row.copied = true
-                // a second press starts the period again
-                copiedReset.restart()
+                // each press schedules its own reset: an earlier press's
+                // still clears the check at its own time
+                copiedReset.createObject(row)
             }
             Rectangle {
                 width: 24
@@ -80,10 +81,16 @@ Card {
             }
         }
     }
-    Timer {
+    Component {
         id: copiedReset
-        interval: row.copiedMs
-        onTriggered: row.copied = false
+        Timer {
+            interval: row.copiedMs
+            running: true
+            onTriggered: {
+                row.copied = false
+                destroy()
+            }
+        }
     }
     // Show more and Show less spring between two lines and the whole text.
     Item {

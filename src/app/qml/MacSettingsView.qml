@@ -51,13 +51,20 @@ Rectangle {
             }
 
             SettingsSection {
+                id: modelsCard
                 title: "Models"
                 Layout.fillWidth: true
                 Repeater {
                     model: root.models.rows
                     ModelRow {
                         downloadEnabled: !root.models.isDownloading
-                        onDownloadClicked: root.models.download(modelData.modelId)
+                        // Every Download button greys while a download runs: the
+                        // focus waits on the status, where progress and failure are read.
+                        onDownloadClicked: focusReason => {
+                            root.models.download(modelData.modelId)
+                            if (downloadStatus.visible)
+                                downloadStatusFocus.take(focusReason)
+                        }
                     }
                 }
                 RowLayout {
@@ -72,6 +79,7 @@ Rectangle {
                         value: root.models.downloadProgress
                     }
                     Caption {
+                        id: downloadStatus
                         objectName: "downloadStatus"
                         Layout.fillWidth: !root.models.isDownloading
                         wrapMode: Text.Wrap
@@ -79,6 +87,11 @@ Rectangle {
                         font.family: Theme.monospace
                         font.pixelSize: 10
                         color: Theme.secondary
+                        activeFocusOnTab: true
+                        FocusHolder {
+                            id: downloadStatusFocus
+                            after: modelsCard
+                        }
                     }
                 }
             }

@@ -7,7 +7,8 @@ RowLayout {
     id: row
     required property var modelData
     property bool downloadEnabled: true
-    signal downloadClicked()
+    // how the button had the focus, for whatever takes it on
+    signal downloadClicked(int focusReason)
 
     objectName: "modelRow_" + modelData.modelId
     Layout.fillWidth: true
@@ -53,6 +54,6 @@ RowLayout {
         enabled: row.downloadEnabled
         text: "Download"
         Accessible.name: text + " " + row.modelData.name
-        onClicked: row.downloadClicked()
+        onClicked: row.downloadClicked(focusReason)
     }
 }

@@ -10,6 +10,8 @@ Rectangle {
     default property alias trailing: row.data
     signal edited(string text)
 
+    function focusField(reason) { field.forceActiveFocus(reason) }
+
     radius: 8
     color: Theme.alpha(Theme.secondary, 0.08)
     border.width: field.activeFocus ? 2 : 0

@@ -26,6 +26,9 @@ ColumnLayout {
         Layout.rightMargin: 16
         Layout.preferredHeight: 140
         clip: true
+        // The pages take the focus as one control and ring as one, inside
+        // their edge: they clip what lies beyond it.
+        background: FocusRing { shown: pages.visualFocus; gap: -3 }
 
         StatsPage {
             objectName: "wordsPage"

@@ -69,6 +69,7 @@ SettingsSection {
         Layout.fillWidth: true
         spacing: 8
         ColumnLayout {
+            id: voicePackTitle
             Layout.fillWidth: true
             spacing: 1
             SymbolLabel { id: voicePackLabel; symbol: "waveform.badge.plus"; text: "HD Voice Pack" }
@@ -89,17 +90,29 @@ SettingsSection {
             color: Theme.green
         }
         ProgressLine {
+            id: voicePackProgress
             objectName: "voicePackProgress"
             visible: !card.voice.voicePackDownloaded && card.voice.voicePackDownloading
             Layout.preferredWidth: 80
             value: card.voice.voicePackProgress
+            activeFocusOnTab: true
+            // then Download again if it failed, or the next card's controls
+            FocusHolder {
+                id: voicePackFocus
+                after: voicePackTitle
+            }
         }
         ActionButton {
             objectName: "voicePackDownloadButton"
             visible: !card.voice.voicePackDownloaded && !card.voice.voicePackDownloading
             text: "Download"
             Accessible.name: text + " " + voicePackLabel.text
-            onClicked: card.voice.downloadVoicePack()
+            // the button goes while the pack downloads: the progress holds the focus
+            onClicked: {
+                card.voice.downloadVoicePack()
+                if (voicePackProgress.visible)
+                    voicePackFocus.take(focusReason)
+            }
         }
     }
 }

@@ -26,7 +26,13 @@ public:
     bool voicePackDownloading() const override { return packDownloading; }
     double voicePackProgress() const override { return packProgress; }
     void selectVoice(const QString &id) override { calls << QStringLiteral("select ") + id; }
-    void downloadVoicePack() override { calls << QStringLiteral("download"); }
+    // downloading at once, as the real service is
+    void downloadVoicePack() override
+    {
+        calls << QStringLiteral("download");
+        packDownloading = true;
+        emit changed();
+    }
 
 protected:
     void stopSpeaking() override { calls << QStringLiteral("stop"); }

@@ -153,3 +153,23 @@ std::optional<AccessibleTree::Object> AccessibleTree::focused(qint64 pid, const 
     }
     return found;
 }
+
+bool AccessibleTree::grabFocus(qint64 pid, const QString &name, const QString &role)
+{
+    AtspiAccessible *app = application(pid);
+    if (!app)
+        return false;
+    bool done = false;
+    walk(app, 0, [&](AtspiAccessible *object, int) {
+        const Object found = describe(object, 0);
+        if (found.name != name || (!role.isEmpty() && found.role != role))
+            return true;
+        if (AtspiComponent *component = atspi_accessible_get_component_iface(object)) {
+            done = atspi_component_grab_focus(component, nullptr);
+            g_object_unref(component);
+        }
+        return false;
+    });
+    g_object_unref(app);
+    return done;
+}

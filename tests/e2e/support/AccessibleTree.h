@@ -37,4 +37,7 @@ public:
     static bool act(qint64 pid, const QString &name, const QString &role);
     // The object of the window that holds the keyboard focus; nullopt if none.
     static std::optional<Object> focused(qint64 pid, const QString &window);
+    // Moves the keyboard focus to the first object of this name and role, as
+    // a screen reader does (the component's GrabFocus).
+    static bool grabFocus(qint64 pid, const QString &name, const QString &role);
 };
