@@ -44,7 +44,6 @@ void finish(const std::shared_ptr<QPromise<void>> &promise)
         promise->finish();
 }
 
-<<<<<<< HEAD
 // A transcript as the dictation types and records it: what a remote service
 // sent as control characters reaches neither the target nor the history.
 QString dictatedText(const QString &transcript)
@@ -52,10 +51,7 @@ QString dictatedText(const QString &transcript)
     return SpokenPunctuation::apply(ControlCharacters::removedForOutput(transcript));
 }
 
-// The Part's level: RMS times 5, capped at 1.
-=======
 // The level the meter shows: the frames' RMS times 5, capped at 1.
->>>>>>> window
 float levelOf(const AudioSamples &frames)
 {
     double sum = 0;
