@@ -176,6 +176,8 @@ Rectangle {
                     focusPolicy: Qt.StrongFocus
                     Keys.onReturnPressed: clicked()
                     Keys.onEnterPressed: clicked()
+                    // a page tab's role lists no Press of its own
+                    Accessible.onPressAction: clicked()
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
                     implicitWidth: tabColumn.implicitWidth + 8
