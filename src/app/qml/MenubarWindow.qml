@@ -10,6 +10,8 @@ Rectangle {
     required property MenubarViewModel viewModel
     required property ViewServices services
     property string selectedTab: "home"
+    // What the tray would tell, set by the host on a desktop without one.
+    property string notice
     readonly property var tabs: [
         { tab: "home", title: "Home", symbol: "house.fill" },
         { tab: "dictionary", title: "Dictionary", symbol: "character.book.closed.fill" },
@@ -108,6 +110,19 @@ Rectangle {
             wrapMode: Text.Wrap
             font.pixelSize: 11
             color: Theme.red
+        }
+
+        Caption {
+            objectName: "notice"
+            visible: text.length > 0
+            text: root.notice
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 8
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: Theme.primary
         }
 
         Divider { Layout.fillWidth: true }
