@@ -433,6 +433,7 @@ void tst_ViewsOnAccessibilityBus::theFocusFollowsEachAction()
     QVERIFY(focusedOn(QStringLiteral("Parallel (Live + Whisper)"), QStringLiteral("list item")));
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down")}));
     QVERIFY(focusedOn(QStringLiteral("Live Speech Only"), QStringLiteral("list item")));
+    saveDesktop(QStringLiteral("desktop-picker-open"));
     heard.clear();
     QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
     QVERIFY(focusedOn(QStringLiteral("Transcription Mode"), QStringLiteral("combo box")));

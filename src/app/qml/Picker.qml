@@ -28,11 +28,17 @@ ComboBox {
     Accessible.name: label
     Accessible.description: displayText
     Accessible.ignored: !visible
-    // a screen reader's Press opens the list, with the keys on the picker
-    // as a click leaves them
+    // A screen reader's Press opens the list or closes it. The keys the
+    // list then waits for go to the picker, as after a click, which comes
+    // into view as the keyboard's focus does.
     Accessible.onPressAction: {
-        forceActiveFocus()
-        popup.visible ? popup.close() : popup.open()
+        if (popup.visible) {
+            popup.close()
+            return
+        }
+        Window.window.requestActivate()
+        forceActiveFocus(Qt.TabFocusReason)
+        popup.open()
     }
     // the arrows move through the open list while the keys stay here: a
     // screen reader follows the highlighted item instead
