@@ -16,6 +16,16 @@ bool coversControl(QObject *object)
                       || object->inherits("QQuickTextEdit"));
 }
 
+// The item's Accessible properties as its view sets them, if any.
+const QObject *accessibleAttached(const QQuickItem &item)
+{
+    for (const QObject *child : item.children()) {
+        if (child->inherits("QQuickAccessibleAttached"))
+            return child;
+    }
+    return nullptr;
+}
+
 // Qt Quick's interface of the control, as it is, but disabled while the
 // control is, doing nothing then, and listing each action once (Qt Quick
 // lists an action both for the control's role and for its handler).
@@ -68,7 +78,13 @@ public:
     QString text(QAccessible::Text t) const override { return m_inner->text(t); }
     void setText(QAccessible::Text t, const QString &text) override { m_inner->setText(t, text); }
     QRect rect() const override { return m_inner->rect(); }
-    QAccessible::Role role() const override { return m_inner->role(); }
+    // A popup reports itself a dialog whatever role its view gives it.
+    QAccessible::Role role() const override
+    {
+        const QObject *attached = m_item ? accessibleAttached(*m_item) : nullptr;
+        const auto given = attached ? QAccessible::Role(attached->property("role").toInt()) : QAccessible::NoRole;
+        return given != QAccessible::NoRole ? given : m_inner->role();
+    }
     QColor foregroundColor() const override { return m_inner->foregroundColor(); }
     QColor backgroundColor() const override { return m_inner->backgroundColor(); }
     void *interface_cast(QAccessible::InterfaceType type) override
@@ -78,10 +94,14 @@ public:
         return m_inner->interface_cast(type);
     }
 
+    // What the control does comes first, where a screen reader looks for it:
+    // Qt Quick lists Press after taking the focus when the view offers it.
     QStringList actionNames() const override
     {
         QStringList names = m_inner->actionInterface()->actionNames();
         names.removeDuplicates();
+        if (names.removeOne(QAccessibleActionInterface::setFocusAction()))
+            names.append(QAccessibleActionInterface::setFocusAction());
         return names;
     }
     void doAction(const QString &actionName) override

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
 #include <QTimer>
@@ -117,6 +118,7 @@ void MenubarExtra::openWindow()
         m_window = makeView(QStringLiteral("MenubarWindow.qml"), windowSize, kTitle,
                             {{QStringLiteral("viewModel"), QVariant::fromValue(&m_viewModel)},
                              {QStringLiteral("services"), QVariant::fromValue(&m_services)}});
+        showNotices();
     }
     // the frame, title bar included, goes below (or above) the icon
     if (!m_window->isVisible())
@@ -172,6 +174,11 @@ void MenubarExtra::showHotkeysUnavailableMessage()
 
 void MenubarExtra::tell(const QString &text)
 {
+    if (!hasTray()) {
+        m_notices.append(text);
+        showNotices();
+        return;
+    }
     const bool stillUp = m_messageShown.isValid() && !m_messageShown.hasExpired(kMessageMs);
     m_message = m_waitingForIcon || stillUp ? m_message + QStringLiteral("\n\n") + text : text;
     if (!m_waitingForIcon)
@@ -189,6 +196,12 @@ void MenubarExtra::showMessage()
     m_waitingForIcon = false;
     m_messageShown.start();
     m_tray.showMessage(kTitle, m_message, QSystemTrayIcon::Information, kMessageMs);
+}
+
+void MenubarExtra::showNotices()
+{
+    if (m_window && m_window->rootObject())
+        m_window->rootObject()->setProperty("notice", m_notices.join(QStringLiteral("\n\n")));
 }
 
 QPoint MenubarExtra::placementBesideIcon(const QSize &size) const

@@ -40,6 +40,7 @@ public:
     // One message saying that no chord works on this desktop.
     void showHotkeysUnavailableMessage();
     // Any other message; one still showing gets the new text below it.
+    // Without a tray the window shows every message told, under its header.
     void tell(const QString &text);
 
     QQuickView *window() const { return m_window.get(); }
@@ -51,6 +52,8 @@ private:
     // Shows text beside the icon, under a message still up rather than in
     // its place; a click on it opens the settings.
     void showMessage();
+    // The messages told without a tray, in the window.
+    void showNotices();
     std::unique_ptr<QQuickView> makeView(const QString &file, const QSize &size, const QString &title,
                                          const QVariantMap &properties);
     // Top-left of the window beside the tray icon, inside the screen's free area.
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<QQuickView> m_settingsWindow;
     int m_placementWaits = 0;
     QString m_message;
+    QStringList m_notices;
     bool m_waitingForIcon = false;
     // A message click waiting to see whether it was the icon's.
     bool m_messageClickPending = false;

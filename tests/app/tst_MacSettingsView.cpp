@@ -276,6 +276,18 @@ void tst_MacSettingsView::screenshots()
     const QRectF cardRect = card->mapRectToScene(QRectF(0, 0, card->width(), card->height()));
     QVERIFY(UiTest::shareOfColour(shot.copy(cardRect.toRect()), QColor(0x00, 0x7a, 0xff), 60) > 0.005);
 
+    // the voices' list, opened by a screen reader's Press, lies whole in the window
+    QQuickItem *picker = item(QStringLiteral("voicePicker"));
+    QAccessible::queryAccessibleInterface(picker)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    auto *popup = qvariant_cast<QObject *>(picker->property("popup"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QQuickItem *list = qvariant_cast<QQuickItem *>(popup->property("contentItem"));
+    const QRectF listRect = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
+    QVERIFY(QRectF(0, 0, view->width(), view->height()).contains(listRect));
+    UiTest::screenshot(view, QStringLiteral("settings-voice-picker-open"));
+    QTest::keyClick(view, Qt::Key_Escape);
+    QTRY_VERIFY(!popup->property("visible").toBool());
+
     flickable->setProperty("contentY", flickable->property("contentHeight").toReal() - view->height());
     QTest::qWait(100);
     QVERIFY(UiTest::distinctColours(UiTest::screenshot(view, QStringLiteral("settings-bottom"))) > 30);

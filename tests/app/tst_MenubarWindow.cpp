@@ -34,6 +34,7 @@ private slots:
     void snippetSheetSavesAndDeletes();
     void eachOpeningReadsOnceAndAfresh();
     void aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow();
+    void withoutATrayTheWindowShowsTheMessages();
 
 private:
     QQuickItem *item(const QString &name) { return m_rig->item(name); }
@@ -536,6 +537,32 @@ void tst_MenubarWindow::aClickOnTheIconWhileAMessageShowsOpensOnlyTheWindow()
     // a click on the message itself
     emit tray->messageClicked();
     QTRY_VERIFY(shown(host.settingsWindow()));
+}
+
+void tst_MenubarWindow::withoutATrayTheWindowShowsTheMessages()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        QSKIP("this desktop has a tray");
+    MenubarExtra host(*m_rig->engine, m_rig->viewModel, *m_rig->services);
+    host.install();
+    QVERIFY(!host.hasTray());
+    QTRY_VERIFY(host.window() && host.window()->isVisible());
+    host.showAccessibilityMessage();
+    host.tell(QStringLiteral("Your dictation history cannot be saved (disk full)."));
+    QQuickItem *notice = UiTest::findVisible(host.window()->contentItem(), QStringLiteral("notice"));
+    QVERIFY(notice);
+    const QString shown = notice->property("text").toString();
+    QVERIFY2(shown.startsWith(QLatin1String("Typing into other applications needs accessibility."))
+                 && shown.endsWith(QLatin1String("cannot be saved (disk full).")),
+             qPrintable(shown));
+    QVERIFY(UiTest::readableTexts(host.window()).contains(shown));
+    // whole, between the header and the tab
+    QTest::qWait(50);
+    const QRectF box = notice->mapRectToScene(QRectF(QPointF(), notice->size()));
+    QVERIFY(notice->height() >= notice->implicitHeight() && box.right() <= host.window()->width());
+    QQuickItem *tab = UiTest::findVisible(host.window()->contentItem(), QStringLiteral("tabContent"));
+    QVERIFY(box.top() > 30 && box.bottom() <= tab->mapToScene({}).y());
+    UiTest::screenshot(host.window(), QStringLiteral("menubar-without-tray"));
 }
 
 QTEST_MAIN(tst_MenubarWindow)

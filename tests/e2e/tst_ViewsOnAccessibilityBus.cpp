@@ -195,7 +195,7 @@ void tst_ViewsOnAccessibilityBus::everyViewReadsWell()
         const QList<AccessibleTree::Object> tree = AccessibleTree::window(m_app->pid(), window);
         const AccessibleTree::Object *pageTab = AccessibleTree::find(tree, tab, QStringLiteral("page tab"));
         QVERIFY(pageTab);
-        // a page tab takes no action on the bus: a user clicks it
+        // as a user clicks it
         QVERIFY(click(*pageTab));
     }
     if (!sheet.isEmpty()) {
@@ -449,6 +449,44 @@ void tst_ViewsOnAccessibilityBus::theFocusFollowsEachAction()
     QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Delete afk"), QStringLiteral("push button")));
     QVERIFY(waitForFocus(QStringLiteral("Delete btw")) || waitForFocus(QStringLiteral("Delete kubernetes")));
     QVERIFY(!AccessibleTree::find(AccessibleTree::window(m_app->pid(), kWindow), QStringLiteral("Delete afk")));
+
+    // A picker opens as a list named after it, each item read by its text;
+    // the arrows take the focus from item to item and Escape back to the
+    // picker. Page tabs and pickers are pressed like buttons.
+    AccessibleEvents heard({QStringLiteral("object:state-changed:focused")});
+    const auto focusedOn = [&](const QString &name, const QString &role) {
+        return DesktopHarness::waitUntil([&] {
+            return std::any_of(heard.events().cbegin(), heard.events().cend(), [&](const AccessibleEvents::Event &e) {
+                return e.pid == m_app->pid() && e.detail1 == 1 && e.name == name && e.role == role;
+            });
+        }, 5s);
+    };
+    QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Settings"), QStringLiteral("page tab")));
+    QVERIFY(!waitFor(kWindow, QStringLiteral("Transcription Mode")).isEmpty());
+    QVERIFY(AccessibleTree::act(m_app->pid(), QStringLiteral("Transcription Mode"), QStringLiteral("combo box")));
+    const QList<AccessibleTree::Object> open = waitFor(kWindow, QStringLiteral("Cloud AI"));
+    const auto list = std::find_if(open.cbegin(), open.cend(), [](const AccessibleTree::Object &o) {
+        return o.role == QLatin1String("list") && o.name == QLatin1String("Transcription Mode");
+    });
+    QVERIFY(list != open.cend());
+    QStringList items;
+    for (auto item = list + 1; item != open.cend() && item->depth > list->depth; ++item) {
+        if (item->depth == list->depth + 1)
+            items.append(item->role + u' ' + item->name);
+    }
+    QCOMPARE(items, QStringList({"list item Parallel (Live + Whisper)", "list item Live Speech Only",
+                                 "list item Whisper Base Only", "list item Whisper Large Only", "list item Cloud AI"}));
+    QVERIFY(focusedOn(QStringLiteral("Parallel (Live + Whisper)"), QStringLiteral("list item")));
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Down")}));
+    QVERIFY(focusedOn(QStringLiteral("Live Speech Only"), QStringLiteral("list item")));
+    saveDesktop(QStringLiteral("desktop-picker-open"));
+    heard.clear();
+    QVERIFY(m_desktop.xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+    QVERIFY(focusedOn(QStringLiteral("Transcription Mode"), QStringLiteral("combo box")));
+    const QList<AccessibleTree::Object> closed = AccessibleTree::window(m_app->pid(), kWindow);
+    QVERIFY(!AccessibleTree::find(closed, QStringLiteral("Transcription Mode"), QStringLiteral("list")));
+    QCOMPARE(AccessibleTree::find(closed, QStringLiteral("Transcription Mode"), QStringLiteral("combo box"))->description,
+             QStringLiteral("Parallel (Live + Whisper)"));
 }
 
 TAVRUNE_E2E_MAIN(tst_ViewsOnAccessibilityBus, (DesktopHarness::Options{.trayHost = true}))

@@ -10,6 +10,8 @@ Rectangle {
     required property MenubarViewModel viewModel
     required property ViewServices services
     property string selectedTab: "home"
+    // What the tray would tell, set by the host on a desktop without one.
+    property string notice
     readonly property var tabs: [
         { tab: "home", title: "Home", symbol: "house.fill" },
         { tab: "dictionary", title: "Dictionary", symbol: "character.book.closed.fill" },
@@ -110,6 +112,19 @@ Rectangle {
             color: Theme.red
         }
 
+        Caption {
+            objectName: "notice"
+            visible: text.length > 0
+            text: root.notice
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            Layout.bottomMargin: 8
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: Theme.primary
+        }
+
         Divider { Layout.fillWidth: true }
 
         StackLayout {
@@ -176,6 +191,8 @@ Rectangle {
                     focusPolicy: Qt.StrongFocus
                     Keys.onReturnPressed: clicked()
                     Keys.onEnterPressed: clicked()
+                    // a page tab's role lists no Press of its own
+                    Accessible.onPressAction: clicked()
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
                     implicitWidth: tabColumn.implicitWidth + 8

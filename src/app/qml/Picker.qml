@@ -28,6 +28,26 @@ ComboBox {
     Accessible.name: label
     Accessible.description: displayText
     Accessible.ignored: !visible
+    // A screen reader's Press opens the list or closes it. The keys the
+    // list then waits for go to the picker, as after a click, which comes
+    // into view as the keyboard's focus does.
+    Accessible.onPressAction: {
+        if (popup.visible) {
+            popup.close()
+            return
+        }
+        Window.window.requestActivate()
+        forceActiveFocus(Qt.TabFocusReason)
+        popup.open()
+    }
+    // the arrows move through the open list while the keys stay here: a
+    // screen reader follows the highlighted item instead
+    onHighlightedIndexChanged: if (popup.opened) reportHighlighted()
+    function reportHighlighted() {
+        const item = list.itemAtIndex(highlightedIndex)
+        if (item)
+            AccessibleFocus.moveTo(item)
+    }
     function widestText() {
         return items.reduce((widest, item) => Math.max(widest, metrics.advanceWidth(item.text)), 0)
     }
@@ -60,12 +80,22 @@ ComboBox {
         width: picker.width
         implicitHeight: Math.min(list.contentHeight + 8, 300)
         padding: 4
+        // On the accessibility bus the open list, named after its picker: set
+        // on the popup's own item (a popup takes no Accessible of its own),
+        // each time, as Qt Quick makes it a dialog again once it is on the bus.
+        onAboutToShow: {
+            list.parent.Accessible.role = Accessible.List
+            list.parent.Accessible.name = picker.label
+        }
+        onOpened: picker.reportHighlighted()
+        // back on the picker, which now reads its choice
+        onClosed: if (picker.activeFocus) AccessibleFocus.moveTo(picker)
         contentItem: ListView {
             id: list
             clip: true
             model: picker.delegateModel
             currentIndex: picker.highlightedIndex
-            ScrollIndicator.vertical: ScrollIndicator {}
+            ScrollIndicator.vertical: ScrollIndicator { Accessible.ignored: true }
         }
         background: Rectangle {
             radius: 6
@@ -79,6 +109,9 @@ ComboBox {
         required property var modelData
         required property int index
         objectName: "pickerItem_" + modelData.text
+        // its name on the accessibility bus
+        text: modelData.text
+        Accessible.focused: highlighted && picker.popup.opened
         width: ListView.view ? ListView.view.width : implicitWidth
         enabled: modelData.header !== true
         highlighted: picker.highlightedIndex === index
