@@ -62,8 +62,9 @@ private:
     QQmlEngine &m_engine;
     MenubarViewModel &m_viewModel;
     ViewServices &m_services;
-    QSystemTrayIcon m_tray;
+    // before the icon, which points at it until the icon goes
     QMenu m_menu;
+    QSystemTrayIcon m_tray;
     std::unique_ptr<QQuickView> m_window;
     std::unique_ptr<QQuickView> m_settingsWindow;
     int m_placementWaits = 0;
