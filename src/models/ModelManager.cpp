@@ -135,3 +135,21 @@ void ModelManager::resetDownloadState()
     setDownloadingModelID(std::nullopt);
     setDownloadStatusText(std::nullopt);
 }
+
+QString ModelManager::downloadFailureText() const
+{
+    QStringList lines;
+    for (const auto &[file, line] : m_downloadFailures)
+        lines.append(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void ModelManager::setDownloadFailure(const QString &file, const QString &line)
+{
+    const QString before = downloadFailureText();
+    m_downloadFailures.removeIf([&](const QPair<QString, QString> &failure) { return failure.first == file; });
+    if (!line.isEmpty())
+        m_downloadFailures.append({file, line});
+    if (downloadFailureText() != before)
+        emit downloadFailureTextChanged();
+}
