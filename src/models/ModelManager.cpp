@@ -87,8 +87,11 @@ void ModelManager::refreshInstalledModels()
 {
     QSet<QString> installed;
     for (const ModelDescriptor &model : ModelDescriptor::all()) {
-        if (isInstalled(model))
+        if (isInstalled(model)) {
             installed.insert(model.id);
+            // in place after all: why it failed is no longer news
+            setDownloadFailure(model.id, QString());
+        }
     }
     if (installed == m_installedModelIDs)
         return;
