@@ -84,7 +84,8 @@ public:
         // takes whole blocks.
         const auto checkRoom = [freeSpace = &m_freeSpace, directory = m_directory](qint64 total) {
             const std::optional<FreeSpace::Figures> disk = freeSpace->figuresAt(directory);
-            return disk ? disk->shortfall(QStringLiteral("the encoder with its archive"), 2 * total, 0, true) : QString();
+            return disk ? disk->shortfall(QStringLiteral("the encoder with its archive"), 2 * total, 0, true)
+                        : QString();
         };
         // A cancelled step is a failure too: it must not pass as installed.
         return Futures::cancellationAsFailure(

@@ -84,7 +84,9 @@ public:
         const QString bytes = m_bounds.disk->shortfall(m_archive > 0 ? QStringLiteral("the encoder with its archive")
                                                                      : QStringLiteral("the encoder"),
                                                        usage.bytes + m_archive, 0, measured);
-        return !bytes.isEmpty() ? bytes : m_bounds.disk->shortfall(QStringLiteral("the encoder"), 0, usage.entries, measured);
+        if (!bytes.isEmpty())
+            return bytes;
+        return m_bounds.disk->shortfall(QStringLiteral("the encoder"), 0, usage.entries, measured);
     }
 
 private:

@@ -160,7 +160,8 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         const QString why = transfer->outcome(reply);
         if (!why.isEmpty()) {
             transfer->file.cancelWriting();
-            fail(transfer->refusedForRoom ? FileDownloadError::noRoom(why) : FileDownloadError(why, transfer->refusedStatus));
+            fail(transfer->refusedForRoom ? FileDownloadError::noRoom(why)
+                                          : FileDownloadError(why, transfer->refusedStatus));
             return;
         }
         if (!transfer->file.commit()) {

@@ -429,8 +429,9 @@ void tst_ModelDownloadService::oneDownloadPerModelAtATime()
     QVERIFY(NpzWriter::write(d.partial(), payload(0, 100'000)));
     const int holder = ::open(QFile::encodeName(d.partial()).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const QString self = QString::fromLatin1(readFile(QStringLiteral("/proc/self/comm")).trimmed());
     const QString held = QStringLiteral("%1.partial is being written by another download (%2, process %3).")
-                             .arg(d.model.id, QString::fromLatin1(readFile(QStringLiteral("/proc/self/comm")).trimmed()))
+                             .arg(d.model.id, self)
                              .arg(QCoreApplication::applicationPid());
     QCOMPARE(d.run(), held);
     ::close(holder);
