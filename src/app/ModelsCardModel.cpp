@@ -37,6 +37,10 @@ ModelsCardModel::ModelsCardModel(ModelManager &manager, ModelDownloadService::Fa
     connect(&manager, &ModelManager::isDownloadingChanged, this, &ModelsCardModel::isDownloadingChanged);
     connect(&manager, &ModelManager::downloadProgressChanged, this, &ModelsCardModel::downloadProgressChanged);
     connect(&manager, &ModelManager::downloadStatusTextChanged, this, &ModelsCardModel::statusTextChanged);
+    connect(&manager, &ModelManager::downloadFailureTextChanged, this, [this] {
+        emit failureTextChanged();
+        emit statusTextChanged();
+    });
 }
 
 QVariantList ModelsCardModel::rows() const
@@ -68,18 +72,14 @@ double ModelsCardModel::downloadProgress() const
 
 QString ModelsCardModel::statusText() const
 {
-    if (!isDownloading() && !m_failure.isEmpty())
-        return m_failure;
+    if (!isDownloading() && !failureText().isEmpty())
+        return failureText();
     return m_manager.downloadStatusText().value_or(QStringLiteral("Downloading..."));
 }
 
-void ModelsCardModel::setFailure(const QString &reason)
+QString ModelsCardModel::failureText() const
 {
-    if (m_failure == reason)
-        return;
-    m_failure = reason;
-    emit failureTextChanged();
-    emit statusTextChanged();
+    return m_manager.downloadFailureText();
 }
 
 void ModelsCardModel::download(const QString &modelId)
@@ -91,7 +91,6 @@ void ModelsCardModel::download(const QString &modelId)
     ModelDownloadService *service = m_makeDownloadService().release();
     service->setParent(this);
     m_running = service;
-    setFailure(QString());
     emit isDownloadingChanged();
     const auto finish = [this, service] {
         service->deleteLater();
@@ -101,8 +100,9 @@ void ModelsCardModel::download(const QString &modelId)
     };
     m_followed.follow(Futures::cancellationAsFailure(service->download(*model, &m_manager)))
         .then(this, finish)
-        .onFailed(this, [this, finish](const std::exception &error) {
-            setFailure(describeException(error));
+        .onFailed(this, [this, finish, id = model->id](const std::exception &error) {
+            // pressed by the user: every reason counts, not only lasting ones
+            m_manager.setDownloadFailure(id, id + QStringLiteral(": ") + describeException(error));
             finish();
         })
         .onFailed(this, finish);

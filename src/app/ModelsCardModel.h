@@ -13,8 +13,9 @@ class ModelManager;
 
 // The settings' Models card: its four rows looked up in the catalogue, their
 // Installed marks, and downloads started from the rows. Only one download
-// runs at a time: a press while one runs does nothing. Why the last one
-// failed stays in the status until the next starts. Main thread.
+// runs at a time: a press while one runs does nothing. Why downloads failed,
+// these and those the application ran on its own, stays in the status until
+// the same file is tried again. Main thread.
 class ModelsCardModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -24,7 +25,7 @@ class ModelsCardModel : public QObject {
     Q_PROPERTY(bool isDownloading READ isDownloading NOTIFY isDownloadingChanged)
     Q_PROPERTY(double downloadProgress READ downloadProgress NOTIFY downloadProgressChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
-    // Why the last download started here failed; empty once another starts.
+    // The manager's download failures, one line each.
     Q_PROPERTY(QString failureText READ failureText NOTIFY failureTextChanged)
 
 public:
@@ -35,10 +36,10 @@ public:
     QVariantList rows() const;
     bool isDownloading() const;
     double downloadProgress() const;
-    // The manager's status, "Downloading..." while it has none; after a
-    // failed download, its reason.
+    // The manager's status, "Downloading..." while it has none; when no
+    // download runs, why downloads failed.
     QString statusText() const;
-    QString failureText() const { return m_failure; }
+    QString failureText() const;
 
     Q_INVOKABLE void download(const QString &modelId);
 
@@ -50,14 +51,11 @@ signals:
     void failureTextChanged();
 
 private:
-    void setFailure(const QString &reason);
-
     ModelManager &m_manager;
     ModelDownloadService::Factory m_makeDownloadService;
     QList<ModelDescriptor> m_catalogue;
     // The download started here, until its future ends.
     QPointer<ModelDownloadService> m_running;
-    QString m_failure; // why the last download failed
     // Last, so that it ends the download's continuations before the service goes.
     Futures::FollowedFutures m_followed;
 };

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -36,6 +37,20 @@ bool containsSymlink(const QString &directory)
 void log(const QString &message)
 {
     logLine("CoreML", message);
+}
+
+// What the next launch would meet again: no room, an archive refused. A
+// transfer that broke off or a server's error may pass by then.
+bool isLasting(const std::exception &error)
+{
+    if (dynamic_cast<const OperationCancelled *>(&error))
+        return false;
+    if (const auto *download = dynamic_cast<const FileDownloadError *>(&error))
+        return download->isNoRoom();
+    if (const auto *encoder = dynamic_cast<const CoreMLEncoderError *>(&error))
+        return encoder->code() == CoreMLEncoderError::unzipFailed().code();
+    // refused or failed while unpacking or moving into place
+    return dynamic_cast<const DescribedError *>(&error) != nullptr;
 }
 
 // One archive on its way from the server into the models directory: download,
@@ -64,9 +79,19 @@ public:
             QDir(dir.filePath(stale)).removeRecursively();
         auto self = shared_from_this();
         const DownloadAcceptance acceptance(DownloadAcceptance::Format::zip, m_limits.archiveBytes);
+        // Both must fit before a byte is fetched, or every launch would fetch
+        // an archive only to throw it away. An archive never unpacks to less
+        // than itself: what deflate cannot shrink it stores, and every file
+        // takes whole blocks.
+        const auto checkRoom = [freeSpace = &m_freeSpace, directory = m_directory](qint64 total) {
+            const std::optional<FreeSpace::Figures> disk = freeSpace->figuresAt(directory);
+            return disk ? disk->shortfall(QStringLiteral("the encoder with its archive"), 2 * total, 0, true)
+                        : QString();
+        };
         // A cancelled step is a failure too: it must not pass as installed.
         return Futures::cancellationAsFailure(
-                   Futures::cancellationAsFailure(FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context))
+                   Futures::cancellationAsFailure(FileDownload::fetch(network, url, m_zipPath, acceptance, {}, m_context,
+                                                                      DownloadAcceptance::idleTimeout, checkRoom))
                        .onFailed(m_context,
                                  [](const FileDownloadError &error) {
                                      if (error.status() != 0)
@@ -96,7 +121,7 @@ private:
     {
         // where free space cannot be read, the caps alone apply
         const EncoderArchive::Bounds bounds{m_limits.unpackedBytes, m_limits.unpackedEntries,
-                                            m_freeSpace.figuresAt(m_directory)};
+                                            m_freeSpace.figuresAt(m_directory), QFileInfo(m_zipPath).size()};
         m_staging = std::make_unique<QTemporaryDir>(QDir(m_directory).filePath(stagingPrefix() + QStringLiteral("XXXXXX")));
         if (!m_staging->isValid())
             throw DescribedError(QStringLiteral("Could not create a staging directory: %1").arg(m_staging->errorString()));
@@ -169,7 +194,7 @@ std::optional<QString> CoreMLEncoderDownloader::encoderNameFor(const QString &mo
     return std::nullopt;
 }
 
-CoreMLEncoderDownloader::CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders,
+CoreMLEncoderDownloader::CoreMLEncoderDownloader(ModelManager &modelManager, QList<Encoder> encoders,
                                                  const FreeSpace &freeSpace, QObject *parent)
     : QObject(parent)
     , m_modelManager(modelManager)
@@ -214,15 +239,22 @@ QFuture<void> CoreMLEncoderDownloader::fetchFrom(qsizetype index, const QString 
         }
         setIsDownloading(true);
         setActiveModel(encoder.modelFile);
+        m_modelManager.setDownloadFailure(encoder.encoderName, QString());
         log(QStringLiteral("Downloading encoder for %1").arg(encoder.modelFile));
         const QString modelFile = encoder.modelFile;
+        const QString encoderName = encoder.encoderName;
         // Whatever the outcome, the next encoder follows, unless this goes first.
         return m_followed
             .follow(downloadAndInstall(encoder.archiveURL, directory, encoder.encoderName)
                         .then([modelFile] { log(QStringLiteral("Installed encoder for %1").arg(modelFile)); })
-                        .onFailed([modelFile](const std::exception &error) {
+                        .onFailed([modelFile, encoderName, manager = QPointer<ModelManager>(&m_modelManager),
+                                   stopping = m_stopping](const std::exception &error) {
                             log(QStringLiteral("Encoder download failed for %1: %2")
                                     .arg(modelFile, describeException(error)));
+                            // shown where Settings shows downloads, not only logged
+                            if (manager && !*stopping && isLasting(error))
+                                manager->setDownloadFailure(encoderName, encoderName + QStringLiteral(": ")
+                                                                             + describeException(error));
                         }))
             .then(this, [this, index, directory] { return fetchFrom(index + 1, directory); })
             .unwrap();

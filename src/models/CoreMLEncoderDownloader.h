@@ -50,8 +50,9 @@ public:
     };
 
     // Works in the manager's container models directory, within the room
-    // `freeSpace` reports there.
-    explicit CoreMLEncoderDownloader(const ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
+    // `freeSpace` reports there; tells the manager why a fetch failed where
+    // the next launch would fail alike.
+    explicit CoreMLEncoderDownloader(ModelManager &modelManager, QList<Encoder> encoders = defaultEncoders(),
                                      const FreeSpace &freeSpace = FreeSpace::system(), QObject *parent = nullptr);
     // Stops an unpacking under way and waits for it to let go of its files.
     ~CoreMLEncoderDownloader() override;
@@ -78,7 +79,7 @@ private:
     void setIsDownloading(bool value);
     void setActiveModel(const QString &value);
 
-    const ModelManager &m_modelManager;
+    ModelManager &m_modelManager;
     QList<Encoder> m_encoders;
     const FreeSpace &m_freeSpace;
     Limits m_limits;

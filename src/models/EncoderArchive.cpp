@@ -53,7 +53,10 @@ public:
     explicit Budget(const Bounds &bounds)
         : m_bounds(bounds)
         , m_blockSize(bounds.disk && bounds.disk->blockSize > 0 ? bounds.disk->blockSize : kDefaultBlockSize)
+        , m_archive(bounds.archiveBytes > 0 ? onDisk(bounds.archiveBytes) : 0)
     {
+        if (m_bounds.disk)
+            m_bounds.disk->availableBytes += m_archive;
     }
 
     qint64 blockSize() const { return m_blockSize; }
@@ -76,14 +79,20 @@ public:
                             : QStringLiteral("The encoder archive would unpack to %1 on disk, more than the %2 allowed.")
                                   .arg(formatByteCount(usage.bytes), formatByteCount(m_bounds.bytes));
         }
-        if (m_bounds.disk)
-            return m_bounds.disk->shortfall(QStringLiteral("the encoder"), usage.bytes, usage.entries, measured);
-        return {};
+        if (!m_bounds.disk)
+            return {};
+        const QString bytes = m_bounds.disk->shortfall(m_archive > 0 ? QStringLiteral("the encoder with its archive")
+                                                                     : QStringLiteral("the encoder"),
+                                                       usage.bytes + m_archive, 0, measured);
+        if (!bytes.isEmpty())
+            return bytes;
+        return m_bounds.disk->shortfall(QStringLiteral("the encoder"), 0, usage.entries, measured);
     }
 
 private:
     Bounds m_bounds;
     qint64 m_blockSize;
+    qint64 m_archive; // on disk
 };
 
 // The folders an entry lies in, and the entry itself when it is one.

@@ -25,6 +25,10 @@ struct Bounds {
     // the target filesystem, where known: its block size, and its free space
     // less the margin left for other programs
     std::optional<FreeSpace::Figures> disk;
+    // The archive's size where it lies on that filesystem, to be deleted once
+    // unpacked: it counts with the encoder, and its room as free, so the
+    // figures told are those the disk shows without it.
+    qint64 archiveBytes = 0;
 };
 
 void unpack(const QString &archive, const QString &target, const QString &encoderName, const Bounds &bounds,

@@ -19,20 +19,23 @@ namespace {
 
 // One transfer: the reply's signals feed it, and the first refusal stops it.
 struct Transfer {
-    Transfer(const QString &destination, const DownloadAcceptance &acceptance)
+    Transfer(const QString &destination, const DownloadAcceptance &acceptance, RoomCheck checkRoom)
         : file(destination)
         , acceptance(acceptance)
+        , checkRoom(std::move(checkRoom))
     {
     }
 
     QSaveFile file;
     DownloadAcceptance acceptance;
+    RoomCheck checkRoom;
     DownloadAcceptance::Announcement span;
     bool headersRead = false;
     QByteArray head;
     qint64 written = 0;
     QString refusal;
     int refusedStatus = 0; // the HTTP status of a reply that was not the file
+    bool refusedForRoom = false;
     QTimer idle;
     bool timedOut = false;
 
@@ -63,9 +66,13 @@ struct Transfer {
         if (span.offset != 0 || span.end != span.total)
             return refuse(reply, QStringLiteral("The server sent only part of the file."));
         // before the first byte: a disk that fills up half-way helps nobody
-        if (const QString noRoom = DownloadAcceptance::checkRoom(span.total, QFileInfo(file.fileName()).absolutePath());
-            !noRoom.isEmpty())
+        const QString noRoom = checkRoom ? checkRoom(span.total)
+                                         : DownloadAcceptance::checkRoom(span.total,
+                                                                         QFileInfo(file.fileName()).absolutePath());
+        if (!noRoom.isEmpty()) {
+            refusedForRoom = true;
             refuse(reply, noRoom);
+        }
     }
 
     void save(QNetworkReply *reply)
@@ -114,18 +121,18 @@ struct Transfer {
 
 QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QString &destination,
                     const DownloadAcceptance &acceptance, Progress onProgress, QObject *context,
-                    std::chrono::milliseconds idleTimeout)
+                    std::chrono::milliseconds idleTimeout, RoomCheck checkRoom)
 {
     auto promise = Futures::startedPromise<void>();
-    auto fail = [promise](const QString &message, int status = 0) {
-        promise->setException(std::make_exception_ptr(FileDownloadError(message, status)));
+    auto fail = [promise](const FileDownloadError &error) {
+        promise->setException(std::make_exception_ptr(error));
         promise->finish();
     };
     QDir().mkpath(QFileInfo(destination).absolutePath());
-    auto transfer = std::make_shared<Transfer>(destination, acceptance);
+    auto transfer = std::make_shared<Transfer>(destination, acceptance, std::move(checkRoom));
     // Unbuffered, so a full disk shows at the write that hit it, with the system's reason.
     if (!transfer->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        fail(QStringLiteral("Could not write %1: %2").arg(destination, transfer->file.errorString()));
+        fail(FileDownloadError(QStringLiteral("Could not write %1: %2").arg(destination, transfer->file.errorString())));
         return promise->future();
     }
     QNetworkRequest request(source);
@@ -153,18 +160,20 @@ QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QS
         const QString why = transfer->outcome(reply);
         if (!why.isEmpty()) {
             transfer->file.cancelWriting();
-            fail(why, transfer->refusedStatus);
+            fail(transfer->refusedForRoom ? FileDownloadError::noRoom(why)
+                                          : FileDownloadError(why, transfer->refusedStatus));
             return;
         }
         if (!transfer->file.commit()) {
-            fail(QStringLiteral("Could not write %1: %2").arg(transfer->file.fileName(), transfer->file.errorString()));
+            fail(FileDownloadError(
+                QStringLiteral("Could not write %1: %2").arg(transfer->file.fileName(), transfer->file.errorString())));
             return;
         }
         promise->finish();
     });
     // a context gone before the end abandons the transfer and its file
     QObject::connect(context, &QObject::destroyed, reply, [reply, fail] {
-        fail(QStringLiteral("cancelled"));
+        fail(FileDownloadError(QStringLiteral("cancelled")));
         reply->abort();
     });
     return promise->future();

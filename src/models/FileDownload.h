@@ -22,10 +22,19 @@ public:
         , m_status(status)
     {
     }
+    // Refused before the first byte for want of room on the disk.
+    static FileDownloadError noRoom(QString figures)
+    {
+        FileDownloadError error(std::move(figures));
+        error.m_noRoom = true;
+        return error;
+    }
     int status() const { return m_status; }
+    bool isNoRoom() const { return m_noRoom; }
 
 private:
     int m_status;
+    bool m_noRoom = false;
 };
 
 // Fetches one file over HTTP(S). The body goes to a temporary file beside
@@ -37,10 +46,15 @@ namespace FileDownload {
 
 // Fraction of the body received, 0...1; only called when the size is known.
 using Progress = std::function<void(double fraction)>;
+// Why the announced size does not fit on the disk, asked before the first
+// byte is kept; empty when it does. None: the file alone, with the margin
+// DownloadAcceptance::checkRoom() keeps.
+using RoomCheck = std::function<QString(qint64 total)>;
 
 // Finishes when the file is in place; fails with a FileDownloadError.
 QFuture<void> fetch(QNetworkAccessManager &network, const QUrl &source, const QString &destination,
                     const DownloadAcceptance &acceptance, Progress onProgress, QObject *context,
-                    std::chrono::milliseconds idleTimeout = DownloadAcceptance::idleTimeout);
+                    std::chrono::milliseconds idleTimeout = DownloadAcceptance::idleTimeout,
+                    RoomCheck checkRoom = {});
 
 } // namespace FileDownload

@@ -34,3 +34,10 @@ ModelDownloadError ModelDownloadError::notEnoughSpace(const QString &figures)
 {
     return {Kind::notEnoughSpace, figures};
 }
+
+ModelDownloadError ModelDownloadError::partialFileInUse(const QString &partialFile, const QString &holder)
+{
+    const QString by = holder.isEmpty() ? QStringLiteral("another download")
+                                        : QStringLiteral("another download (%1)").arg(holder);
+    return {Kind::partialFileInUse, QStringLiteral("%1 is being written by %2.").arg(partialFile, by)};
+}

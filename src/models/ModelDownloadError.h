@@ -16,6 +16,8 @@ public:
         writeFailed,
         // the rest of the file would not fit on the disk
         notEnoughSpace,
+        // another download is writing the partial file
+        partialFileInUse,
     };
 
     static ModelDownloadError httpError(int status);
@@ -25,6 +27,8 @@ public:
     static ModelDownloadError notAModelFile(const QString &whatArrived);
     static ModelDownloadError writeFailed(const QString &reason);
     static ModelDownloadError notEnoughSpace(const QString &figures);
+    // `holder` as ExclusiveFileLock names it; empty when unknown.
+    static ModelDownloadError partialFileInUse(const QString &partialFile, const QString &holder);
 
     Kind kind() const { return m_kind; }
     // The HTTP status of an httpError, else 0.

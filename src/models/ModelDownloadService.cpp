@@ -139,6 +139,7 @@ QFuture<void> ModelDownloadService::download(const ModelDescriptor &model, Model
     m_isActive = true;
     runningModelIDs().insert(model.id);
     m_manager = manager;
+    manager->setDownloadFailure(model.id, QString());
     m_model = model;
     m_expectedBytes = model.expectedBytes;
     m_acceptance = DownloadAcceptance::forModel(model);
@@ -151,7 +152,8 @@ QFuture<void> ModelDownloadService::download(const ModelDescriptor &model, Model
     m_partialFile = m_destination + QStringLiteral(".partial");
     if (!QDir().mkpath(directory)) {
         endWithError(std::make_exception_ptr(
-            DescribedError(QStringLiteral("Could not create the models directory %1.").arg(directory))));
+                         DescribedError(QStringLiteral("Could not create the models directory %1.").arg(directory))),
+                     Ending::lasting);
         return future;
     }
     prepareAttemptState();
@@ -202,7 +204,18 @@ void ModelDownloadService::startAttempt()
     // Unbuffered, so a full disk shows at the write that hit it.
     m_file.setFileName(m_partialFile);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        endWithError(std::make_exception_ptr(ModelDownloadError::writeFailed(m_file.errorString())));
+        endWithError(std::make_exception_ptr(ModelDownloadError::writeFailed(m_file.errorString())), Ending::lasting);
+        return;
+    }
+    // Whatever keeps a second Tavrune away, two writers appending to one
+    // partial file would corrupt it: hold it, on a descriptor of its own that
+    // stays open until the file is installed or given up.
+    if (const std::optional<QString> holder = m_partialLock.take(m_file.handle())) {
+        m_file.close();
+        debugLog(QStringLiteral("partial file held by %1").arg(holder->isEmpty() ? QStringLiteral("?") : *holder));
+        endWithError(std::make_exception_ptr(
+                         ModelDownloadError::partialFileInUse(QFileInfo(m_partialFile).fileName(), *holder)),
+                     Ending::lasting);
         return;
     }
     performAttempt(m_model.downloadURL, m_partialFile, m_existingBytes);
@@ -473,7 +486,7 @@ void ModelDownloadService::onFinished()
     if (!error)
         complete();
     else if (fatal)
-        endWithError(error);
+        endWithError(error, Ending::lasting);
     else
         handleAttemptFailure(error);
 }
@@ -549,6 +562,7 @@ void ModelDownloadService::complete()
         return;
     }
     syncFile(QFileInfo(m_destination).absolutePath());
+    m_partialLock.release();
     debugLog(QStringLiteral("download complete, file at %1 (%2 bytes)").arg(m_destination).arg(finalSize));
 
     if (m_manager) {
@@ -565,16 +579,21 @@ void ModelDownloadService::complete()
     m_promise.reset();
 }
 
-void ModelDownloadService::endWithError(const std::exception_ptr &error)
+void ModelDownloadService::endWithError(const std::exception_ptr &error, Ending ending)
 {
     m_isActive = false;
     runningModelIDs().remove(m_model.id);
     releaseAttempt();
     // an attempt that failed before its first byte leaves no empty file
-    if (const QFileInfo partial(m_partialFile); partial.isFile() && partial.size() == 0)
+    if (const QFileInfo partial(m_partialFile); partial.isFile() && partial.size() == 0 && m_partialLock.isHeld())
         QFile::remove(m_partialFile);
-    if (m_manager)
+    m_partialLock.release();
+    if (m_manager) {
         m_manager->resetDownloadState();
+        // the next launch would meet it again: say so where downloads are shown
+        if (ending == Ending::lasting)
+            m_manager->setDownloadFailure(m_model.id, m_model.id + QStringLiteral(": ") + describeException(error));
+    }
     if (m_promise) {
         m_promise->setException(error);
         m_promise->finish();

@@ -2,6 +2,7 @@
 
 #include "models/DownloadAcceptance.h"
 #include "models/ModelDescriptor.h"
+#include "support/ExclusiveFileLock.h"
 #include "support/MonotonicClock.h"
 
 #include <QElapsedTimer>
@@ -69,7 +70,9 @@ private:
     void handleAttemptFailure(const std::exception_ptr &error);
     void waitAndRetry(const std::exception_ptr &error);
     void complete();
-    void endWithError(const std::exception_ptr &error);
+    // lasting: trying again would meet the same, so the manager keeps the reason
+    enum class Ending { transient, lasting };
+    void endWithError(const std::exception_ptr &error, Ending ending = Ending::transient);
     void releaseAttempt();
     void rejectAttempt(const std::exception_ptr &error);
     void publishProgress();
@@ -93,6 +96,7 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QNetworkReply *m_reply = nullptr;
     QFile m_file;
+    ExclusiveFileLock m_partialLock;
     QByteArray m_buffer;
     QTimer m_idleTimer;
     QElapsedTimer m_sinceData;

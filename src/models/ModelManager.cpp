@@ -87,8 +87,11 @@ void ModelManager::refreshInstalledModels()
 {
     QSet<QString> installed;
     for (const ModelDescriptor &model : ModelDescriptor::all()) {
-        if (isInstalled(model))
+        if (isInstalled(model)) {
             installed.insert(model.id);
+            // in place after all: why it failed is no longer news
+            setDownloadFailure(model.id, QString());
+        }
     }
     if (installed == m_installedModelIDs)
         return;
@@ -134,4 +137,22 @@ void ModelManager::resetDownloadState()
     setDownloadProgress(0);
     setDownloadingModelID(std::nullopt);
     setDownloadStatusText(std::nullopt);
+}
+
+QString ModelManager::downloadFailureText() const
+{
+    QStringList lines;
+    for (const auto &[file, line] : m_downloadFailures)
+        lines.append(line);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void ModelManager::setDownloadFailure(const QString &file, const QString &line)
+{
+    const QString before = downloadFailureText();
+    m_downloadFailures.removeIf([&](const QPair<QString, QString> &failure) { return failure.first == file; });
+    if (!line.isEmpty())
+        m_downloadFailures.append({file, line});
+    if (downloadFailureText() != before)
+        emit downloadFailureTextChanged();
 }

@@ -3,7 +3,9 @@
 #include "models/ModelDescriptor.h"
 #include "pipeline/WhisperModelFamily.h"
 
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QSet>
 #include <QString>
 
@@ -23,6 +25,8 @@ class ModelManager : public QObject {
                    NOTIFY downloadingModelIDChanged)
     Q_PROPERTY(std::optional<QString> downloadStatusText READ downloadStatusText WRITE setDownloadStatusText
                    NOTIFY downloadStatusTextChanged)
+    // Why downloads ended without their files, one line each, the latest last.
+    Q_PROPERTY(QString downloadFailureText READ downloadFailureText NOTIFY downloadFailureTextChanged)
 
 public:
     // The directory under the base directory that holds every model file.
@@ -69,12 +73,18 @@ public:
     // isDownloading false, progress 0, no model, no status.
     void resetDownloadState();
 
+    QString downloadFailureText() const;
+    // Why the download of `file` (a model or an encoder) ended without it, a
+    // line naming what failed; an empty line forgets it, as a new try does.
+    void setDownloadFailure(const QString &file, const QString &line);
+
 signals:
     void installedModelIDsChanged();
     void isDownloadingChanged();
     void downloadProgressChanged();
     void downloadingModelIDChanged();
     void downloadStatusTextChanged();
+    void downloadFailureTextChanged();
 
 private:
     Paths &m_paths;
@@ -84,4 +94,5 @@ private:
     double m_downloadProgress = 0;
     std::optional<QString> m_downloadingModelID;
     std::optional<QString> m_downloadStatusText;
+    QList<QPair<QString, QString>> m_downloadFailures; // file, line; in the order they came
 };

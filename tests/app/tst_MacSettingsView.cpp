@@ -1,3 +1,5 @@
+#include "models/ModelDownloadService.h"
+#include "support/FutureWait.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/WhisperModelWriter.h"
 
@@ -98,18 +100,34 @@ void tst_MacSettingsView::modelsShowInstalledAndDownloadOneAtATime()
     QCOMPARE(WhisperModelWriter::writeModel(served.filePath(QStringLiteral("bad.bin")), unusable, 1), QString());
     QFile badFile(served.filePath(QStringLiteral("bad.bin")));
     QVERIFY(badFile.open(QIODevice::ReadOnly));
-    m_server.setResponse(QStringLiteral("/ggml-base.bin"), LoopbackHttpServer::Response::withBody(badFile.readAll()));
+    const QByteArray badModel = badFile.readAll();
+    m_server.setResponse(QStringLiteral("/ggml-base.bin"), LoopbackHttpServer::Response::withBody(badModel));
     UiTest::click(m_rig->view.get(), buttons().first());
-    QTRY_COMPARE(text(QStringLiteral("downloadStatus")),
-                 QStringLiteral("Not a Whisper model: a text context of 2 where Whisper models have 16."));
+    const QString baseFailed =
+        QStringLiteral("ggml-base.bin: Not a Whisper model: a text context of 2 where Whisper models have 16.");
+    QTRY_COMPARE(text(QStringLiteral("downloadStatus")), baseFailed);
     QTRY_VERIFY(buttons().first()->isEnabled());
     // the greyed button gave the focus to the line that says why
     QCOMPARE(m_rig->view->activeFocusItem(), item(QStringLiteral("downloadStatus")));
     QVERIFY(!QFileInfo::exists(base));
     QCOMPARE(buttons().size(), 4);
 
+    // ...and so does one the application started on its own, as at launch
+    ModelDescriptor large = ModelDescriptor::whisperLargeV3();
+    large.downloadURL = m_server.url(QLatin1Char('/') + large.id);
+    large.expectedBytes = 3'000'000;
+    m_server.setResponse(QLatin1Char('/') + large.id, LoopbackHttpServer::Response::withBody(badModel));
+    ModelDownloadService launchDownload;
+    QVERIFY(waitForFuture(launchDownload.download(large, &models), 15'000));
+    QTRY_COMPARE(text(QStringLiteral("downloadStatus")),
+                 baseFailed + QStringLiteral("\nggml-large-v3-q5_0.bin: Not a Whisper model: a text context of 2 "
+                                             "where Whisper models have 16."));
+    UiTest::screenshot(m_rig->view.get(), QStringLiteral("settings-download-failures"));
+
+    // a model in place after all is no longer reported
     QCOMPARE(WhisperModelWriter::writeTinyModel(base), QString());
     models.refreshInstalledModels();
+    QTRY_VERIFY(!text(QStringLiteral("downloadStatus")).contains(QLatin1String("ggml-base.bin")));
     QQuickItem *baseRow = item(QStringLiteral("modelRow_ggml-base.bin"));
     QTRY_VERIFY(UiTest::findVisible(baseRow, QStringLiteral("installedMark")));
     QCOMPARE(buttons().size(), 3);

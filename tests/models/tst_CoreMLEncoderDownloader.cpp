@@ -15,7 +15,11 @@
 
 using Response = LoopbackHttpServer::Response;
 using Disk = FreeSpace::Figures;
+using Limits = CoreMLEncoderDownloader::Limits;
+using MaybeDisk = std::optional<Disk>; // none: the system cannot tell
 Q_DECLARE_METATYPE(Disk)
+Q_DECLARE_METATYPE(Limits)
+Q_DECLARE_METATYPE(MaybeDisk)
 
 namespace {
 
@@ -58,6 +62,9 @@ private slots:
     void goingAwayMidDownloadLeavesNothing();
     void brokenOrHostileArchivesLeaveNothing_data();
     void brokenOrHostileArchivesLeaveNothing();
+    void archivesAtTheCapsAreCountedExactly_data();
+    void archivesAtTheCapsAreCountedExactly();
+    void lastingFailuresAreShownWhereDownloadsAre();
 
 private:
     QString modelsDirectory() const
@@ -253,19 +260,28 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing_data()
     QTest::newRow("folders count too")
         << archive(files(50, 1, true)) << roomy << qint64(0)
         << QStringLiteral("The encoder archive holds 104 files and folders, more than the 100 an encoder may have.");
-    // some 200 KB of content, 582 KB on disk
+    // Some 200 KB of content, 582 KB on disk, and the archive beside it. The
+    // figures are those the disk shows once the archive is gone.
+    const QString noRoomForFiles = QStringLiteral("Not enough free space: the encoder with its archive needs 799 KB and "
+                                                  "only 5.7 MB is free, while 5 MB is kept free for other programs.");
     QTest::newRow("one-byte files take a block each")
-        << archive(files(90, 1)) << smallDisk(5'500'000) << qint64(0)
-        << QStringLiteral("Not enough free space: the encoder needs 582 KB and only 5.5 MB is free, while 5 MB is kept "
-                          "free for other programs.");
+        << archive(files(90, 1)) << smallDisk(5'500'000) << qint64(0) << noRoomForFiles;
+    QTest::newRow("empty files take a block each too")
+        << archive(files(90, 0)) << smallDisk(5'500'000) << qint64(0) << noRoomForFiles;
     // 8,193-byte files that claim one byte: 937 KB of content, 1.32 MB on disk
     QTest::newRow("small files with lying headers")
         << patchLastEntries(archive(files(90, 8193)), 22, 24, 1, true, 90) << roomy << qint64(0)
         << QStringLiteral("The encoder archive unpacks to more than the 1 MB allowed.");
+    // Refused on its announced size, before it is fetched only to be thrown
+    // away: this body is no zip, and unpacking would have said so.
+    QTest::newRow("room for the archive but not for what it unpacks to")
+        << Response::generated(900'000, 3, "PK\x03\x04") << smallDisk(6'000'000) << qint64(0)
+        << QStringLiteral("Not enough free space: the encoder with its archive needs at least 1.8 MB and only 6 MB is "
+                          "free, while 5 MB is kept free for other programs.");
     QTest::newRow("the margin is kept free")
         << archive(goodEncoder()) << smallDisk(5'100'000) << qint64(0)
-        << QStringLiteral("Not enough free space: the encoder needs 213 KB and only 5.1 MB is free, while 5 MB is kept "
-                          "free for other programs.");
+        << QStringLiteral("Not enough free space: the encoder with its archive needs at least 401 KB and only 5.1 MB is "
+                          "free, while 5 MB is kept free for other programs.");
     QTest::newRow("no inodes left")
         << archive(goodEncoder()) << smallDisk(50'000'000, 53) << qint64(0)
         << QStringLiteral("Not enough free space: the encoder needs 4 files and folders and only 53 more can be made, "
@@ -295,6 +311,84 @@ void tst_CoreMLEncoderDownloader::brokenOrHostileArchivesLeaveNothing()
     QCOMPARE(outcome, error);
     QCOMPARE(entriesIn(modelsDirectory()), QStringList());
     QCOMPARE(entriesIn(container), QStringList{QStringLiteral("OfflineModels")});
+}
+
+void tst_CoreMLEncoderDownloader::archivesAtTheCapsAreCountedExactly_data()
+{
+    QTest::addColumn<Response>("reply");
+    QTest::addColumn<Limits>("limits");
+    QTest::addColumn<MaybeDisk>("disk");
+    QTest::addColumn<QString>("error"); // empty: installed
+    const auto emptyFiles = [](int count) {
+        QList<NpzWriter::Entry> entries{file(kBaseEncoder + QLatin1Char('/'), {}, 040755)};
+        for (int i = 0; i < count; ++i)
+            entries.append(file(QStringLiteral("%1/f%2").arg(kBaseEncoder).arg(i), {}));
+        return Response::withBody(NpzWriter::zip(entries));
+    };
+    // The Large encoder's weights span a thousand unpacking chunks: charged
+    // its running total at each, it would pass 3 GB long before its end.
+    const QByteArray zeros(3'500'000, 0);
+    QTest::newRow("a file over several unpacking chunks counts once")
+        << Response::withBody(NpzWriter::zip({file(kBaseEncoder + QLatin1Char('/'), {}, 040755),
+                                              {kBaseEncoder + QStringLiteral("/weights.bin"), zeros, true, 0100644}}))
+        << Limits{1'000'000, 4'000'000, 100} << MaybeDisk() << QString();
+    // Past the count, the room they take on a small disk refuses them before
+    // a file is written (thousands cost seconds): the count let them through.
+    const MaybeDisk small = smallDisk(20'000'000, 100'000);
+    QTest::newRow("as many files and folders as the default allows")
+        << emptyFiles(4095) << Limits{} << small
+        << QStringLiteral("Not enough free space: the encoder with its archive needs 17.4 MB and only 20.6 MB is free, "
+                          "while 5 MB is kept free for other programs.");
+    QTest::newRow("one more than the default allows")
+        << emptyFiles(4096) << Limits{} << small
+        << QStringLiteral("The encoder archive holds 4097 files and folders, more than the 4096 an encoder may have.");
+}
+
+void tst_CoreMLEncoderDownloader::archivesAtTheCapsAreCountedExactly()
+{
+    QFETCH(Response, reply);
+    QFETCH(Limits, limits);
+    QFETCH(MaybeDisk, disk);
+    QFETCH(QString, error);
+
+    m_server.setResponse(QStringLiteral("/encoder.zip"), reply);
+    const FakeFreeSpace freeSpace(disk);
+    CoreMLEncoderDownloader downloader(*m_manager, QList<CoreMLEncoderDownloader::Encoder>{}, freeSpace);
+    downloader.setLimits(limits);
+    QCOMPARE(finish(downloader.downloadAndInstall(m_server.url(QStringLiteral("/encoder.zip")), modelsDirectory(),
+                                                  kBaseEncoder)),
+             error);
+    QCOMPARE(entriesIn(modelsDirectory()), error.isEmpty() ? QStringList{kBaseEncoder} : QStringList());
+}
+
+void tst_CoreMLEncoderDownloader::lastingFailuresAreShownWhereDownloadsAre()
+{
+    const QDir dir(modelsDirectory());
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-base.bin"))), QString());
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-large-v3-q5_0.bin"))), QString());
+    QCOMPARE(WhisperModelWriter::writeTinyModel(dir.filePath(QStringLiteral("ggml-medium.bin"))), QString());
+    m_server.setResponse(QStringLiteral("/base.zip"), Response::withBody(NpzWriter::zip(goodEncoder())));
+    const QList<CoreMLEncoderDownloader::Encoder> encoders{
+        {QStringLiteral("ggml-large-v3-q5_0.bin"), QStringLiteral("ggml-large-v3-encoder.mlmodelc"),
+         m_server.url(QStringLiteral("/missing.zip"))},
+        {QStringLiteral("ggml-medium.bin"), QStringLiteral("ggml-medium-encoder.mlmodelc"),
+         LoopbackHttpServer::refusingUrl(QStringLiteral("/medium.zip"))},
+        {QStringLiteral("ggml-base.bin"), kBaseEncoder, m_server.url(QStringLiteral("/base.zip"))},
+    };
+    const FakeFreeSpace freeSpace(smallDisk(5'100'000));
+    CoreMLEncoderDownloader downloader(*m_manager, encoders, freeSpace);
+    QCOMPARE(finish(downloader.downloadMissingEncoders()), QString());
+    // no room stays no room; a missing file or a server away may be back tomorrow
+    QCOMPARE(m_manager->downloadFailureText(),
+             kBaseEncoder + QStringLiteral(": Not enough free space: the encoder with its archive needs at least 401 KB "
+                                           "and only 5.1 MB is free, while 5 MB is kept free for other programs."));
+
+    // the next try forgets it
+    const FakeFreeSpace roomyDisk(smallDisk(50'000'000));
+    CoreMLEncoderDownloader roomy(*m_manager, encoders, roomyDisk);
+    QCOMPARE(finish(roomy.downloadMissingEncoders()), QString());
+    QCOMPARE(m_manager->downloadFailureText(), QString());
+    QVERIFY(QFileInfo(dir.filePath(kBaseEncoder)).isDir());
 }
 
 QTEST_GUILESS_MAIN(tst_CoreMLEncoderDownloader)

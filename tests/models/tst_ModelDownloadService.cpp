@@ -17,6 +17,10 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(WhisperModelShape)
 
 using Response = LoopbackHttpServer::Response;
@@ -355,6 +359,8 @@ void tst_ModelDownloadService::failuresFollowTheBackoffScheduleThenGiveUp()
         retries.append(QStringLiteral("Retry %1/10 in %2s...").arg(i + 1).arg(kFullBackoff[i]));
     QCOMPARE(d.statuses.filter(QStringLiteral("Retry ")), retries);
     QVERIFY(d.isIdle());
+    // the next launch may fare better: only the log says why
+    QCOMPARE(d.manager.downloadFailureText(), QString());
     QVERIFY(!QFileInfo::exists(d.destination()));
     // kept as it was, or only longer by bytes of the real file
     const QByteArray kept = readFile(d.partial());
@@ -389,29 +395,54 @@ void tst_ModelDownloadService::permanentErrorsAreNotRetried()
 
 void tst_ModelDownloadService::oneDownloadPerModelAtATime()
 {
+    {
+        Download d;
+        Response slow = wholeFile();
+        slow.stallAfterBytes = 200'000;
+        slow.stallMs = 300;
+        d.server.setResponse(kPath, slow);
+        d.service.setTimeouts({5s, 20s});
+
+        QFuture<void> first = d.service.download(d.model, &d.manager);
+        // the same object, and another one for the same file, both refuse
+        QCOMPARE(Download::finish(d.service.download(d.model, &d.manager)),
+                 QStringLiteral("A download is already in progress."));
+        ModelDownloadService other;
+        const auto refused = failureOf<ModelDownloadError>(other.download(d.model, &d.manager));
+        QVERIFY2(refused, "a second writer was let in");
+        QCOMPARE(refused->kind(), ModelDownloadError::Kind::alreadyDownloading);
+        QVERIFY(d.manager.isDownloading());
+
+        QCOMPARE(Download::finish(first), QString());
+        QVERIFY(readFile(d.destination()) == payload());
+        QCOMPARE(d.attempts(), 1);
+
+        // once it is over, the model may be fetched again
+        QCOMPARE(Download::finish(other.download(d.model, &d.manager)), QString());
+    }
+
+    // Another process writing the partial file, whatever let it start: it
+    // is named, and nothing is written or fetched. (flock conflicts between
+    // two opens of one file within one process too.)
     Download d;
-    Response slow = wholeFile();
-    slow.stallAfterBytes = 200'000;
-    slow.stallMs = 300;
-    d.server.setResponse(kPath, slow);
-    d.service.setTimeouts({5s, 20s});
-
-    QFuture<void> first = d.service.download(d.model, &d.manager);
-    // the same object, and another one for the same file, both refuse
-    QCOMPARE(Download::finish(d.service.download(d.model, &d.manager)),
-             QStringLiteral("A download is already in progress."));
-    ModelDownloadService other;
-    const auto refused = failureOf<ModelDownloadError>(other.download(d.model, &d.manager));
-    QVERIFY2(refused, "a second writer was let in");
-    QCOMPARE(refused->kind(), ModelDownloadError::Kind::alreadyDownloading);
-    QVERIFY(d.manager.isDownloading());
-
-    QCOMPARE(Download::finish(first), QString());
+    d.server.setResponse(kPath, wholeFile());
+    QVERIFY(NpzWriter::write(d.partial(), payload(0, 100'000)));
+    const int holder = ::open(QFile::encodeName(d.partial()).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const QString self = QString::fromLatin1(readFile(QStringLiteral("/proc/self/comm")).trimmed());
+    const QString held = QStringLiteral("%1.partial is being written by another download (%2, process %3).")
+                             .arg(d.model.id, self)
+                             .arg(QCoreApplication::applicationPid());
+    QCOMPARE(d.run(), held);
+    ::close(holder);
+    QCOMPARE(d.server.requestCount(), 0);
+    QVERIFY(readFile(d.partial()) == payload(0, 100'000));
+    QVERIFY(d.isIdle());
+    // shown where downloads are, until the next try
+    QCOMPARE(d.manager.downloadFailureText(), d.model.id + QStringLiteral(": ") + held);
+    QCOMPARE(d.run(), QString());
     QVERIFY(readFile(d.destination()) == payload());
-    QCOMPARE(d.attempts(), 1);
-
-    // once it is over, the model may be fetched again
-    QCOMPARE(Download::finish(other.download(d.model, &d.manager)), QString());
+    QCOMPARE(d.manager.downloadFailureText(), QString());
 }
 
 void tst_ModelDownloadService::installReplacesTheOldFileAtomically()
@@ -463,6 +494,8 @@ void tst_ModelDownloadService::fullDiskFailsAtOnceAndKeepsThePartialFile()
             error = d.run();
         }
         QCOMPARE(error, QStringLiteral("Could not save the downloaded data: %1.").arg(strerror(EFBIG)));
+        // the next launch would meet it again: kept where downloads are shown
+        QCOMPARE(d.manager.downloadFailureText(), d.model.id + QStringLiteral(": ") + error);
         QVERIFY(d.waits.isEmpty());
         QVERIFY(readFile(d.partial()) == payload(0, 1'234'567));
     }
