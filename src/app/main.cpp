@@ -32,8 +32,9 @@ void forwardSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the event loop like Quit does, so everything is
-// torn down in order and the exit status is 0.
+// SIGTERM, SIGINT and SIGHUP (the terminal that started it closed) end the
+// event loop like Quit does, so everything is torn down in order, the
+// dictation under way is recorded and the exit status is 0.
 void quitOnTerminationSignals(QCoreApplication &app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
@@ -48,8 +49,8 @@ void quitOnTerminationSignals(QCoreApplication &app)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
 }
 
 // Set once main() has torn everything down in order.
@@ -74,12 +75,21 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Tavrune"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrune"));
     QApplication::setQuitOnLastWindowClosed(false);
-    quitOnTerminationSignals(app);
 
     XdgPaths paths;
     SingleInstance instance(QFileInfo(VoiceProfileStore::defaultDatabasePath(paths)).path(), SingleInstance::socketFolder());
-    if (!instance.claim())
-        return instance.askRunningInstanceToShowItself() ? 0 : 1;
+    switch (instance.claimOrHandOver()) {
+    case SingleInstance::Outcome::Claimed:
+        break;
+    case SingleInstance::Outcome::HandedOver:
+        return 0;
+    case SingleInstance::Outcome::StillHeld:
+        return 1;
+    }
+    // Only now: a launch that waits for the profile has nothing to tear down.
+    quitOnTerminationSignals(app);
+    // first, so that a launch during the teardown is not left waiting for an answer
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &SingleInstance::stopAnswering);
 
     AppContext::Options options;
     // Window hints only for X11 windows: on another platform (Wayland,

@@ -1,4 +1,5 @@
 #include "app/SingleInstance.h"
+#include "support/PrivateFiles.h"
 
 #include <QtTest>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -19,16 +21,23 @@
 namespace {
 constexpr uid_t kOtherUser = 65534;
 
-// A later launch's request, made from another thread as another process would.
+// A later launch's request, made from another thread as another process
+// would. One that hangs fails the case instead of the whole run.
 bool askFromElsewhere(const QString &profile, const QString &sockets)
 {
-    auto asked = std::async(std::launch::async, [profile, sockets] {
+    auto asked = std::make_shared<std::promise<bool>>();
+    std::future<bool> answered = asked->get_future();
+    std::thread([asked, profile, sockets] {
         SingleInstance later(profile, sockets);
-        return later.askRunningInstanceToShowItself(std::chrono::seconds(10));
-    });
-    while (asked.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        asked->set_value(later.askRunningInstanceToShowItself(std::chrono::seconds(10)));
+    }).detach();
+    const QDeadlineTimer deadline(std::chrono::seconds(15));
+    while (answered.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents();
-    return asked.get();
+    }
+    return answered.get();
 }
 
 QString lockPath(const QTemporaryDir &profile)
@@ -60,6 +69,8 @@ private slots:
     void aRunningHolderKeepsTheProfileAndShowsItself();
     void aLockNoRunningTavruneHoldsIsTakenOverAtOnce_data();
     void aLockNoRunningTavruneHoldsIsTakenOverAtOnce();
+    void whateverLiesWhereTheLockFileWasTheProfileIsHeldOnce_data();
+    void whateverLiesWhereTheLockFileWasTheProfileIsHeldOnce();
     void theSocketGoesToAPrivateFolderOfTheUsersOwn_data();
     void theSocketGoesToAPrivateFolderOfTheUsersOwn();
     void anAnswerFromAnotherUserIsNotTrusted();
@@ -69,20 +80,27 @@ void tst_SingleInstance::aRunningHolderKeepsTheProfileAndShowsItself_data()
 {
     QTest::addColumn<bool>("sameSocketFolder");
     QTest::addColumn<bool>("laterHasSocketFolder");
-    QTest::newRow("same runtime folder") << true << true;
+    QTest::addColumn<bool>("anotherProfileRuns");
+    QTest::newRow("same runtime folder") << true << true << false;
     // another login of the user, or a desktop that sets XDG_RUNTIME_DIR otherwise
-    QTest::newRow("another runtime folder") << false << true;
-    QTest::newRow("no runtime folder for the later launch") << false << false;
+    QTest::newRow("another runtime folder") << false << true << false;
+    QTest::newRow("no runtime folder for the later launch") << false << false << false;
+    // its own Tavrune, started after the first, must not take the first's socket
+    QTest::newRow("another profile's beside it") << true << true << true;
 }
 
 void tst_SingleInstance::aRunningHolderKeepsTheProfileAndShowsItself()
 {
     QFETCH(bool, sameSocketFolder);
     QFETCH(bool, laterHasSocketFolder);
-    QTemporaryDir profile, runtime, otherRuntime;
+    QFETCH(bool, anotherProfileRuns);
+    QTemporaryDir profile, runtime, otherRuntime, otherProfile;
     SingleInstance first(profile.path(), runtime.path());
     QVERIFY(first.claim());
     QSignalSpy shown(&first, &SingleInstance::showRequested);
+    std::optional<SingleInstance> beside;
+    if (anotherProfileRuns)
+        QVERIFY(beside.emplace(otherProfile.path(), runtime.path()).claim());
 
     // however long the first has run
     const QByteArray lock = QFile::encodeName(lockPath(profile));
@@ -94,6 +112,12 @@ void tst_SingleInstance::aRunningHolderKeepsTheProfileAndShowsItself()
 
     QVERIFY(askFromElsewhere(profile.path(), laterSockets));
     QCOMPARE(shown.size(), 1);
+    if (beside) {
+        QSignalSpy besideShown(&*beside, &SingleInstance::showRequested);
+        QVERIFY(askFromElsewhere(otherProfile.path(), runtime.path()));
+        QCOMPARE(besideShown.size(), 1);
+        QCOMPARE(shown.size(), 1);
+    }
 }
 
 void tst_SingleInstance::aLockNoRunningTavruneHoldsIsTakenOverAtOnce_data()
@@ -112,6 +136,9 @@ void tst_SingleInstance::aLockNoRunningTavruneHoldsIsTakenOverAtOnce_data()
         << (QByteArray::number(pid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n'
             + QSysInfo::machineHostName().toUtf8() + '\n');
     QTest::newRow("its pid now another program's") << QByteArray::number(QCoreApplication::applicationPid()) + "\n/nowhere\n";
+    // after a reboot pids are short again: no stale tail may follow ours
+    QTest::newRow("longer, of an earlier holder")
+        << "4194303\n/run/user/1000/" + QByteArray(120, 'x') + "/tavrune-0123456789abcdef.socket\n";
 }
 
 void tst_SingleInstance::aLockNoRunningTavruneHoldsIsTakenOverAtOnce()
@@ -126,8 +153,67 @@ void tst_SingleInstance::aLockNoRunningTavruneHoldsIsTakenOverAtOnce()
     SingleInstance next(profile.path(), runtime.path());
     QVERIFY(next.claim());
     QSignalSpy shown(&next, &SingleInstance::showRequested);
+    // from another session, which finds the socket only through what the holder wrote
+    QTemporaryDir otherRuntime;
+    QVERIFY(askFromElsewhere(profile.path(), otherRuntime.path()));
+    QCOMPARE(shown.size(), 1);
+}
+
+void tst_SingleInstance::whateverLiesWhereTheLockFileWasTheProfileIsHeldOnce_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : {"a link to a file", "a dangling link", "a folder", "a FIFO", "a file not writable",
+                             "another user's file", "a read-only filesystem"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
+}
+
+// Each left two launches running, or (the FIFO) a later one blocked for ever.
+void tst_SingleInstance::whateverLiesWhereTheLockFileWasTheProfileIsHeldOnce()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir profile, runtime, elsewhere;
+    const QByteArray lock = QFile::encodeName(lockPath(profile));
+    const QByteArray target = QFile::encodeName(elsewhere.filePath(QStringLiteral("target")));
+    {
+        QFile file(QFile::decodeName(target));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
+    }
+    const QByteArray profileName = QFile::encodeName(profile.path());
+    bool mounted = false;
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            ::umount2(profileName.constData(), MNT_DETACH);
+    });
+    if (kind == QLatin1String("a link to a file")) {
+        QCOMPARE(::symlink(target.constData(), lock.constData()), 0);
+    } else if (kind == QLatin1String("a dangling link")) {
+        QCOMPARE(::symlink(QFile::encodeName(elsewhere.filePath(QStringLiteral("gone"))).constData(), lock.constData()), 0);
+    } else if (kind == QLatin1String("a folder")) {
+        QCOMPARE(::mkdir(lock.constData(), 0700), 0);
+    } else if (kind == QLatin1String("a FIFO")) {
+        QCOMPARE(::mkfifo(lock.constData(), 0600), 0);
+    } else if (kind == QLatin1String("a file not writable") || kind == QLatin1String("another user's file")) {
+        QVERIFY(QFile::copy(QFile::decodeName(target), lockPath(profile)));
+        QCOMPARE(::chmod(lock.constData(), 0400), 0);
+        if (kind == QLatin1String("another user's file") && ::chown(lock.constData(), kOtherUser, kOtherUser) != 0)
+            QSKIP("giving a file to another user needs root");
+    } else {
+        if (::mount("tavrune-test", profileName.constData(), "tmpfs", MS_RDONLY, nullptr) != 0)
+            QSKIP("mounting a filesystem needs root");
+        mounted = true;
+    }
+
+    SingleInstance first(profile.path(), runtime.path());
+    QVERIFY(first.claim());
+    SingleInstance second(profile.path(), runtime.path());
+    QVERIFY(!second.claim());
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
     QVERIFY(askFromElsewhere(profile.path(), runtime.path()));
     QCOMPARE(shown.size(), 1);
+    // not written through the link
+    QFile kept(QFile::decodeName(target));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("kept"));
 }
 
 void tst_SingleInstance::theSocketGoesToAPrivateFolderOfTheUsersOwn_data()
@@ -141,9 +227,12 @@ void tst_SingleInstance::theSocketGoesToAPrivateFolderOfTheUsersOwn_data()
     QTest::newRow("XDG_RUNTIME_DIR relative") << "relative" << "missing" << "own";
     QTest::newRow("runtime folder of another user") << "another user's" << "private" << "own";
     QTest::newRow("runtime folder open to others") << "open" << "missing" << "own";
+    QTest::newRow("runtime folder open to its group") << "open to its group" << "missing" << "own";
     QTest::newRow("own folder made first by another user") << "unset" << "another user's" << "cache";
     QTest::newRow("own folder open to others") << "unset" << "open" << "cache";
     QTest::newRow("own folder a link to another user's") << "unset" << "link" << "cache";
+    // where Tavrune was started from must not matter
+    QTest::newRow("TMPDIR relative") << "unset" << "TMPDIR relative" << "/tmp";
 }
 
 void tst_SingleInstance::theSocketGoesToAPrivateFolderOfTheUsersOwn()
@@ -167,10 +256,11 @@ void tst_SingleInstance::theSocketGoesToAPrivateFolderOfTheUsersOwn()
         const QByteArray name = QFile::encodeName(path);
         if (state == QLatin1String("link"))
             return ::symlink(QFile::encodeName(foreign.path()).constData(), name.constData()) == 0;
-        if (state == QLatin1String("missing") || state == QLatin1String("unset") || state == QLatin1String("relative"))
+        if (state == QLatin1String("missing") || state == QLatin1String("unset") || state == QLatin1String("relative")
+            || state == QLatin1String("TMPDIR relative"))
             return true;
-        if (::mkdir(name.constData(), state == QLatin1String("open") ? 0755 : 0700) != 0
-            || ::chmod(name.constData(), state == QLatin1String("open") ? 0755 : 0700) != 0)
+        const mode_t mode = state == QLatin1String("open") ? 0755 : state == QLatin1String("open to its group") ? 0750 : 0700;
+        if (::mkdir(name.constData(), mode) != 0 || ::chmod(name.constData(), mode) != 0)
             return false;
         return state != QLatin1String("another user's") || ::chown(name.constData(), kOtherUser, kOtherUser) == 0;
     };
@@ -180,11 +270,18 @@ void tst_SingleInstance::theSocketGoesToAPrivateFolderOfTheUsersOwn()
         : runtimeFolder == QLatin1String("relative")                        ? QByteArray("runtime")
                                                                             : QFile::encodeName(runtime);
     ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", runtimeValue);
-    ScopedEnv tempEnv("TMPDIR", QFile::encodeName(temp.path()));
+    const bool relativeTemp = ownFolder == QLatin1String("TMPDIR relative");
+    ScopedEnv tempEnv("TMPDIR", relativeTemp ? QByteArray("tmp") : QFile::encodeName(temp.path()));
     ScopedEnv cacheEnv("XDG_CACHE_HOME", QFile::encodeName(home.filePath(QStringLiteral("cache"))));
+    const QString systemOwn = QStringLiteral("/tmp/tavrune-%1").arg(::geteuid());
+    if (relativeTemp && QFileInfo::exists(systemOwn) && !PrivateFiles::checkOwnFolder(systemOwn, false).isEmpty())
+        QSKIP("the system's temporary folder holds an unusable folder of Tavrune's");
 
     const QString folder = SingleInstance::socketFolder();
-    QCOMPARE(folder, chosen == QLatin1String("runtime") ? runtime : chosen == QLatin1String("own") ? own : cache);
+    QCOMPARE(folder, chosen == QLatin1String("runtime") ? runtime
+                 : chosen == QLatin1String("own")       ? own
+                 : chosen == QLatin1String("/tmp")      ? systemOwn
+                                                        : cache);
     struct stat info = {};
     QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &info), 0);
     QVERIFY(S_ISDIR(info.st_mode));
@@ -255,8 +352,8 @@ void tst_SingleInstance::anAnswerFromAnotherUserIsNotTrusted()
     SingleInstance later(profile.path(), runtime.path());
     QVERIFY(!later.claim());
     QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("another user \\(uid 65534\\); not trusting it")));
-    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("running \\(pid 4242\\) but does not answer")));
-    QVERIFY(!later.askRunningInstanceToShowItself(std::chrono::seconds(10)));
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("running \\(pid 4242\\) but does not answer; it holds")));
+    QCOMPARE(later.claimOrHandOver(std::chrono::milliseconds(300)), SingleInstance::Outcome::StillHeld);
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)

@@ -131,6 +131,7 @@ private slots:
     void quitFromTheTrayEndsCleanlyAndKeepsTheSession();
     void terminatedWhileTheCloudIsAwaitedKeepsTheDictation();
     void dictationWithQtOnAnotherPlatformNeitherCrashesNorHangs();
+    void launchedAgainWhileQuittingTheSecondRunsOnceTheFirstHasGone();
     void quitDuringTheLaunchsDownloadsEndsCleanly();
 
 private:
@@ -374,8 +375,9 @@ void tst_TavruneOnDesktop::quitFromTheTrayEndsCleanlyAndKeepsTheSession()
     QCOMPARE(sessions.first().rawTranscript.isEmpty(), false);
 }
 
-// SIGTERM (a logout, a shutdown) while the remote service has not answered:
-// the dictation is recorded with its live text before the process ends.
+// SIGHUP (the terminal that started it closed) while the remote service has
+// not answered: as at SIGTERM (a logout, a shutdown), the dictation is
+// recorded with its live text before the process ends.
 void tst_TavruneOnDesktop::terminatedWhileTheCloudIsAwaitedKeepsTheDictation()
 {
     LoopbackHttpServer server;
@@ -398,7 +400,7 @@ void tst_TavruneOnDesktop::terminatedWhileTheCloudIsAwaitedKeepsTheDictation()
     if (QTest::currentTestFailed())
         return;
     QVERIFY2(DesktopHarness::waitUntil([&] { return server.requestCount() == 1; }, 15s), qPrintable(m_app->log()));
-    QCOMPARE(m_app->stop(), 0);
+    QCOMPARE(m_app->stop(5s, SIGHUP), 0);
     QVERIFY2(m_app->log().contains(QLatin1String("[Coordinator] Quitting before the dictation was delivered")),
              qPrintable(m_app->log()));
     QCOMPARE(m_target->text(TargetApp::textArea), QString());
@@ -439,6 +441,49 @@ void tst_TavruneOnDesktop::dictationWithQtOnAnotherPlatformNeitherCrashesNorHang
     QVERIFY2(app.isRunning(), qPrintable(app.log()));
     QCOMPARE(app.stop(5000ms), 0);
     QVERIFY2(!app.log().contains(QLatin1String("X Error")), qPrintable(app.log()));
+}
+
+// A restart from the tray or by the desktop at login: the second launch comes
+// while the first still tears down and holds the profile. The first is
+// stopped there; its teardown is short, so it may have let go already, and
+// then the case is tried again.
+void tst_TavruneOnDesktop::launchedAgainWhileQuittingTheSecondRunsOnceTheFirstHasGone()
+{
+    if (m_app->isRunning())
+        QCOMPARE(m_app->stop(), 0);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        TavruneProcess first(m_desktop.runDir() + QStringLiteral("/tavrune-quitting-%1.log").arg(attempt));
+        QVERIFY(first.start(QStringLiteral(TAVRUNE_APP)));
+        QVERIFY2(first.waitForLog(QStringLiteral("[AppDelegate] Setup complete"), 30s), qPrintable(first.log()));
+        const auto pid = static_cast<pid_t>(first.pid());
+        ::kill(pid, SIGTERM);
+        const QDeadlineTimer quitting(10s);
+        while (!first.log().contains(QLatin1String("[SingleInstance] Quitting")) && !quitting.hasExpired())
+            std::this_thread::sleep_for(1ms);
+        ::kill(pid, SIGSTOP);
+        const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        QVERIFY2(!quitting.hasExpired(), qPrintable(first.log()));
+
+        TavruneProcess second(m_desktop.runDir() + QStringLiteral("/tavrune-relaunched-%1.log").arg(attempt));
+        QVERIFY(second.start(QStringLiteral(TAVRUNE_APP)));
+        const auto logged = [&](const char *text) { return second.log().contains(QLatin1String(text)); };
+        QVERIFY2(DesktopHarness::waitUntil(
+                     [&] { return logged("does not answer; waiting") || logged("Setup complete") || !second.isRunning(); }, 15s),
+                 qPrintable(second.log()));
+        if (logged("Setup complete") && !logged("does not answer; waiting")) {
+            QCOMPARE(second.stop(), 0);
+            continue; // the first had let go before it was stopped
+        }
+        ::kill(pid, SIGCONT);
+        QVERIFY2(DesktopHarness::waitUntil([&] { return !first.isRunning(); }, 10s), qPrintable(first.log()));
+        QCOMPARE(first.stop(), 0);
+        QVERIFY2(DesktopHarness::waitUntil([&] { return logged("Setup complete") || !second.isRunning(); }, 30s),
+                 qPrintable(second.log()));
+        QVERIFY2(second.isRunning(), qPrintable(second.log()));
+        QCOMPARE(second.stop(), 0);
+        return;
+    }
+    QSKIP("the first let go of the profile before it could be stopped, every time");
 }
 
 // Base installed without its encoder: every launch fetches the encoder (and

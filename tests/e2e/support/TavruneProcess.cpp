@@ -13,12 +13,12 @@ bool TavruneProcess::start(const QString &program, const QStringList &arguments)
     return m_process.start(program, arguments, options);
 }
 
-int TavruneProcess::stop(std::chrono::milliseconds grace)
+int TavruneProcess::stop(std::chrono::milliseconds grace, int signal)
 {
     if (m_process.pid() <= 0)
         return m_process.exitCode();
     if (m_process.isRunning()) {
-        ::kill(static_cast<pid_t>(m_process.pid()), SIGTERM);
+        ::kill(static_cast<pid_t>(m_process.pid()), signal);
         if (!m_process.waitForFinished(grace))
             m_process.stop();
     }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 
 // The Tavrune application itself, launched as its own process on the test
 // desktop, with its log in a file the caller can wait on.
@@ -15,8 +16,9 @@ public:
     ~TavruneProcess() { stop(); }
 
     bool start(const QString &program, const QStringList &arguments = {});
-    // SIGTERM, then the exit status (-1 when it had to be killed).
-    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(5000));
+    // SIGTERM (or signal), then the exit status (-1 when it had to be killed
+    // or ended by a signal).
+    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(5000), int signal = SIGTERM);
     bool isRunning() { return m_process.isRunning(); }
     qint64 pid() const { return m_process.pid(); }
 
