@@ -123,24 +123,40 @@ const AccessibleTree::Object *AccessibleTree::find(const QList<Object> &tree, co
     return nullptr;
 }
 
-bool AccessibleTree::act(qint64 pid, const QString &name, const QString &role)
+namespace {
+
+// Calls use on the first object of this role named name; false when there is
+// none or use fails.
+bool useFirstNamed(qint64 pid, const QString &name, const QString &role,
+                   const std::function<bool(AtspiAccessible *)> &use)
 {
     AtspiAccessible *app = application(pid);
     if (!app)
         return false;
     bool done = false;
     walk(app, 0, [&](AtspiAccessible *object, int) {
-        const Object found = describe(object, 0);
+        const AccessibleTree::Object found = describe(object, 0);
         if (found.name != name || (!role.isEmpty() && found.role != role))
             return true;
-        if (AtspiAction *action = atspi_accessible_get_action_iface(object)) {
-            done = atspi_action_do_action(action, 0, nullptr);
-            g_object_unref(action);
-        }
+        done = use(object);
         return false;
     });
     g_object_unref(app);
     return done;
+}
+
+} // namespace
+
+bool AccessibleTree::act(qint64 pid, const QString &name, const QString &role)
+{
+    return useFirstNamed(pid, name, role, [](AtspiAccessible *object) {
+        AtspiAction *action = atspi_accessible_get_action_iface(object);
+        if (!action)
+            return false;
+        const bool done = atspi_action_do_action(action, 0, nullptr);
+        g_object_unref(action);
+        return done;
+    });
 }
 
 std::optional<AccessibleTree::Object> AccessibleTree::focused(qint64 pid, const QString &window)
@@ -156,20 +172,12 @@ std::optional<AccessibleTree::Object> AccessibleTree::focused(qint64 pid, const 
 
 bool AccessibleTree::grabFocus(qint64 pid, const QString &name, const QString &role)
 {
-    AtspiAccessible *app = application(pid);
-    if (!app)
-        return false;
-    bool done = false;
-    walk(app, 0, [&](AtspiAccessible *object, int) {
-        const Object found = describe(object, 0);
-        if (found.name != name || (!role.isEmpty() && found.role != role))
-            return true;
-        if (AtspiComponent *component = atspi_accessible_get_component_iface(object)) {
-            done = atspi_component_grab_focus(component, nullptr);
-            g_object_unref(component);
-        }
-        return false;
+    return useFirstNamed(pid, name, role, [](AtspiAccessible *object) {
+        AtspiComponent *component = atspi_accessible_get_component_iface(object);
+        if (!component)
+            return false;
+        const bool done = atspi_component_grab_focus(component, nullptr);
+        g_object_unref(component);
+        return done;
     });
-    g_object_unref(app);
-    return done;
 }
