@@ -265,9 +265,9 @@ SingleInstance::Outcome SingleInstance::claimOrHandOver(std::chrono::millisecond
     const auto pid = [this] { return m_holderPid > 0 ? QString::number(m_holderPid) : QStringLiteral("unknown"); };
     for (bool told = false;; told = true) {
         if (claim())
-            return Outcome::Claimed;
+            return Outcome::claimed;
         if (askRunningInstanceToShowItself(std::chrono::milliseconds(remainingMs(deadline))))
-            return Outcome::HandedOver;
+            return Outcome::handedOver;
         if (deadline.hasExpired())
             break;
         if (!told)
@@ -280,7 +280,7 @@ SingleInstance::Outcome SingleInstance::claimOrHandOver(std::chrono::millisecond
     logLine(kTag, QStringLiteral("Tavrune is already running (pid %1) but does not answer; it holds the profile (%2), "
                                  "so no second one starts")
                       .arg(pid(), m_profileFolder));
-    return Outcome::StillHeld;
+    return Outcome::stillHeld;
 }
 
 QString SingleInstance::handOver(const QString &socketPath, std::chrono::milliseconds timeout, qint64 *answeredBy)

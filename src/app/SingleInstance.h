@@ -24,9 +24,9 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Claimed, // this launch runs
-        HandedOver, // the running one opened its window
-        StillHeld, // the running one neither answered nor let go
+        claimed, // this launch runs
+        handedOver, // the running one opened its window
+        stillHeld, // the running one neither answered nor let go
     };
 
     // profileFolder: where the voice profile lives. socketFolder: a private

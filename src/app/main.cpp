@@ -79,11 +79,11 @@ int main(int argc, char **argv)
     XdgPaths paths;
     SingleInstance instance(QFileInfo(VoiceProfileStore::defaultDatabasePath(paths)).path(), SingleInstance::socketFolder());
     switch (instance.claimOrHandOver()) {
-    case SingleInstance::Outcome::Claimed:
+    case SingleInstance::Outcome::claimed:
         break;
-    case SingleInstance::Outcome::HandedOver:
+    case SingleInstance::Outcome::handedOver:
         return 0;
-    case SingleInstance::Outcome::StillHeld:
+    case SingleInstance::Outcome::stillHeld:
         return 1;
     }
     // Only now: a launch that waits for the profile has nothing to tear down.

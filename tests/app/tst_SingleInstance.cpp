@@ -353,7 +353,7 @@ void tst_SingleInstance::anAnswerFromAnotherUserIsNotTrusted()
     QVERIFY(!later.claim());
     QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("another user \\(uid 65534\\); not trusting it")));
     QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("running \\(pid 4242\\) but does not answer; it holds")));
-    QCOMPARE(later.claimOrHandOver(std::chrono::milliseconds(300)), SingleInstance::Outcome::StillHeld);
+    QCOMPARE(later.claimOrHandOver(std::chrono::milliseconds(300)), SingleInstance::Outcome::stillHeld);
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)
