@@ -12,6 +12,8 @@
 #include <QVariantAnimation>
 #include <QtMath>
 
+#include <algorithm>
+
 DictationOverlayPanel::DictationOverlayPanel(QQmlEngine &engine, DictationOverlayModel &model,
                                              std::function<bool()> compositing,
                                              std::function<void(WId)> showOnEveryWorkspace, QObject *parent)
@@ -64,7 +66,17 @@ QPoint DictationOverlayPanel::placement(const QRect &available, const QSize &win
 QSize DictationOverlayPanel::contentSize() const
 {
     const QQuickItem *root = m_view->rootObject();
-    return root ? QSize(qCeil(root->implicitWidth()), qCeil(root->implicitHeight())) : m_view->size();
+    QSize size = root ? QSize(qCeil(root->implicitWidth()), qCeil(root->implicitHeight())) : m_view->size();
+    // Without a compositor a window that grows upwards shows rows it has not
+    // drawn yet, and its cut-out stays put against its top edge while the
+    // card moves: for a frame or two the card shows shifted up with the
+    // desktop where its lower part was. So the window never grows: it reaches
+    // from the card's bottom edge to the top of the free area, and its
+    // cut-out shows the card alone.
+    if (!m_translucent && root)
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            size.setHeight(std::max(size.height(), screen->availableGeometry().height() - bottomOffset));
+    return size;
 }
 
 void DictationOverlayPanel::place()

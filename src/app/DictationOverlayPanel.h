@@ -56,8 +56,9 @@ private:
     // Makes the native window, again when compositing came or went.
     void prepareWindow();
     void place();
-    // The window follows the card's size: it grows upwards from its bottom.
+    // The window follows the card's size with its bottom edge in place.
     void fitToContent();
+    // The window's size for the card as it is now.
     QSize contentSize() const;
     // A drag on the card hands the window to the window manager to move.
     Q_SLOT void startMove();

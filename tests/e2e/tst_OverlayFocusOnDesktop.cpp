@@ -10,10 +10,15 @@
 #include "platform/linux/X11Workspaces.h"
 
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QtTest>
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <thread>
 
 // The overlay floats over the application being dictated into without ever
 // taking its focus: typing still lands in that application.
@@ -25,6 +30,7 @@ public:
 private slots:
     void initTestCase();
     void showingTheOverlayLeavesTheTargetFocused();
+    void theCardGrowsInPlaceWithNothingUnpaintedShown();
     void draggedAndOnEveryWorkspaceWithoutTakingTheFocus();
 
 private:
@@ -80,6 +86,151 @@ void tst_OverlayFocusOnDesktop::showingTheOverlayLeavesTheTargetFocused()
 
 namespace {
 
+// What the X server shows, read as fast as it answers on a connection and a
+// thread of our own, so that frames the overlay is never told about (the
+// server's own handling of a resize) are caught too: one column over and
+// over, and now and then the whole area around it, to look at.
+class ScreenSampler {
+public:
+    ScreenSampler(QRect area, int column)
+        : m_area(area)
+        , m_column(column)
+        , m_thread([this] { run(); })
+    {
+    }
+    ~ScreenSampler() { stop(); }
+
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // Top to bottom, the area's rows at the column, in the order read.
+    const std::vector<std::vector<quint32>> &columns() const { return m_columns; }
+    const std::vector<QImage> &pictures() const { return m_pictures; }
+
+private:
+    void run()
+    {
+        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection)) {
+            xcb_disconnect(connection);
+            return;
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const auto read = [&](int x, int width) -> QImage {
+            xcb_get_image_reply_t *reply = xcb_get_image_reply(
+                connection,
+                xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(x), int16_t(m_area.y()),
+                              uint16_t(width), uint16_t(m_area.height()), ~0u),
+                nullptr);
+            if (!reply)
+                return {};
+            // 24-bit depth comes in 32-bit pixels
+            QImage image(xcb_get_image_data(reply), width, m_area.height(), QImage::Format_RGB32);
+            image = image.copy();
+            free(reply);
+            return image;
+        };
+        QElapsedTimer sinceLastPicture;
+        sinceLastPicture.start();
+        while (!m_stop) {
+            const QImage column = read(m_column, 1);
+            if (column.isNull())
+                break;
+            std::vector<quint32> pixels(size_t(column.height()));
+            for (int y = 0; y < column.height(); ++y)
+                pixels[size_t(y)] = column.pixel(0, y) & 0xffffff;
+            m_columns.push_back(std::move(pixels));
+            if (m_pictures.empty() || sinceLastPicture.elapsed() >= 30) {
+                m_pictures.push_back(read(m_area.x(), m_area.width()));
+                sinceLastPicture.restart();
+            }
+        }
+        xcb_disconnect(connection);
+    }
+
+    const QRect m_area;
+    const int m_column;
+    std::atomic<bool> m_stop = false;
+    std::vector<std::vector<quint32>> m_columns;
+    std::vector<QImage> m_pictures;
+    std::thread m_thread;
+};
+
+} // namespace
+
+void tst_OverlayFocusOnDesktop::theCardGrowsInPlaceWithNothingUnpaintedShown()
+{
+    QQmlEngine engine;
+    UiModule::install(engine);
+    DictationOverlayModel model;
+    DictationOverlayPanel panel(engine, model, x11CompositorRunning);
+    QQuickView *window = panel.window();
+    DictationOverlayModel::Input refining;
+    refining.liveTranscript = QStringLiteral("buy milk");
+    refining.isRefining = true;
+    model.setInput(refining);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(400); // the cards have come in and the window manager has placed it
+    const QQuickItem *card = window->rootObject()->findChild<QQuickItem *>(QStringLiteral("overlayPanel"));
+    QVERIFY(card);
+    const QRect before = QRect(window->mapToGlobal(card->mapToScene(QPointF(0, 0)).toPoint()),
+                               card->size().toSize());
+
+    // The column crosses only the card's own background, clear of its
+    // corners' curve; the area reaches well above where the card will end.
+    const int column = before.left() + 8;
+    const int curve = 4;
+    const QRect area(before.left() - 20, std::max(0, before.bottom() - 400), before.width() + 40,
+                     before.bottom() + 1 - std::max(0, before.bottom() - 400));
+    const int bottomRow = before.bottom() - area.top();
+    ScreenSampler sampler(area, column);
+    QTest::qWait(50);
+    DictationOverlayModel::Input refined = refining;
+    refined.refinedTranscript = QStringLiteral("Buy milk and eggs on the way home, and call the plumber about the "
+                                               "kitchen sink before Friday afternoon.");
+    model.setInput(refined);
+    QTest::qWait(500);
+    sampler.stop();
+
+    QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
+    for (size_t i = 0; i < sampler.pictures().size(); ++i)
+        sampler.pictures()[i].save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/overlay-growing-%1.png").arg(i, 2, 10, QLatin1Char('0')));
+    QVERIFY(sampler.columns().size() > 20);
+    const quint32 background = sampler.columns().front()[size_t(bottomRow - curve - 2)];
+    // Each read: the card's background from its bottom edge up to its top
+    // edge, only the desktop above that, and the card never shorter than it
+    // started out.
+    int shown = 0;
+    for (const std::vector<quint32> &pixels : sampler.columns()) {
+        int top = bottomRow - curve;
+        while (top > 0 && pixels[size_t(top - 1)] == background)
+            --top;
+        const int height = bottomRow - top;
+        int strays = 0;
+        for (int y = 0; y < top - curve; ++y)
+            strays += pixels[size_t(y)] == background;
+        QVERIFY2(pixels[size_t(bottomRow - curve)] == background && height >= before.height() - 2 * curve
+                     && height >= shown - 2 && strays == 0,
+                 qPrintable(QStringLiteral("read %1 of %2: the card shows %3 rows above its bottom (%4 before), "
+                                           "%5 more rows of it above")
+                                .arg(&pixels - sampler.columns().data())
+                                .arg(sampler.columns().size())
+                                .arg(height)
+                                .arg(shown)
+                                .arg(strays)));
+        shown = std::max(shown, height);
+    }
+    QVERIFY(shown > before.height() + 20);
+    panel.hide();
+    QTRY_VERIFY(!panel.isVisible());
+}
+
+namespace {
+
 bool viewable(unsigned long window)
 {
     X11Connection x11;
@@ -112,7 +263,8 @@ void tst_OverlayFocusOnDesktop::draggedAndOnEveryWorkspaceWithoutTakingTheFocus(
     const QPoint centred = window->position();
 
     // Dragged by the card's background, in steps as a hand moves.
-    const QPoint grip = window->mapToGlobal(QPoint(window->width() / 2, 12));
+    const QQuickItem *card = window->rootObject()->findChild<QQuickItem *>(QStringLiteral("overlayPanel"));
+    const QPoint grip = card->mapToGlobal(QPointF(card->width() / 2, 12)).toPoint();
     const QPoint by(-300, -200);
     QVERIFY(m_desktop.xdotool({QStringLiteral("mousemove"), QString::number(grip.x()), QString::number(grip.y())}));
     QVERIFY(m_desktop.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")}));
@@ -134,14 +286,15 @@ void tst_OverlayFocusOnDesktop::draggedAndOnEveryWorkspaceWithoutTakingTheFocus(
     QCOMPARE(frontPid(), m_target->pid());
 
     // Cards after the stop make it taller: it grows upwards from where it was put.
-    const int bottom = window->geometry().bottom();
-    const int height = window->height();
+    const auto cardOnScreen = [&] { return QRectF(card->mapToGlobal(QPointF(0, 0)), card->size()).toRect(); };
+    const QRect put = cardOnScreen();
     DictationOverlayModel::Input refining;
     refining.isRefining = true;
     refining.liveTranscript = QStringLiteral("after the drag");
     model.setInput(refining);
-    QTRY_VERIFY(window->height() > height);
-    QTRY_COMPARE(window->geometry().bottom(), bottom);
+    QTRY_VERIFY(cardOnScreen().height() > put.height() + 20);
+    QTRY_COMPARE(cardOnScreen().bottom(), put.bottom());
+    QCOMPARE(cardOnScreen().x(), put.x());
     QCOMPARE(window->x(), dropped.x());
 
     // Switching workspaces during a dictation leaves it in view, the next one too.

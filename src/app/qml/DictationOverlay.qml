@@ -16,7 +16,7 @@ Item {
     // A drag on the card: the panel lets the window manager move the window.
     signal dragStarted()
 
-    // The panel sizes the window to this. A window that grows shows its new
+    // The window is at least this tall. A window that grows shows its new
     // area before it is drawn, so it takes the height the card eases to at
     // once and the card grows inside it, from its bottom edge; when the card
     // shrinks, the window follows once it is done.

@@ -99,14 +99,16 @@ QStringList UiTest::readableTexts(QQuickWindow *window)
     return texts;
 }
 
-QImage UiTest::screenshot(QQuickWindow *window, const QString &name)
+QImage UiTest::screenshot(QQuickWindow *window, const QString &name, const QRect &part)
 {
     // A see-through window is shown as a compositor would, over a desktop.
     const QColor background = window->color();
     if (background.alpha() == 0)
         window->setColor(QColor(0x5a, 0x6e, 0x82));
-    const QImage image = window->grabWindow();
+    QImage image = window->grabWindow();
     window->setColor(background);
+    if (!part.isNull())
+        image = image.copy(part);
     QDir().mkpath(QStringLiteral(TAVRUNE_SCREENSHOT_DIR));
     image.save(QStringLiteral(TAVRUNE_SCREENSHOT_DIR "/%1.png").arg(name));
     return image;

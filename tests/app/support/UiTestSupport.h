@@ -56,9 +56,9 @@ QList<Sample> sample(const std::function<qreal()> &read, int durationMs, const s
 // texts, as its accessibility tree holds them.
 QStringList readableTexts(QQuickWindow *window);
 
-// Renders the window, saves it as <build>/screenshots/<name>.png and
-// returns it.
-QImage screenshot(QQuickWindow *window, const QString &name);
+// Renders the window, saves it (or the given part of it) as
+// <build>/screenshots/<name>.png and returns that.
+QImage screenshot(QQuickWindow *window, const QString &name, const QRect &part = {});
 // Share of pixels whose colour is close to the given one.
 double shareOfColour(const QImage &image, const QColor &colour, int tolerance = 40);
 // Number of distinct colours (quantised), a measure of drawn content.
