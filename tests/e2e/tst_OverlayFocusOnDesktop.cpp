@@ -14,6 +14,8 @@
 #include <QQuickView>
 #include <QtTest>
 
+#include <functional>
+
 #include <X11/Xlib.h>
 #include <xcb/xcb.h>
 
@@ -177,6 +179,23 @@ void tst_OverlayFocusOnDesktop::theCardGrowsInPlaceWithNothingUnpaintedShown()
     QTest::qWait(400); // the cards have come in and the window manager has placed it
     const QQuickItem *card = window->rootObject()->findChild<QQuickItem *>(QStringLiteral("overlayPanel"));
     QVERIFY(card);
+    // the running card's time stands at the end of its row, not over its
+    // spinner, though the card came while the stages list was out of sight
+    // (cards are the list's items, not its children)
+    const std::function<QQuickItem *(QQuickItem *, const QString &)> find = [&](QQuickItem *item, const QString &name) {
+        if (item->objectName() == name)
+            return item;
+        for (QQuickItem *child : item->childItems()) {
+            if (QQuickItem *found = find(child, name))
+                return found;
+        }
+        return static_cast<QQuickItem *>(nullptr);
+    };
+    QQuickItem *base = find(window->contentItem(), QStringLiteral("stageCard_1"));
+    const QQuickItem *elapsed = base ? find(base, QStringLiteral("elapsedText")) : nullptr;
+    QVERIFY(elapsed);
+    QVERIFY2(elapsed->mapToItem(base, QPointF(0, 0)).x() > base->width() / 2,
+             qPrintable(QString::number(elapsed->mapToItem(base, QPointF(0, 0)).x())));
     const QRect before = QRect(window->mapToGlobal(card->mapToScene(QPointF(0, 0)).toPoint()),
                                card->size().toSize());
 

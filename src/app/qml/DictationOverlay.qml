@@ -24,7 +24,7 @@ Item {
     implicitHeight: frameHeight + 2 * shadowMargin
     // the card as drawn, and once the stages list has come to rest
     readonly property real drawnHeight: content.implicitHeight + 32
-    readonly property real restingHeight: drawnHeight + (stack.visible ? stack.targetHeight - stack.shownHeight : 0)
+    readonly property real restingHeight: drawnHeight + (stack.shown ? stack.targetHeight - stack.shownHeight : 0)
     property real frameHeight: 0
     function refit() {
         frameHeight = Math.abs(drawnHeight - restingHeight) < 0.5 ? restingHeight
@@ -104,7 +104,9 @@ Item {
             x: 16
             y: 16
             width: parent.width - 32
-            spacing: 10
+            // each part below the header keeps its own gap, so a collapsed
+            // one takes none
+            spacing: 0
 
             RowLayout {
                 spacing: 10
@@ -154,6 +156,7 @@ Item {
                 objectName: "liveTextArea"
                 visible: root.model.isDictating && root.model.liveTranscript.length > 0
                 Layout.fillWidth: true
+                Layout.topMargin: 10
                 Layout.preferredHeight: Math.min(liveText.implicitHeight, 80)
                 contentWidth: width
                 contentHeight: liveText.implicitHeight
@@ -182,14 +185,20 @@ Item {
             Item {
                 id: stack
                 objectName: "stageList"
-                visible: !root.model.isDictating && cards.count > 0
+                // Collapsed, never hidden: a layout that changes inside a
+                // hidden item is not laid out again once shown, and the
+                // cards' rows would keep their places from before.
+                readonly property bool shown: !root.model.isDictating && cards.count > 0
+                opacity: shown ? 1 : 0
+                enabled: shown
                 Accessible.role: Accessible.List
                 Accessible.name: "Stages"
-                Accessible.ignored: !visible
+                Accessible.ignored: !shown
                 Layout.fillWidth: true
+                Layout.topMargin: shown ? 10 : 0
                 // each card keeps the gap below it
                 readonly property real shownHeight: Math.max(0, cards.contentHeight - cards.gap)
-                Layout.preferredHeight: shownHeight
+                Layout.preferredHeight: shown ? shownHeight : 0
                 // its height once the cards have come to rest
                 readonly property real targetHeight: {
                     const slots = cards.contentItem.children

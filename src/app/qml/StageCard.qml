@@ -64,7 +64,8 @@ Item {
         // read as its title and state, its text below it
         Accessible.role: Accessible.ListItem
         Accessible.name: slot.title + ", " + ["processing", "waiting", "done", "no text"][slot.stageState]
-        Accessible.ignored: !visible
+        // a card on its way out is no longer read
+        Accessible.ignored: !visible || slot.leaving
         color: Theme.alpha(tint, running ? 0.08 : 0.04)
         strokeColor: running ? Theme.alpha(tint, 0.4) : "transparent"
         radius: 10
@@ -96,6 +97,7 @@ Item {
                     }
                 }
                 Caption {
+                    Accessible.ignored: !visible || slot.leaving
                     text: slot.subtitle
                     font.pixelSize: 9
                     font.weight: Font.Medium
@@ -104,6 +106,7 @@ Item {
             }
             Item { Layout.fillWidth: true }
             Caption {
+                Accessible.ignored: !visible || slot.leaving
                 objectName: "elapsedText"
                 visible: stageCard.running
                 text: slot.elapsedText
@@ -113,6 +116,7 @@ Item {
             }
         }
         Caption {
+            Accessible.ignored: !visible || slot.leaving
             objectName: "stageText"
             visible: text.length > 0
             text: slot.text
