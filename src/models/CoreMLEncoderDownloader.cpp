@@ -84,9 +84,7 @@ public:
         // than itself: what deflate cannot shrink it stores, and every file
         // takes whole blocks.
         const auto checkRoom = [freeSpace = &m_freeSpace, directory = m_directory](qint64 total) {
-            const std::optional<FreeSpace::Figures> disk = freeSpace->figuresAt(directory);
-            return disk ? disk->shortfall(QStringLiteral("the encoder with its archive"), 2 * total, 0, true)
-                        : QString();
+            return freeSpace->checkRoom(QStringLiteral("the encoder with its archive"), 2 * total, 0, directory, true);
         };
         // A cancelled step is a failure too: it must not pass as installed.
         return Futures::cancellationAsFailure(

@@ -78,8 +78,8 @@ std::optional<FreeSpace::Figures> FreeSpace::figuresAt(const QString &path) cons
     return fromStatvfs(info);
 }
 
-QString FreeSpace::checkRoom(const QString &what, qint64 bytes, qint64 inodes, const QString &path) const
+QString FreeSpace::checkRoom(const QString &what, qint64 bytes, qint64 inodes, const QString &path, bool atLeast) const
 {
     const std::optional<Figures> figures = figuresAt(path);
-    return figures ? figures->shortfall(what, bytes, inodes) : QString();
+    return figures ? figures->shortfall(what, bytes, inodes, atLeast) : QString();
 }

@@ -44,5 +44,5 @@ public:
     virtual std::optional<Figures> figuresAt(const QString &path) const;
     // Figures::shortfall() at `path`; where the figures cannot be read,
     // nothing is refused.
-    QString checkRoom(const QString &what, qint64 bytes, qint64 inodes, const QString &path) const;
+    QString checkRoom(const QString &what, qint64 bytes, qint64 inodes, const QString &path, bool atLeast = false) const;
 };
